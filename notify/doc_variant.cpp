@@ -1,0 +1,76 @@
+#include "notify/doc_variant.h"
+
+#include "notify/text_writer.h"
+
+namespace vantrel {
+
+namespace {
+
+bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DocTextToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    char32_t cp = c;
+    if (IsHigh(c) || IsLow(c)) {
+      if (i + 1 >= s.size()) break;
+      const char16_t next = s[i + 1];
+      char16_t high = c, low = next;
+      if (IsLow(c) && IsHigh(next)) std::swap(high, low);
+      if (!IsHigh(high) || !IsLow(low)) break;
+      cp = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+void TDocVariantData::InitFast() { members_ = std::make_shared<Members>(); }
+
+void TDocVariantData::SetMember(const String& name, const String& value) {
+  std::string utf8_name = DocTextToUtf8(name);
+  std::string utf8_value = DocTextToUtf8(value);
+  for (auto& [member_name, member_value] : members_->items) {
+    if (SameNameIgnoringAsciiCase(member_name, utf8_name)) {
+      member_value = std::move(utf8_value);
+      return;
+    }
+  }
+  members_->items.emplace_back(std::move(utf8_name), std::move(utf8_value));
+  members_->kind = TDocVariantKind::dvObject;
+}
+
+std::string TDocVariantData::ToUtf8Json() const {
+  if (members_->kind == TDocVariantKind::dvUndefined) return "null";
+  TTextWriter writer;
+  writer.Add('{');
+  for (const auto& [name, value] : members_->items) {
+    writer.Add('"');
+    writer.AddJSONEscape(name);
+    writer.Add("\":\"");
+    writer.AddJSONEscape(value);
+    writer.Add("\",");
+  }
+  writer.CancelLastComma();
+  writer.Add('}');
+  return writer.Text();
+}
+
+String TDocVariantData::ToJson() const { return FromUtf8(ToUtf8Json()); }
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+// The message document: a JSON object whose text members are set by name,
+// held as UTF-8 and written out as compact JSON.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace vantrel {
+
+enum class TDocVariantKind { dvUndefined, dvObject };
+
+class TDocVariantData {
+ public:
+  // Makes the document empty: kind dvUndefined, no members.
+  void InitFast();
+  // Sets the named member to a text value. A name already present (compared
+  // without regard to ASCII case) keeps its place and its first spelling.
+  void SetMember(const String& name, const String& value);
+  TDocVariantKind Kind() const { return members_->kind; }
+  // The compact UTF-8 JSON text of the document ("null" while undefined).
+  std::string ToUtf8Json() const;
+  // The same text handed over as a UTF-16 string.
+  String ToJson() const;
+
+ private:
+  struct Members {
+    TDocVariantKind kind = TDocVariantKind::dvUndefined;
+    std::vector<std::pair<std::string, std::string>> items;  // UTF-8 name, UTF-8 value
+  };
+  // Copies share their members, so handing the document on copies nothing.
+  std::shared_ptr<Members> members_ = std::make_shared<Members>();
+};
+
+// UTF-8 form of a member name or value: a reversed surrogate pair is combined
+// as if in order, an unpaired surrogate ends the text there, U+0000 is kept.
+std::string DocTextToUtf8(std::u16string_view s);
+
+}  // namespace vantrel

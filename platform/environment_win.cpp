@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/environment.h"
+
+namespace vantrel {
+
+std::optional<String> GetEnvironmentValue(const String& name) {
+  const auto* wname = reinterpret_cast<const wchar_t*>(name.c_str());
+  SetLastError(ERROR_SUCCESS);
+  DWORD size = GetEnvironmentVariableW(wname, nullptr, 0);
+  if (size == 0) {
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return String();
+  }
+  std::vector<wchar_t> buffer(size);
+  DWORD length = GetEnvironmentVariableW(wname, buffer.data(), size);
+  if (length >= size) return std::nullopt;  // changed between the two calls
+  return String(reinterpret_cast<const char16_t*>(buffer.data()), length);
+}
+
+String ComputerName() { return GetEnvironmentValue(u"computername").value_or(String()); }
+
+}  // namespace vantrel

@@ -1,0 +1,25 @@
+// Text as the program holds it: UTF-16 strings, as the Windows API speaks,
+// with conversions to and from UTF-8 at the edges that need bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+using String = std::u16string;
+
+// UTF-8 form of s; an unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view s);
+
+// UTF-16 form of UTF-8 text; an invalid sequence becomes U+FFFD.
+String FromUtf8(std::string_view s);
+
+// Appends the UTF-8 bytes of one code point.
+void AppendUtf8(std::string& out, char32_t code_point);
+
+// Decimal text of a signed integer, with a leading "-" when negative.
+String IntToStr(std::int64_t value);
+
+}  // namespace vantrel

@@ -1,0 +1,37 @@
+#include "platform/exception.h"
+#include "platform/trace.h"
+#include "service/vantrel_srv.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::uint32_t kCheckIntervalMs = 600000;
+constexpr std::int64_t kHoursBetweenChecks = 11;  // a check needs more than this
+
+}  // namespace
+
+void TVantrelSrv::Timer1Timer(void*) {
+  TraceLine(u"vantrel timer");
+  String failure;
+  try {
+    const DateTime now = ports_.local_time();
+    if (HoursBetween(now, fedellinenajo) > kHoursBetweenChecks) {
+      TarkastaLogit();
+      Timer1.SetInterval(kCheckIntervalMs);
+      Timer1.SetEnabled(true);
+    }
+    fedellinenajo = ports_.local_time();
+    return;
+  } catch (const Exception& e) {
+    failure = e.Message();
+  } catch (const std::exception& e) {
+    failure = FromUtf8(e.what());
+  } catch (...) {
+    failure = u"Unknown error";
+  }
+  TraceValue(failure);
+  TraceValue(String());  // the stack trace text, always empty
+}
+
+}  // namespace vantrel

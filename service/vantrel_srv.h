@@ -1,0 +1,75 @@
+// The service module: the check timer, the check cycle and the settings it
+// keeps between cycles. Everything here runs on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "host/service.h"
+#include "notify/doc_variant.h"
+#include "platform/date_time.h"
+#include "service/timer.h"
+#include "settings/registry.h"
+#include "watch/event_log_query.h"
+
+namespace vantrel {
+
+// Where the module meets the platform. The defaults are the real parts;
+// tests put recorders in their place.
+struct ModulePorts {
+  // The four registry calls for one use of the settings key.
+  std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
+  // The event log query.
+  std::function<void(std::int32_t&, EventLines&, bool)> query_event_log = QueryEventLog;
+  // The computer name that the notice carries.
+  std::function<String()> computer_name;
+  // The local clock read by the tick handler.
+  std::function<DateTime()> local_time;
+
+  ModulePorts();
+};
+
+// The webhook the notices go to while no "chaturl" has been read.
+extern const char16_t kDefaultChatUrl[];
+
+class TVantrelSrv : public TService {
+ public:
+  // Creates Timer1 from make_timer and arms it: the first tick comes 1000 ms
+  // later.
+  explicit TVantrelSrv(const TTimer::PortFactory& make_timer, ModulePorts ports = ModulePorts());
+  ~TVantrelSrv() override;
+
+  // The tick handler: runs a check on the first tick and whenever 12 or more
+  // whole hours lie between two ticks. Never lets an error out.
+  void Timer1Timer(void* sender);
+
+  // One check cycle: settings, event query, notice, post, stored number.
+  // Errors leave it for the tick handler.
+  void TarkastaLogit();
+
+  // Posts the document to fchatavain; true exactly on HTTP status 200.
+  virtual bool postaa(TDocVariantData data);
+
+  // Makes the registry-access object into reg (in every case) and opens the
+  // settings key; false when it cannot be opened. Never raises.
+  bool avaaRekisteri(std::unique_ptr<TRegistry>& reg);
+
+  // Stores value as "lastrecnum" when the key opens; a failed write raises.
+  void TalletaUusiAvain(std::int32_t value);
+
+  const ModulePorts& Ports() const { return ports_; }
+
+  // Module state, touched only on the main thread.
+  String fchatavain;                // webhook URL
+  std::int32_t flastrecnum = 0;     // highest record number seen
+  DateTime fedellinenajo = 0.0;     // time of the last tick that did not fail
+
+ private:
+  ModulePorts ports_;
+
+ public:
+  TTimer Timer1;  // declared last: its ticks use the fields above
+};
+
+}  // namespace vantrel

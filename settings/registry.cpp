@@ -1,0 +1,94 @@
+#include "settings/registry.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+String Format(const char16_t* before, const String& name) { return before + name + u"'"; }
+
+[[noreturn]] void ThrowInvalidType(const String& name) {
+  throw ERegistryException(Format(u"Invalid data type for '", name));
+}
+
+[[noreturn]] void ThrowGetFailed(const String& name) {
+  throw ERegistryException(Format(u"Failed to get data for '", name));
+}
+
+}  // namespace
+
+TRegistry::TRegistry(std::unique_ptr<RegistryBackend> backend) : backend_(std::move(backend)) {}
+
+TRegistry::~TRegistry() { CloseKey(); }
+
+bool TRegistry::OpenKey() {
+  CloseKey();
+  last_error_ = backend_->CreateKey();
+  open_ = last_error_ == kRegSuccess;
+  return open_;
+}
+
+bool TRegistry::ValueExists(const String& name) {
+  std::uint32_t type = 0, size = 0;
+  last_error_ = backend_->QueryValue(name, &type, nullptr, &size);
+  return last_error_ == kRegSuccess;
+}
+
+String TRegistry::ReadString(const String& name) {
+  std::uint32_t type = 0, size = 0;
+  last_error_ = backend_->QueryValue(name, &type, nullptr, &size);
+  if (last_error_ != kRegSuccess || size == 0) return String();
+  String text(size / 2, u'\0');
+  std::vector<std::uint8_t> buffer(size);
+  std::uint32_t read_size = size;
+  last_error_ = backend_->QueryValue(name, &type, buffer.data(), &read_size);
+  if (last_error_ != kRegSuccess) ThrowGetFailed(name);
+  if (type != kRegSz && type != kRegExpandSz) ThrowInvalidType(name);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8));
+  }
+  text.resize(std::find(text.begin(), text.end(), u'\0') - text.begin());
+  return text;
+}
+
+std::int32_t TRegistry::ReadInteger(const String& name) {
+  std::uint8_t buffer[4] = {};
+  std::uint32_t type = 0, size = sizeof buffer;
+  last_error_ = backend_->QueryValue(name, &type, buffer, &size);
+  if (last_error_ != kRegSuccess) ThrowGetFailed(name);
+  if (type != kRegDword) ThrowInvalidType(name);
+  const std::uint32_t bits = buffer[0] | (buffer[1] << 8) | (buffer[2] << 16) | (std::uint32_t{buffer[3]} << 24);
+  return static_cast<std::int32_t>(bits);
+}
+
+void TRegistry::WriteString(const String& name, const String& value) {
+  std::vector<std::uint8_t> data;
+  data.reserve((value.size() + 1) * 2);
+  for (char16_t c : value) {
+    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  data.push_back(0);
+  data.push_back(0);
+  last_error_ = backend_->SetValue(name, kRegSz, data);
+  if (last_error_ != kRegSuccess) throw ERegistryException(Format(u"Failed to set data for '", name));
+}
+
+void TRegistry::WriteInteger(const String& name, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  const std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+                                          static_cast<std::uint8_t>(bits >> 16),
+                                          static_cast<std::uint8_t>(bits >> 24)};
+  last_error_ = backend_->SetValue(name, kRegDword, data);
+  if (last_error_ != kRegSuccess) throw ERegistryException(Format(u"Failed to set data for '", name));
+}
+
+void TRegistry::CloseKey() {
+  if (!open_) return;
+  backend_->CloseKey();
+  open_ = false;
+}
+
+}  // namespace vantrel

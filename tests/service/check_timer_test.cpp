@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "module_under_test.h"
+
+namespace vantrel {
+namespace {
+
+using testing::ModuleUnderTest;
+using testing::TraceRecorder;
+
+constexpr DateTime kHour = 1.0 / 24;
+constexpr DateTime kMinute = kHour / 60;
+constexpr DateTime kMs = kMinute / 60000;
+
+TEST(CheckTimerTest, FirstTickChecksAndSlowsTheTimerToTenMinutes) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
+  ModuleUnderTest module(world);
+  TraceRecorder trace;
+  world.now = 3.25;  // early in the calendar: still more than 11 h from 0.0
+  world.timer.Fire();
+  EXPECT_EQ(world.queries.size(), 1u);
+  EXPECT_EQ(module.Timer1.Interval(), 600000u);
+  EXPECT_EQ(world.timer.starts, (std::vector<std::uint32_t>{1000, 600000}));
+  EXPECT_EQ(module.fedellinenajo, 3.25);
+  EXPECT_EQ(trace.lines, std::vector<std::string>{"vantrel timer"});
+}
+
+TEST(CheckTimerTest, AChecksNeedsTwelveWholeHoursBetweenConsecutiveTicks) {
+  struct Row {
+    const char* name;
+    DateTime next_tick;  // relative to the previous tick
+    bool checks;
+  } rows[] = {
+      {"ten minutes later", 10 * kMinute, false},
+      {"exactly 12 h", 12 * kHour, true},
+      {"12 h less one ms", 12 * kHour - kMs, false},
+      {"clock set forward 12 h", 12 * kHour + 10 * kMinute, true},
+      {"clock set back 12 h", 10 * kMinute - 12 * kHour, false},
+      {"clock set back 12 h 10 min", -12 * kHour, true},
+  };
+  for (const Row& row : rows) {
+    ModuleUnderTest::World world;
+    world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
+    ModuleUnderTest module(world);
+    world.timer.Fire();  // the first check
+    const DateTime previous = module.fedellinenajo;
+    world.now = previous + row.next_tick;
+    world.timer.Fire();
+    EXPECT_EQ(world.queries.size(), row.checks ? 2u : 1u) << row.name;
+    EXPECT_EQ(module.fedellinenajo, world.now) << row.name << ": every tick is recorded";
+    EXPECT_EQ(world.timer.starts.size(), 2u) << row.name << ": later checks do not restart the period";
+  }
+}
+
+TEST(CheckTimerTest, AFailingCheckIsTracedNotRecordedAndRetriedOnTheNextTick) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Sz(u"41");
+  ModuleUnderTest module(world);
+  TraceRecorder trace;
+  world.timer.Fire();
+  world.timer.Fire();
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "Failed to get data for 'lastrecnum'=", "=",
+                                                   "vantrel timer", "Failed to get data for 'lastrecnum'=", "="}));
+  EXPECT_EQ(module.Timer1.Interval(), 1000u);
+  EXPECT_EQ(module.fedellinenajo, 0.0);
+  EXPECT_TRUE(world.posts.empty());
+}
+
+TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
+  world.records = {5};
+  ModuleUnderTest module(world);
+  TraceRecorder trace;
+  world.computer_name_error = u"a=b";
+  world.timer.Fire();
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "a=b=", "="}));
+}
+
+TEST(CheckTimerTest, ARefusedRestartLeavesNoFurtherTicks) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
+  ModuleUnderTest module(world);
+  TraceRecorder trace;
+  world.timer.refuse = true;
+  world.timer.Fire();
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "Not enough timers available=", "="}));
+  EXPECT_FALSE(world.timer.running);
+}
+
+}  // namespace
+}  // namespace vantrel

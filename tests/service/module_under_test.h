@@ -1,0 +1,64 @@
+// The service module wired to recorders: an in-memory settings key, a list
+// of event records, a settable clock and a post that records its notices.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "module_fakes.h"
+
+namespace vantrel::testing {
+
+struct Post {
+  String url;
+  std::string json;
+  std::optional<std::int32_t> stored_at_post;  // "lastrecnum" when the post was made
+};
+
+class ModuleUnderTest : public TVantrelSrv {
+ public:
+  struct World {
+    FakeTimer timer;
+    MemoryKey key;
+    std::vector<std::int32_t> records;  // record numbers in the event log
+    std::vector<std::pair<std::int32_t, bool>> queries;  // (start number, first run)
+    String computer = u"KONE1";
+    std::optional<String> computer_name_error;  // raised when the name is read
+    DateTime now = 46365.5;
+    bool post_result = true;
+    std::vector<Post> posts;
+  };
+
+  explicit ModuleUnderTest(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
+
+  bool postaa(TDocVariantData data) override {
+    world_.posts.push_back({fchatavain, data.ToUtf8Json(), world_.key.Integer(u"lastrecnum")});
+    return world_.post_result;
+  }
+
+ private:
+  static ModulePorts PortsOf(World& w) {
+    ModulePorts ports;
+    ports.settings_key = w.key.Factory();
+    ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
+      w.queries.emplace_back(recnum, first_run);
+      const std::int32_t start = recnum;
+      for (std::int32_t r : w.records) {
+        if (r <= start) continue;
+        lines.push_back(u"Computer: X Time: T");
+        lines.push_back(u" Message : m");
+        if (r > recnum) recnum = r;
+      }
+    };
+    ports.computer_name = [&w] {
+      if (w.computer_name_error) throw Exception(*w.computer_name_error);
+      return w.computer;
+    };
+    ports.local_time = [&w] { return w.now; };
+    return ports;
+  }
+
+  World& world_;
+};
+
+}  // namespace vantrel::testing

@@ -1,11 +1,19 @@
-// Program entry: the main loop, the service module with its armed timer, then
-// the run that delivers the timer's ticks.
-#include "platform/main_loop.h"
+// Program entry: the service application, COM on the main thread, the
+// service module with its armed timer, then Run, which chooses the mode from
+// the command line. A failure that escapes ends the process with code 1.
+#include "host/service.h"
+#include "host/service_application.h"
 #include "service/vantrel_srv.h"
 
 int main() {
-  vantrel::MainLoop loop;
-  vantrel::TVantrelSrv module([&loop](std::function<void()> on_tick) { return loop.NewTimer(std::move(on_tick)); });
-  loop.Run();
-  return 0;
+  try {
+    vantrel::TServiceApplication application;  // main loop and application writer
+    application.Initialize();                  // COM on Windows
+    application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
+    application.Run();
+    return 0;
+  } catch (...) {
+    vantrel::ShowFatalError(vantrel::CurrentFailureMessage());
+    return 1;
+  }
 }

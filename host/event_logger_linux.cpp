@@ -1,0 +1,26 @@
+#include <systemd/sd-journal.h>
+
+#include <cstdio>
+
+#include "host/event_logger.h"
+
+namespace vantrel {
+
+// The journal needs no open source; the name travels with every entry.
+struct TEventLogger::Source {};
+
+TEventLogger::TEventLogger(String source_name) : source_name_(std::move(source_name)) {}
+
+TEventLogger::~TEventLogger() = default;
+
+void TEventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t, std::uint32_t) {
+  // Event types: 1 error, 2 warning, 4 information; syslog priorities 3, 4, 6.
+  const int priority = event_type == 1 ? 3 : event_type == 2 ? 4 : 6;
+  const std::string text = ToUtf8(message);
+  const std::string source = ToUtf8(source_name_);
+  const int r = sd_journal_send("MESSAGE=%s", text.c_str(), "SYSLOG_IDENTIFIER=%s", source.c_str(),
+                                "PRIORITY=%d", priority, nullptr);
+  if (r < 0) std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
+}
+
+}  // namespace vantrel

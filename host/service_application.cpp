@@ -1,0 +1,57 @@
+#include "host/service_application.h"
+
+#include <system_error>
+
+#include "platform/exception.h"
+
+namespace vantrel {
+
+namespace {
+
+TService* g_module_reference = nullptr;
+
+}  // namespace
+
+TService* ModuleReference() { return g_module_reference; }
+
+std::function<std::unique_ptr<TimerPort>(std::function<void()>)> TServiceApplication::TimerFactory() {
+  return [this](std::function<void()> on_tick) { return loop_.NewTimer(std::move(on_tick)); };
+}
+
+void TServiceApplication::AdoptModule(std::unique_ptr<TService> module) {
+  module_ = std::move(module);
+  g_module_reference = module_.get();
+}
+
+void TServiceApplication::Run() {
+  const Switches switches = ParseSwitches(CommandLineArguments());
+  switch (switches.mode) {
+    case RunMode::kInstall:
+    case RunMode::kUninstall:
+      // Installation and removal (Part 4.3) plug in here.
+      if (!UpdateRegistration) {
+        throw Exception(switches.mode == RunMode::kInstall ? String(u"Service installation is not built in")
+                                                           : String(u"Service removal is not built in"));
+      }
+      UpdateRegistration(switches.mode == RunMode::kInstall, switches.silent);
+      return;
+    case RunMode::kService:
+      RunServiceMode();
+      return;
+  }
+}
+
+void TServiceApplication::RunMainLoop() {
+  for (;;) {
+    try {
+      loop_.Run();
+      return;
+    } catch (const std::system_error&) {
+      throw;  // the loop itself failed: nothing to go on with
+    } catch (...) {
+      app_writer_.LogMessage(CurrentFailureMessage());
+    }
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,181 @@
+// Linux stand-in for the service manager: service mode runs in the
+// foreground, reports go to sd_notify, control codes come from signals.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "host/service_application.h"
+#include "host/service_thread.h"
+#include "host/system_text.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+namespace {
+
+// The signals that stand in for control codes.
+sigset_t ControlSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+
+std::optional<std::uint32_t> ControlCodeOfSignal(std::uint32_t sig) {
+  switch (sig) {
+    case SIGTERM:
+    case SIGINT: return kControlStop;
+    case SIGUSR1: return kControlPause;
+    case SIGUSR2: return kControlContinue;
+    case SIGHUP: return kControlInterrogate;
+    default: return std::nullopt;
+  }
+}
+
+// Reports to systemd's notify socket; nothing at all when it is not set.
+class SdNotifySink : public StatusSink {
+ public:
+  std::optional<String> Send(const ServiceStatusRecord& record) override {
+    std::string message;
+    if (record.current_state == TCurrentStatus::csRunning) message += "READY=1\n";
+    if (record.current_state == TCurrentStatus::csStopPending) message += "STOPPING=1\n";
+    if (IsPending(record.current_state)) {
+      message += "EXTEND_TIMEOUT_USEC=" + std::to_string(std::uint64_t{record.wait_hint} * 1000) + "\n";
+    }
+    message += "STATUS=" + ToUtf8(StatusText(record.current_state));
+    const int r = sd_notify(0, message.c_str());
+    if (r < 0) return SystemErrorText(static_cast<std::uint32_t>(-r));
+    return std::nullopt;
+  }
+};
+
+// Control codes read from the blocked control signals through a signalfd.
+class SignalControlSource : public ControlSource {
+ public:
+  SignalControlSource() {
+    const sigset_t set = ControlSignals();
+    fd_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!fd_) throw std::system_error(errno, std::generic_category(), "signalfd");
+  }
+
+  std::optional<std::uint32_t> Next(bool wait) override {
+    for (;;) {
+      signalfd_siginfo info{};
+      const ssize_t n = read(fd_.get(), &info, sizeof info);
+      if (n == sizeof info) {
+        if (auto code = ControlCodeOfSignal(info.ssi_signo)) return code;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) throw std::system_error(errno, std::generic_category(), "read signalfd");
+      if (!wait) return std::nullopt;
+      pollfd pfd{fd_.get(), POLLIN, 0};
+      if (poll(&pfd, 1, -1) < 0 && errno != EINTR) {
+        throw std::system_error(errno, std::generic_category(), "poll signalfd");
+      }
+    }
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+// The ServiceMain callback: the start sequence with the service thread.
+void ServiceMain(TService& module) {
+  SdNotifySink sink;
+  module.Param.push_back(module.Name());
+  module.SetStatusSink(&sink);
+  RunStartSequence(module, [&module] {
+    std::thread service_thread([&module] {
+      try {
+        SignalControlSource source;
+        RunServiceThread(module, source);
+      } catch (...) {
+        module.LogMessage(StepFailureText(u"execute", CurrentFailureMessage()));
+      }
+    });
+    service_thread.join();
+  });
+  module.SetStatusSink(nullptr);
+}
+
+}  // namespace
+
+struct TServiceApplication::Platform {};
+
+TServiceApplication::TServiceApplication()
+    : app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
+
+TServiceApplication::~TServiceApplication() {
+  module_.reset();
+  AdoptModule(nullptr);
+}
+
+void TServiceApplication::Initialize() {}  // no COM on Linux
+
+void TServiceApplication::RunServiceMode() {
+  // Before any thread starts, so that every thread keeps them blocked and
+  // only the service thread's signalfd takes them.
+  const sigset_t set = ControlSignals();
+  if (int err = pthread_sigmask(SIG_BLOCK, &set, nullptr)) {
+    throw std::system_error(err, std::generic_category(), "pthread_sigmask");
+  }
+  std::uint32_t dispatcher_result = 0;
+  std::thread dispatcher([this, &dispatcher_result] {
+    try {
+      if (module_) ServiceMain(*module_);
+    } catch (...) {
+      dispatcher_result = EIO;
+      app_writer_.LogMessage(CurrentFailureMessage());
+    }
+    loop_.Quit();
+  });
+  try {
+    RunMainLoop();
+  } catch (...) {
+    dispatcher.detach();
+    throw;
+  }
+  dispatcher.join();
+  if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
+}
+
+std::vector<String> CommandLineArguments() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<String> args;
+  std::size_t start = 0;
+  while (start < all.size()) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    args.push_back(FromUtf8(all.substr(start, end - start)));
+    start = end + 1;
+  }
+  if (!args.empty()) args.erase(args.begin());  // the program itself
+  return args;
+}
+
+String ExecutableFileName() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return u"vantrel";
+  const std::string full(path, static_cast<std::size_t>(n));
+  return FromUtf8(full.substr(full.find_last_of('/') + 1));
+}
+
+void ShowFatalError(const String& message) {
+  std::fprintf(stderr, "Application Error\n%s\n", ToUtf8(message).c_str());
+}
+
+}  // namespace vantrel

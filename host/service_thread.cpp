@@ -1,0 +1,44 @@
+#include "host/service_thread.h"
+
+namespace vantrel {
+
+void ProcessRequests(TService& service, ControlSource& source, bool wait_for_message) {
+  for (;;) {
+    if (service.Terminated() && wait_for_message) return;
+    const std::optional<std::uint32_t> code = source.Next(wait_for_message);
+    if (!code) return;
+    service.DoControl(*code);
+  }
+}
+
+void RunServiceThread(TService& service, ControlSource& source) {
+  try {
+    service.SetStatus(TCurrentStatus::csStartPending);
+  } catch (...) {
+    service.LogMessage(StepFailureText(u"start", CurrentFailureMessage()));
+    return;
+  }
+  try {
+    service.SetStatus(TCurrentStatus::csRunning);
+    ProcessRequests(service, source, true);
+    ProcessRequests(service, source, false);
+  } catch (...) {
+    service.LogMessage(StepFailureText(u"execute", CurrentFailureMessage()));
+  }
+}
+
+void RunStartSequence(TService& service, const std::function<void()>& run_service_thread) {
+  service.SetStatus(TCurrentStatus::csStartPending);
+  String failure;
+  bool failed = false;
+  try {
+    run_service_thread();
+  } catch (...) {
+    failed = true;
+    failure = CurrentFailureMessage();
+  }
+  service.SetStatus(TCurrentStatus::csStopped);
+  if (failed) service.LogMessage(StepFailureText(u"execute", failure));
+}
+
+}  // namespace vantrel

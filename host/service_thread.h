@@ -1,0 +1,36 @@
+// The service's start sequence and its service thread, with the platform's
+// source of control codes behind one small interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "host/service.h"
+
+namespace vantrel {
+
+// The service thread's incoming control codes.
+class ControlSource {
+ public:
+  virtual ~ControlSource() = default;
+  // The next control code: waiting for one when wait is true (nothing when
+  // the thread was told to quit), else only an already queued one (nothing
+  // when none is queued).
+  virtual std::optional<std::uint32_t> Next(bool wait) = 0;
+};
+
+// Takes control codes and acts on them: with wait, until stop or shutdown;
+// without, until the queue is empty.
+void ProcessRequests(TService& service, ControlSource& source, bool wait_for_message);
+
+// The body of the service thread: START_PENDING, RUNNING, then the control
+// codes until stop. Failures are logged ("start" / "execute"), never raised.
+void RunServiceThread(TService& service, ControlSource& source);
+
+// The start sequence on the platform's ServiceMain thread: START_PENDING,
+// run_service_thread (start it and wait for its end), then STOPPED; a
+// failure of run_service_thread is logged after STOPPED as "execute".
+void RunStartSequence(TService& service, const std::function<void()>& run_service_thread);
+
+}  // namespace vantrel

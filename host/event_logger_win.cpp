@@ -1,0 +1,30 @@
+#include <windows.h>
+
+#include "host/event_logger.h"
+
+namespace vantrel {
+
+// The open event source; deregistered when the writer goes.
+struct TEventLogger::Source {
+  HANDLE handle = nullptr;
+  ~Source() {
+    if (handle) DeregisterEventSource(handle);
+  }
+};
+
+TEventLogger::TEventLogger(String source_name) : source_name_(std::move(source_name)) {}
+
+TEventLogger::~TEventLogger() = default;
+
+void TEventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
+                              std::uint32_t id) {
+  if (!source_) {
+    source_ = std::make_unique<Source>();
+    source_->handle = RegisterEventSourceW(nullptr, reinterpret_cast<const wchar_t*>(source_name_.c_str()));
+  }
+  if (!source_->handle) return;  // not reported: the entry is lost
+  const wchar_t* strings[1] = {reinterpret_cast<const wchar_t*>(message.c_str())};
+  ReportEventW(source_->handle, event_type, category, id, nullptr, 1, 0, strings, nullptr);
+}
+
+}  // namespace vantrel

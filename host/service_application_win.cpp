@@ -1,0 +1,224 @@
+// The Windows service application: the dispatcher thread, the ServiceMain
+// callback, the service thread with its message queue, COM on the main thread.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <thread>
+
+#include "host/service_application.h"
+#include "host/service_thread.h"
+#include "host/system_text.h"
+#include "platform/exception.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr UINT kControlMessage = WM_USER + 1;  // wParam = control code
+
+const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+// Reports go to the service manager on the handle of the control handler.
+class ScmStatusSink : public StatusSink {
+ public:
+  explicit ScmStatusSink(SERVICE_STATUS_HANDLE handle) : handle_(handle) {}
+  std::optional<String> Send(const ServiceStatusRecord& record) override {
+    SERVICE_STATUS status{};
+    status.dwServiceType = record.service_type;
+    status.dwCurrentState = static_cast<DWORD>(record.current_state);
+    status.dwControlsAccepted = record.controls_accepted;
+    status.dwWin32ExitCode = record.win32_exit_code;
+    status.dwServiceSpecificExitCode = record.service_specific_exit_code;
+    status.dwCheckPoint = record.check_point;
+    status.dwWaitHint = record.wait_hint;
+    if (!SetServiceStatus(handle_, &status)) return SystemErrorText(GetLastError());
+    return std::nullopt;
+  }
+
+ private:
+  SERVICE_STATUS_HANDLE handle_;
+};
+
+// Owns one kernel handle.
+class UniqueHandle {
+ public:
+  explicit UniqueHandle(HANDLE h = nullptr) : h_(h) {}
+  ~UniqueHandle() {
+    if (h_) CloseHandle(h_);
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// The service thread's message queue: the control handler posts into it,
+// the service thread takes from it, and a paused thread is resumed.
+class ThreadControlQueue : public ControlQueue, public ControlSource {
+ public:
+  ThreadControlQueue(DWORD thread_id, HANDLE thread) : thread_id_(thread_id), thread_(thread) {}
+
+  void Post(std::uint32_t code) override {
+    PostThreadMessageW(thread_id_, kControlMessage, code, 0);
+    if (!suspended_.load()) return;
+    // The thread may be between announcing its suspension and suspending:
+    // try briefly, never block.
+    for (int attempt = 0; attempt < 100 && suspended_.load(); ++attempt) {
+      const DWORD previous = ResumeThread(thread_);
+      if (previous == static_cast<DWORD>(-1) || previous > 0) return;
+      Sleep(1);
+    }
+  }
+
+  // Suspends the calling service thread until the next posted code.
+  void SuspendSelf() {
+    suspended_.store(true);
+    SuspendThread(GetCurrentThread());
+    suspended_.store(false);
+  }
+
+  std::optional<std::uint32_t> Next(bool wait) override {
+    MSG msg;
+    for (;;) {
+      if (wait) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) return std::nullopt;  // quit
+      } else if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        return std::nullopt;
+      }
+      if (msg.hwnd == nullptr && msg.message == kControlMessage) return static_cast<std::uint32_t>(msg.wParam);
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+ private:
+  DWORD thread_id_;
+  HANDLE thread_;
+  std::atomic<bool> suspended_{false};
+};
+
+ServiceController g_controller = nullptr;
+
+void WINAPI ControlHandlerTrampoline(DWORD code) {
+  if (g_controller) g_controller(code);
+}
+
+DWORD WINAPI ServiceThreadBody(LPVOID param) {
+  auto* module = static_cast<TService*>(param);
+  // The queue exists before anything else, so control codes posted from now
+  // on are kept.
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  HANDLE self = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  UniqueHandle self_handle(self);
+  ThreadControlQueue queue(GetCurrentThreadId(), self);
+  module->OnPausedSuspend = [&queue] { queue.SuspendSelf(); };
+  module->SetControlQueue(&queue);
+  RunServiceThread(*module, queue);
+  module->SetControlQueue(nullptr);
+  module->OnPausedSuspend = nullptr;
+  return 0;
+}
+
+// The ServiceMain callback, on the platform's thread.
+void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
+  TService* module = ModuleReference();
+  if (!module || argc == 0 ||
+      CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, argv[0], -1, Wide(module->Name()), -1) != CSTR_EQUAL) {
+    return;
+  }
+  for (DWORD i = 0; i < argc; ++i) module->Param.push_back(reinterpret_cast<const char16_t*>(argv[i]));
+  g_controller = module->GetServiceController();
+  const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(Wide(module->Name()), ControlHandlerTrampoline);
+  if (!handle) {
+    module->LogMessage(SystemErrorText(GetLastError()));
+    return;
+  }
+  ScmStatusSink sink(handle);
+  module->SetStatusSink(&sink);
+  RunStartSequence(*module, [module] {
+    DWORD thread_id = 0;
+    UniqueHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
+    if (!thread.get()) throw Exception(SystemErrorText(GetLastError()));
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) throw Exception(SystemErrorText(GetLastError()));
+    if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {
+      throw Exception(SystemErrorText(GetLastError()));
+    }
+  });
+  module->SetStatusSink(nullptr);
+}
+
+}  // namespace
+
+struct TServiceApplication::Platform {
+  bool com_initialized = false;
+  ~Platform() {
+    if (com_initialized) CoUninitialize();
+  }
+};
+
+TServiceApplication::TServiceApplication()
+    : app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
+
+TServiceApplication::~TServiceApplication() {
+  module_.reset();
+  AdoptModule(nullptr);
+}
+
+void TServiceApplication::Initialize() {
+  if (platform_->com_initialized) return;
+  platform_->com_initialized = SUCCEEDED(CoInitialize(nullptr));
+}
+
+void TServiceApplication::RunServiceMode() {
+  // The dispatch table: the one module, then the terminator.
+  String name = module_ ? module_->Name() : String();
+  SERVICE_TABLE_ENTRYW table[2] = {
+      {const_cast<wchar_t*>(Wide(name)), ServiceMainCallback},
+      {nullptr, nullptr},
+  };
+  std::atomic<std::uint32_t> dispatcher_result{0};
+  std::thread dispatcher([&] {
+    dispatcher_result = StartServiceCtrlDispatcherW(table) ? 0 : GetLastError();
+    loop_.Quit();
+  });
+  try {
+    RunMainLoop();
+  } catch (...) {
+    dispatcher.detach();
+    throw;
+  }
+  if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
+  dispatcher.join();
+}
+
+std::vector<String> CommandLineArguments() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<String> args;
+  if (!argv) return args;
+  for (int i = 1; i < argc; ++i) args.push_back(reinterpret_cast<const char16_t*>(argv[i]));
+  LocalFree(argv);
+  return args;
+}
+
+String ExecutableFileName() {
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  String full(reinterpret_cast<const char16_t*>(path), n);
+  const auto slash = full.find_last_of(u"\\/");
+  return slash == String::npos ? full : full.substr(slash + 1);
+}
+
+void ShowFatalError(const String& message) {
+  MessageBoxW(nullptr, Wide(message), L"Application Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+}
+
+}  // namespace vantrel

@@ -28,7 +28,7 @@ void TServiceApplication::Run() {
   switch (switches.mode) {
     case RunMode::kInstall:
     case RunMode::kUninstall:
-      // Installation and removal (Part 4.3) plug in here.
+      // Installation and removal plug in here.
       if (!UpdateRegistration) {
         throw Exception(switches.mode == RunMode::kInstall ? String(u"Service installation is not built in")
                                                            : String(u"Service removal is not built in"));

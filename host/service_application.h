@@ -44,7 +44,7 @@ class TServiceApplication {
   // Chooses the mode from the command line and runs it.
   void Run();
 
-  // Installs or removes the service (Part 4.3 sets it); while unset, an
+  // Installs or removes the service (the installer sets it); while unset, an
   // install or uninstall run fails with "not built in".
   std::function<void(bool install, bool silent)> UpdateRegistration;
 

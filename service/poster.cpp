@@ -1,9 +1,41 @@
+#include <memory>
+
+#include "notify/rest_client.h"
+#include "platform/exception.h"
+#include "platform/trace.h"
 #include "service/vantrel_srv.h"
 
 namespace vantrel {
 
-// Until the HTTP exchange exists no notice can be delivered, so none is
-// reported as delivered.
-bool TVantrelSrv::postaa(TDocVariantData) { return false; }
+// Part 2.2: one POST of the document to fchatavain; true exactly on 200.
+// The request, the response and the client are released in that order on
+// every way out (locals are destroyed in reverse order of declaration).
+bool TVantrelSrv::postaa(TDocVariantData data) {
+  std::unique_ptr<TRESTClient> RESTClient1;
+  std::unique_ptr<TRESTResponse> RESTResponse1;
+  std::unique_ptr<TRESTRequest> RESTRequest1;
+
+  // Steps 1 to 4: failures here are not caught.
+  CreateRestComponents(RESTClient1, RESTRequest1, RESTResponse1);
+  RESTClient1->SetBaseURL(fchatavain);
+  TRESTRequestParameter* body = RESTRequest1->ParamByName(u"body");
+  body->Options = 0;
+  body->Value = data.ToJson();
+  RESTRequest1->Method = TRESTRequestMethod::rmPOST;
+
+  try {
+    RESTRequest1->Execute();
+  } catch (const Exception& e) {
+    TraceValue(u"virhe chat postauksesssa ", e.Message());
+    return false;
+  } catch (const std::exception& e) {
+    TraceValue(u"virhe chat postauksesssa ", FromUtf8(e.what()));
+    return false;
+  }
+  TraceValue(u"resposene", RESTResponse1->StatusText);
+  TraceValue(u"statuscode", IntToStr(RESTResponse1->StatusCode));
+  TraceValue(u"statustxt", RESTResponse1->StatusText);
+  return RESTResponse1->StatusCode == 200;
+}
 
 }  // namespace vantrel

@@ -1,0 +1,28 @@
+#include "notify/http_transport.h"
+
+#include <atomic>
+
+#include "notify/http_transport_test_seam.h"
+
+namespace vantrel {
+
+namespace {
+std::atomic<int> g_timeout_override{0};
+}
+
+namespace testing_seam {
+void SetHttpPhaseTimeoutMs(int ms) { g_timeout_override = ms; }
+}  // namespace testing_seam
+
+int HttpPhaseTimeoutMs() {
+  const int v = g_timeout_override.load();
+  return v > 0 ? v : 120000;
+}
+
+String FormatCodeText(long code, const std::string& text_utf8) {
+  std::string t = text_utf8;
+  while (!t.empty() && (t.back() == '\r' || t.back() == '\n' || t.back() == ' ')) t.pop_back();
+  return u"(" + IntToStr(code) + u") " + FromUtf8(t);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,59 @@
+// One HTTP attempt on the platform's stack (WinHTTP on Windows, libcurl on
+// Linux). The portable exchange (rest_client) does redirects, cookies,
+// certificate acceptance and decoding on top of it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace vantrel {
+
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpAttempt {
+  std::string method;  // "POST" or "GET"
+  bool secure = false;  // https
+  std::string host;
+  int port = 80;
+  std::string target;  // path and query, already encoded
+  HttpHeaders headers;
+  std::string body;
+  bool verify_certificate = true;
+  int timeout_ms = 120000;  // connect, send, receive (each phase)
+};
+
+struct HttpAnswer {
+  int status = 0;
+  std::string reason;   // as received, empty when none
+  HttpHeaders headers;  // in the order received
+  std::string body;
+};
+
+struct HttpFailure {
+  enum Kind { kOther, kSecureChannel, kClientCertificate, kNoServerCertificate };
+  Kind kind = kOther;
+  String message;  // without "REST request failed: "
+};
+
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+  // One attempt; true with answer filled, or false with failure filled.
+  virtual bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) = 0;
+};
+
+// The platform's transport; raises "Error obtaining session handle" when the
+// platform refuses its top handle.
+std::unique_ptr<HttpTransport> NewHttpTransport();
+
+// The limit of each network phase: 120000 ms unless a test shortened it.
+int HttpPhaseTimeoutMs();
+
+// "(%d) %s" of a platform failure.
+String FormatCodeText(long code, const std::string& text_utf8);
+
+}  // namespace vantrel

@@ -1,0 +1,124 @@
+// One HTTP attempt over libcurl: HTTP/1.1, no "Expect:", its own redirects
+// and cookies off, the proxy only from the environment.
+#include <curl/curl.h>
+
+#include <cstring>
+
+#include "notify/http_transport.h"
+#include "platform/exception.h"
+
+namespace vantrel {
+
+namespace {
+
+struct CurlGlobal {
+  CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+
+struct Receiver {
+  HttpAnswer* answer;
+  bool got_status = false;
+};
+
+size_t OnHeader(char* data, size_t size, size_t n, void* user) {
+  auto* r = static_cast<Receiver*>(user);
+  const size_t len = size * n;
+  std::string line(data, len);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new status line (after a 1xx answer, say): start again.
+    r->answer->headers.clear();
+    r->got_status = true;
+    const std::size_t sp1 = line.find(' ');
+    if (sp1 != std::string::npos) {
+      const std::size_t sp2 = line.find(' ', sp1 + 1);
+      r->answer->status = std::atoi(line.substr(sp1 + 1, sp2 - sp1 - 1).c_str());
+      r->answer->reason = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
+    }
+  } else if (!line.empty()) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      std::size_t v = colon + 1;
+      while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+      r->answer->headers.emplace_back(line.substr(0, colon), line.substr(v));
+    }
+  }
+  return len;
+}
+
+size_t OnBody(char* data, size_t size, size_t n, void* user) {
+  static_cast<Receiver*>(user)->answer->body.append(data, size * n);
+  return size * n;
+}
+
+class CurlTransport : public HttpTransport {
+ public:
+  CurlTransport() {
+    static CurlGlobal global;
+    curl_ = curl_easy_init();
+    if (!curl_) throw Exception(u"Error obtaining session handle");
+  }
+  ~CurlTransport() override { curl_easy_cleanup(curl_); }
+
+  bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
+    CURL* c = curl_;
+    curl_easy_reset(c);
+    const std::string url = std::string(a.secure ? "https://" : "http://") + a.host + ":" + std::to_string(a.port) + a.target;
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(a.timeout_ms));
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((a.timeout_ms + 999) / 1000));
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, a.verify_certificate ? 1L : 0L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, a.verify_certificate ? 2L : 0L);
+    if (a.method == "POST") {
+      curl_easy_setopt(c, CURLOPT_POST, 1L);
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, a.body.data());
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(a.body.size()));
+    } else {
+      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    }
+    curl_slist* list = curl_slist_append(nullptr, "Expect:");
+    for (const auto& [name, value] : a.headers) list = curl_slist_append(list, (name + ": " + value).c_str());
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+    Receiver receiver{&answer};
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &receiver);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &receiver);
+    const CURLcode rc = curl_easy_perform(c);
+    curl_slist_free_all(list);
+    if (rc == CURLE_OK) return true;
+
+    const String detail = FormatCodeText(rc, curl_easy_strerror(rc));
+    long connect_code = 0;
+    curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &connect_code);
+    double connect_time = 0;
+    curl_easy_getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
+    if (rc == CURLE_PEER_FAILED_VERIFICATION) {
+      failure.kind = HttpFailure::kSecureChannel;
+      failure.message = u"Error sending data: " + detail;
+    } else if (receiver.got_status) {
+      failure.message = u"Error reading data: " + detail;
+    } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT || rc == CURLE_SEND_ERROR ||
+               rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_COULDNT_RESOLVE_PROXY || connect_time <= 0) {
+      failure.message = u"Error sending data: " + detail;
+    } else {
+      failure.message = u"Error receiving data: " + detail;
+    }
+    answer = HttpAnswer();
+    return false;
+  }
+
+ private:
+  CURL* curl_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> NewHttpTransport() { return std::make_unique<CurlTransport>(); }
+
+}  // namespace vantrel

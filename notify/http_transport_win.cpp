@@ -1,0 +1,230 @@
+// One HTTP attempt over WinHTTP, synchronous; its own redirects and cookies
+// off (the portable exchange does them); the account's proxy configuration.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "notify/http_transport.h"
+#include "platform/exception.h"
+
+namespace vantrel {
+
+namespace {
+
+struct Handle {
+  HINTERNET h = nullptr;
+  Handle() = default;
+  explicit Handle(HINTERNET v) : h(v) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (h) WinHttpCloseHandle(h);
+  }
+  operator HINTERNET() const { return h; }
+};
+
+std::wstring Wide(const std::string& utf8) {
+  const String s = FromUtf8(utf8);
+  return std::wstring(s.begin(), s.end());
+}
+
+std::string SystemText(DWORD code) {
+  wchar_t* buf = nullptr;
+  HMODULE mod = GetModuleHandleW(L"winhttp.dll");
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           mod, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
+  std::string out;
+  if (n && buf) out = ToUtf8(std::u16string(reinterpret_cast<char16_t*>(buf), n));
+  if (buf) LocalFree(buf);
+  return out;
+}
+
+String Detail(DWORD code) { return FormatCodeText(static_cast<long>(code), SystemText(code)); }
+
+std::string Narrow(const wchar_t* s, size_t n) {
+  return ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(s), n));
+}
+
+bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    out.clear();
+    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND;
+  }
+  std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1);
+  if (!WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, buf.data(), &size, WINHTTP_NO_HEADER_INDEX))
+    return false;
+  out.assign(buf.data(), size / sizeof(wchar_t));
+  return true;
+}
+
+// Item 7 of Part 2.3: the account's proxy configuration, its PAC script, or
+// automatic discovery when the configuration cannot be read.
+void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
+  WINHTTP_PROXY_INFO info{};
+  bool found = false;
+  if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+    if (ie.lpszAutoConfigUrl) {
+      WINHTTP_AUTOPROXY_OPTIONS opts{};
+      opts.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+      opts.lpszAutoConfigUrl = ie.lpszAutoConfigUrl;
+      opts.fAutoLogonIfChallenged = FALSE;
+      found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
+      if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+        opts.fAutoLogonIfChallenged = TRUE;
+        found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
+      }
+    } else if (ie.lpszProxy) {
+      WINHTTP_PROXY_INFO fixed{};
+      fixed.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      fixed.lpszProxy = ie.lpszProxy;
+      fixed.lpszProxyBypass = ie.lpszProxyBypass;
+      WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &fixed, sizeof fixed);
+    }
+    if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
+    if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
+    if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
+  } else {
+    WINHTTP_AUTOPROXY_OPTIONS opts{};
+    opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+    opts.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
+  }
+  if (found) {
+    if (info.lpszProxy) {
+      WINHTTP_PROXY_INFO named{};
+      named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      named.lpszProxy = info.lpszProxy;
+      named.lpszProxyBypass = info.lpszProxyBypass;
+      WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
+    }
+    if (info.lpszProxy) GlobalFree(info.lpszProxy);
+    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+  }
+}
+
+class WinHttpTransport : public HttpTransport {
+ public:
+  WinHttpTransport()
+      : session_(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
+    if (!session_.h) throw Exception(u"Error obtaining session handle");
+  }
+
+  bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
+    auto fail = [&](const String& message, HttpFailure::Kind kind = HttpFailure::kOther) {
+      failure.kind = kind;
+      failure.message = message;
+      answer = HttpAnswer();
+      return false;
+    };
+    const std::wstring host = Wide(a.host);
+    Handle connect(WinHttpConnect(session_, host.c_str(), static_cast<INTERNET_PORT>(a.port), 0));
+    if (!connect.h) return fail(u"Error connecting to server: " + FromUtf8(a.host));
+    const std::wstring method = Wide(a.method), target = Wide(a.target);
+    Handle req(WinHttpOpenRequest(connect, method.c_str(), target.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
+                                  WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!req.h) return fail(u"Error opening request: " + Detail(GetLastError()));
+    const int t = a.timeout_ms;
+    if (!WinHttpSetTimeouts(req, 0, t, t, t)) return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
+    for (const auto& [name, value] : a.headers) {
+      const std::wstring line = Wide(name + ": " + value);
+      const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
+                                                 : (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+      if (!WinHttpAddRequestHeaders(req, line.c_str(), static_cast<DWORD>(-1L), flags))
+        return fail(u"Error adding header: " + Detail(GetLastError()));
+    }
+    const std::wstring url = Wide(std::string(a.secure ? "https://" : "http://") + a.host + ":" +
+                                  std::to_string(a.port) + a.target);
+    SelectProxy(session_, req, url);
+    DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
+    feature = WINHTTP_DISABLE_COOKIES;
+    WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
+    if (!a.verify_certificate) {
+      DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+      WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+    }
+
+    auto secure_or = [&](DWORD err, const String& what) {
+      if (err == ERROR_WINHTTP_SECURE_FAILURE) {
+        if (a.verify_certificate) {
+          WINHTTP_CERTIFICATE_INFO cert{};
+          DWORD size = sizeof cert;
+          if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))
+            return fail(u"Error getting Server Certificate");
+          for (LPWSTR p : {cert.lpszSubjectInfo, cert.lpszIssuerInfo, cert.lpszProtocolName,
+                           cert.lpszSignatureAlgName, cert.lpszEncryptionAlgName})
+            if (p) LocalFree(p);
+        }
+        return fail(what + Detail(err), HttpFailure::kSecureChannel);
+      }
+      if (err == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED)
+        return fail(u"Unspecified certificate from client", HttpFailure::kClientCertificate);
+      return fail(what + Detail(err));
+    };
+
+    const DWORD total = static_cast<DWORD>(a.body.size());
+    if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0))
+      return secure_or(GetLastError(), u"Error sending data: ");
+    std::size_t sent = 0;
+    while (sent < a.body.size()) {
+      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
+      DWORD written = 0;
+      if (!WinHttpWriteData(req, a.body.data() + sent, piece, &written))
+        return fail(u"Error sending data: " + Detail(GetLastError()));
+      sent += written;
+    }
+    if (!WinHttpReceiveResponse(req, nullptr)) return secure_or(GetLastError(), u"Error receiving data: ");
+
+    std::wstring text;
+    if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text)) return fail(u"Error receiving data: " + Detail(GetLastError()));
+    answer.status = _wtoi(text.c_str());
+    QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
+    answer.reason = Narrow(text.data(), text.size());
+    std::wstring raw;
+    QueryString(req, WINHTTP_QUERY_RAW_HEADERS, raw);  // lines separated by zero characters
+    std::size_t pos = 0;
+    bool first = true;
+    while (pos < raw.size()) {
+      std::size_t end = raw.find(L'\0', pos);
+      if (end == std::wstring::npos) end = raw.size();
+      const std::string line = Narrow(raw.data() + pos, end - pos);
+      pos = end + 1;
+      if (first) {
+        first = false;
+        continue;  // the status line
+      }
+      const std::size_t colon = line.find(':');
+      if (line.empty() || colon == std::string::npos) continue;
+      std::size_t v = colon + 1;
+      while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+      answer.headers.emplace_back(line.substr(0, colon), line.substr(v));
+    }
+    for (;;) {
+      DWORD avail = 0;
+      if (!WinHttpQueryDataAvailable(req, &avail)) return fail(u"Error reading data: " + Detail(GetLastError()));
+      if (avail == 0) break;
+      std::string buf(avail, '\0');
+      DWORD got = 0;
+      if (!WinHttpReadData(req, buf.data(), avail, &got)) return fail(u"Error reading data: " + Detail(GetLastError()));
+      if (got == 0) break;
+      answer.body.append(buf.data(), got);
+    }
+    return true;
+  }
+
+ private:
+  Handle session_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> NewHttpTransport() { return std::make_unique<WinHttpTransport>(); }
+
+}  // namespace vantrel

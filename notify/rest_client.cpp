@@ -1,0 +1,513 @@
+#include "notify/rest_client.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/exception.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr char16_t kPrefix[] = u"REST request failed: ";
+constexpr int kMaxRedirects = 5;
+
+[[noreturn]] void Fail(const String& message) { throw Exception(kPrefix + message); }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char16_t Lower16(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s) c = Lower(c);
+  return s;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Latin1OrUtf8(const String& s) { return ToUtf8(s); }
+
+// Removes "{name}" placeholders, braces included (the poster gives no value).
+String DropPlaceholders(const String& s) {
+  String out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == u'{') {
+      const std::size_t close = s.find(u'}', i);
+      if (close != String::npos) {
+        i = close;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+void PercentEncodeInto(std::string& out, std::string_view utf8, bool is_path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char ch : utf8) {
+    const auto b = static_cast<unsigned char>(ch);
+    bool escape = b <= 32 || b >= 0x7F;
+    if (!escape) escape = std::strchr("*<>#%{}|\\^[]\"`", ch) != nullptr;
+    if (!escape && is_path && ch == '+') escape = true;
+    if (escape) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+}
+
+// Removes "." and ".." segments from an absolute path (RFC 3986, 5.2.4).
+std::string RemoveDotSegments(std::string in) {
+  std::string out;
+  while (!in.empty()) {
+    if (in.rfind("../", 0) == 0) {
+      in.erase(0, 3);
+    } else if (in.rfind("./", 0) == 0) {
+      in.erase(0, 2);
+    } else if (in.rfind("/./", 0) == 0) {
+      in.erase(0, 2);
+    } else if (in == "/.") {
+      in = "/";
+    } else if (in.rfind("/../", 0) == 0 || in == "/..") {
+      in = in == "/.." ? "/" : in.substr(3);
+      const std::size_t slash = out.rfind('/');
+      out.erase(slash == std::string::npos ? 0 : slash);
+    } else if (in == "." || in == "..") {
+      in.clear();
+    } else {
+      const std::size_t next = in.find('/', in[0] == '/' ? 1 : 0);
+      out += in.substr(0, next);
+      in.erase(0, next == std::string::npos ? in.size() : next);
+    }
+  }
+  return out;
+}
+
+// Splits an absolute URL text into scheme://authority and the rest.
+bool SplitAuthority(const std::string& url, std::string& origin, std::string& rest) {
+  const std::size_t sep = url.find("://");
+  if (sep == std::string::npos) return false;
+  const std::size_t end = url.find_first_of("/?#", sep + 3);
+  origin = url.substr(0, end);
+  rest = end == std::string::npos ? std::string() : url.substr(end);
+  return true;
+}
+
+// Decodes strict UTF-8; false on any invalid sequence.
+bool StrictUtf8(const std::string& s, String& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    char32_t cp;
+    int extra;
+    if (b0 < 0x80) { cp = b0; extra = 0; }
+    else if (b0 >= 0xC2 && b0 <= 0xDF) { cp = b0 & 0x1F; extra = 1; }
+    else if (b0 >= 0xE0 && b0 <= 0xEF) { cp = b0 & 0x0F; extra = 2; }
+    else if (b0 >= 0xF0 && b0 <= 0xF4) { cp = b0 & 0x07; extra = 3; }
+    else return false;
+    if (i + extra >= s.size() && extra > 0) return false;
+    for (int k = 1; k <= extra; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+bool Gunzip(const std::string& in, std::string& out) {
+  z_stream zs{};
+  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return false;
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  zs.avail_in = static_cast<uInt>(in.size());
+  char buf[16384];
+  int rc;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(buf);
+    zs.avail_out = sizeof buf;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END) break;
+    out.append(buf, sizeof buf - zs.avail_out);
+  } while (rc != Z_STREAM_END && (zs.avail_in > 0 || zs.avail_out == 0));
+  inflateEnd(&zs);
+  return rc == Z_STREAM_END;
+}
+
+// charset parameter of a Content-Type value, and the value without it.
+void SplitContentType(const std::string& value, std::string& media, std::string& charset) {
+  media.clear();
+  charset.clear();
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos <= value.size()) {
+    std::size_t semi = value.find(';', pos);
+    if (semi == std::string::npos) semi = value.size();
+    const std::string part = Trim(std::string_view(value).substr(pos, semi - pos));
+    if (!first && LowerAscii(part).rfind("charset=", 0) == 0) {
+      charset = part.substr(8);
+      if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"')
+        charset = charset.substr(1, charset.size() - 2);
+    } else if (first || !part.empty()) {
+      if (!first) media += "; ";
+      media += part;
+    }
+    first = false;
+    pos = semi + 1;
+  }
+}
+
+struct Cookie {
+  std::string name, value, domain, path;
+  bool host_only = true;
+};
+
+class CookieStore {
+ public:
+  void Take(const RequestUrl& url, const HttpHeaders& headers) {
+    for (const auto& [name, value] : headers) {
+      if (!EqualsNoCase(name, "Set-Cookie")) continue;
+      Cookie c;
+      std::size_t semi = value.find(';');
+      const std::string pair = value.substr(0, semi);
+      const std::size_t eq = pair.find('=');
+      if (eq == std::string::npos) continue;
+      c.name = Trim(pair.substr(0, eq));
+      c.value = Trim(pair.substr(eq + 1));
+      c.domain = LowerAscii(url.host);
+      c.path = "/";
+      while (semi != std::string::npos) {
+        const std::size_t next = value.find(';', semi + 1);
+        const std::string attr = Trim(value.substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
+        const std::size_t aeq = attr.find('=');
+        const std::string aname = LowerAscii(attr.substr(0, aeq));
+        const std::string aval = aeq == std::string::npos ? std::string() : attr.substr(aeq + 1);
+        if (aname == "domain" && !aval.empty()) {
+          c.domain = LowerAscii(aval[0] == '.' ? aval.substr(1) : aval);
+          c.host_only = false;
+        } else if (aname == "path" && !aval.empty() && aval[0] == '/') {
+          c.path = aval;
+        }
+        semi = next;
+      }
+      std::erase_if(cookies_, [&](const Cookie& o) { return o.name == c.name && o.domain == c.domain && o.path == c.path; });
+      cookies_.push_back(c);
+    }
+  }
+
+  std::string HeaderFor(const RequestUrl& url) const {
+    const std::string host = LowerAscii(url.host);
+    std::string out;
+    for (const Cookie& c : cookies_) {
+      const bool host_ok = host == c.domain ||
+                           (!c.host_only && host.size() > c.domain.size() &&
+                            host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
+                            host[host.size() - c.domain.size() - 1] == '.');
+      if (!host_ok || url.target.rfind(c.path, 0) != 0) continue;
+      if (!out.empty()) out += "; ";
+      out += c.name + "=" + c.value;
+    }
+    return out;
+  }
+
+ private:
+  std::vector<Cookie> cookies_;
+};
+
+const std::string* FindHeader(const HttpHeaders& headers, std::string_view name) {
+  for (const auto& h : headers)
+    if (EqualsNoCase(h.first, name)) return &h.second;
+  return nullptr;
+}
+
+}  // namespace
+
+String NormaliseBaseUrl(const String& input) {
+  std::size_t b = 0, e = input.size();
+  while (b < e && input[b] <= 32) ++b;
+  while (e > b && input[e - 1] <= 32) --e;
+  String url = input.substr(b, e - b);
+  if (url.empty()) return url;
+  if (url.find(u"://") == String::npos) url = u"http://" + url;
+  const std::size_t sep = url.find(u"://");
+  const String scheme = url.substr(0, sep);
+  String rest = url.substr(sep + 3);
+  const std::size_t stop = rest.find_first_of(u"?#");
+  for (std::size_t i = 0; i < rest.size() && i < stop; ++i)
+    if (rest[i] == u'\\') rest[i] = u'/';
+  const std::size_t auth_end = rest.find_first_of(u"/?#");
+  const String authority = rest.substr(0, auth_end);
+  const String tail = auth_end == String::npos ? String() : rest.substr(auth_end);
+  String host = authority, port;
+  const std::size_t colon = authority.rfind(u':');
+  if (colon != String::npos) {
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+  }
+  if (host.empty()) throw Exception(u"Host field is empty");
+  String lower_scheme;
+  for (char16_t c : scheme) lower_scheme += Lower16(c);
+  const bool default_port = (lower_scheme == u"http" && port == u"80") || (lower_scheme == u"https" && port == u"443");
+  String out = scheme + u"://" + host;
+  if (colon != String::npos && !default_port) out += u":" + port;
+  out += tail;
+  while (!out.empty() && out.back() == u'/') out.pop_back();
+  return out;
+}
+
+std::string RequestUrl::Text() const {
+  const bool default_port = (secure && port == 443) || (!secure && port == 80);
+  return scheme + "://" + host + (default_port ? "" : ":" + std::to_string(port)) + target;
+}
+
+std::string EncodeRequestUrl(const String& url16) {
+  if (url16.empty()) throw Exception(u"Protocol field is empty");
+  const std::string url = Latin1OrUtf8(DropPlaceholders(url16));
+  std::string origin, rest;
+  if (!SplitAuthority(url, origin, rest)) {
+    origin.clear();
+    rest = url;
+  }
+  std::string out = origin;
+  const std::size_t q = rest.find('?');
+  PercentEncodeInto(out, std::string_view(rest).substr(0, q), true);
+  if (q != std::string::npos) {
+    out += '?';
+    PercentEncodeInto(out, std::string_view(rest).substr(q + 1), false);
+  }
+  return out;
+}
+
+RequestUrl SplitRequestUrl(const std::string& encoded) {
+  auto invalid = [&]() -> RequestUrl { Fail(u"Invalid URL: \"" + FromUtf8(encoded) + u"\""); };
+  std::string origin, rest;
+  if (!SplitAuthority(encoded, origin, rest)) return invalid();
+  RequestUrl u;
+  const std::size_t sep = origin.find("://");
+  u.scheme = origin.substr(0, sep);
+  const std::string scheme = LowerAscii(u.scheme);
+  if (scheme == "https") u.secure = true;
+  else if (scheme != "http") return invalid();
+  const std::string authority = origin.substr(sep + 3);
+  const std::size_t colon = authority.rfind(':');
+  u.host = authority.substr(0, colon);
+  u.port = u.secure ? 443 : 80;
+  if (colon != std::string::npos) {
+    const std::string port = authority.substr(colon + 1);
+    if (!AllDigits(port) || port.size() > 5 || std::stoi(port) == 0 || std::stoi(port) > 65535) return invalid();
+    u.port = std::stoi(port);
+  }
+  if (u.host.empty()) return invalid();
+  // A fragment is not sent.
+  const std::size_t hash = rest.find('#');
+  if (hash != std::string::npos) rest.erase(hash);
+  if (!rest.empty() && rest[0] == '?') rest = "/" + rest;
+  if (rest.empty()) rest = "/";
+  if (rest.size() > 1 && rest.back() == '?') rest.pop_back();
+  u.target = rest;
+  return u;
+}
+
+std::string ResolveLocation(const std::string& current, const std::string& location_in) {
+  const std::string location = Trim(location_in);
+  if (location.empty()) return current;
+  std::string origin, rest;
+  SplitAuthority(current, origin, rest);
+  if (location.find("://") != std::string::npos && location.find("://") < location.find_first_of("/?#")) {
+    std::string lorigin, lrest;
+    SplitAuthority(location, lorigin, lrest);
+    const std::size_t q = lrest.find_first_of("?#");
+    return lorigin + RemoveDotSegments(lrest.substr(0, q)) + (q == std::string::npos ? "" : lrest.substr(q));
+  }
+  if (location.rfind("//", 0) == 0) return origin.substr(0, origin.find("://") + 1) + location;
+  const std::size_t cq = rest.find_first_of("?#");
+  const std::string cur_path = rest.substr(0, cq);
+  if (location[0] == '?') return origin + (cur_path.empty() ? "/" : cur_path) + location;
+  if (location[0] == '#') return origin + rest.substr(0, rest.find('#')) + location;
+  const std::size_t q = location.find_first_of("?#");
+  std::string path = location.substr(0, q);
+  const std::string suffix = q == std::string::npos ? "" : location.substr(q);
+  if (path[0] != '/') {
+    const std::size_t slash = cur_path.rfind('/');
+    path = (slash == std::string::npos ? "/" : cur_path.substr(0, slash + 1)) + path;
+  }
+  return origin + RemoveDotSegments(path) + suffix;
+}
+
+bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
+                String& text, String& message) {
+  text.clear();
+  std::string bytes = raw;
+  if (content_encoding == "gzip" && !raw.empty()) {
+    bytes.clear();
+    if (!Gunzip(raw, bytes)) {
+      message = u"Error decompressing the answer: the gzip data is broken";
+      return false;
+    }
+  }
+  const std::string cs = LowerAscii(Trim(charset));
+  if (cs.empty() || cs == "utf-8" || cs == "utf8") {
+    if (!StrictUtf8(bytes, text)) {
+      text.clear();
+      message = u"No mapping for the Unicode character exists in the target multi-byte code page";
+      return false;
+    }
+    return true;
+  }
+  if (cs == "us-ascii" || cs == "ascii" || cs == "iso-8859-1" || cs == "latin1" || cs == "iso_8859-1") {
+    for (char c : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return true;
+  }
+  if (cs == "utf-16le" || cs == "utf-16be" || cs == "utf-16") {
+    const bool be = cs == "utf-16be";
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+      text += static_cast<char16_t>(be ? (a << 8 | b) : (b << 8 | a));
+    }
+    return true;
+  }
+  message = u"Unknown charset: " + FromUtf8(charset);
+  return false;
+}
+
+TRESTClient::TRESTClient() : transport_(NewHttpTransport()) {}
+
+TRESTRequestParameter* TRESTRequest::ParamByName(const String& name) {
+  for (auto& p : Params) {
+    if (p.Name.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i) same = Lower16(p.Name[i]) == Lower16(name[i]);
+    if (same) return &p;
+  }
+  return nullptr;
+}
+
+void TRESTRequest::Execute() {
+  response_ = TRESTResponse();
+  String url16 = client_.BaseURL();
+  if (!Resource.empty()) url16 += u"/" + Resource;
+  std::string current = EncodeRequestUrl(url16);
+
+  HttpAttempt attempt;
+  attempt.method = Method == TRESTRequestMethod::rmPOST ? "POST" : "GET";
+  std::string content_type;
+  for (const auto& p : Params) {
+    if (p.Kind != TRESTRequestParameterKind::pkREQUESTBODY) continue;
+    attempt.body += ToUtf8(p.Value);
+    if (content_type.empty()) content_type = ToUtf8(p.ContentType);
+  }
+  const int phase_ms = HttpPhaseTimeoutMs();
+  attempt.timeout_ms = phase_ms < Timeout ? phase_ms : Timeout;
+
+  CookieStore cookies;
+  int redirects = 0;
+  bool verify = true;
+  HttpAnswer answer;
+  for (;;) {
+    const RequestUrl target = SplitRequestUrl(current);
+    attempt.secure = target.secure;
+    attempt.host = target.host;
+    attempt.port = target.port;
+    attempt.target = target.target;
+    attempt.verify_certificate = verify;
+    attempt.headers = {{"Accept", ToUtf8(client_.Accept)},
+                       {"Accept-Charset", ToUtf8(client_.AcceptCharset)},
+                       {"User-Agent", ToUtf8(client_.UserAgent)}};
+    if (!content_type.empty()) attempt.headers.emplace_back("Content-type", content_type);
+    const std::string cookie = cookies.HeaderFor(target);
+    if (!cookie.empty()) attempt.headers.emplace_back("Cookie", cookie);
+
+    answer = HttpAnswer();
+    HttpFailure failure;
+    if (!client_.Transport().Perform(attempt, answer, failure)) {
+      if (failure.kind == HttpFailure::kSecureChannel && verify) {
+        verify = false;  // the certificate is accepted: send again without checks
+        continue;
+      }
+      Fail(failure.message);
+    }
+    cookies.Take(target, answer.headers);
+
+    if (answer.status >= 300 && answer.status <= 399 && client_.HandleRedirects) {
+      if (++redirects > kMaxRedirects)
+        Fail(u"Maximum number of redirections (" + IntToStr(kMaxRedirects) + u") exceeded");
+      const std::string* location = FindHeader(answer.headers, "Location");
+      current = ResolveLocation(target.Text(), location ? *location : std::string());
+      if (answer.status >= 301 && answer.status <= 303 && attempt.method == "POST") {
+        attempt.method = "GET";
+        attempt.body.clear();
+        content_type.clear();
+      }
+      continue;
+    }
+    break;
+  }
+
+  TRESTResponse& r = response_;
+  r.StatusCode = answer.status;
+  r.StatusText = FromUtf8(answer.reason);
+  std::string media, charset, encoding;
+  if (const std::string* ct = FindHeader(answer.headers, "Content-Type")) SplitContentType(*ct, media, charset);
+  if (const std::string* ce = FindHeader(answer.headers, "Content-Encoding")) encoding = Trim(*ce);
+  r.ContentType = FromUtf8(media);
+  r.ContentEncoding = FromUtf8(encoding);
+  for (const auto& [name, value] : answer.headers) r.Headers.push_back(FromUtf8(name + "=" + value));
+  r.RawBytes = answer.body;
+  const std::string lower_media = LowerAscii(media);
+  const bool decode = answer.status >= 300 || !charset.empty() || lower_media.rfind("text", 0) == 0 ||
+                      lower_media.rfind("application/json", 0) == 0;
+  if (decode) {
+    String text, message;
+    // An answer whose body cannot be decoded does not fail the exchange: the
+    // status stands and the text stays empty.
+    if (DecodeBody(answer.body, encoding, charset, text, message)) r.Content = std::move(text);
+  }
+}
+
+void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,
+                          std::unique_ptr<TRESTResponse>& response) {
+  client = std::make_unique<TRESTClient>();
+  response = std::make_unique<TRESTResponse>();
+  request = std::make_unique<TRESTRequest>(*client, *response);
+  request->Method = TRESTRequestMethod::rmPOST;
+  request->Timeout = 120000;
+  TRESTRequestParameter body;
+  body.Name = u"body";
+  body.Kind = TRESTRequestParameterKind::pkREQUESTBODY;
+  body.ContentType = u"application/json";
+  request->Params.push_back(std::move(body));
+}
+
+}  // namespace vantrel

@@ -1,0 +1,114 @@
+// The HTTP exchange of a notice (Part 2.3) with the client, request and
+// response objects the poster makes for one post (Part 2.2).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notify/http_transport.h"
+#include "platform/text.h"
+
+namespace vantrel {
+
+// The base URL as Part 2.3 item 1 normalises it; raises "Host field is empty".
+String NormaliseBaseUrl(const String& url);
+
+// The parts of an encoded request URL (Part 2.3 item 2).
+struct RequestUrl {
+  bool secure = false;
+  std::string scheme, host;
+  int port = 80;
+  std::string target;  // path, "?" and query
+  std::string Text() const;  // the whole URL again
+};
+
+// Percent-encodes the URL part by part; raises "Protocol field is empty" for
+// an empty URL (unprefixed).
+std::string EncodeRequestUrl(const String& url);
+
+// Splits an encoded URL; raises "REST request failed: Invalid URL: "%s"".
+RequestUrl SplitRequestUrl(const std::string& encoded);
+
+// The Location of a redirect resolved against the current URL ("." and ".."
+// segments resolved); an empty Location gives the current URL.
+std::string ResolveLocation(const std::string& current, const std::string& location);
+
+// Decodes an answer body (gzip, then charset); false with message on failure.
+bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
+                String& text, String& message);
+
+enum class TRESTRequestMethod { rmGET, rmPOST };
+enum class TRESTRequestParameterKind { pkREQUESTBODY };
+
+struct TRESTRequestParameter {
+  String Name;
+  TRESTRequestParameterKind Kind = TRESTRequestParameterKind::pkREQUESTBODY;
+  String ContentType;
+  int Options = 0;  // none
+  String Value;
+};
+
+class TRESTClient {
+ public:
+  // Opens the platform's top handle; raises "Error obtaining session handle".
+  TRESTClient();
+  TRESTClient(const TRESTClient&) = delete;
+  TRESTClient& operator=(const TRESTClient&) = delete;
+
+  void SetBaseURL(const String& url) { base_url_ = NormaliseBaseUrl(url); }
+  const String& BaseURL() const { return base_url_; }
+
+  String Accept = u"application/json, text/plain; q=0.9, text/html;q=0.8,";
+  String AcceptCharset = u"UTF-8, *;q=0.8";
+  String AcceptEncoding;
+  String UserAgent = u"Vantrel RESTClient/1.0";
+  bool HandleRedirects = true;
+  bool RaiseExceptionOn500 = false;
+  String FallbackCharsetEncoding;
+
+  HttpTransport& Transport() { return *transport_; }
+
+ private:
+  String base_url_;
+  std::unique_ptr<HttpTransport> transport_;
+};
+
+class TRESTResponse {
+ public:
+  int StatusCode = 0;
+  String StatusText;
+  String ContentType;      // without the charset parameter
+  String ContentEncoding;
+  std::vector<String> Headers;  // name=value, in the order received
+  std::string RawBytes;
+  String Content;          // empty when not decoded or not decodable
+};
+
+class TRESTRequest {
+ public:
+  TRESTRequest(TRESTClient& client, TRESTResponse& response) : client_(client), response_(response) {}
+
+  TRESTRequestMethod Method = TRESTRequestMethod::rmGET;
+  String Resource;
+  int Timeout = 30000;
+  std::vector<TRESTRequestParameter> Params;
+
+  // The parameter of that name (letter case ignored), or null.
+  TRESTRequestParameter* ParamByName(const String& name);
+
+  // Runs the exchange to its final answer, left in the response. Failures
+  // are Exceptions with the messages of Part 2.3.
+  void Execute();
+
+ private:
+  TRESTClient& client_;
+  TRESTResponse& response_;
+};
+
+// Creates the client, then the response, then the request, with the settings
+// of Part 2.2 and the body parameter "body" (application/json, no value).
+void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,
+                          std::unique_ptr<TRESTResponse>& response);
+
+}  // namespace vantrel

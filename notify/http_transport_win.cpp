@@ -62,7 +62,7 @@ bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
   return true;
 }
 
-// Item 7 of Part 2.3: the account's proxy configuration, its PAC script, or
+// Proxy selection: the account's proxy configuration, its PAC script, or
 // automatic discovery when the configuration cannot be read.
 void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};

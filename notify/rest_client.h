@@ -1,5 +1,5 @@
-// The HTTP exchange of a notice (Part 2.3) with the client, request and
-// response objects the poster makes for one post (Part 2.2).
+// The HTTP exchange of a notice with the client, request and response
+// objects the poster makes for one post.
 #pragma once
 
 #include <memory>
@@ -11,10 +11,10 @@
 
 namespace vantrel {
 
-// The base URL as Part 2.3 item 1 normalises it; raises "Host field is empty".
+// The base URL, normalised; raises "Host field is empty".
 String NormaliseBaseUrl(const String& url);
 
-// The parts of an encoded request URL (Part 2.3 item 2).
+// The parts of an encoded request URL.
 struct RequestUrl {
   bool secure = false;
   std::string scheme, host;
@@ -98,7 +98,7 @@ class TRESTRequest {
   TRESTRequestParameter* ParamByName(const String& name);
 
   // Runs the exchange to its final answer, left in the response. Failures
-  // are Exceptions with the messages of Part 2.3.
+  // are Exceptions with the exchange's own messages.
   void Execute();
 
  private:
@@ -107,7 +107,7 @@ class TRESTRequest {
 };
 
 // Creates the client, then the response, then the request, with the settings
-// of Part 2.2 and the body parameter "body" (application/json, no value).
+// of the poster and the body parameter "body" (application/json, no value).
 void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,
                           std::unique_ptr<TRESTResponse>& response);
 

@@ -31,11 +31,11 @@ class TimerFdPort : public TimerPort {
     Stop();
     if (!fd_) fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     if (!fd_ || interval_ms == 0) return false;
-    itimerspec spec{};
-    spec.it_value.tv_sec = interval_ms / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(interval_ms % 1000) * 1000000L;
-    spec.it_interval = spec.it_value;
-    if (timerfd_settime(fd_.get(), 0, &spec, nullptr) != 0) return false;
+    itimerspec period{};
+    period.it_value.tv_sec = interval_ms / 1000;
+    period.it_value.tv_nsec = static_cast<long>(interval_ms % 1000) * 1000000L;
+    period.it_interval = period.it_value;
+    if (timerfd_settime(fd_.get(), 0, &period, nullptr) != 0) return false;
     loop_->armed[fd_.get()] = &on_tick_;
     return true;
   }

@@ -7,7 +7,7 @@
 
 namespace vantrel {
 
-// Part 2.2: one POST of the document to fchatavain; true exactly on 200.
+// One POST of the document to fchatavain; true exactly on 200.
 // The request, the response and the client are released in that order on
 // every way out (locals are destroyed in reverse order of declaration).
 bool TVantrelSrv::postaa(TDocVariantData data) {

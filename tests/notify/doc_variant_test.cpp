@@ -1,4 +1,4 @@
-// Part 2.1: the message document's JSON bytes for one line each.
+// The message document's JSON bytes for one line each.
 #include <gtest/gtest.h>
 
 #include "notify/doc_variant.h"

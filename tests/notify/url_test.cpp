@@ -1,4 +1,4 @@
-// Part 2.3 items 1 and 2: base-URL normalisation and request-URL encoding.
+// Base-URL normalisation and request-URL encoding.
 #include <gtest/gtest.h>
 
 #include "notify/rest_client.h"

@@ -1,0 +1,451 @@
+#include "settings/reg_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::uint32_t kTypeSz = 1;
+constexpr std::uint32_t kTypeBinary = 3;
+constexpr std::uint32_t kTypeDword = 4;
+
+// Upper case of the letters of the Latin, Greek and Cyrillic alphabets, the
+// letters that key paths and value names are written in.
+char16_t FoldCase(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 0x20;
+  if (c < 0x80) return c;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
+    return c - 0x20;
+  }
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  // Latin Extended-A: upper and lower case letters alternate.
+  if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c : c - 1;
+  return c;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  return s;
+}
+
+std::string_view TrimRight(std::string_view s) {
+  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char a = s[i], b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a += 0x20;
+    if (a != b) return false;
+  }
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 1 to 8 hex digits as a number; nothing for anything else.
+std::optional<std::uint32_t> ParseHexNumber(std::string_view s) {
+  if (s.empty() || s.size() > 8) return std::nullopt;
+  std::uint32_t n = 0;
+  for (char c : s) {
+    const int d = HexDigit(c);
+    if (d < 0) return std::nullopt;
+    n = n << 4 | static_cast<std::uint32_t>(d);
+  }
+  return n;
+}
+
+// What is left after a value's data: only blanks or a ; comment may follow.
+bool OnlyCommentLeft(std::string_view rest) {
+  rest = Trim(rest);
+  return rest.empty() || rest.front() == ';';
+}
+
+// Reads a quoted string whose opening quote s[pos] is; pos ends after the
+// closing quote. Escapes: \\ \" \n \r \0.
+String ParseQuoted(std::string_view s, std::size_t& pos, int line) {
+  std::string out;
+  for (++pos; pos < s.size(); ++pos) {
+    const char c = s[pos];
+    if (c == '"') {
+      ++pos;
+      return FromUtf8(out);
+    }
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (++pos == s.size()) break;
+    switch (s[pos]) {
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      default:
+        throw RegFileError(line, u"unknown escape \\" + FromUtf8(s.substr(pos, 1)) + u" in a quoted string");
+    }
+  }
+  throw RegFileError(line, u"a quoted string has no closing quote");
+}
+
+std::string Escape(std::u16string_view text, bool control_characters) {
+  std::string out;
+  for (char c : ToUtf8(text)) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (control_characters && c == '\n') {
+      out += "\\n";
+    } else if (control_characters && c == '\r') {
+      out += "\\r";
+    } else if (control_characters && c == '\0') {
+      out += "\\0";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Adds the comma-separated hex bytes of one piece of hex data to data. An
+// empty last item (a trailing comma) is allowed.
+void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int line) {
+  piece = Trim(piece);
+  if (piece.empty()) return;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = piece.find(',', start);
+    const std::string_view item =
+        Trim(piece.substr(start, comma == std::string_view::npos ? piece.npos : comma - start));
+    const bool last = comma == std::string_view::npos;
+    if (item.empty() && last && start > 0) return;
+    if (item.empty() || item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0)) {
+      throw RegFileError(line, u"hex data must be hex bytes separated by commas");
+    }
+    data.push_back(static_cast<std::uint8_t>(*ParseHexNumber(item)));
+    if (last) return;
+    start = comma + 1;
+  }
+}
+
+std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
+  std::vector<std::uint8_t> data;
+  data.reserve((text.size() + 1) * 2);
+  for (char16_t c : text) {
+    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  data.push_back(0);
+  data.push_back(0);
+  return data;
+}
+
+// The text of REG_SZ data that a quoted string can carry: whole characters,
+// one NUL at the end and none before it, no line breaks, no lone surrogates.
+std::optional<String> PlainText(const std::vector<std::uint8_t>& data) {
+  if (data.size() < 2 || data.size() % 2 != 0) return std::nullopt;
+  String text;
+  for (std::size_t i = 0; i < data.size(); i += 2) text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+  if (text.back() != u'\0') return std::nullopt;
+  text.pop_back();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\0' || c == u'\r' || c == u'\n') return std::nullopt;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return std::nullopt;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+RegFileError::RegFileError(int line, const String& problem)
+    : Exception(u"line " + IntToStr(line) + u": " + problem), line_(line), problem_(problem) {}
+
+bool SameRegistryName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+RegFile RegFile::Parse(std::string_view bytes) {
+  std::string text;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    String wide;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      wide +=
+          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    text = ToUtf8(wide);
+  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    text = bytes.substr(3);
+  } else {
+    text = bytes;
+  }
+
+  RegFile file;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t lf = text.find('\n', start);
+    Line line;
+    if (lf == std::string::npos) {
+      line.text = text.substr(start);
+      start = text.size();
+    } else {
+      line.text = text.substr(start, lf - start);
+      line.eol = "\n";
+      start = lf + 1;
+    }
+    if (!line.eol.empty() && !line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.eol = "\r\n";
+    }
+    file.lines_.push_back(std::move(line));
+  }
+  if (!file.lines_.empty() && !file.lines_[0].eol.empty()) file.eol_ = file.lines_[0].eol;
+  file.Index();
+  return file;
+}
+
+void RegFile::Index() {
+  sections_.clear();
+  entries_.clear();
+  if (lines_.empty()) return;
+  if (TrimRight(lines_[0].text) != kRegFileHeader) {
+    throw RegFileError(1, u"the first line is not \"" + FromUtf8(kRegFileHeader) + u"\"");
+  }
+  for (std::size_t i = 1; i < lines_.size();) {
+    const int line = static_cast<int>(i + 1);
+    const std::string_view t = TrimLeft(TrimRight(lines_[i].text));
+    if (t.empty() || t.front() == ';') {
+      ++i;
+      continue;
+    }
+    if (t.front() == '[') {
+      if (t.back() != ']' || t.size() < 3) throw RegFileError(line, u"a [key] line without its key or closing ]");
+      sections_.push_back({FromUtf8(t.substr(1, t.size() - 2)), i + 1});
+      ++i;
+      continue;
+    }
+    if (t.front() != '"' && t.front() != '@') {
+      throw RegFileError(line, u"neither a [key], a value nor a ; comment");
+    }
+    if (sections_.empty()) throw RegFileError(line, u"a value before the first [key]");
+
+    Entry entry{sections_.back().key, String(), std::nullopt, i, 1};
+    std::size_t pos = 0;
+    if (t.front() == '@') {
+      pos = 1;
+    } else {
+      entry.name = ParseQuoted(t, pos, line);
+    }
+    std::string_view rest = TrimLeft(t.substr(pos));
+    if (rest.empty() || rest.front() != '=') throw RegFileError(line, u"no = after the value name");
+    rest = TrimLeft(rest.substr(1));
+
+    if (!rest.empty() && rest.front() == '"') {
+      std::size_t end = 0;
+      const String text = ParseQuoted(rest, end, line);
+      if (!OnlyCommentLeft(rest.substr(end))) throw RegFileError(line, u"characters after the closing quote");
+      entry.value = RegValue{kTypeSz, Utf16Bytes(text)};
+    } else if (!rest.empty() && rest.front() == '-') {
+      if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
+    } else if (StartsWithNoCase(rest, "dword:")) {
+      std::string_view digits = rest.substr(6);
+      digits = Trim(digits.substr(0, digits.find(';')));
+      const auto number = ParseHexNumber(digits);
+      if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
+      entry.value = RegValue{kTypeDword,
+                             {static_cast<std::uint8_t>(*number), static_cast<std::uint8_t>(*number >> 8),
+                              static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 24)}};
+    } else if (StartsWithNoCase(rest, "hex")) {
+      RegValue value{kTypeBinary, {}};
+      std::size_t colon = 3;
+      if (rest.size() > 3 && rest[3] == '(') {
+        const std::size_t close = rest.find(')', 4);
+        const auto type = close == std::string_view::npos ? std::nullopt : ParseHexNumber(rest.substr(4, close - 4));
+        if (!type) throw RegFileError(line, u"hex(N): needs a type of 1 to 8 hex digits");
+        value.type = *type;
+        colon = close + 1;
+      }
+      if (colon >= rest.size() || rest[colon] != ':') throw RegFileError(line, u"no : after hex");
+      std::string_view piece = rest.substr(colon + 1);
+      int piece_line = line;
+      while (true) {
+        piece = TrimRight(piece.substr(0, piece.find(';')));
+        const bool continued = !piece.empty() && piece.back() == '\\';
+        if (continued) piece.remove_suffix(1);
+        ParseHexBytes(piece, value.data, piece_line);
+        if (!continued) break;
+        // The data goes on past comment lines; a blank line or the end of the
+        // file ends it.
+        std::size_t next = entry.first + entry.count;
+        while (next < lines_.size() && TrimLeft(lines_[next].text).starts_with(';')) ++next;
+        if (next == lines_.size() || Trim(lines_[next].text).empty()) break;
+        entry.count = next - entry.first + 1;
+        piece = lines_[next].text;
+        piece_line = static_cast<int>(next + 1);
+      }
+      entry.value = std::move(value);
+    } else {
+      throw RegFileError(line, u"the data is neither \"text\", -, dword:, hex: nor hex(N):");
+    }
+    sections_.back().end = entry.first + entry.count;
+    i = entry.first + entry.count;
+    entries_.push_back(std::move(entry));
+  }
+}
+
+std::string RegFile::Text() const {
+  std::string out;
+  for (const Line& line : lines_) out += line.text + line.eol;
+  return out;
+}
+
+bool RegFile::HasKey(std::u16string_view key) const {
+  return std::any_of(sections_.begin(), sections_.end(),
+                     [&](const Section& s) { return SameRegistryName(s.key, key); });
+}
+
+void RegFile::AppendSection(std::u16string_view key) {
+  if (lines_.empty()) {
+    lines_.push_back(MakeLine(std::string(kRegFileHeader)));
+    lines_.push_back(MakeLine(""));
+  }
+  if (lines_.back().eol.empty()) lines_.back().eol = eol_;
+  if (!Trim(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
+  lines_.push_back(MakeLine("[" + ToUtf8(key) + "]"));
+  lines_.push_back(MakeLine(""));
+}
+
+void RegFile::AddKey(std::u16string_view key) {
+  if (HasKey(key)) return;
+  AppendSection(key);
+  Index();
+}
+
+std::optional<RegValue> RegFile::Find(std::u16string_view key, std::u16string_view name) const {
+  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+    if (SameRegistryName(it->key, key) && SameRegistryName(it->name, name)) return it->value;
+  }
+  return std::nullopt;
+}
+
+void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegValue& value) {
+  std::vector<std::size_t> matches;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (SameRegistryName(entries_[i].key, key) && SameRegistryName(entries_[i].name, name)) matches.push_back(i);
+  }
+
+  if (!matches.empty()) {
+    // The last line that sets the value becomes the new one; earlier lines
+    // that set it too are dropped, so the file says one thing.
+    const std::vector<std::string> texts = FormatRegValue(entries_[matches.front()].name, value);
+    for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
+      const Entry& entry = entries_[*it];
+      const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(entry.first);
+      const auto end = first + static_cast<std::ptrdiff_t>(entry.count);
+      if (it != matches.rbegin()) {
+        lines_.erase(first, end);
+        continue;
+      }
+      const std::string inner_eol = first->eol.empty() ? eol_ : first->eol;
+      const std::string last_eol = (end - 1)->eol;
+      std::vector<Line> replacement;
+      for (const std::string& text : texts) replacement.push_back({text, inner_eol});
+      replacement.back().eol = last_eol;
+      const auto at = lines_.erase(first, end);
+      lines_.insert(at, replacement.begin(), replacement.end());
+    }
+    Index();
+    return;
+  }
+
+  if (!HasKey(key)) {
+    AppendSection(key);
+    Index();
+  }
+  const Section& section = *std::find_if(sections_.rbegin(), sections_.rend(),
+                                         [&](const Section& s) { return SameRegistryName(s.key, key); });
+  const std::size_t at = section.end;
+  if (at == lines_.size() && lines_.back().eol.empty()) lines_.back().eol = eol_;
+  std::vector<Line> added;
+  for (std::string& text : FormatRegValue(name, value)) added.push_back(MakeLine(std::move(text)));
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+  Index();
+}
+
+std::vector<std::string> FormatRegValue(std::u16string_view name, const RegValue& value) {
+  std::string head = name.empty() ? "@=" : "\"" + Escape(name, true) + "\"=";
+
+  if (value.type == kTypeSz) {
+    if (auto text = PlainText(value.data)) return {head + "\"" + Escape(*text, false) + "\""};
+  }
+  if (value.type == kTypeDword && value.data.size() == 4) {
+    const std::uint32_t n =
+        value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<std::uint32_t>(value.data[3]) << 24;
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08x", n);
+    return {head + "dword:" + digits};
+  }
+
+  char kind[16];
+  if (value.type == kTypeBinary) {
+    std::snprintf(kind, sizeof kind, "hex:");
+  } else {
+    std::snprintf(kind, sizeof kind, "hex(%x):", value.type);
+  }
+  // Lines of at most 80 characters, continued with a trailing backslash and
+  // indented by two blanks, as regedit writes them.
+  constexpr std::size_t kWidth = 80;
+  std::vector<std::string> lines;
+  std::string current = head + kind;
+  bool has_byte = false;
+  for (std::size_t i = 0; i < value.data.size(); ++i) {
+    char item[4];
+    std::snprintf(item, sizeof item, i + 1 < value.data.size() ? "%02x," : "%02x", value.data[i]);
+    if (has_byte && current.size() + std::char_traits<char>::length(item) + 1 > kWidth) {
+      lines.push_back(current + "\\");
+      current = "  ";
+    }
+    current += item;
+    has_byte = true;
+  }
+  lines.push_back(current);
+  return lines;
+}
+
+}  // namespace vantrel

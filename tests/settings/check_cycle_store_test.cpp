@@ -1,0 +1,91 @@
+// The check cycle reading and storing through the build's real settings
+// store: the registry on Windows, the settings file on Linux.
+#include <gtest/gtest.h>
+
+#include "real_store_module.h"
+#include "scratch_key.h"
+
+namespace vantrel {
+namespace {
+
+using testing::RealStoreModule;
+
+const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum"};
+
+std::optional<std::int32_t> StoredRecordNumber() {
+  TRegistry reg(NewSettingsKeyBackend());
+  if (!reg.OpenKey() || !reg.ValueExists(u"lastrecnum")) return std::nullopt;
+  return reg.ReadInteger(u"lastrecnum");
+}
+
+TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRunState) {
+  testing::ScratchKey scratch(kValues);
+  RealStoreModule::World world;
+  RealStoreModule module(world);
+
+  module.TarkastaLogit();
+  ASSERT_EQ(world.queries.size(), 1u);
+  EXPECT_EQ(world.queries[0], std::make_pair(0, true));
+  EXPECT_EQ(StoredRecordNumber(), 0);
+  ASSERT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.posts[0].first, kDefaultChatUrl);
+  EXPECT_EQ(world.posts[0].second, "{\"text\":\"PSQL lisenssivalvonta käynnistetty , koneen nimi KONE1\"}");
+
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries[1], std::make_pair(0, false));
+  EXPECT_EQ(world.posts.size(), 1u);
+}
+
+TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAcceptedPost) {
+  testing::ScratchKey scratch(kValues);
+  {
+    TRegistry reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    reg.WriteString(u"chaturl", u"http://chat/hook");
+    reg.WriteString(u"instancename", u"Demo 1");
+    reg.WriteInteger(u"lastrecnum", 3);
+  }
+  RealStoreModule::World world;
+  world.records = {2, 4, 8};
+  world.post_result = false;
+  RealStoreModule module(world);
+
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries[0], std::make_pair(3, false));
+  EXPECT_EQ(StoredRecordNumber(), 3) << "a refused post stores nothing";
+
+  world.post_result = true;
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries[1], std::make_pair(3, false)) << "reloaded from the store";
+  EXPECT_EQ(StoredRecordNumber(), 8);
+  ASSERT_EQ(world.posts.size(), 2u);
+  EXPECT_EQ(world.posts[1].first, u"http://chat/hook");
+  EXPECT_EQ(world.posts[1].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo 1, koneen nimi KONE1\"}");
+
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries[2], std::make_pair(8, false));
+  EXPECT_EQ(world.posts.size(), 2u);
+}
+
+TEST(CheckCycleStoreTest, AWronglyTypedValueEndsTheCycleWithItsMessage) {
+  testing::ScratchKey scratch(kValues);
+  {
+    TRegistry reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    reg.WriteString(u"chaturl", u"http://chat/hook");
+    reg.WriteString(u"lastrecnum", u"12");
+  }
+  RealStoreModule::World world;
+  RealStoreModule module(world);
+  try {
+    module.TarkastaLogit();
+    ADD_FAILURE() << "no error";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.Message(), u"Failed to get data for 'lastrecnum'");
+  }
+  EXPECT_TRUE(world.queries.empty());
+  EXPECT_EQ(module.fchatavain, u"http://chat/hook") << "read before the failing value";
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,52 @@
+// The service module with the build's real settings store behind it (the
+// default settings port); the event log, the computer name, the clock and the
+// post are recorders.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/service/module_fakes.h"
+
+namespace vantrel::testing {
+
+class RealStoreModule : public TVantrelSrv {
+ public:
+  struct World {
+    FakeTimer timer;
+    std::vector<std::int32_t> records;                   // record numbers in the event log
+    std::vector<std::pair<std::int32_t, bool>> queries;  // (start number, first run)
+    bool post_result = true;
+    std::vector<std::pair<String, std::string>> posts;  // (URL, JSON)
+  };
+
+  explicit RealStoreModule(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
+
+  bool postaa(TDocVariantData data) override {
+    world_.posts.emplace_back(fchatavain, data.ToUtf8Json());
+    return world_.post_result;
+  }
+
+ private:
+  static ModulePorts PortsOf(World& w) {
+    ModulePorts ports;  // settings_key stays the real store
+    ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
+      w.queries.emplace_back(recnum, first_run);
+      const std::int32_t start = recnum;
+      for (std::int32_t r : w.records) {
+        if (r <= start) continue;
+        lines.push_back(u"Computer: X Time: T");
+        lines.push_back(u" Message : m");
+        if (r > recnum) recnum = r;
+      }
+    };
+    ports.computer_name = [] { return String(u"KONE1"); };
+    ports.local_time = [] { return DateTime(46365.5); };
+    return ports;
+  }
+
+  World& world_;
+};
+
+}  // namespace vantrel::testing

@@ -1,0 +1,303 @@
+// The Linux settings key: the settings file that VANTREL_REGISTRY names,
+// created, refused, read, locked and replaced atomically.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "real_store_module.h"
+#include "scratch_key.h"
+#include "settings/reg_file.h"
+
+namespace vantrel {
+namespace {
+
+using testing::RealStoreModule;
+using testing::ScratchKey;
+using testing::TraceRecorder;
+
+constexpr char16_t kKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
+const std::string kHead = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
+// The key's section header alone, and the file's first lines up to it.
+const std::string kKeyLines = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
+const std::string kOtherKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\other]\n\"lastrecnum\"=dword:00000063\n";
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::optional<RegValue> FileValue(const std::string& path, std::u16string_view name) {
+  return RegFile::Parse(ReadBytes(path)).Find(kKey, name);
+}
+
+RegValue Sz(std::u16string_view text) {
+  RegValue value{kRegSz, {}};
+  for (char16_t c : text) value.data.insert(value.data.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+  value.data.insert(value.data.end(), {0, 0});
+  return value;
+}
+
+RegValue Dword(std::uint32_t n) {
+  return {kRegDword, {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)}};
+}
+
+// One use of the key as TalletaUusiAvain makes it: open, one write, close.
+void StoreInteger(const String& name, std::int32_t value) {
+  TRegistry reg(NewSettingsKeyBackend());
+  if (!reg.OpenKey()) throw Exception(u"not opened");
+  reg.WriteInteger(name, value);
+  reg.CloseKey();
+}
+
+TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
+  struct Row {
+    const char* name;
+    std::string text;
+    int line;
+  } rows[] = {
+      {"not an export", "chaturl=https://chat/hooks/a\n", 1},
+      {"bad hex", kHead + "\"lastrecnum\"=dword:0000002a\n\"chaturl\"=hex:zz\n", 5},
+      {"string not closed", kHead + "\"chaturl\"=\"https://chat\n", 4},
+      {"value before the key", "Windows Registry Editor Version 5.00\n\"lastrecnum\"=dword:1\n" + kKeyLines, 2},
+      {"garbage in a UTF-16LE file", std::string("\xFF\xFEW\0", 4), 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey scratch({});
+    WriteBytes(scratch.File(), row.text);
+    RealStoreModule::World world;
+    RealStoreModule module(world);
+    TraceRecorder trace;
+
+    std::unique_ptr<TRegistry> reg;
+    EXPECT_FALSE(module.avaaRekisteri(reg));
+    ASSERT_TRUE(reg) << "handed over also when not opened";
+    const std::string message =
+        "Cannot read settings file " + scratch.File() + ", line " + std::to_string(row.line) + ": ";
+    ASSERT_EQ(trace.lines.size(), 1u);
+    EXPECT_EQ(trace.lines[0].rfind("virhe rekisterin aukaisussa" + message, 0), 0u) << trace.lines[0];
+    EXPECT_EQ(trace.lines[0].back(), '=');
+    reg.reset();
+
+    module.TalletaUusiAvain(7);
+    module.TarkastaLogit();
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}})) << "never a first run";
+    EXPECT_EQ(trace.lines.size(), 3u) << "every use traces it again";
+    EXPECT_EQ(ReadBytes(scratch.File()), row.text);
+  }
+}
+
+TEST(SettingsFileTest, NoFileIsCreatedWithMode0600AndItsFoldersAndTheFirstCycleIsAFirstRun) {
+  ScratchKey scratch({});
+  scratch.UseFile(scratch.Folder() + "/var/lib/vantrel/settings.reg");
+  RealStoreModule::World world;
+  RealStoreModule module(world);
+  TraceRecorder trace;
+
+  module.TarkastaLogit();
+  struct stat st;
+  ASSERT_EQ(stat(scratch.File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, true}}));
+  EXPECT_EQ(ReadBytes(scratch.File()), kHead + "\"lastrecnum\"=dword:00000000\n\n");
+  EXPECT_TRUE(trace.lines.empty());
+
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries.back(), std::make_pair(0, false));
+  EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/var/lib/vantrel/.settings.reg.tmp"));
+}
+
+TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATrace) {
+  struct Row {
+    const char* name;
+    std::string file;  // below the scratch folder
+  } rows[] = {
+      {"a folder below a regular file", "/plain/sub/settings.reg"},
+      {"the file below a regular file", "/plain/settings.reg"},
+      {"the file is a folder", "/folder"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey scratch({});
+    WriteBytes(scratch.Folder() + "/plain", "not a folder");
+    std::filesystem::create_directory(scratch.Folder() + "/folder");
+    scratch.UseFile(scratch.Folder() + row.file);
+    RealStoreModule::World world;
+    RealStoreModule module(world);
+    TraceRecorder trace;
+
+    std::unique_ptr<TRegistry> reg;
+    EXPECT_FALSE(module.avaaRekisteri(reg));
+    ASSERT_TRUE(reg);
+    EXPECT_EQ(reg->LastError(), kRegAccessDenied);
+    reg.reset();
+    module.TalletaUusiAvain(5);
+    module.TarkastaLogit();
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}}));
+    EXPECT_TRUE(trace.lines.empty());
+    EXPECT_EQ(ReadBytes(scratch.Folder() + "/plain"), "not a folder");
+  }
+}
+
+TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingElse) {
+  ScratchKey scratch({});
+  const std::string text = "Windows Registry Editor Version 5.00\n\n" + kOtherKey + "\n; set by hand\n" +
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n\"ChatUrl\"=\"http://chat/hook\"\n"
+                           "\"instancename\"=hex(2):4b,00,e4,00,72,00,6b,00,f6,00,00,00\n"
+                           "\"lastrecnum\"=dword:00000003\n";
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : FromUtf8(crlf)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  WriteBytes(scratch.File(), utf16);
+  chmod(scratch.File().c_str(), 0640);
+
+  RealStoreModule::World world;
+  world.records = {5};
+  RealStoreModule module(world);
+  module.TarkastaLogit();
+
+  ASSERT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.posts[0].first, u"http://chat/hook");
+  EXPECT_EQ(world.posts[0].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
+  std::string expected = crlf;
+  expected.replace(expected.find("dword:00000003"), 14, "dword:00000005");
+  EXPECT_EQ(ReadBytes(scratch.File()), expected);
+  struct stat st;
+  ASSERT_EQ(stat(scratch.File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u) << "the file keeps its mode";
+}
+
+TEST(SettingsFileTest, EveryWriteStartsFromTheFileAsItIsThen) {
+  ScratchKey scratch({});
+  TRegistry reg(NewSettingsKeyBackend());
+  ASSERT_TRUE(reg.OpenKey());
+  StoreInteger(u"other", 1);  // written by another hand while reg is open
+  reg.WriteInteger(u"lastrecnum", 2);
+  EXPECT_EQ(FileValue(scratch.File(), u"other"), Dword(1));
+  EXPECT_EQ(FileValue(scratch.File(), u"lastrecnum"), Dword(2));
+}
+
+TEST(SettingsFileTest, AFileThatTurnsCorruptAfterOpeningIsNotWrittenOver) {
+  ScratchKey scratch({});
+  RealStoreModule::World world;
+  RealStoreModule module(world);
+  StoreInteger(u"lastrecnum", 1);
+  TRegistry reg(NewSettingsKeyBackend());
+  ASSERT_TRUE(reg.OpenKey());
+  const std::string corrupt = kHead + "\"lastrecnum\"=dword:1\ngarbage\n";
+  WriteBytes(scratch.File(), corrupt);
+  try {
+    reg.WriteInteger(u"lastrecnum", 2);
+    ADD_FAILURE() << "written";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
+  }
+  EXPECT_EQ(ReadBytes(scratch.File()), corrupt);
+}
+
+// Two writers, each storing its own values one use at a time, as separate
+// processes or as threads of this one: the file ends up with all of them.
+void ExpectTwoWritersLoseNothing(bool processes) {
+  ScratchKey scratch({});
+  StoreInteger(u"start", 0);
+  constexpr int kWrites = 30;
+  auto writer = [](char prefix) {
+    for (int i = 0; i < kWrites; ++i) StoreInteger(String(1, prefix) + IntToStr(i), i);
+  };
+  if (processes) {
+    std::vector<pid_t> children;
+    for (char prefix : {'a', 'b'}) {
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        try {
+          writer(prefix);
+        } catch (...) {
+          _exit(1);
+        }
+        _exit(0);
+      }
+      children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  } else {
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+  }
+  const RegFile file = RegFile::Parse(ReadBytes(scratch.File()));
+  for (char prefix : {'a', 'b'}) {
+    for (int i = 0; i < kWrites; ++i) {
+      const String name = String(1, prefix) + IntToStr(i);
+      EXPECT_EQ(file.Find(kKey, name), Dword(i)) << ToUtf8(name);
+    }
+  }
+  EXPECT_EQ(file.Find(kKey, u"start"), Dword(0));
+}
+
+TEST(SettingsFileTest, TwoProcessesWritingDifferentValuesLoseNone) { ExpectTwoWritersLoseNothing(true); }
+
+TEST(SettingsFileTest, TwoThreadsWritingDifferentValuesLoseNone) { ExpectTwoWritersLoseNothing(false); }
+
+TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
+  ScratchKey scratch({});
+  WriteBytes(scratch.File(), "Windows Registry Editor Version 5.00\n\n" + kOtherKey + "\n" + kKeyLines +
+                                 "\"chaturl\"=\"http://chat/hook\"\n\"lastrecnum\"=dword:00000000\n");
+  std::mt19937 random(12345);
+  std::uint32_t seen = 0;
+  for (int round = 0; round < 40; ++round) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Counts up from the stored number for as long as it lives.
+      try {
+        for (;;) {
+          TRegistry reg(NewSettingsKeyBackend());
+          if (!reg.OpenKey()) _exit(1);
+          reg.WriteInteger(u"lastrecnum", reg.ReadInteger(u"lastrecnum") + 1);
+        }
+      } catch (...) {
+        _exit(2);
+      }
+    }
+    usleep(std::uniform_int_distribution<useconds_t>(200, 8000)(random));
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself with " << WEXITSTATUS(status);
+
+    RegFile file;
+    ASSERT_NO_THROW(file = RegFile::Parse(ReadBytes(scratch.File()))) << "round " << round;
+    const auto value = file.Find(kKey, u"lastrecnum");
+    ASSERT_TRUE(value && value->type == kRegDword && value->data.size() == 4) << "round " << round;
+    const std::uint32_t number = value->data[0] | value->data[1] << 8 | value->data[2] << 16 | value->data[3] << 24;
+    EXPECT_GE(number, seen) << "round " << round;
+    seen = number;
+    EXPECT_EQ(file.Find(kKey, u"chaturl"), Sz(u"http://chat/hook"));
+    EXPECT_NE(file.Text().find(kOtherKey), std::string::npos);
+  }
+  EXPECT_GT(seen, 0u) << "the writers got some writes done";
+  StoreInteger(u"lastrecnum", 0);
+  EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/.settings.reg.tmp")) << "a dead writer's file is cleared";
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,159 @@
+// The store's value rules (types, sizes, NUL cut, messages) against the
+// build's real settings key: the registry on Windows, the settings file on
+// Linux. Every value is written with the backend's own call, then read
+// through a registry-access object as the check cycle reads it.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <optional>
+
+#include "scratch_key.h"
+#include "settings/registry.h"
+
+namespace vantrel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Utf16(std::u16string_view text) {
+  Bytes data;
+  for (char16_t c : text) {
+    data.push_back(static_cast<std::uint8_t>(c));
+    data.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return data;
+}
+
+// text with its terminating NUL, as REG_SZ data is stored.
+Bytes Sz(std::u16string_view text) {
+  Bytes data = Utf16(text);
+  data.insert(data.end(), {0, 0});
+  return data;
+}
+
+Bytes Dword(std::uint32_t n) {
+  return {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)};
+}
+
+// What a read gave: the text or number read, or "error: " and the message.
+template <typename Read>
+std::string Outcome(Read read) {
+  try {
+    return read();
+  } catch (const ERegistryException& e) {
+    return "error: " + ToUtf8(e.Message());
+  }
+}
+
+constexpr const char* kGetFailed = "error: Failed to get data for 'x'";
+constexpr const char* kInvalidType = "error: Invalid data type for 'x'";
+
+TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
+  struct Row {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+    const char* read_string;   // the text, or the error
+    const char* read_integer;  // the number, or the error; nullptr: not defined
+  } rows[] = {
+      {"REG_SZ text", kRegSz, Sz(u"https://chat/hooks/a"), "https://chat/hooks/a", kGetFailed},
+      {"REG_SZ of one character is 4 bytes", kRegSz, Sz(u"7"), "7", kInvalidType},
+      {"REG_SZ of two characters is 6 bytes", kRegSz, Sz(u"42"), "42", kGetFailed},
+      {"REG_SZ lone NUL", kRegSz, Sz(u""), "", kInvalidType},
+      {"REG_SZ without data", kRegSz, {}, "", kInvalidType},
+      {"REG_SZ with a NUL in the middle", kRegSz, Sz(std::u16string_view(u"ab\0cd", 5)), "ab", kGetFailed},
+      {"REG_SZ beyond ASCII", kRegSz, Sz(u"Kärkölä €"), "Kärkölä €", kGetFailed},
+      {"REG_EXPAND_SZ stays unexpanded", kRegExpandSz, Sz(u"%SystemRoot%\\x"), "%SystemRoot%\\x", kGetFailed},
+      {"REG_EXPAND_SZ lone NUL", kRegExpandSz, Sz(u""), "", kInvalidType},
+      {"REG_DWORD", kRegDword, Dword(42), kInvalidType, "42"},
+      {"REG_DWORD 0xFFFFFFFF is -1", kRegDword, Dword(0xFFFFFFFF), kInvalidType, "-1"},
+      {"REG_DWORD 0x80000000", kRegDword, Dword(0x80000000), kInvalidType, "-2147483648"},
+      {"REG_DWORD without data", kRegDword, {}, "", nullptr},
+      {"REG_DWORD of 8 bytes", kRegDword, Bytes(8, 1), kInvalidType, kGetFailed},
+      {"REG_QWORD", kRegQword, Bytes{1, 0, 0, 0, 0, 0, 0, 0}, kInvalidType, kGetFailed},
+      {"REG_BINARY of 4 bytes", kRegBinary, Dword(7), kInvalidType, kInvalidType},
+      {"REG_BINARY without data", kRegBinary, {}, "", kInvalidType},
+      {"REG_MULTI_SZ", kRegMultiSz, Utf16(std::u16string_view(u"a\0b\0\0", 5)), kInvalidType, kGetFailed},
+      {"REG_NONE without data", kRegNone, {}, "", kInvalidType},
+      {"REG_DWORD_BIG_ENDIAN", 5, Dword(7), kInvalidType, kInvalidType},
+  };
+  testing::ScratchKey scratch({u"x"});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      auto writer = NewSettingsKeyBackend();
+      ASSERT_EQ(writer->CreateKey(), kRegSuccess);
+      ASSERT_EQ(writer->SetValue(u"x", row.type, row.data), kRegSuccess);
+      writer->CloseKey();
+    }
+    TRegistry reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    EXPECT_TRUE(reg.ValueExists(u"x"));
+    EXPECT_EQ(Outcome([&] { return ToUtf8(reg.ReadString(u"x")); }), row.read_string);
+    if (row.read_integer) {
+      EXPECT_EQ(Outcome([&] { return std::to_string(reg.ReadInteger(u"x")); }), row.read_integer);
+    }
+    reg.CloseKey();
+  }
+}
+
+TEST(ValueRulesTest, AMissingValueDoesNotExistReadsEmptyAndFailsAsInteger) {
+  testing::ScratchKey scratch({u"x"});
+  TRegistry reg(NewSettingsKeyBackend());
+  ASSERT_TRUE(reg.OpenKey());
+  EXPECT_FALSE(reg.ValueExists(u"x"));
+  EXPECT_EQ(reg.ReadString(u"x"), u"");
+  EXPECT_EQ(Outcome([&] { return std::to_string(reg.ReadInteger(u"x")); }), kGetFailed);
+}
+
+TEST(ValueRulesTest, WritesStoreRegSzWithItsNulAndRegDword) {
+  struct Row {
+    const char* name;
+    std::function<void(TRegistry&)> write;
+    std::uint32_t type;
+    Bytes data;
+  } rows[] = {
+      {"string", [](TRegistry& r) { r.WriteString(u"x", u"Demo ä"); }, kRegSz, Sz(u"Demo ä")},
+      {"empty string", [](TRegistry& r) { r.WriteString(u"x", u""); }, kRegSz, Bytes{0, 0}},
+      {"integer", [](TRegistry& r) { r.WriteInteger(u"x", 42); }, kRegDword, Dword(42)},
+      {"negative integer", [](TRegistry& r) { r.WriteInteger(u"x", -1); }, kRegDword, Dword(0xFFFFFFFF)},
+      {"string over an integer", [](TRegistry& r) { r.WriteString(u"x", u"a"); }, kRegSz, Sz(u"a")},
+  };
+  testing::ScratchKey scratch({u"x"});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      TRegistry reg(NewSettingsKeyBackend());
+      ASSERT_TRUE(reg.OpenKey());
+      row.write(reg);
+      reg.CloseKey();
+    }
+    auto reader = NewSettingsKeyBackend();
+    ASSERT_EQ(reader->CreateKey(), kRegSuccess);
+    std::uint32_t type = 0, size = 64;
+    Bytes data(size);
+    ASSERT_EQ(reader->QueryValue(u"x", &type, data.data(), &size), kRegSuccess);
+    data.resize(size);
+    EXPECT_EQ(type, row.type);
+    EXPECT_EQ(data, row.data);
+  }
+}
+
+TEST(ValueRulesTest, AQueryIntoATooSmallBufferAsksForMoreData) {
+  testing::ScratchKey scratch({u"x"});
+  auto key = NewSettingsKeyBackend();
+  ASSERT_EQ(key->CreateKey(), kRegSuccess);
+  ASSERT_EQ(key->SetValue(u"x", kRegSz, Sz(u"abc")), kRegSuccess);
+  std::uint32_t type = 0, size = 0;
+  ASSERT_EQ(key->QueryValue(u"x", &type, nullptr, &size), kRegSuccess);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(size, 8u);
+  std::uint8_t small[4] = {};
+  size = sizeof small;
+  EXPECT_EQ(key->QueryValue(u"x", &type, small, &size), kRegMoreData);
+  EXPECT_EQ(size, 8u);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -185,8 +185,8 @@ class JournalSource : public EventSource {
   // the journal's history. Sequence numbers grow in the order journald writes
   // entries, whatever their clock times, and the journal orders entries of
   // one sequence by that number, also across files; so walking backwards
-  // they fall strictly within the sequence of the newest entry, and the first
-  // one at or below the mark ends the walk: everything older in that
+  // the numbers of the newest entry's sequence fall strictly, and the first
+  // of them at or below the mark ends the walk: everything older in that
   // sequence is at or below it too. Numbers of other sequences (a journal
   // started afresh, files copied in from elsewhere) do not compare with the
   // mark's; those met before the end are taken by the same number rule.

@@ -170,17 +170,23 @@ void CallByName(IDispatch* object, const String& name, WORD flags, Arguments& ar
   if (FAILED(hr)) ThrowInvokeError(hr, excep);
 }
 
+// The interface iid (of type T) of the object a VARIANT holds; a value that
+// is no object or lacks the interface fails as "Interface not supported".
+template <typename T>
+ComRef<T> InterfaceOf(const VARIANT& v, REFIID iid) {
+  IUnknown* unknown = v.vt == VT_DISPATCH ? v.pdispVal : v.vt == VT_UNKNOWN ? v.punkVal : nullptr;
+  ComRef<T> result;
+  if (unknown == nullptr || FAILED(unknown->QueryInterface(iid, result.out()))) {
+    throw Exception(u"Interface not supported");
+  }
+  return result;
+}
+
 // A call whose result is an automation object.
 ComRef<IDispatch> CallForObject(IDispatch* object, const String& name, Arguments& args) {
   Variant result;
   CallByName(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
-  const VARIANT& v = *result;
-  IUnknown* unknown = v.vt == VT_DISPATCH ? v.pdispVal : v.vt == VT_UNKNOWN ? v.punkVal : nullptr;
-  ComRef<IDispatch> dispatch;
-  if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IDispatch, dispatch.out()))) {
-    throw Exception(u"Interface not supported");
-  }
-  return dispatch;
+  return InterfaceOf<IDispatch>(*result, IID_IDispatch);
 }
 
 // A property value as the event entry gives it: null, a number or text.
@@ -264,11 +270,7 @@ class WmiSource : public EventSource {
     Arguments none;
     Variant enumerator;
     CallByName(result_set.get(), u"_NewEnum", DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, enumerator);
-    const VARIANT& v = *enumerator;
-    IUnknown* unknown = v.vt == VT_UNKNOWN ? v.punkVal : v.vt == VT_DISPATCH ? v.pdispVal : nullptr;
-    if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IEnumVARIANT, walk_.out()))) {
-      throw Exception(u"Interface not supported");
-    }
+    walk_ = InterfaceOf<IEnumVARIANT>(*enumerator, IID_IEnumVARIANT);
   }
 
   std::unique_ptr<EventEntry> Next() override {
@@ -280,13 +282,7 @@ class WmiSource : public EventSource {
       walk_.reset();
       return nullptr;
     }
-    const VARIANT& v = *item;
-    IUnknown* unknown = v.vt == VT_DISPATCH ? v.pdispVal : v.vt == VT_UNKNOWN ? v.punkVal : nullptr;
-    ComRef<IDispatch> object;
-    if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IDispatch, object.out()))) {
-      throw Exception(u"Interface not supported");
-    }
-    return std::make_unique<WmiEntry>(std::move(object));
+    return std::make_unique<WmiEntry>(InterfaceOf<IDispatch>(*item, IID_IDispatch));
   }
 
  private:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/trace.h"
+#include "tests/platform/trace_recorder.h"
 #include "service/vantrel_srv.h"
 
 namespace vantrel::testing {
@@ -108,15 +109,6 @@ struct MemoryKey {
       return std::make_unique<Backend>(this);
     };
   }
-};
-
-// Collects the debug lines written while it lives.
-struct TraceRecorder {
-  std::vector<std::string> lines;
-  TraceRecorder() {
-    SetTraceSink([this](const String& line) { lines.push_back(ToUtf8(line)); });
-  }
-  ~TraceRecorder() { SetTraceSink(nullptr); }
 };
 
 }  // namespace vantrel::testing

@@ -1,0 +1,102 @@
+// How the event log query's cost grows on Linux: a later check should cost in
+// proportion to the entries written since the check before, not to the
+// journal's history. Builds journals of two history sizes, appends the same
+// few new entries to each, and prints the later check's time on the large
+// history as a ratio of its time on the small one (near 1 is the aim), and
+// both against a first check that walks the whole history.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "watch/event_log_query.h"
+
+namespace {
+
+constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
+
+// Appends count entries (every other one of the watched source, priorities
+// 3 to 6 in turn) to dir/x.journal; the first gets number `first` in its text.
+bool WriteEntries(const std::string& dir, int first, int count) {
+  std::string command = std::string(kJournalRemote) + " -o " + dir + "/x.journal - 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "w");
+  if (pipe == nullptr) return false;
+  for (int i = first; i < first + count; ++i) {
+    std::fprintf(pipe,
+                 "__REALTIME_TIMESTAMP=%llu\n__MONOTONIC_TIMESTAMP=%d\n_BOOT_ID=0123456789abcdef0123456789abcdef\n"
+                 "_HOSTNAME=benchhost\nSYSLOG_IDENTIFIER=%s\nPRIORITY=%d\nMESSAGE=entry %d\n\n",
+                 1700000000000000ULL + static_cast<unsigned long long>(i) * 1000, 1000 + i,
+                 i % 2 == 0 ? "Pervasive SQL" : "other", 3 + i % 4, i);
+  }
+  return pclose(pipe) == 0;
+}
+
+// Best of several runs of one query, in milliseconds.
+double QueryMs(std::int32_t start, bool first_run, std::int32_t* reached, std::size_t* lines_found) {
+  double best = 1e300;
+  for (int run = 0; run < 5; ++run) {
+    std::int32_t record_number = start;
+    vantrel::EventLines lines;
+    auto t0 = std::chrono::steady_clock::now();
+    vantrel::QueryEventLog(record_number, lines, first_run);
+    best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    *reached = record_number;
+    *lines_found = lines.size();
+  }
+  return best;
+}
+
+struct Measure {
+  double full_ms;
+  double later_ms;
+  std::size_t later_lines;
+};
+
+bool Run(int history, int fresh, Measure* out) {
+  char pattern[] = "/tmp/vantrel-bench-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) return false;
+  const std::string dir = made;
+  setenv("VANTREL_JOURNAL_DIR", dir.c_str(), 1);
+  bool ok = WriteEntries(dir, 0, history);
+  std::int32_t mark = 0;
+  std::size_t lines = 0;
+  if (ok) {
+    out->full_ms = QueryMs(0, true, &mark, &lines);
+    ok = WriteEntries(dir, history, fresh);
+  }
+  if (ok) {
+    std::int32_t reached = 0;
+    out->later_ms = QueryMs(mark, false, &reached, &out->later_lines);
+  }
+  unsetenv("VANTREL_JOURNAL_DIR");
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return ok;
+}
+
+}  // namespace
+
+int main() {
+  constexpr int kSmall = 10000;
+  constexpr int kLarge = 100000;
+  constexpr int kFresh = 20;
+  Measure small{};
+  Measure large{};
+  if (!Run(kSmall, kFresh, &small) || !Run(kLarge, kFresh, &large)) {
+    std::fprintf(stderr, "could not make the journal files with %s\n", kJournalRemote);
+    return 1;
+  }
+  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu lines)\n", kSmall, small.full_ms,
+              small.later_ms, small.later_lines);
+  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu lines)\n", kLarge, large.full_ms,
+              large.later_ms, large.later_lines);
+  std::printf("later check, %dx history / 1x history: %.2f (first check: %.2f)\n", kLarge / kSmall,
+              large.later_ms / small.later_ms, large.full_ms / small.full_ms);
+  std::printf("later check / first check on %d entries: %.4f\n", kLarge, large.later_ms / large.full_ms);
+  return 0;
+}

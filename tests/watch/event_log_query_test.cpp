@@ -1,0 +1,310 @@
+// The portable rules of the event log query, against a recording source.
+#include "watch/event_log_query.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/exception.h"
+#include "tests/platform/trace_recorder.h"
+#include "watch/event_source.h"
+
+namespace vantrel {
+namespace {
+
+using testing::TraceRecorder;
+
+TEST(EventLogQueryTextTest, IsExactForEachRun) {
+  struct Row {
+    const char* name;
+    std::int32_t record_number;
+    bool first_run;
+    const char16_t* text;
+  } rows[] = {
+      {"first run", 0, true,
+       u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+       u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 3 and "
+       u"RecordNumber > 0"},
+      {"later run", 41, false,
+       u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+       u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 2 and "
+       u"RecordNumber > 41"},
+      {"negative start", -7, false,
+       u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+       u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 2 and "
+       u"RecordNumber > -7"},
+      {"lowest start", INT32_MIN, true,
+       u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+       u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 3 and "
+       u"RecordNumber > -2147483648"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ToUtf8(EventLogQueryText(row.record_number, row.first_run)), ToUtf8(row.text)) << row.name;
+  }
+}
+
+// An entry of the recording source: its properties, and the one (if any)
+// whose reading fails.
+struct FakeEntrySpec {
+  std::map<String, EventValue> properties;
+  String failing_property;
+};
+
+FakeEntrySpec Entry(EventValue computer, EventValue time, EventValue message, EventValue record) {
+  return {{{u"ComputerName", computer}, {u"TimeGenerated", time}, {u"Message", message}, {u"RecordNumber", record}},
+          String()};
+}
+
+// A source that delivers given entries and records how it is used.
+struct FakeSource {
+  std::vector<FakeEntrySpec> entries;
+  bool fail_open = false;
+  bool fail_execute = false;
+  std::optional<std::size_t> fail_walk_after;  // Next raises after this many entries
+
+  std::vector<EventQuery> queries;
+  int sources_alive = 0;
+  int entries_alive = 0;
+  int most_entries_alive = 0;
+  int entries_released = 0;
+
+  std::function<std::unique_ptr<EventSource>()> Opener() {
+    return [this]() -> std::unique_ptr<EventSource> {
+      if (fail_open) throw Exception(u"locator missing");
+      struct EntryImpl : EventEntry {
+        FakeSource* owner;
+        FakeEntrySpec spec;
+        EntryImpl(FakeSource* o, FakeEntrySpec s) : owner(o), spec(std::move(s)) {
+          owner->most_entries_alive = std::max(owner->most_entries_alive, ++owner->entries_alive);
+        }
+        ~EntryImpl() override {
+          --owner->entries_alive;
+          ++owner->entries_released;
+        }
+        EventValue Property(const String& name) override {
+          if (name == spec.failing_property) throw Exception(u"cannot read " + name);
+          auto it = spec.properties.find(name);
+          if (it == spec.properties.end()) throw Exception(u"no " + name);
+          return it->second;
+        }
+      };
+      struct SourceImpl : EventSource {
+        FakeSource* owner;
+        std::size_t next = 0;
+        explicit SourceImpl(FakeSource* o) : owner(o) { ++owner->sources_alive; }
+        ~SourceImpl() override { --owner->sources_alive; }
+        void Execute(const EventQuery& query) override {
+          owner->queries.push_back(query);
+          if (owner->fail_execute) throw Exception(u"Invalid query");
+        }
+        std::unique_ptr<EventEntry> Next() override {
+          if (owner->fail_walk_after && next == *owner->fail_walk_after) throw Exception(u"walk broke");
+          if (next == owner->entries.size()) return nullptr;
+          return std::make_unique<EntryImpl>(owner, owner->entries[next++]);
+        }
+      };
+      return std::make_unique<SourceImpl>(this);
+    };
+  }
+};
+
+std::vector<std::string> Utf8Lines(const EventLines& lines) {
+  std::vector<std::string> out;
+  for (const String& line : lines) out.push_back(ToUtf8(line));
+  return out;
+}
+
+TEST(EventLogQueryTest, PassesTheSelectionToTheSource) {
+  struct Row {
+    std::int32_t record_number;
+    bool first_run;
+    int max_event_type;
+  } rows[] = {{0, true, 3}, {41, false, 2}, {-7, false, 2}};
+  for (const Row& row : rows) {
+    FakeSource source;
+    std::int32_t record_number = row.record_number;
+    EventLines lines;
+    QueryEventLogFrom(source.Opener(), record_number, lines, row.first_run);
+    ASSERT_EQ(source.queries.size(), 1u) << row.record_number;
+    const EventQuery& query = source.queries[0];
+    EXPECT_EQ(query.text, EventLogQueryText(row.record_number, row.first_run)) << row.record_number;
+    EXPECT_EQ(ToUtf8(query.source_name), "Pervasive SQL") << row.record_number;
+    EXPECT_EQ(query.max_event_type, row.max_event_type) << row.record_number;
+    EXPECT_EQ(query.above_record, row.record_number) << row.record_number;
+  }
+}
+
+TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
+  const std::monostate null;
+  struct Row {
+    const char* name;
+    std::int32_t start;
+    std::vector<FakeEntrySpec> entries;
+    std::vector<std::string> lines;
+    std::int32_t record_number;
+  } rows[] = {
+      {"no entry", 10, {}, {}, 10},
+      {"null message",
+       10,
+       {Entry(String(u"PSQL1"), String(u"20240115103000.000000+120"), null, std::int64_t{11})},
+       {"Computer: PSQL1 Time: 20240115103000.000000+120", "Empty message"},
+       11},
+      {"entries in any order",
+       10,
+       {Entry(String(u"A"), String(u"t12"), String(u"twelve"), std::int64_t{12}),
+        Entry(String(u"B"), String(u"t15"), String(u"fifteen"), std::int64_t{15}),
+        Entry(String(u"C"), String(u"t14"), String(u"fourteen"), std::int64_t{14})},
+       {"Computer: A Time: t12", " Message : twelve", "Computer: B Time: t15", " Message : fifteen",
+        "Computer: C Time: t14", " Message : fourteen"},
+       15},
+      {"an entry not above the start is listed, the number never goes down",
+       10,
+       {Entry(String(u"A"), String(u"t"), String(u"old"), std::int64_t{3})},
+       {"Computer: A Time: t", " Message : old"},
+       10},
+      {"a null record number never raises it",
+       -7,
+       {Entry(String(u"A"), String(u"t"), String(u"m"), null)},
+       {"Computer: A Time: t", " Message : m"},
+       -7},
+      {"record numbers given as text compare as numbers",
+       9,
+       {Entry(String(u"A"), String(u"t"), String(u"m"), String(u"10")),
+        Entry(String(u"B"), String(u"t"), String(u"m"), String(u"9"))},
+       {"Computer: A Time: t", " Message : m", "Computer: B Time: t", " Message : m"},
+       10},
+      {"numbers turn into decimal text, texts stay as they are",
+       0,
+       {Entry(std::int64_t{-42}, String(u" spaced. "), String(u""), std::int64_t{1})},
+       {"Computer: -42 Time:  spaced. ", " Message : "},
+       1},
+  };
+  for (Row& row : rows) {
+    FakeSource source;
+    source.entries = row.entries;
+    TraceRecorder trace;
+    std::int32_t record_number = row.start;
+    EventLines lines;
+    QueryEventLogFrom(source.Opener(), record_number, lines, false);
+    EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
+    EXPECT_EQ(record_number, row.record_number) << row.name;
+    EXPECT_TRUE(trace.lines.empty()) << row.name;
+    EXPECT_EQ(source.most_entries_alive, row.entries.empty() ? 0 : 1) << row.name << ": one entry held at a time";
+    EXPECT_EQ(source.entries_released, static_cast<int>(row.entries.size())) << row.name;
+    EXPECT_EQ(source.sources_alive, 0) << row.name;
+  }
+}
+
+TEST(EventLogQueryTest, KeepsExistingLines) {
+  FakeSource source;
+  source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{5})};
+  std::int32_t record_number = 0;
+  EventLines lines = {u"earlier"};
+  QueryEventLogFrom(source.Opener(), record_number, lines, true);
+  EXPECT_EQ(Utf8Lines(lines), (std::vector<std::string>{"earlier", "Computer: A Time: t", " Message : m"}));
+}
+
+TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
+  const std::monostate null;
+  struct Row {
+    const char* name;
+    bool fail_open;
+    bool fail_execute;
+    std::optional<std::size_t> fail_walk_after;
+    std::vector<FakeEntrySpec> entries;
+    std::vector<std::string> lines;
+    std::int32_t record_number;
+    std::string message;
+  };
+  FakeEntrySpec message_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
+  message_fails.failing_property = u"Message";
+  FakeEntrySpec record_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
+  record_fails.failing_property = u"RecordNumber";
+  const FakeEntrySpec first = Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{12});
+  const FakeEntrySpec second = Entry(String(u"A"), String(u"t3"), String(u"m3"), std::int64_t{15});
+
+  Row rows[] = {
+      {"the source cannot be opened", true, false, std::nullopt, {first}, {}, 10, "locator missing"},
+      {"the query fails", false, true, std::nullopt, {first}, {}, 10, "Invalid query"},
+      {"the walk fails after two entries",
+       false,
+       false,
+       2,
+       {first, second, first},
+       {"Computer: A Time: t1", " Message : m1", "Computer: A Time: t3", " Message : m3"},
+       15,
+       "walk broke"},
+      {"the message cannot be read",
+       false,
+       false,
+       std::nullopt,
+       {first, message_fails, second},
+       {"Computer: A Time: t1", " Message : m1", "Computer: B Time: t2"},
+       12,
+       "cannot read Message"},
+      {"the record number cannot be read",
+       false,
+       false,
+       std::nullopt,
+       {first, record_fails},
+       {"Computer: A Time: t1", " Message : m1", "Computer: B Time: t2", " Message : m2"},
+       12,
+       "cannot read RecordNumber"},
+      {"a null computer name",
+       false,
+       false,
+       std::nullopt,
+       {first, Entry(null, String(u"t"), String(u"m"), std::int64_t{40})},
+       {"Computer: A Time: t1", " Message : m1"},
+       12,
+       "Could not convert variant of type (Null) into type (UnicodeString)"},
+      {"a null time",
+       false,
+       false,
+       std::nullopt,
+       {Entry(String(u"A"), null, String(u"m"), std::int64_t{40})},
+       {},
+       10,
+       "Could not convert variant of type (Null) into type (UnicodeString)"},
+      {"a record number that is no number",
+       false,
+       false,
+       std::nullopt,
+       {Entry(String(u"A"), String(u"t"), String(u"m"), String(u"12a"))},
+       {"Computer: A Time: t", " Message : m"},
+       10,
+       "Could not convert variant of type (UnicodeString) into type (Int64)"},
+  };
+  for (const Row& row : rows) {
+    FakeSource source;
+    source.fail_open = row.fail_open;
+    source.fail_execute = row.fail_execute;
+    source.fail_walk_after = row.fail_walk_after;
+    source.entries = row.entries;
+    TraceRecorder trace;
+    std::int32_t record_number = 10;
+    EventLines lines;
+    QueryEventLogFrom(source.Opener(), record_number, lines, false);
+    EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
+    EXPECT_EQ(record_number, row.record_number) << row.name;
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;
+    EXPECT_EQ(source.entries_alive, 0) << row.name << ": every entry released";
+    EXPECT_EQ(source.sources_alive, 0) << row.name << ": the source released";
+  }
+}
+
+TEST(EventLogQueryTest, AnyOtherFailureIsTracedToo) {
+  std::int32_t record_number = 3;
+  EventLines lines;
+  TraceRecorder trace;
+  QueryEventLogFrom([]() -> std::unique_ptr<EventSource> { throw std::runtime_error("out of luck"); }, record_number,
+                    lines, false);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=out of luck", "callstack="}));
+  EXPECT_EQ(record_number, 3);
+  EXPECT_TRUE(lines.empty());
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,110 @@
+// The event log query through the real WMI scripting objects. Wine's WMI
+// answers the event-log query with an empty result.
+#include <objbase.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/exception.h"
+#include "tests/platform/trace_recorder.h"
+#include "tests/watch/real_query_module.h"
+#include "watch/event_log_query.h"
+#include "watch/event_source_win.h"
+
+namespace vantrel {
+namespace {
+
+using testing::TraceRecorder;
+
+// COM is the caller's to initialise, as the program's main thread does.
+class WmiQueryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(WmiQueryTest, RunsTheQueryThroughWmi) {
+  for (bool first_run : {true, false}) {
+    TraceRecorder trace;
+    std::int32_t record_number = 41;
+    EventLines lines = {u"earlier"};
+    QueryEventLog(record_number, lines, first_run);
+    EXPECT_EQ(lines, EventLines{u"earlier"}) << first_run;
+    EXPECT_EQ(record_number, 41) << first_run;
+    EXPECT_TRUE(trace.lines.empty()) << first_run << ": " << (trace.lines.empty() ? "" : trace.lines[0]);
+  }
+}
+
+TEST_F(WmiQueryTest, ALocatorThatCannotBeCreatedIsTracedWithItsProgId) {
+  TraceRecorder trace;
+  std::int32_t record_number = 7;
+  EventLines lines;
+  QueryEventLogFrom([] { return OpenWmiEventSource(u"Vantrel.NoSuchLocator"); }, record_number, lines, false);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(record_number, 7);
+  // CO_E_CLASSSTRING: Windows has a text for it, Wine has none.
+  const std::vector<std::string> windows_lines = {
+      "Virhe haussa=Invalid class string, ProgID: \"Vantrel.NoSuchLocator\"", "callstack="};
+  const std::vector<std::string> wine_lines = {
+      "Virhe haussa=OLE error 800401F3, ProgID: \"Vantrel.NoSuchLocator\"", "callstack="};
+  EXPECT_TRUE(trace.lines == windows_lines || trace.lines == wine_lines)
+      << ::testing::PrintToString(trace.lines);
+}
+
+// The same automation calls on a class that Wine's WMI fills: an entry's
+// properties by name, as text or number, and the failures' messages.
+TEST_F(WmiQueryTest, ReadsEntryPropertiesByName) {
+  std::unique_ptr<EventSource> source = OpenWmiEventSource(kWmiLocatorProgId);
+  EventQuery query;
+  query.text = u"SELECT Caption,OSType FROM Win32_OperatingSystem";
+  source->Execute(query);
+  std::unique_ptr<EventEntry> entry = source->Next();
+  ASSERT_NE(entry, nullptr);
+  EventValue caption = entry->Property(u"Caption");
+  ASSERT_TRUE(std::holds_alternative<String>(caption));
+  EXPECT_FALSE(std::get<String>(caption).empty());
+  EventValue os_type = entry->Property(u"OSType");
+  ASSERT_TRUE(std::holds_alternative<std::int64_t>(os_type));
+  EXPECT_EQ(std::get<std::int64_t>(os_type), 18) << "WINNT";
+  try {
+    entry->Property(u"NoSuchProperty");
+    ADD_FAILURE() << "an unknown name reads";
+  } catch (const Exception& e) {
+    EXPECT_EQ(ToUtf8(e.Message()), "Method 'NoSuchProperty' not supported by automation object");
+  }
+  entry.reset();
+  EXPECT_EQ(source->Next(), nullptr);
+  EXPECT_EQ(source->Next(), nullptr) << "the walk stays ended";
+}
+
+TEST_F(WmiQueryTest, AQueryWmiRejectsFailsWithItsDescription) {
+  std::unique_ptr<EventSource> source = OpenWmiEventSource(kWmiLocatorProgId);
+  EventQuery query;
+  query.text = u"SELEC garbage";
+  try {
+    source->Execute(query);
+    ADD_FAILURE() << "the query ran";
+  } catch (const Exception& e) {
+    // WBEM_E_INVALID_QUERY: Windows describes it, Wine gives only the code.
+    const std::string message = ToUtf8(e.Message());
+    EXPECT_TRUE(message == "Invalid query" || message == "OLE error 80041017") << message;
+  }
+}
+
+TEST_F(WmiQueryTest, TheCheckCycleRunsTheRealQuery) {
+  using testing::kStartNotice;
+  using testing::MemoryKey;
+  using testing::RealQueryModule;
+  RealQueryModule::World world;
+  world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
+  RealQueryModule module(world);
+  TraceRecorder trace;
+  module.TarkastaLogit();  // first run: Wine's log has no entry, so 0 is stored
+  module.TarkastaLogit();  // later run: nothing found, nothing posted
+  EXPECT_EQ(world.notices, std::vector<std::string>{kStartNotice});
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 0);
+  EXPECT_TRUE(trace.lines.empty()) << (trace.lines.empty() ? "" : trace.lines[0]);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,81 @@
+// Journal files made for a test from export-format text by
+// systemd-journal-remote, in a folder that the event source reads.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel::testing {
+
+inline constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
+inline constexpr std::uint64_t kFirstStamp = 1700000000000000;  // 2023-11-14 22:13:20 UTC
+
+struct JournalEntrySpec {
+  std::string identifier;
+  std::optional<int> priority;
+  std::optional<std::string> message;
+  std::optional<std::string> hostname = "psqlhost";
+  std::uint64_t extra_usec = 0;  // added to the entry's whole second
+};
+
+// A folder of journal files that lives as long as the test, named to the
+// query by VANTREL_JOURNAL_DIR, with the local time zone set to tz.
+class JournalFolder {
+ public:
+  explicit JournalFolder(const char* tz = "UTC0") {
+    char pattern[] = "/tmp/vantrel-journal-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("VANTREL_JOURNAL_DIR", dir_.c_str(), 1);
+    const char* old_tz = getenv("TZ");
+    if (old_tz != nullptr) old_tz_ = old_tz;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~JournalFolder() {
+    unsetenv("VANTREL_JOURNAL_DIR");
+    if (old_tz_) {
+      setenv("TZ", old_tz_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Appends entries to the folder's journal file, one second apart.
+  void Write(const std::vector<JournalEntrySpec>& entries) {
+    std::string text;
+    for (const JournalEntrySpec& e : entries) {
+      text += "__REALTIME_TIMESTAMP=" + std::to_string(kFirstStamp + written_ * 1000000 + e.extra_usec) + "\n";
+      text += "__MONOTONIC_TIMESTAMP=" + std::to_string(1000000 + written_) + "\n";
+      text += "_BOOT_ID=0123456789abcdef0123456789abcdef\n";
+      if (e.hostname) text += "_HOSTNAME=" + *e.hostname + "\n";
+      text += "SYSLOG_IDENTIFIER=" + e.identifier + "\n";
+      if (e.priority) text += "PRIORITY=" + std::to_string(*e.priority) + "\n";
+      if (e.message) text += "MESSAGE=" + *e.message + "\n";
+      text += "\n";
+      ++written_;
+    }
+    std::string command = std::string(kJournalRemote) + " -o " + dir_ + "/x.journal - 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "w");
+    ASSERT_NE(pipe, nullptr) << command;
+    fwrite(text.data(), 1, text.size(), pipe);
+    ASSERT_EQ(pclose(pipe), 0) << command;
+  }
+
+ private:
+  std::string dir_;
+  std::optional<std::string> old_tz_;
+  std::uint64_t written_ = 0;
+};
+
+}  // namespace vantrel::testing

@@ -1,0 +1,301 @@
+// The event source on Windows: WMI's Win32_NTLogEvent through the WMI
+// scripting objects, every member called by name through IDispatch.
+#include "watch/event_source_win.h"
+
+#include <windows.h>
+
+#include <oaidl.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "platform/exception.h"
+
+namespace vantrel {
+
+const char16_t kWmiLocatorProgId[] = u"WbemScripting.SWbemLocator";
+
+namespace {
+
+const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+String FromWide(const wchar_t* s, std::size_t length) { return String(reinterpret_cast<const char16_t*>(s), length); }
+
+// Drops trailing blanks, control characters and full stops.
+String TrimEnd(String text) {
+  while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
+  return text;
+}
+
+// The system's text for an error code, or "OLE error XXXXXXXX" when the
+// system has none.
+String SystemText(HRESULT code) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  String text;
+  if (length != 0 && buffer != nullptr) text = TrimEnd(FromWide(buffer, length));
+  if (buffer != nullptr) LocalFree(buffer);
+  if (!text.empty()) return text;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(code));
+  return u"OLE error " + FromUtf8(hex);
+}
+
+// Owns one reference to a COM interface and releases it on every path.
+template <typename T>
+class ComRef {
+ public:
+  ComRef() = default;
+  explicit ComRef(T* p) : p_(p) {}
+  ~ComRef() { reset(); }
+  ComRef(ComRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      reset();
+      p_ = std::exchange(other.p_, nullptr);
+    }
+    return *this;
+  }
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  // The slot a creating call fills; whatever was held is released first.
+  void** out() {
+    reset();
+    return reinterpret_cast<void**>(&p_);
+  }
+  void reset() {
+    if (p_ != nullptr) std::exchange(p_, nullptr)->Release();
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// Owns one VARIANT and clears it (releasing what it holds) on every path.
+class Variant {
+ public:
+  Variant() { VariantInit(&v_); }
+  ~Variant() { VariantClear(&v_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+
+  VARIANT* get() { return &v_; }
+  const VARIANT& operator*() const { return v_; }
+
+ private:
+  VARIANT v_;
+};
+
+// The arguments of one call, first argument first; IDispatch wants them
+// last first.
+class Arguments {
+ public:
+  Arguments() = default;
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+  ~Arguments() {
+    for (VARIANT& v : args_) VariantClear(&v);
+  }
+
+  Arguments& Text(const String& value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(Wide(value), static_cast<UINT>(value.size()));
+    if (v.bstrVal == nullptr) throw Exception(SystemText(E_OUTOFMEMORY));
+    args_.insert(args_.begin(), v);
+    return *this;
+  }
+  Arguments& Integer(long value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    args_.insert(args_.begin(), v);
+    return *this;
+  }
+
+  DISPPARAMS Params() { return DISPPARAMS{args_.data(), nullptr, static_cast<UINT>(args_.size()), 0}; }
+
+ private:
+  std::vector<VARIANT> args_;
+};
+
+// Owns the texts an EXCEPINFO may come back with.
+struct ExceptionInfo {
+  EXCEPINFO info{};
+  ~ExceptionInfo() {
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+  }
+};
+
+// The failure of a call that came back with hr: the description the object
+// gave, or else the system's text for the code.
+[[noreturn]] void ThrowInvokeError(HRESULT hr, ExceptionInfo& excep) {
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.info.pfnDeferredFillIn != nullptr) excep.info.pfnDeferredFillIn(&excep.info);
+    if (excep.info.bstrDescription != nullptr) {
+      String description = TrimEnd(FromWide(excep.info.bstrDescription, SysStringLen(excep.info.bstrDescription)));
+      if (!description.empty()) throw Exception(description);
+    }
+    if (excep.info.scode != 0) hr = excep.info.scode;
+  }
+  throw Exception(SystemText(hr));
+}
+
+// Calls the member called name on object: its number by name, then the
+// invocation. The result lands in result.
+void CallByName(IDispatch* object, const String& name, WORD flags, Arguments& args, Variant& result) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(Wide(name))};
+  DISPID id = 0;
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (hr == DISP_E_UNKNOWNNAME) throw Exception(u"Method '" + name + u"' not supported by automation object");
+  if (FAILED(hr)) throw Exception(SystemText(hr));
+
+  DISPPARAMS params = args.Params();
+  ExceptionInfo excep;
+  UINT arg_error = 0;
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.get(), &excep.info, &arg_error);
+  if (FAILED(hr)) ThrowInvokeError(hr, excep);
+}
+
+// The interface iid (of type T) of the object a VARIANT holds; a value that
+// is no object or lacks the interface fails as "Interface not supported".
+template <typename T>
+ComRef<T> InterfaceOf(const VARIANT& v, REFIID iid) {
+  IUnknown* unknown = v.vt == VT_DISPATCH ? v.pdispVal : v.vt == VT_UNKNOWN ? v.punkVal : nullptr;
+  ComRef<T> result;
+  if (unknown == nullptr || FAILED(unknown->QueryInterface(iid, result.out()))) {
+    throw Exception(u"Interface not supported");
+  }
+  return result;
+}
+
+// A call whose result is an automation object.
+ComRef<IDispatch> CallForObject(IDispatch* object, const String& name, Arguments& args) {
+  Variant result;
+  CallByName(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
+  return InterfaceOf<IDispatch>(*result, IID_IDispatch);
+}
+
+// A property value as the event entry gives it: null, a number or text.
+EventValue ToEventValue(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return std::monostate();
+    case VT_BSTR:
+      return v.bstrVal == nullptr ? String() : FromWide(v.bstrVal, SysStringLen(v.bstrVal));
+    case VT_I1:
+      return std::int64_t{v.cVal};
+    case VT_UI1:
+      return std::int64_t{v.bVal};
+    case VT_I2:
+      return std::int64_t{v.iVal};
+    case VT_UI2:
+      return std::int64_t{v.uiVal};
+    case VT_I4:
+      return std::int64_t{v.lVal};
+    case VT_UI4:
+      return std::int64_t{v.ulVal};
+    case VT_INT:
+      return std::int64_t{v.intVal};
+    case VT_UINT:
+      return std::int64_t{v.uintVal};
+    case VT_I8:
+      return std::int64_t{v.llVal};
+    case VT_UI8:
+      return static_cast<std::int64_t>(v.ullVal);
+    default: {
+      Variant text;
+      HRESULT hr = VariantChangeType(text.get(), const_cast<VARIANT*>(&v), 0, VT_BSTR);
+      if (FAILED(hr)) throw Exception(SystemText(hr));
+      return FromWide((*text).bstrVal, SysStringLen((*text).bstrVal));
+    }
+  }
+}
+
+// One SWbemObject of the result, held until the walk moves on.
+class WmiEntry : public EventEntry {
+ public:
+  explicit WmiEntry(ComRef<IDispatch> object) : object_(std::move(object)) {}
+
+  EventValue Property(const String& name) override {
+    Arguments none;
+    Variant value;
+    CallByName(object_.get(), name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, value);
+    return ToEventValue(*value);
+  }
+
+ private:
+  ComRef<IDispatch> object_;
+};
+
+class WmiSource : public EventSource {
+ public:
+  explicit WmiSource(const String& prog_id) {
+    try {
+      CLSID clsid;
+      HRESULT hr = CLSIDFromProgID(Wide(prog_id), &clsid);
+      if (SUCCEEDED(hr)) {
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                              locator_.out());
+      }
+      if (FAILED(hr)) throw Exception(SystemText(hr));
+    } catch (const Exception& e) {
+      throw Exception(e.Message() + u", ProgID: \"" + prog_id + u"\"");
+    }
+    Arguments args;
+    args.Text(u"localhost").Text(u"root\\CIMV2").Text(u"").Text(u"");
+    services_ = CallForObject(locator_.get(), u"ConnectServer", args);
+  }
+
+  void Execute(const EventQuery& query) override {
+    constexpr long kWbemFlagForwardOnly = 32;
+    Arguments args;
+    args.Text(query.text).Text(u"WQL").Integer(kWbemFlagForwardOnly);
+    ComRef<IDispatch> result_set = CallForObject(services_.get(), u"ExecQuery", args);
+
+    Arguments none;
+    Variant enumerator;
+    CallByName(result_set.get(), u"_NewEnum", DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, enumerator);
+    walk_ = InterfaceOf<IEnumVARIANT>(*enumerator, IID_IEnumVARIANT);
+  }
+
+  std::unique_ptr<EventEntry> Next() override {
+    if (!walk_) return nullptr;
+    Variant item;
+    ULONG fetched = 0;
+    // Anything but S_OK, the end of the set or a failure, ends the walk.
+    if (walk_->Next(1, item.get(), &fetched) != S_OK) {
+      walk_.reset();
+      return nullptr;
+    }
+    return std::make_unique<WmiEntry>(InterfaceOf<IDispatch>(*item, IID_IDispatch));
+  }
+
+ private:
+  // Declared in the order they are obtained, so they are released last first.
+  ComRef<IDispatch> locator_;
+  ComRef<IDispatch> services_;
+  ComRef<IEnumVARIANT> walk_;
+};
+
+}  // namespace
+
+std::unique_ptr<EventSource> OpenWmiEventSource(const String& prog_id) { return std::make_unique<WmiSource>(prog_id); }
+
+std::unique_ptr<EventSource> OpenEventSource() { return OpenWmiEventSource(kWmiLocatorProgId); }
+
+}  // namespace vantrel

@@ -34,7 +34,8 @@ class InstallBinary : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  RunResult Run(const std::vector<std::string>& args, const fs::path& unit_dir) {
+  RunResult Run(const std::vector<std::string>& args, const fs::path& unit_dir,
+                const std::string& binary = VANTREL_BINARY) {
     const fs::path err_file = dir_ / "stderr.txt";
     const pid_t pid = fork();
     if (pid == 0) {
@@ -46,10 +47,10 @@ class InstallBinary : public ::testing::Test {
       dup2(err, 2);
       setenv("VANTREL_UNIT_DIR", unit_dir.c_str(), 1);
       setenv("VANTREL_REGISTRY", (dir_ / "settings.reg").c_str(), 1);
-      std::vector<char*> argv{const_cast<char*>(VANTREL_BINARY)};
+      std::vector<char*> argv{const_cast<char*>(binary.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      execv(VANTREL_BINARY, argv.data());
+      execv(binary.c_str(), argv.data());
       _exit(127);
     }
     RunResult result;
@@ -123,6 +124,16 @@ TEST_F(InstallBinary, SilentInstallShowsNoBox) {
   EXPECT_EQ(r.err.find("Information"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::exists(Unit()));
+}
+
+TEST_F(InstallBinary, PathWithBlankIsQuoted) {
+  const fs::path folder = dir_ / "with blank";
+  fs::create_directory(folder);
+  const fs::path copy = folder / "vantrel";
+  fs::copy_file(VANTREL_BINARY, copy);
+  const RunResult r = Run({"/install", "Nimi", "/silent"}, units_, copy.string());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(ReadAll(Unit()).find("ExecStart=\"" + copy.string() + "\"\n"), std::string::npos) << ReadAll(Unit());
 }
 
 TEST_F(InstallBinary, NoNameWithoutTerminalRefuses) {

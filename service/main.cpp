@@ -1,6 +1,7 @@
 // Program entry: the service application, COM on the main thread, the
 // service module with its armed timer, then Run, which chooses the mode from
 // the command line. A failure that escapes ends the process with code 1.
+#include "host/install.h"
 #include "host/service.h"
 #include "host/service_application.h"
 #include "service/vantrel_srv.h"
@@ -9,7 +10,8 @@ int main() {
   try {
     vantrel::TServiceApplication application;  // main loop and application writer
     application.Initialize();                  // COM on Windows
-    application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
+    auto& module = application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
+    vantrel::AttachInstaller(application, module.InstallHooksOf());
     application.Run();
     return 0;
   } catch (...) {

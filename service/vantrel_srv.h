@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "host/install.h"
 #include "host/service.h"
 #include "notify/doc_variant.h"
 #include "platform/date_time.h"
@@ -57,6 +58,15 @@ class TVantrelSrv : public TService {
 
   // Stores value as "lastrecnum" when the key opens; a failed write raises.
   void TalletaUusiAvain(std::int32_t value);
+
+  // The install hook: switches Timer1 off, takes the instance name from the
+  // command line or the naming dialog and stores it as "instancename";
+  // raises the refusal when no name is given.
+  void ServiceBeforeInstall(TService* sender);
+  // Does nothing.
+  void ServiceAfterInstall(TService* sender);
+  // The two hooks above, for the installer.
+  InstallHooks InstallHooksOf();
 
   const ModulePorts& Ports() const { return ports_; }
 

@@ -1,0 +1,193 @@
+// The service manager on Linux: the systemd unit folder. Opening needs the
+// folder writable; a registration is VantrelSrv.service there, enabled by
+// its link in multi-user.target.wants/.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "host/install.h"
+#include "host/service_application.h"
+#include "platform/exception.h"
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::uint32_t kAccessDenied = 5;
+constexpr std::uint32_t kServiceDoesNotExist = 1060;
+constexpr std::uint32_t kServiceExists = 1073;
+constexpr char kDefaultUnitDir[] = "/etc/systemd/system";
+constexpr char kWantsDir[] = "multi-user.target.wants";
+
+// The Windows code for a failed file operation.
+std::uint32_t CodeOfErrno(int error) {
+  switch (error) {
+    case ENOSPC:
+      return 112;
+    case ENOENT:
+      return 3;
+    default:
+      return kAccessDenied;
+  }
+}
+
+[[noreturn]] void RaiseErrno() { RaiseOsFailure(CodeOfErrno(errno)); }
+
+// Tells a running systemd to read the unit folder again (only for its own).
+void ReloadSystemd(bool own_folder) {
+  struct stat st {};
+  if (own_folder || ::stat("/run/systemd/system", &st) != 0) return;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, 1);
+      ::dup2(null_fd, 2);
+    }
+    ::execlp("systemctl", "systemctl", "daemon-reload", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (pid > 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+std::string UnitText(const ServiceRegistration& registration) {
+  return "[Unit]\nDescription=" + ToUtf8(registration.display_name) +
+         "\n\n[Service]\nType=notify\nExecStart=" + ToUtf8(registration.binary_path) +
+         "\n\n[Install]\nWantedBy=multi-user.target\n";
+}
+
+class UnitService : public ScmService {
+ public:
+  UnitService(std::string unit, std::string link, bool own_folder)
+      : unit_(std::move(unit)), link_(std::move(link)), own_folder_(own_folder) {}
+  void Delete() override {
+    if (::unlink(link_.c_str()) != 0 && errno != ENOENT) RaiseErrno();
+    if (::unlink(unit_.c_str()) != 0) {
+      if (errno == ENOENT) RaiseOsFailure(kServiceDoesNotExist);
+      RaiseErrno();
+    }
+    ReloadSystemd(own_folder_);
+  }
+
+ private:
+  std::string unit_;
+  std::string link_;
+  bool own_folder_;
+};
+
+class UnitFolder : public ScmPort {
+ public:
+  UnitFolder(std::string dir, bool own) : dir_(std::move(dir)), own_(own) {}
+
+  std::unique_ptr<ScmService> Create(const ServiceRegistration& registration) override {
+    const std::string file = ToUtf8(registration.name) + ".service";
+    const std::string unit = dir_ + "/" + file;
+    struct stat st {};
+    if (::lstat(unit.c_str(), &st) == 0) RaiseOsFailure(kServiceExists);
+    // Written whole beside its place, then linked in without replacing.
+    std::string temp = dir_ + "/." + file + ".XXXXXX";
+    UniqueFd fd(::mkstemp(temp.data()));
+    if (!fd) RaiseErrno();
+    const std::string text = UnitText(registration);
+    bool ok = ::fchmod(fd.get(), 0644) == 0 &&
+              ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+              ::fsync(fd.get()) == 0;
+    int error = errno;
+    if (ok && ::link(temp.c_str(), unit.c_str()) != 0) {
+      ok = false;
+      error = errno;
+    }
+    ::unlink(temp.c_str());
+    if (!ok) {
+      if (error == EEXIST) RaiseOsFailure(kServiceExists);
+      errno = error;
+      RaiseErrno();
+    }
+    const std::string wants = dir_ + "/" + kWantsDir;
+    const std::string link = wants + "/" + file;
+    auto service = std::make_unique<UnitService>(unit, link, own_);
+    if ((::mkdir(wants.c_str(), 0755) != 0 && errno != EEXIST) ||
+        (::symlink(unit.c_str(), link.c_str()) != 0 && errno != EEXIST)) {
+      error = errno;
+      ::unlink(unit.c_str());
+      errno = error;
+      RaiseErrno();
+    }
+    ReloadSystemd(own_);
+    return service;
+  }
+
+  std::unique_ptr<ScmService> Open(const String& name) override {
+    const std::string file = ToUtf8(name) + ".service";
+    const std::string unit = dir_ + "/" + file;
+    struct stat st {};
+    if (::lstat(unit.c_str(), &st) != 0) RaiseOsFailure(kServiceDoesNotExist);
+    return std::make_unique<UnitService>(unit, dir_ + "/" + kWantsDir + "/" + file, own_);
+  }
+
+ private:
+  std::string dir_;
+  bool own_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScmPort> OpenPlatformScm() {
+  const char* env = std::getenv("VANTREL_UNIT_DIR");
+  const bool own = env && *env;
+  std::string dir = own ? env : kDefaultUnitDir;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(dir.c_str(), W_OK | X_OK) != 0) {
+    RaiseOsFailure(kAccessDenied);
+  }
+  return std::make_unique<UnitFolder>(std::move(dir), own);
+}
+
+String ScmErrorText(std::uint32_t code) {
+  switch (code) {
+    case 3:
+      return u"The system cannot find the path specified";
+    case 5:
+      return u"Access is denied";
+    case 112:
+      return u"There is not enough space on the disk";
+    case 1060:
+      return u"The specified service does not exist as an installed service";
+    case 1072:
+      return u"The specified service has been marked for deletion";
+    case 1073:
+      return u"The specified service already exists";
+    default:
+      return u"Unknown error " + IntToStr(code);
+  }
+}
+
+String ExecutablePath() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return u"vantrel";
+  return FromUtf8(std::string(path, static_cast<std::size_t>(n)));
+}
+
+std::vector<String> InstallArguments() {
+  std::vector<String> args = CommandLineArguments();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i].empty()) {
+      args.resize(i);
+      break;
+    }
+  }
+  return args;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,87 @@
+// The service manager on Windows: OpenSCManagerW, CreateServiceW,
+// OpenServiceW, DeleteService, each handle closed by its owner.
+#include <windows.h>
+
+#include <iterator>
+
+#include "host/install.h"
+#include "host/system_text.h"
+
+namespace vantrel {
+
+namespace {
+
+const wchar_t* W(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+// One service-manager handle, closed with CloseServiceHandle.
+class ScHandle {
+ public:
+  explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
+  ~ScHandle() {
+    if (handle_) CloseServiceHandle(handle_);
+  }
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+  SC_HANDLE get() const { return handle_; }
+
+ private:
+  SC_HANDLE handle_;
+};
+
+class WinService : public ScmService {
+ public:
+  explicit WinService(SC_HANDLE handle) : handle_(handle) {}
+  void Delete() override {
+    if (!DeleteService(handle_.get())) RaiseOsFailure(GetLastError());
+  }
+
+ private:
+  ScHandle handle_;
+};
+
+class WinScm : public ScmPort {
+ public:
+  explicit WinScm(SC_HANDLE handle) : handle_(handle) {}
+
+  std::unique_ptr<ScmService> Create(const ServiceRegistration& registration) override {
+    const String empty;
+    const wchar_t no_dependencies[2] = {L'\0', L'\0'};
+    SC_HANDLE service =
+        CreateServiceW(handle_.get(), W(registration.name), W(registration.display_name), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       W(registration.binary_path), W(empty), nullptr, no_dependencies, nullptr, W(empty));
+    if (!service) RaiseOsFailure(GetLastError());
+    return std::make_unique<WinService>(service);
+  }
+
+  std::unique_ptr<ScmService> Open(const String& name) override {
+    SC_HANDLE service = OpenServiceW(handle_.get(), W(name), SERVICE_ALL_ACCESS);
+    if (!service) RaiseOsFailure(GetLastError());
+    return std::make_unique<WinService>(service);
+  }
+
+ private:
+  ScHandle handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<ScmPort> OpenPlatformScm() {
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!scm) RaiseOsFailure(GetLastError());
+  return std::make_unique<WinScm>(scm);
+}
+
+String ScmErrorText(std::uint32_t code) { return SystemErrorText(code); }
+
+String ExecutablePath() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return String(reinterpret_cast<const char16_t*>(path), n);
+}
+
+std::vector<String> InstallArguments() {
+  return SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()));
+}
+
+}  // namespace vantrel

@@ -6,6 +6,7 @@
 
 #include "host/install.h"
 #include "host/system_text.h"
+#include "platform/unique_win_handle.h"
 
 namespace vantrel {
 
@@ -13,20 +14,7 @@ namespace {
 
 const wchar_t* W(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
-// One service-manager handle, closed with CloseServiceHandle.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
-};
+using ScHandle = UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
 
 class WinService : public ScmService {
  public:

@@ -11,6 +11,7 @@
 #include "host/service_thread.h"
 #include "host/system_text.h"
 #include "platform/exception.h"
+#include "platform/unique_win_handle.h"
 
 namespace vantrel {
 
@@ -41,20 +42,7 @@ class ScmStatusSink : public StatusSink {
   SERVICE_STATUS_HANDLE handle_;
 };
 
-// Owns one kernel handle.
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE h = nullptr) : h_(h) {}
-  ~UniqueHandle() {
-    if (h_) CloseHandle(h_);
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
+using UniqueHandle = UniqueWinHandle<HANDLE, CloseHandle>;
 
 // The service thread's message queue: the control handler posts into it,
 // the service thread takes from it, and a paused thread is resumed.

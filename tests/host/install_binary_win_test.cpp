@@ -7,22 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_win_handle.h"
+
 namespace {
 
-// One service-manager handle, closed when gone.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
-};
+using ScHandle = vantrel::UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
 
 DWORD RunProgram(const std::wstring& arguments) {
   std::wstring command = L"\"" VANTREL_BINARY_W L"\" " + arguments;

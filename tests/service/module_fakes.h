@@ -111,4 +111,16 @@ struct MemoryKey {
   }
 };
 
+// An event log holding the given record numbers: two lines for each number
+// above record_number, which rises to the highest of them.
+inline void QueryRecords(const std::vector<std::int32_t>& records, std::int32_t& record_number, EventLines& lines) {
+  const std::int32_t start = record_number;
+  for (std::int32_t r : records) {
+    if (r <= start) continue;
+    lines.push_back(u"Computer: X Time: T");
+    lines.push_back(u" Message : m");
+    if (r > record_number) record_number = r;
+  }
+}
+
 }  // namespace vantrel::testing

@@ -42,13 +42,7 @@ class ModuleUnderTest : public TVantrelSrv {
     ports.settings_key = w.key.Factory();
     ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
       w.queries.emplace_back(recnum, first_run);
-      const std::int32_t start = recnum;
-      for (std::int32_t r : w.records) {
-        if (r <= start) continue;
-        lines.push_back(u"Computer: X Time: T");
-        lines.push_back(u" Message : m");
-        if (r > recnum) recnum = r;
-      }
+      QueryRecords(w.records, recnum, lines);
     };
     ports.computer_name = [&w] {
       if (w.computer_name_error) throw Exception(*w.computer_name_error);

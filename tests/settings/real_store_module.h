@@ -33,13 +33,7 @@ class RealStoreModule : public TVantrelSrv {
     ModulePorts ports;  // settings_key stays the real store
     ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
       w.queries.emplace_back(recnum, first_run);
-      const std::int32_t start = recnum;
-      for (std::int32_t r : w.records) {
-        if (r <= start) continue;
-        lines.push_back(u"Computer: X Time: T");
-        lines.push_back(u" Message : m");
-        if (r > recnum) recnum = r;
-      }
+      QueryRecords(w.records, recnum, lines);
     };
     ports.computer_name = [] { return String(u"KONE1"); };
     ports.local_time = [] { return DateTime(46365.5); };

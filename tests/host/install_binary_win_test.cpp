@@ -8,27 +8,13 @@
 #include <vector>
 
 #include "platform/unique_win_handle.h"
+#include "tests/host/run_program_win.h"
 
 namespace {
 
 using ScHandle = vantrel::UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
 
-DWORD RunProgram(const std::wstring& arguments) {
-  std::wstring command = L"\"" VANTREL_BINARY_W L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return 0xFFFFFFFF;
-  }
-  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 259;
-  GetExitCodeProcess(process.hProcess, &code);
-  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return waited == WAIT_OBJECT_0 ? code : 0xFFFFFFFE;
-}
+using vantrel::testing::RunProgram;
 
 TEST(InstallBinaryWin, SilentInstallRegistersThenSilentUninstallRemoves) {
   ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

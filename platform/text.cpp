@@ -59,6 +59,16 @@ String FromUtf8(std::string_view s) {
   out.reserve(s.size());
   std::size_t i = 0;
   while (i < s.size()) {
+    // Runs of ASCII, the common case, are copied without decoding.
+    std::size_t ascii_end = i;
+    while (ascii_end < s.size() && static_cast<unsigned char>(s[ascii_end]) < 0x80) ++ascii_end;
+    if (ascii_end > i) {
+      const std::size_t at = out.size();
+      out.resize(at + (ascii_end - i));
+      for (std::size_t k = i; k < ascii_end; ++k) out[at + (k - i)] = static_cast<char16_t>(s[k]);
+      i = ascii_end;
+      continue;
+    }
     auto b = static_cast<unsigned char>(s[i]);
     int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
     char32_t cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);

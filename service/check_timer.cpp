@@ -1,4 +1,5 @@
 #include "platform/exception.h"
+#include "platform/memory_release.h"
 #include "platform/trace.h"
 #include "service/vantrel_srv.h"
 
@@ -18,6 +19,7 @@ void TVantrelSrv::Timer1Timer(void*) {
     const DateTime now = ports_.local_time();
     if (HoursBetween(now, fedellinenajo) > kHoursBetweenChecks) {
       TarkastaLogit();
+      ReturnFreedMemory();
       Timer1.SetInterval(kCheckIntervalMs);
       Timer1.SetEnabled(true);
     }

@@ -1,0 +1,9 @@
+#include <malloc.h>
+
+#include "platform/memory_release.h"
+
+namespace vantrel {
+
+void ReturnFreedMemory() { _heapmin(); }
+
+}  // namespace vantrel

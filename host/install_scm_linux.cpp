@@ -60,9 +60,31 @@ void ReloadSystemd(bool own_folder) {
   }
 }
 
+// The executable (quoted when it holds a blank) as the command of
+// ExecStart=. systemd reads C escapes and expands "%" specifiers in it, so a
+// path holding them would name another file; those characters are escaped.
+// ("$" stays: systemd expands variables only in the arguments.)
+std::string ExecStartCommand(const String& binary_path) {
+  std::string path = ToUtf8(binary_path);
+  bool quoted = path.size() >= 2 && path.front() == '"' && path.back() == '"';
+  if (quoted) path = path.substr(1, path.size() - 2);
+  if (path.find_first_of(" \t") != std::string::npos) quoted = true;
+  std::string command;
+  for (char c : path) {
+    switch (c) {
+      case '\\': command += "\\\\"; break;
+      case '"': command += "\\\""; break;
+      case '\n': command += "\\n"; break;
+      case '%': command += "%%"; break;
+      default: command += c;
+    }
+  }
+  return quoted ? '"' + command + '"' : command;
+}
+
 std::string UnitText(const ServiceRegistration& registration) {
   return "[Unit]\nDescription=" + ToUtf8(registration.display_name) +
-         "\n\n[Service]\nType=notify\nExecStart=" + ToUtf8(registration.binary_path) +
+         "\n\n[Service]\nType=notify\nExecStart=" + ExecStartCommand(registration.binary_path) +
          "\n\n[Install]\nWantedBy=multi-user.target\n";
 }
 

@@ -126,14 +126,30 @@ TEST_F(InstallBinary, SilentInstallShowsNoBox) {
   EXPECT_TRUE(fs::exists(Unit()));
 }
 
-TEST_F(InstallBinary, PathWithBlankIsQuoted) {
-  const fs::path folder = dir_ / "with blank";
-  fs::create_directory(folder);
-  const fs::path copy = folder / "vantrel";
-  fs::copy_file(VANTREL_BINARY, copy);
-  const RunResult r = Run({"/install", "Nimi", "/silent"}, units_, copy.string());
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(ReadAll(Unit()).find("ExecStart=\"" + copy.string() + "\"\n"), std::string::npos) << ReadAll(Unit());
+// systemd splits ExecStart= at blanks, reads C escapes and expands "%"
+// specifiers in the executable; the unit must still name the same file.
+TEST_F(InstallBinary, ExecStartNamesTheSameFile) {
+  const struct {
+    std::string folder;
+    std::string written;
+  } cases[] = {
+      {"with blank", "\"" + (dir_ / "with blank").string() + "/vantrel\""},
+      {"100%", (dir_ / "100%%").string() + "/vantrel"},
+      {"$HOME", (dir_ / "$HOME").string() + "/vantrel"},
+      {"back\\slash", (dir_ / "back\\\\slash").string() + "/vantrel"},
+      {"both % and blank", "\"" + (dir_ / "both %% and blank").string() + "/vantrel\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const fs::path folder = dir_ / c.folder;
+    fs::create_directory(folder);
+    const fs::path copy = folder / "vantrel";
+    fs::copy_file(VANTREL_BINARY, copy);
+    const RunResult r = Run({"/install", "Nimi", "/silent"}, units_, copy.string());
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(ReadAll(Unit()).find("ExecStart=" + c.written + "\n"), std::string::npos) << ReadAll(Unit());
+    Run({"/uninstall", "/silent"}, units_, copy.string());
+  }
 }
 
 TEST_F(InstallBinary, NoNameWithoutTerminalRefuses) {

@@ -10,6 +10,7 @@ VANTREL_TEST_HTTP_TIMEOUT_MS, built only for tests).
 """
 import gzip
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -121,7 +122,11 @@ class _Server(socketserver.ThreadingTCPServer):
                 with r.lock:
                     r.failed_handshakes += 1
                 return
-        _Handler(sock, address, self)
+        try:
+            _Handler(sock, address, self)
+        finally:
+            if r.tls:
+                sock.close()
 
     def handle_error(self, request, address):
         pass  # a client that went away mid-answer is part of several cases
@@ -266,8 +271,11 @@ class Run:
     def _finish(self):
         for t in self.readers[:1]:
             t.join(5)
+        self.process.stderr.close()
         if self.notify:
+            path = self.notify.getsockname()
             self.notify.close()
+            os.unlink(path)
 
     def debug(self):
         return "\n".join(f"  {s:6.2f} {t}" for s, t in self.lines)
@@ -350,9 +358,11 @@ class Case:
         command = binary or self.binary
         if user:
             # setpriv keeps the environment; the program runs as that user.
+            account = pwd.getpwnam(user)
             wrapper = os.path.join(self.dir, "as-user")
             with open(wrapper, "w") as f:
-                f.write(f"#!/bin/sh\nexec setpriv --reuid={user} --regid={user} --clear-groups {command}\n")
+                f.write(f"#!/bin/sh\nexec setpriv --reuid={account.pw_uid} --regid={account.pw_gid} --clear-groups"
+                        f" {command}\n")
             os.chmod(wrapper, 0o755)
             command = wrapper
         run = Run(command, e, os.path.join(self.dir, "notify") if notify else None)

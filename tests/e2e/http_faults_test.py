@@ -6,6 +6,8 @@ Every row starts from the same installation: "lastrecnum" 0 stored, two new
 entries in the journal, so the problems notice goes out and 2 is stored only
 when the webhook's final answer is 200."""
 import concurrent.futures
+import os
+import ssl
 import unittest
 
 from harness import (PROBLEMS_TEXT, SHORT_TIMEOUTS_BINARY, Case, answer, broken_gzip, notice, self_signed)
@@ -33,10 +35,14 @@ def answered(status, reason):
 # (row, reply, debug lines after the tick, or a failure line's start;
 #  stored; the requests' methods)
 ROWS = [
+    # First, so that its wait overlaps the others.
+    ("stalled past the timeout", lambda r, q, n: None, FAILED + "Error receiving data: (28) ", False, ["POST"]),
     ("404", fixed(404, "Not Found"), answered(404, "Not Found"), False, ["POST"]),
     ("400", fixed(400, "Bad Request"), answered(400, "Bad Request"), False, ["POST"]),
     ("500", fixed(500, "Internal Server Error"), answered(500, "Internal Server Error"), False, ["POST"]),
     ("503", fixed(503, "Service Unavailable"), answered(503, "Service Unavailable"), False, ["POST"]),
+    ("401 is final", fixed(401, "Unauthorized", ['WWW-Authenticate: Basic realm="hook"']),
+     answered(401, "Unauthorized"), False, ["POST"]),
     ("201 is no success", fixed(201, "Created"), answered(201, "Created"), False, ["POST"]),
     ("500 with a broken gzip body",
      fixed(500, "Internal Server Error", ["Content-Type: application/json", "Content-Encoding: gzip"], broken_gzip()),
@@ -56,8 +62,9 @@ ROWS = [
     ("307 loop", redirect(307), FAILED + "Maximum number of redirections (5) exceeded", False, ["POST"] * 6),
     ("308 loop ends too", redirect(308), FAILED + "Maximum number of redirections (5) exceeded", False,
      ["POST"] * 6),
+    ("200 with its body cut off", lambda r, q, n: answer(200, "OK", body=b"0123456789")[:-4],
+     FAILED + "Error reading data: (18) ", False, ["POST"]),
     ("closed without an answer", lambda r, q, n: b"", FAILED + "Error receiving data: (52) ", False, ["POST"]),
-    ("stalled past the timeout", lambda r, q, n: None, FAILED + "Error receiving data: (28) ", False, ["POST"]),
 ]
 
 
@@ -107,21 +114,33 @@ class HttpFaults(unittest.TestCase):
                     # seconds, so the limit is passed by up to about 6 s.
                     self.assertTrue(0.9 < failed - tick < 9, got["debug"])
 
-    def test_self_signed_certificate_is_accepted_after_one_retry(self):
-        with Case() as c:
-            hook = c.receiver(tls=self_signed(c.dir))
-            c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"', '"lastrecnum"=dword:00000000')
-            c.add_entries((3, "licence limit reached"))
-            run, code, held = c.run_until(lambda r: "statustxt=OK" in r.text_lines())
-            self.assertTrue(held, run.debug())
-            self.assertEqual(code, 0)
-            # The first handshake failed on the unknown authority, the second
-            # one went through without checks; the notice went once.
-            self.assertEqual((hook.connections, hook.failed_handshakes), (2, 1))
-            self.assertEqual(hook.bodies(), [notice(PROBLEMS_TEXT, NAME)])
-            self.assertEqual([t for t in run.text_lines() if t != "vantrel timer"], answered(200, "OK"))
-            self.assertEqual(c.stored("lastrecnum"), "dword:00000001")
-
+    def test_certificates(self):
+        # (row, the server asks for a client certificate, debug lines after
+        #  the tick, stored)
+        rows = [
+            ("self-signed: accepted after one retry", False, answered(200, "OK"), "dword:00000001"),
+            ("client certificate asked for", True, [FAILED + "Unspecified certificate from client"],
+             "dword:00000000"),
+        ]
+        for row, client_certificate, lines, stored in rows:
+            with self.subTest(row), Case() as c:
+                tls = self_signed(c.dir)
+                if client_certificate:
+                    tls.verify_mode = ssl.CERT_REQUIRED
+                    tls.load_verify_locations(os.path.join(c.dir, "cert.pem"))
+                hook = c.receiver(tls=tls)
+                c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"',
+                                 '"lastrecnum"=dword:00000000')
+                c.add_entries((3, "licence limit reached"))
+                run, code, held = c.run_until(lambda r: len(r.text_lines()) >= 1 + len(lines))
+                self.assertTrue(held, run.debug())
+                self.assertEqual(code, 0)
+                self.assertEqual([t for t in run.text_lines() if t != "vantrel timer"], lines)
+                # The first handshake fails on the unknown authority, the
+                # second one runs without checks.
+                self.assertEqual((hook.connections, hook.failed_handshakes), (2, 1 + client_certificate))
+                self.assertEqual(hook.bodies(), [] if client_certificate else [notice(PROBLEMS_TEXT, NAME)])
+                self.assertEqual(c.stored("lastrecnum"), stored)
 
 if __name__ == "__main__":
     unittest.main()

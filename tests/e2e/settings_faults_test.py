@@ -84,6 +84,22 @@ class SettingsFaults(unittest.TestCase):
                     self.assertEqual(got["stored"], "dword:00000001")
         self.assertEqual(results[-1]["paths"], ["/hooks/%25HOOK%25"])
 
+    def test_missing_settings_file_is_created_private_and_zero_stored(self):
+        with Case() as c:
+            settings = os.path.join(c.dir, "new", "folder", "settings.reg")
+            c.settings = settings
+            run, code, held = c.run_until(lambda r: any(t.startswith(FAILED) for t in r.text_lines()))
+            self.assertTrue(held, run.debug())
+            self.assertEqual(code, 0)
+            # A fresh key: a first run with no URL, so the start notice goes to
+            # the built-in webhook (refused by the test's proxy) after 0 was
+            # stored.
+            self.assertEqual(os.stat(settings).st_mode & 0o777, 0o600)
+            self.assertTrue(c.settings_bytes().startswith(b"Windows Registry Editor Version 5.00\n"))
+            self.assertEqual(c.stored("lastrecnum"), "dword:00000000")
+            self.assertEqual([c.stored(n) for n in ("chaturl", "instancename")], [None, None])
+            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
+
     def test_unwritable_settings_file_is_never_opened_or_changed(self):
         with Case() as c:
             hook = c.receiver()

@@ -58,6 +58,8 @@ class Request:
         self.settings_then = None  # the settings file when the request came
 
     def header(self, name):
+        """The value of a header sent once; a list when it was sent several
+        times; None when it was not sent."""
         values = [v for n, v in self.headers if n.lower() == name.lower()]
         return values[0] if len(values) == 1 else values or None
 

@@ -89,7 +89,7 @@ def run_row(row, reply, expected):
 class HttpFaults(unittest.TestCase):
     def test_answers_and_failures_of_the_webhook(self):
         self.assertTrue(SHORT_TIMEOUTS_BINARY, "VANTREL_E2E_SHORT_TIMEOUTS_BINARY is not set")
-        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
             results = list(pool.map(lambda row: run_row(*row[:3]), ROWS))
         body = notice(PROBLEMS_TEXT, NAME)
         for (row, _, expected, stored, methods), got in zip(ROWS, results):

@@ -64,7 +64,7 @@ def run_row(row, line):
 
 class SettingsFaults(unittest.TestCase):
     def test_values_of_the_wrong_type(self):
-        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
             results = list(pool.map(lambda row: run_row(*row[:2]), ROWS))
         for (row, _, failure), got in zip(ROWS, results):
             with self.subTest(row):

@@ -1,6 +1,7 @@
 // One HTTP attempt over libcurl: HTTP/1.1, no "Expect:", its own redirects
 // and cookies off, the proxy only from the environment.
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <cstring>
 
@@ -51,6 +52,28 @@ size_t OnBody(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
+// Where an attempt's TLS context keeps the flag that the server asked for a
+// client certificate.
+int ClientCertificateFlagIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// The program has no client certificate: when the server asks for one, the
+// handshake stops here, before the request is sent, and the flag says why.
+int OnClientCertificateRequest(SSL* ssl, X509**, EVP_PKEY**) {
+  auto* asked = static_cast<bool*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), ClientCertificateFlagIndex()));
+  if (asked) *asked = true;
+  return -1;
+}
+
+CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* asked) {
+  auto* ctx = static_cast<SSL_CTX*>(ssl_ctx);
+  SSL_CTX_set_ex_data(ctx, ClientCertificateFlagIndex(), asked);
+  SSL_CTX_set_client_cert_cb(ctx, OnClientCertificateRequest);
+  return CURLE_OK;
+}
+
 class CurlTransport : public HttpTransport {
  public:
   CurlTransport() {
@@ -74,6 +97,11 @@ class CurlTransport : public HttpTransport {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((a.timeout_ms + 999) / 1000));
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, a.verify_certificate ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, a.verify_certificate ? 2L : 0L);
+    bool client_certificate_asked = false;
+    if (a.secure) {
+      curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext);
+      curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &client_certificate_asked);
+    }
     if (a.method == "POST") {
       curl_easy_setopt(c, CURLOPT_POST, 1L);
       curl_easy_setopt(c, CURLOPT_POSTFIELDS, a.body.data());
@@ -98,7 +126,10 @@ class CurlTransport : public HttpTransport {
     curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &connect_code);
     double connect_time = 0;
     curl_easy_getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
-    if (rc == CURLE_PEER_FAILED_VERIFICATION) {
+    if (client_certificate_asked) {
+      failure.kind = HttpFailure::kClientCertificate;
+      failure.message = u"Unspecified certificate from client";
+    } else if (rc == CURLE_PEER_FAILED_VERIFICATION) {
       failure.kind = HttpFailure::kSecureChannel;
       failure.message = u"Error sending data: " + detail;
     } else if (receiver.got_status) {

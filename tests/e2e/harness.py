@@ -1,0 +1,408 @@
+"""Runs the real Linux program against real parts: a local webhook receiver,
+a journal folder made by systemd-journal-remote, a settings file, a notify
+socket and signals.
+
+Every case works in its own temporary folder with its own receiver, so cases
+can run side by side. The program is found through the environment:
+VANTREL_E2E_BINARY (the shipped program) and VANTREL_E2E_SHORT_TIMEOUTS_BINARY
+(the same program with the HTTP limits shortened through
+VANTREL_TEST_HTTP_TIMEOUT_MS, built only for tests).
+"""
+import gzip
+import os
+import pwd
+import re
+import shutil
+import signal
+import socket
+import socketserver
+import ssl
+import subprocess
+import tempfile
+import threading
+import time
+
+BINARY = os.environ.get("VANTREL_E2E_BINARY", "")
+SHORT_TIMEOUTS_BINARY = os.environ.get("VANTREL_E2E_SHORT_TIMEOUTS_BINARY", "")
+JOURNAL_REMOTE = "/lib/systemd/systemd-journal-remote"
+KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\tresk\vantrel"
+HOST = "e2e-host"
+USER_AGENT = "Vantrel RESTClient/1.0"
+START_TEXT = "PSQL lisenssivalvonta käynnistetty "
+PROBLEMS_TEXT = "Mahdollisia PSQL lisenssiongelmia "
+
+
+def notice(text, name):
+    """The exact body the program posts for a notice text and instance name."""
+    return ('{"text":"' + text + name + ", koneen nimi " + HOST + '"}').encode("utf-8")
+
+
+def wait_until(predicate, timeout, step=0.02):
+    deadline = time.monotonic() + timeout
+    while True:
+        if predicate():
+            return True
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(step)
+
+
+# ---------------------------------------------------------------- receiver
+
+class Request:
+    def __init__(self, method, path, headers, body):
+        self.method = method
+        self.path = path
+        self.headers = headers  # [(name as sent, value)] in order
+        self.body = body
+        self.settings_then = None  # the settings file when the request came
+
+    def header(self, name):
+        """The value of a header sent once; a list when it was sent several
+        times; None when it was not sent."""
+        values = [v for n, v in self.headers if n.lower() == name.lower()]
+        return values[0] if len(values) == 1 else values or None
+
+
+def answer(status, reason="", headers=(), body=b""):
+    """Raw bytes of an HTTP/1.1 answer; reason None leaves the phrase out."""
+    line = f"HTTP/1.1 {status}" + ("" if reason is None else f" {reason}")
+    head = [line, f"Content-Length: {len(body)}", "Connection: close", *headers]
+    return ("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body
+
+
+def broken_gzip():
+    return gzip.compress(b'{"ok":true}')[:-12] + b"garbage!"
+
+
+class _Handler(socketserver.StreamRequestHandler):
+    def handle(self):
+        r = self.server.receiver
+        line = self.rfile.readline(65537).decode("latin-1").rstrip("\r\n")
+        if not line:
+            return
+        method, path = (line.split(" ") + ["", ""])[:2]
+        headers = []
+        while True:
+            h = self.rfile.readline(65537).decode("latin-1").rstrip("\r\n")
+            if not h:
+                break
+            name, _, value = h.partition(":")
+            headers.append((name, value.strip()))
+        length = sum(int(v) for n, v in headers if n.lower() == "content-length")
+        body = self.rfile.read(length) if length else b""
+        request = Request(method, path, headers, body)
+        if r.settings_file and os.path.exists(r.settings_file):
+            with open(r.settings_file, "rb") as f:
+                request.settings_then = f.read()
+        with r.lock:
+            r.requests.append(request)
+        reply = r.reply(r, request, len(r.requests))
+        if reply is None:  # hold the request, unanswered, until released
+            r.release.wait()
+            return
+        if reply == b"":  # close without a word
+            return
+        self.wfile.write(reply)
+        self.wfile.flush()
+        if r.after_reply:
+            r.after_reply()
+
+
+class _Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def finish_request(self, sock, address):
+        r = self.receiver
+        with r.lock:
+            r.connections += 1
+        if r.tls:
+            try:
+                sock = r.tls.wrap_socket(sock, server_side=True)
+            except (ssl.SSLError, OSError):
+                with r.lock:
+                    r.failed_handshakes += 1
+                return
+        try:
+            _Handler(sock, address, self)
+        finally:
+            if r.tls:
+                sock.close()
+
+    def handle_error(self, request, address):
+        pass  # a client that went away mid-answer is part of several cases
+
+
+class Receiver:
+    """A webhook on 127.0.0.1. reply(receiver, request, n) gives the raw
+    answer to the n-th request, None to hold it unanswered, b"" to close."""
+
+    def __init__(self, reply=None, tls=None, settings_file=None, port=0):
+        self.reply = reply or (lambda r, q, n: answer(200, "OK", body=b"ok"))
+        self.tls = tls
+        self.settings_file = settings_file
+        self.after_reply = None
+        self.lock = threading.Lock()
+        self.requests = []
+        self.connections = 0
+        self.failed_handshakes = 0
+        self.release = threading.Event()
+        self.server = _Server(("127.0.0.1", port), _Handler)
+        self.server.receiver = self
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path="/hooks/e2e"):
+        return ("https" if self.tls else "http") + f"://127.0.0.1:{self.port}{path}"
+
+    def bodies(self):
+        with self.lock:
+            return [q.body for q in self.requests if q.method == "POST"]
+
+    def close(self):
+        self.release.set()
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class TrapProxy:
+    """The proxy every run is given for names other than 127.0.0.1: a notice
+    meant for the built-in webhook shows up here as CONNECT host:443 and is
+    refused, so no test reaches the network."""
+
+    def __init__(self):
+        self.targets = []
+        self.receiver = Receiver(self._reply)
+
+    def _reply(self, receiver, request, n):
+        self.targets.append((request.method, request.path))
+        return answer(403, "Forbidden")
+
+    def url(self):
+        return f"http://127.0.0.1:{self.receiver.port}"
+
+    def close(self):
+        self.receiver.close()
+
+
+def free_port():
+    """A port nothing listens on."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# ---------------------------------------------------------------- program
+
+class Run:
+    """One start of the program in the foreground: its debug lines (stderr,
+    with arrival times) and the datagrams on its notify socket."""
+
+    def __init__(self, binary, env, notify_path):
+        self.lines = []  # (seconds since start, text)
+        self.notes = []
+        self.lock = threading.Lock()
+        self.notify = None
+        if notify_path:
+            self.notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            if os.path.exists(notify_path):
+                os.unlink(notify_path)
+            self.notify.bind(notify_path)
+            env = dict(env, NOTIFY_SOCKET=notify_path)
+        self.started = time.monotonic()
+        self.process = subprocess.Popen([binary], env=env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.readers = [threading.Thread(target=self._read_stderr, daemon=True)]
+        if self.notify:
+            self.readers.append(threading.Thread(target=self._read_notify, daemon=True))
+        for t in self.readers:
+            t.start()
+
+    def _read_stderr(self):
+        for raw in self.process.stderr:
+            with self.lock:
+                self.lines.append((time.monotonic() - self.started,
+                                   raw.decode("utf-8", "replace").rstrip("\n")))
+
+    def _read_notify(self):
+        while True:
+            try:
+                data = self.notify.recv(4096)
+            except OSError:
+                return
+            with self.lock:
+                self.notes.append(data.decode("utf-8", "replace"))
+
+    def text_lines(self):
+        with self.lock:
+            return [t for _, t in self.lines]
+
+    def wait_line(self, text, timeout=5, count=1):
+        return wait_until(lambda: self.text_lines().count(text) >= count, timeout)
+
+    def wait_for(self, predicate, timeout=5):
+        """Waits until predicate holds for the debug lines so far."""
+        return wait_until(lambda: predicate(self.text_lines()), timeout)
+
+    def wait_note(self, text, timeout=5):
+        def seen():
+            with self.lock:
+                return any(text in n for n in self.notes)
+        return wait_until(seen, timeout)
+
+    def stop(self, timeout=10):
+        """SIGTERM; the exit code."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            code = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            code = self.process.wait()
+        self._finish()
+        return code
+
+    def kill9(self):
+        self.process.kill()
+        code = self.process.wait()
+        self._finish()
+        return code
+
+    def _finish(self):
+        for t in self.readers[:1]:
+            t.join(5)
+        self.process.stderr.close()
+        if self.notify:
+            path = self.notify.getsockname()
+            self.notify.close()
+            os.unlink(path)
+
+    def debug(self):
+        return "\n".join(f"  {s:6.2f} {t}" for s, t in self.lines)
+
+
+class Case:
+    """A temporary folder with a journal, a settings file and the runs of the
+    program on them."""
+
+    def __init__(self, binary=None):
+        self.binary = binary or BINARY
+        if not self.binary or not os.access(self.binary, os.X_OK):
+            raise RuntimeError("VANTREL_E2E_BINARY does not name the program")
+        self.dir = tempfile.mkdtemp(prefix="vantrel-e2e-")
+        self.journal = os.path.join(self.dir, "journal")
+        os.mkdir(self.journal)
+        self.settings = os.path.join(self.dir, "settings.reg")
+        self.trap = TrapProxy()
+        self.receivers = []
+        self.runs = []
+        with open("/proc/sys/kernel/random/boot_id") as f:
+            self.boot_id = f.read().strip().replace("-", "")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for run in self.runs:
+            if run.process.poll() is None:
+                run.kill9()
+        for r in self.receivers:
+            r.close()
+        self.trap.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def receiver(self, reply=None, tls=None, port=0):
+        r = Receiver(reply, tls, self.settings, port)
+        self.receivers.append(r)
+        return r
+
+    def add_entries(self, *entries):
+        """Appends journal entries (priority, message) of the watched source;
+        their record numbers go on from the last one, starting at 1."""
+        text = ""
+        for priority, message in entries:
+            now = time.time_ns() // 1000
+            text += (f"__REALTIME_TIMESTAMP={now}\n__MONOTONIC_TIMESTAMP={now}\n_BOOT_ID={self.boot_id}\n"
+                     f"_HOSTNAME={HOST}\nSYSLOG_IDENTIFIER=Pervasive SQL\nPRIORITY={priority}\n"
+                     f"MESSAGE={message}\n\n")
+        subprocess.run([JOURNAL_REMOTE, "-o", os.path.join(self.journal, "e2e.journal"), "-"],
+                       input=text.encode(), check=True, stderr=subprocess.DEVNULL)
+
+    def write_settings(self, *value_lines, raw=None):
+        """Writes the settings file: the key with the given value lines
+        ("name"=data, as in a registry export), or raw bytes."""
+        if raw is None:
+            raw = ("Windows Registry Editor Version 5.00\n\n[" + KEY + "]\n" +
+                   "".join(line + "\n" for line in value_lines)).encode("utf-8")
+        with open(self.settings, "wb") as f:
+            f.write(raw)
+
+    def settings_bytes(self):
+        with open(self.settings, "rb") as f:
+            return f.read()
+
+    def stored(self, name, text=None):
+        """The data of one value of the key as the file holds it ("dword:…",
+        "\"text\"", "hex:…"), or None."""
+        if text is None:
+            text = self.settings_bytes()
+        return stored_in(text, name)
+
+    def start(self, binary=None, notify=True, env=None, user=None):
+        e = {k: v for k, v in os.environ.items()
+             if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "computername",
+                                  "notify_socket")}
+        e.update(VANTREL_REGISTRY=self.settings, VANTREL_JOURNAL_DIR=self.journal, COMPUTERNAME=HOST,
+                 https_proxy=self.trap.url(), http_proxy=self.trap.url(), no_proxy="127.0.0.1")
+        e.update(env or {})
+        command = binary or self.binary
+        if user:
+            # setpriv keeps the environment; the program runs as that user.
+            account = pwd.getpwnam(user)
+            wrapper = os.path.join(self.dir, "as-user")
+            with open(wrapper, "w") as f:
+                f.write(f"#!/bin/sh\nexec setpriv --reuid={account.pw_uid} --regid={account.pw_gid} --clear-groups"
+                        f" {command}\n")
+            os.chmod(wrapper, 0o755)
+            command = wrapper
+        run = Run(command, e, os.path.join(self.dir, "notify") if notify else None)
+        self.runs.append(run)
+        return run
+
+    def run_until(self, predicate, timeout=6, **start_args):
+        """Starts the program, waits for predicate(run), stops it with
+        SIGTERM; the run, its exit code and whether predicate held."""
+        run = self.start(**start_args)
+        held = wait_until(lambda: predicate(run), timeout)
+        code = run.stop()
+        return run, code, held
+
+
+def stored_in(text, name):
+    if text.startswith(b"\xff\xfe"):
+        text = text[2:].decode("utf-16-le")
+    else:
+        text = text.decode("utf-8")
+    section = None
+    found = None
+    for line in text.replace("\r\n", "\n").split("\n"):
+        if line.startswith("["):
+            section = line.strip("[]").lower()
+            continue
+        m = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)$', line)
+        if m and section == KEY.lower() and m.group(1).lower() == name.lower():
+            found = m.group(2)
+    return found
+
+
+def self_signed(folder):
+    """A server TLS context with a certificate made now, for localhost."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=localhost"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context

@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""The real program with settings it cannot use: values of the wrong type, a
+settings file it may not write, and one it cannot parse. A file it cannot
+use is never changed: it is compared byte for byte afterwards."""
+import concurrent.futures
+import os
+import unittest
+
+from harness import PROBLEMS_TEXT, Case, notice
+
+NAME = "Kassa"
+FAILED = "virhe chat postauksesssa =REST request failed: "
+
+
+def utf16(text, nul=True):
+    data = (text + ("\0" if nul else "")).encode("utf-16-le")
+    return ",".join(f"{b:02x}" for b in data)
+
+
+# (row, the value line that replaces the good one, the cycle's failure line
+#  or None when the check completes)
+ROWS = [
+    ("chaturl as dword", '"chaturl"=dword:00000001', "Invalid data type for 'chaturl'="),
+    ("chaturl as binary", '"chaturl"=hex:68,74,74,70', "Invalid data type for 'chaturl'="),
+    ("chaturl as multi-string", '"chaturl"=hex(7):' + utf16("http://x\0"), "Invalid data type for 'chaturl'="),
+    ("chaturl as qword", '"chaturl"=hex(b):01,00,00,00,00,00,00,00', "Invalid data type for 'chaturl'="),
+    ("instancename as dword", '"instancename"=dword:00000001', "Invalid data type for 'instancename'="),
+    ("instancename as binary", '"instancename"=hex:41,00', "Invalid data type for 'instancename'="),
+    ("instancename as multi-string", '"instancename"=hex(7):' + utf16("A\0"),
+     "Invalid data type for 'instancename'="),
+    ("lastrecnum as a longer string", '"lastrecnum"="42"', "Failed to get data for 'lastrecnum'="),
+    ("lastrecnum as an empty string", '"lastrecnum"=""', "Invalid data type for 'lastrecnum'="),
+    ("lastrecnum as qword", '"lastrecnum"=hex(b):00,00,00,00,00,00,00,00', "Failed to get data for 'lastrecnum'="),
+    ("lastrecnum as 4 binary bytes", '"lastrecnum"=hex:00,00,00,00', "Invalid data type for 'lastrecnum'="),
+    ("lastrecnum as expandable string", '"lastrecnum"=hex(2):' + utf16("0"),
+     "Invalid data type for 'lastrecnum'="),
+    ("lastrecnum as multi-string", '"lastrecnum"=hex(7):' + utf16("0\0"), "Failed to get data for 'lastrecnum'="),
+    # These read well: -1 asks for every entry; an expandable chaturl is
+    # used as it stands, its %NAME% unexpanded (and escaped on the wire).
+    ("lastrecnum ffffffff reads as -1", '"lastrecnum"=dword:ffffffff', None),
+    ("chaturl as expandable string", "EXPAND", None),
+]
+
+
+def run_row(row, line):
+    with Case() as c:
+        hook = c.receiver()
+        values = {"chaturl": f'"chaturl"="{hook.url()}"', "instancename": f'"instancename"="{NAME}"',
+                  "lastrecnum": '"lastrecnum"=dword:00000000'}
+        if line == "EXPAND":
+            line = '"chaturl"=hex(2):' + utf16(hook.url("/hooks/%HOOK%"))
+        values[line[1:line.index('"', 1)]] = line
+        c.write_settings(*values.values())
+        c.add_entries((3, "licence limit reached"))
+        before = c.settings_bytes()
+        run = c.start()
+        # A failing check is tried again a second later: two ticks' lines.
+        run.wait_for(lambda lines: len(lines) >= 6 or "statustxt=OK" in lines, timeout=5)
+        code = run.stop()
+        return dict(code=code, lines=run.text_lines(), debug=run.debug(), bodies=hook.bodies(),
+                    paths=[q.path for q in hook.requests], changed=c.settings_bytes() != before,
+                    stored=c.stored("lastrecnum"), trap=c.trap.targets)
+
+
+class SettingsFaults(unittest.TestCase):
+    def test_values_of_the_wrong_type(self):
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
+            results = list(pool.map(lambda row: run_row(*row[:2]), ROWS))
+        for (row, _, failure), got in zip(ROWS, results):
+            with self.subTest(row):
+                self.assertEqual(got["code"], 0)
+                self.assertEqual(got["trap"], [])
+                if failure:
+                    # Every tick fails at the read: nothing posted or stored.
+                    cycle = ["vantrel timer", failure, "="]
+                    self.assertGreaterEqual(len(got["lines"]), 6, got["debug"])
+                    self.assertEqual(got["lines"], (cycle * 3)[:len(got["lines"])], got["debug"])
+                    self.assertEqual(got["bodies"], [])
+                    self.assertFalse(got["changed"])
+                else:
+                    self.assertEqual(got["lines"], ["vantrel timer", "resposene=OK", "statuscode=200", "statustxt=OK"],
+                                     got["debug"])
+                    self.assertEqual(got["bodies"], [notice(PROBLEMS_TEXT, NAME)])
+                    self.assertEqual(got["stored"], "dword:00000001")
+        self.assertEqual(results[-1]["paths"], ["/hooks/%25HOOK%25"])
+
+    def test_missing_settings_file_is_created_private_and_zero_stored(self):
+        with Case() as c:
+            settings = os.path.join(c.dir, "new", "folder", "settings.reg")
+            c.settings = settings
+            run, code, held = c.run_until(lambda r: any(t.startswith(FAILED) for t in r.text_lines()))
+            self.assertTrue(held, run.debug())
+            self.assertEqual(code, 0)
+            # A fresh key: a first run with no URL, so the start notice goes to
+            # the built-in webhook (refused by the test's proxy) after 0 was
+            # stored.
+            self.assertEqual(os.stat(settings).st_mode & 0o777, 0o600)
+            self.assertTrue(c.settings_bytes().startswith(b"Windows Registry Editor Version 5.00\n"))
+            self.assertEqual(c.stored("lastrecnum"), "dword:00000000")
+            self.assertEqual([c.stored(n) for n in ("chaturl", "instancename")], [None, None])
+            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
+
+    def test_unwritable_settings_file_is_never_opened_or_changed(self):
+        with Case() as c:
+            hook = c.receiver()
+            c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"')
+            c.add_entries((3, "licence limit reached"))
+            before = c.settings_bytes()
+            options = {}
+            if os.geteuid() == 0:
+                # root may write anything: run the program as nobody, the file
+                # and its folder owned by root and only readable to others.
+                os.chmod(c.dir, 0o755)
+                for folder, _, files in os.walk(c.dir):
+                    for f in files:
+                        os.chmod(os.path.join(folder, f), 0o644)
+                options = dict(user="nobody", notify=False)
+            else:
+                os.chmod(c.settings, 0o444)
+                os.chmod(c.dir, 0o555)
+            try:
+                run, code, held = c.run_until(lambda r: any(t.startswith(FAILED) for t in r.text_lines()),
+                                              **options)
+            finally:
+                os.chmod(c.dir, 0o700)
+            self.assertTrue(held, run.debug())
+            self.assertEqual(code, 0)
+            # The key does not open: no first run, no instance name, no URL
+            # from the file, so the problems notice goes to the built-in
+            # webhook (caught by the test's proxy); nothing is stored and no
+            # line says why.
+            self.assertEqual(hook.requests, [])
+            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
+            self.assertTrue(c.trap.targets[0][1].endswith(":443"))
+            self.assertFalse(any(t.startswith("virhe rekisterin") for t in run.text_lines()), run.debug())
+            self.assertEqual(c.settings_bytes(), before)
+            self.assertEqual(sorted(os.listdir(c.dir)), ["as-user", "journal", "settings.reg"]
+                             if options else ["journal", "settings.reg"])
+
+    def test_corrupt_settings_file_is_traced_and_never_overwritten(self):
+        def corrupt(raw, problem):
+            with Case() as c:
+                hook = c.receiver()
+                c.add_entries((3, "licence limit reached"))
+                c.write_settings(raw=raw.replace(b"URL", hook.url().encode()))
+                before = c.settings_bytes()
+                results = []
+                for _ in range(2):  # a second start finds it just the same
+                    run, code, held = c.run_until(lambda r: any(t.startswith(FAILED) for t in r.text_lines()))
+                    results.append((code, held, run.text_lines(), run.debug()))
+                return dict(problem=problem, runs=results, path=c.settings, requests=hook.requests,
+                            trap=c.trap.targets, changed=c.settings_bytes() != before, files=os.listdir(c.dir))
+
+        header = b"Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n"
+        cases = [
+            (header + b'"chaturl"="URL"\n"lastrecnum"=dword:xyz\n', "line 5: dword: needs 1 to 8 hex digits"),
+            (header + b'"chaturl"="URL\n', "line 4: a quoted string has no closing quote"),
+            (b"\x00\x01garbage\n" + header, "line 1: the first line is not"),
+        ]
+        with concurrent.futures.ThreadPoolExecutor(3) as pool:
+            results = list(pool.map(lambda a: corrupt(*a), cases))
+        for got in results:
+            with self.subTest(got["problem"]):
+                for code, held, lines, debug in got["runs"]:
+                    self.assertTrue(held, debug)
+                    self.assertEqual(code, 0)
+                    # Traced on opening; then a cycle with no first run and the
+                    # built-in webhook, which the test's proxy refuses.
+                    self.assertEqual(len(lines), 3, debug)
+                    self.assertEqual(lines[0], "vantrel timer")
+                    opened = "virhe rekisterin aukaisussaCannot read settings file " + got["path"] + ", "
+                    self.assertTrue(lines[1].startswith(opened + got["problem"]), debug)
+                    self.assertTrue(lines[1].endswith("="), debug)
+                    self.assertTrue(lines[2].startswith(FAILED), debug)
+                self.assertEqual(got["requests"], [])
+                self.assertEqual([m for m, _ in got["trap"]], ["CONNECT", "CONNECT"])
+                self.assertFalse(got["changed"])
+                self.assertEqual(sorted(got["files"]), ["journal", "settings.reg"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,4 +1,5 @@
-// Runs the real vantrel.exe with arguments and waits for it.
+// Runs the real vantrel.exe, or another program of the prefix, with
+// arguments and waits for it.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +11,10 @@ namespace vantrel::testing {
 constexpr DWORD kCouldNotStart = 0xFFFFFFFF;
 constexpr DWORD kDidNotEnd = 0xFFFFFFFE;
 
-// The program's exit code; kCouldNotStart, or kDidNotEnd after 60 s (the
-// process is then ended).
-inline DWORD RunProgram(const std::wstring& arguments) {
-  std::wstring command = L"\"" VANTREL_BINARY_W L"\" " + arguments;
+// Runs the command line (the program found on the search path, as the
+// command prompt finds it) and returns its exit code; kCouldNotStart, or
+// kDidNotEnd after 60 s (the process is then ended).
+inline DWORD RunCommandLine(std::wstring command) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -27,6 +28,11 @@ inline DWORD RunProgram(const std::wstring& arguments) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return waited == WAIT_OBJECT_0 ? code : kDidNotEnd;
+}
+
+// The real vantrel.exe with arguments.
+inline DWORD RunProgram(const std::wstring& arguments) {
+  return RunCommandLine(L"\"" VANTREL_BINARY_W L"\" " + arguments);
 }
 
 }  // namespace vantrel::testing

@@ -335,7 +335,8 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
   if (hash != std::string::npos) rest.erase(hash);
   if (!rest.empty() && rest[0] == '?') rest = "/" + rest;
   if (rest.empty()) rest = "/";
-  if (rest.size() > 1 && rest.back() == '?') rest.pop_back();
+  // A "?" with nothing after it is no query; a query that ends in "?" is.
+  if (rest.find('?') == rest.size() - 1) rest.pop_back();
   u.target = rest;
   return u;
 }

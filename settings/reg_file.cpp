@@ -133,6 +133,13 @@ std::string Escape(std::u16string_view text, bool control_characters) {
   return out;
 }
 
+// True when a line ends, before any ; comment, in the backslash that carries
+// hex data on to the next line.
+bool ContinuesOnNextLine(std::string_view text) {
+  text = TrimRight(text.substr(0, text.find(';')));
+  return !text.empty() && text.back() == '\\';
+}
+
 // Adds the comma-separated hex bytes of one piece of hex data to data. An
 // empty last item (a trailing comma) is allowed.
 void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int line) {
@@ -403,6 +410,9 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
   const std::size_t at = section.end;
   if (at == lines_.size() && lines_.back().eol.empty()) lines_.back().eol = eol_;
   std::vector<Line> added;
+  // Hex data left hanging on a backslash would take the new line as its
+  // continuation; a blank line ends it first.
+  if (at > 0 && ContinuesOnNextLine(lines_[at - 1].text)) added.push_back(MakeLine(""));
   for (std::string& text : FormatRegValue(name, value)) added.push_back(MakeLine(std::move(text)));
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
   Index();

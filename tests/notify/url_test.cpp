@@ -66,6 +66,11 @@ TEST(RequestUrl, Split) {
   EXPECT_FALSE(u.secure);
   EXPECT_EQ(u.port, 8080);
   EXPECT_EQ(u.target, "/");
+  // An empty query is dropped; a query that itself ends in "?" is kept.
+  EXPECT_EQ(SplitRequestUrl("http://h/a?").target, "/a");
+  EXPECT_EQ(SplitRequestUrl("http://h?").target, "/");
+  EXPECT_EQ(SplitRequestUrl("http://h/a?b??").target, "/a?b??");
+  EXPECT_EQ(SplitRequestUrl("http://h/a??").target, "/a??");
   try {
     SplitRequestUrl("http://h:x1/a");
     FAIL();

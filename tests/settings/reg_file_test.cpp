@@ -200,6 +200,8 @@ TEST(RegFileTest, SettingAValueRewritesOnlyItsOwnLines) {
            kHead.substr(kHead.find('[')) + "\"x\"=dword:00000002\n\n"},
       {"continued hex replaced by one line", kHead + "\"x\"=hex:01,\\\n  02,\\\n  03\n\"y\"=dword:1\n", u"x",
        RegValue{4, {7, 0, 0, 0}}, kHead + "\"x\"=dword:00000007\n\"y\"=dword:1\n"},
+      {"added after hex data left hanging on a backslash", kHead + "\"x\"=hex:01,\\\n\n", u"y",
+       RegValue{4, {5, 0, 0, 0}}, kHead + "\"x\"=hex:01,\\\n\n\"y\"=dword:00000005\n\n"},
       {"earlier lines of the same value dropped", kHead + "\"x\"=dword:1\n\"y\"=dword:1\n\"X\"=dword:2\n", u"x",
        RegValue{4, {3, 0, 0, 0}}, kHead + "\"y\"=dword:1\n\"x\"=dword:00000003\n"},
       {"a deleted value set again", kHead + "\"x\"=-\n", u"x", RegValue{4, {3, 0, 0, 0}},

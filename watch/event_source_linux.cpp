@@ -99,17 +99,38 @@ int EventTypeOfPriority(int priority) {
   return 0;
 }
 
+// Writes value as width decimal digits, with leading zeros, ending at end.
+void PutDigits(char* end, unsigned long value, int width) {
+  for (int k = 0; k < width; ++k, value /= 10) *--end = static_cast<char>('0' + value % 10);
+}
+
 // A realtime stamp as a WMI date-time text in local time:
-// yyyymmddHHMMSS.ffffff followed by the signed UTC offset in minutes.
+// yyyymmddHHMMSS.ffffff followed by the signed UTC offset in minutes (three
+// digits at least). Formatted by hand: the first check of a long history
+// makes one for every entry.
 String WmiDateTime(std::uint64_t usec) {
   time_t seconds = static_cast<time_t>(usec / 1000000);
   tm local{};
   localtime_r(&seconds, &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d.%06u%+04ld", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<unsigned>(usec % 1000000),
-                static_cast<long>(local.tm_gmtoff / 60));
-  return FromUtf8(text);
+  char text[32];
+  char* p = text;
+  const auto put = [&p](unsigned long value, int width) {
+    PutDigits(p + width, value, width);
+    p += width;
+  };
+  put(static_cast<unsigned long>(local.tm_year + 1900), 4);
+  put(static_cast<unsigned long>(local.tm_mon + 1), 2);
+  put(static_cast<unsigned long>(local.tm_mday), 2);
+  put(static_cast<unsigned long>(local.tm_hour), 2);
+  put(static_cast<unsigned long>(local.tm_min), 2);
+  put(static_cast<unsigned long>(local.tm_sec), 2);
+  *p++ = '.';
+  put(static_cast<unsigned long>(usec % 1000000), 6);
+  const long offset = local.tm_gmtoff / 60;
+  *p++ = offset < 0 ? '-' : '+';
+  const unsigned long magnitude = static_cast<unsigned long>(offset < 0 ? -offset : offset);
+  put(magnitude, magnitude >= 1000 ? 4 : 3);
+  return FromUtf8(std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
 // The journal entry the walk stands on; valid until the walk moves on.

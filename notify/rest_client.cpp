@@ -148,9 +148,16 @@ bool StrictUtf8(const std::string& s, String& out) {
   return true;
 }
 
-bool Gunzip(const std::string& in, std::string& out) {
+// No answer a webhook gives is anywhere near this; a gzip body that inflates
+// past it (a few kilobytes can hold gigabytes of zeros) is refused rather
+// than allowed to take the machine's memory.
+constexpr std::size_t kMaxInflatedAnswer = std::size_t{16} << 20;
+
+enum class GunzipResult { kDone, kBroken, kTooLarge };
+
+GunzipResult Gunzip(const std::string& in, std::string& out) {
   z_stream zs{};
-  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return false;
+  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return GunzipResult::kBroken;
   zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
   zs.avail_in = static_cast<uInt>(in.size());
   char buf[16384];
@@ -160,10 +167,14 @@ bool Gunzip(const std::string& in, std::string& out) {
     zs.avail_out = sizeof buf;
     rc = inflate(&zs, Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_STREAM_END) break;
+    if (out.size() + (sizeof buf - zs.avail_out) > kMaxInflatedAnswer) {
+      inflateEnd(&zs);
+      return GunzipResult::kTooLarge;
+    }
     out.append(buf, sizeof buf - zs.avail_out);
   } while (rc != Z_STREAM_END && (zs.avail_in > 0 || zs.avail_out == 0));
   inflateEnd(&zs);
-  return rc == Z_STREAM_END;
+  return rc == Z_STREAM_END ? GunzipResult::kDone : GunzipResult::kBroken;
 }
 
 // charset parameter of a Content-Type value, and the value without it.
@@ -373,9 +384,15 @@ bool DecodeBody(const std::string& raw, const std::string& content_encoding, con
   std::string bytes = raw;
   if (content_encoding == "gzip" && !raw.empty()) {
     bytes.clear();
-    if (!Gunzip(raw, bytes)) {
-      message = u"Error decompressing the answer: the gzip data is broken";
-      return false;
+    switch (Gunzip(raw, bytes)) {
+      case GunzipResult::kDone:
+        break;
+      case GunzipResult::kBroken:
+        message = u"Error decompressing the answer: the gzip data is broken";
+        return false;
+      case GunzipResult::kTooLarge:
+        message = u"Error decompressing the answer: it inflates to more than 16 MiB";
+        return false;
     }
   }
   const std::string cs = LowerAscii(Trim(charset));

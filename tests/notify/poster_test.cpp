@@ -1,7 +1,7 @@
 // Parts 2.2 and 2.3 against a real HTTP server on 127.0.0.1.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
+#include "gzip_data.h"
 #include "notify/http_transport_test_seam.h"
 #include "notify/rest_client.h"
 #include "platform/exception.h"
@@ -178,20 +178,6 @@ TEST_F(PosterTest, SchemeAloneRaisesHostFieldIsEmpty) {
     EXPECT_EQ(e.Message(), u"Host field is empty");
   }
   EXPECT_TRUE(lines.empty());
-}
-
-std::string Gzip(const std::string& in) {
-  z_stream zs{};
-  deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(in.size() + 64, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  deflate(&zs, Z_FINISH);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
 }
 
 // Runs the exchange as the poster prepares it and hands back the response.

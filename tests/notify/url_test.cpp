@@ -1,6 +1,7 @@
 // Base-URL normalisation and request-URL encoding.
 #include <gtest/gtest.h>
 
+#include "gzip_data.h"
 #include "notify/rest_client.h"
 #include "platform/exception.h"
 
@@ -100,6 +101,20 @@ TEST(Decode, StrictUtf8AndGzipFailures) {
   EXPECT_FALSE(DecodeBody("x", "", "no-such-charset", text, message));
   EXPECT_TRUE(DecodeBody("h\xE4", "", "ISO-8859-1", text, message));
   EXPECT_EQ(text, u"h\u00e4");
+}
+
+// A few kilobytes of gzip can inflate to gigabytes; past 16 MiB the answer
+// is refused instead of taking the machine's memory.
+TEST(Decode, GzipInflatingPast16MiBIsRefused) {
+  constexpr std::size_t kLimit = std::size_t{16} << 20;
+  String text, message;
+  EXPECT_TRUE(DecodeBody(Gzip(std::string(kLimit, 'a')), "gzip", "", text, message));
+  EXPECT_EQ(text.size(), kLimit);
+  const std::string bomb = Gzip(std::string(kLimit + 1, 'a'));
+  EXPECT_LT(bomb.size(), std::size_t{64} << 10);
+  EXPECT_FALSE(DecodeBody(bomb, "gzip", "", text, message));
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(message, u"Error decompressing the answer: it inflates to more than 16 MiB");
 }
 
 }  // namespace

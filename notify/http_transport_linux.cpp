@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "notify/http_transport.h"
@@ -52,6 +53,39 @@ size_t OnBody(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
+// The limit on a silent connection once it is up: no byte sent or received
+// for the attempt's timeout ends the attempt. (libcurl's own low-speed limit
+// averages over its window and ends a stall several seconds late.)
+// Connecting has its own limit; the watch starts again when the connection
+// (and its TLS handshake) is up.
+struct SilenceWatch {
+  using Clock = std::chrono::steady_clock;
+  CURL* curl;
+  std::chrono::milliseconds limit;
+  Clock::time_point last_activity = Clock::now();
+  curl_off_t last_progress = 0;
+  bool expired = false;
+};
+
+int OnProgress(void* user, curl_off_t down_total, curl_off_t down_now, curl_off_t up_total, curl_off_t up_now) {
+  auto* watch = static_cast<SilenceWatch*>(user);
+  curl_off_t connected = 0;
+  curl_off_t handshaken = 0;
+  curl_easy_getinfo(watch->curl, CURLINFO_CONNECT_TIME_T, &connected);
+  curl_easy_getinfo(watch->curl, CURLINFO_APPCONNECT_TIME_T, &handshaken);
+  if (connected == 0) return 0;  // still connecting
+  const curl_off_t progress = down_total + down_now + up_total + up_now + connected + handshaken;
+  const auto now = SilenceWatch::Clock::now();
+  if (progress != watch->last_progress) {
+    watch->last_progress = progress;
+    watch->last_activity = now;
+    return 0;
+  }
+  if (now - watch->last_activity < watch->limit) return 0;
+  watch->expired = true;
+  return 1;  // ends the transfer
+}
+
 // Where an attempt's TLS context keeps the flag that the server asked for a
 // client certificate.
 int ClientCertificateFlagIndex() {
@@ -93,8 +127,10 @@ class CurlTransport : public HttpTransport {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(a.timeout_ms));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((a.timeout_ms + 999) / 1000));
+    SilenceWatch silence{c, std::chrono::milliseconds(a.timeout_ms)};
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &silence);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, a.verify_certificate ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, a.verify_certificate ? 2L : 0L);
     bool client_certificate_asked = false;
@@ -117,7 +153,8 @@ class CurlTransport : public HttpTransport {
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &receiver);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &receiver);
-    const CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = curl_easy_perform(c);
+    if (rc == CURLE_ABORTED_BY_CALLBACK && silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
     curl_slist_free_all(list);
     if (rc == CURLE_OK) return true;
 

@@ -26,10 +26,10 @@ TEST(CheckTimerTest, FirstTickChecksAndSlowsTheTimerToTenMinutes) {
   EXPECT_EQ(trace.lines, std::vector<std::string>{"vantrel timer"});
 }
 
-TEST(CheckTimerTest, AChecksNeedsTwelveWholeHoursBetweenConsecutiveTicks) {
+TEST(CheckTimerTest, ACheckNeedsTwelveWholeHoursSinceTheLastCheck) {
   struct Row {
     const char* name;
-    DateTime next_tick;  // relative to the previous tick
+    DateTime next_tick;  // relative to the end of the last check
     bool checks;
   } rows[] = {
       {"ten minutes later", 10 * kMinute, false},
@@ -44,13 +44,29 @@ TEST(CheckTimerTest, AChecksNeedsTwelveWholeHoursBetweenConsecutiveTicks) {
     world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
     ModuleUnderTest module(world);
     world.timer.Fire();  // the first check
-    const DateTime previous = module.fedellinenajo;
-    world.now = previous + row.next_tick;
+    const DateTime last_check = module.fedellinenajo;
+    world.now = last_check + row.next_tick;
     world.timer.Fire();
     EXPECT_EQ(world.queries.size(), row.checks ? 2u : 1u) << row.name;
-    EXPECT_EQ(module.fedellinenajo, world.now) << row.name << ": every tick is recorded";
+    EXPECT_EQ(module.fedellinenajo, row.checks ? world.now : last_check)
+        << row.name << ": only a completed check is recorded";
     EXPECT_EQ(world.timer.starts.size(), 2u) << row.name << ": later checks do not restart the period";
   }
+}
+
+// The service runs for days with a tick every ten minutes: a check comes
+// every twelve hours, not only after the start.
+TEST(CheckTimerTest, TicksEveryTenMinutesCheckEveryTwelveHours) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
+  ModuleUnderTest module(world);
+  world.now = 100.0;
+  world.timer.Fire();  // the first check
+  for (int tick = 1; tick <= 6 * 24 * 2; ++tick) {  // two days
+    world.now = 100.0 + tick * 10 * kMinute;
+    world.timer.Fire();
+  }
+  EXPECT_EQ(world.queries.size(), 5u);  // at the start, then after 12, 24, 36 and 48 hours
 }
 
 TEST(CheckTimerTest, AFailingCheckIsTracedNotRecordedAndRetriedOnTheNextTick) {

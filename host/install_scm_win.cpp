@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "host/install.h"
-#include "host/system_text.h"
+#include "platform/system_text.h"
 #include "platform/unique_win_handle.h"
 
 namespace vantrel {

@@ -61,18 +61,6 @@ String ControlFailureText(std::uint32_t code, const String& message) {
   return u"Service failed in custom message(" + IntToStr(code) + u"): " + message;
 }
 
-String CurrentFailureMessage() {
-  try {
-    throw;
-  } catch (const Exception& e) {
-    return e.Message();
-  } catch (const std::exception& e) {
-    return FromUtf8(e.what());
-  } catch (...) {
-    return u"Unknown error";
-  }
-}
-
 // The process's control handler: hands the code to the module's service
 // thread and returns at once.
 void ServiceControlHandler(std::uint32_t code) {

@@ -119,7 +119,4 @@ String ControlFailureText(std::uint32_t code, const String& message);
 // "Service failed on %s: %s" with one step word ("start", "execute", ...).
 String StepFailureText(const String& step, const String& message);
 
-// The message of the failure being handled (call inside a catch block).
-String CurrentFailureMessage();
-
 }  // namespace vantrel

@@ -17,7 +17,8 @@
 
 #include "host/service_application.h"
 #include "host/service_thread.h"
-#include "host/system_text.h"
+#include "platform/exception.h"
+#include "platform/system_text.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {

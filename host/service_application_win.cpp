@@ -9,7 +9,7 @@
 
 #include "host/service_application.h"
 #include "host/service_thread.h"
-#include "host/system_text.h"
+#include "platform/system_text.h"
 #include "platform/exception.h"
 #include "platform/unique_win_handle.h"
 

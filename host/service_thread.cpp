@@ -1,5 +1,7 @@
 #include "host/service_thread.h"
 
+#include "platform/exception.h"
+
 namespace vantrel {
 
 void ProcessRequests(TService& service, ControlSource& source, bool wait_for_message) {

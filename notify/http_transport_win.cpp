@@ -8,41 +8,23 @@
 
 #include "notify/http_transport.h"
 #include "platform/exception.h"
+#include "platform/system_text.h"
+#include "platform/unique_win_handle.h"
 
 namespace vantrel {
 
 namespace {
 
-struct Handle {
-  HINTERNET h = nullptr;
-  Handle() = default;
-  explicit Handle(HINTERNET v) : h(v) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h) WinHttpCloseHandle(h);
-  }
-  operator HINTERNET() const { return h; }
-};
+using WinHttpHandle = UniqueWinHandle<HINTERNET, WinHttpCloseHandle>;
 
 std::wstring Wide(const std::string& utf8) {
   const String s = FromUtf8(utf8);
   return std::wstring(s.begin(), s.end());
 }
 
-std::string SystemText(DWORD code) {
-  wchar_t* buf = nullptr;
-  HMODULE mod = GetModuleHandleW(L"winhttp.dll");
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           mod, code, 0, reinterpret_cast<LPWSTR>(&buf), 0, nullptr);
-  std::string out;
-  if (n && buf) out = ToUtf8(std::u16string(reinterpret_cast<char16_t*>(buf), n));
-  if (buf) LocalFree(buf);
-  return out;
+String Detail(DWORD code) {
+  return FormatCodeText(static_cast<long>(code), ToUtf8(ModuleMessageText(code, L"winhttp.dll")));
 }
-
-String Detail(DWORD code) { return FormatCodeText(static_cast<long>(code), SystemText(code)); }
 
 std::string Narrow(const wchar_t* s, size_t n) {
   return ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(s), n));
@@ -62,6 +44,17 @@ bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
   return true;
 }
 
+// The strings WinHTTP hands out in its proxy structures, freed on every path.
+using GlobalText = UniqueWinHandle<LPWSTR, GlobalFree>;
+
+void UseNamedProxy(HINTERNET req, LPWSTR proxy, LPWSTR bypass) {
+  WINHTTP_PROXY_INFO named{};
+  named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  named.lpszProxy = proxy;
+  named.lpszProxyBypass = bypass;
+  WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
+}
+
 // Proxy selection: the account's proxy configuration, its PAC script, or
 // automatic discovery when the configuration cannot be read.
 void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
@@ -69,26 +62,20 @@ void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
   WINHTTP_PROXY_INFO info{};
   bool found = false;
   if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
-    if (ie.lpszAutoConfigUrl) {
+    const GlobalText auto_config_url(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
+    if (auto_config_url) {
       WINHTTP_AUTOPROXY_OPTIONS opts{};
       opts.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-      opts.lpszAutoConfigUrl = ie.lpszAutoConfigUrl;
+      opts.lpszAutoConfigUrl = auto_config_url.get();
       opts.fAutoLogonIfChallenged = FALSE;
       found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
       if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
         opts.fAutoLogonIfChallenged = TRUE;
         found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
       }
-    } else if (ie.lpszProxy) {
-      WINHTTP_PROXY_INFO fixed{};
-      fixed.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-      fixed.lpszProxy = ie.lpszProxy;
-      fixed.lpszProxyBypass = ie.lpszProxyBypass;
-      WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &fixed, sizeof fixed);
+    } else if (proxy) {
+      UseNamedProxy(req, proxy.get(), bypass.get());
     }
-    if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
-    if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
-    if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
   } else {
     WINHTTP_AUTOPROXY_OPTIONS opts{};
     opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -96,15 +83,8 @@ void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
     found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
   }
   if (found) {
-    if (info.lpszProxy) {
-      WINHTTP_PROXY_INFO named{};
-      named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-      named.lpszProxy = info.lpszProxy;
-      named.lpszProxyBypass = info.lpszProxyBypass;
-      WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
-    }
-    if (info.lpszProxy) GlobalFree(info.lpszProxy);
-    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+    const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+    if (proxy) UseNamedProxy(req, proxy.get(), bypass.get());
   }
 }
 
@@ -112,7 +92,7 @@ class WinHttpTransport : public HttpTransport {
  public:
   WinHttpTransport()
       : session_(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
-    if (!session_.h) throw Exception(u"Error obtaining session handle");
+    if (!session_) throw Exception(u"Error obtaining session handle");
   }
 
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
@@ -123,12 +103,14 @@ class WinHttpTransport : public HttpTransport {
       return false;
     };
     const std::wstring host = Wide(a.host);
-    Handle connect(WinHttpConnect(session_, host.c_str(), static_cast<INTERNET_PORT>(a.port), 0));
-    if (!connect.h) return fail(u"Error connecting to server: " + FromUtf8(a.host));
+    WinHttpHandle connection(WinHttpConnect(session_.get(), host.c_str(), static_cast<INTERNET_PORT>(a.port), 0));
+    if (!connection) return fail(u"Error connecting to server: " + FromUtf8(a.host));
     const std::wstring method = Wide(a.method), target = Wide(a.target);
-    Handle req(WinHttpOpenRequest(connect, method.c_str(), target.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
-                                  WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!req.h) return fail(u"Error opening request: " + Detail(GetLastError()));
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), method.c_str(), target.c_str(), L"HTTP/1.1",
+                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                             a.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return fail(u"Error opening request: " + Detail(GetLastError()));
+    const HINTERNET req = request.get();
     const int t = a.timeout_ms;
     if (!WinHttpSetTimeouts(req, 0, t, t, t)) return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
     for (const auto& [name, value] : a.headers) {
@@ -140,7 +122,7 @@ class WinHttpTransport : public HttpTransport {
     }
     const std::wstring url = Wide(std::string(a.secure ? "https://" : "http://") + a.host + ":" +
                                   std::to_string(a.port) + a.target);
-    SelectProxy(session_, req, url);
+    SelectProxy(session_.get(), req, url);
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
     feature = WINHTTP_DISABLE_COOKIES;
@@ -220,7 +202,7 @@ class WinHttpTransport : public HttpTransport {
   }
 
  private:
-  Handle session_;
+  WinHttpHandle session_;
 };
 
 }  // namespace

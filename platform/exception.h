@@ -22,4 +22,19 @@ class Exception : public std::exception {
   std::string what_;
 };
 
+// The message of the exception being handled; call only inside a catch
+// block. Failures that are not the program's own give their what() text, or
+// "Unknown error" when they carry none.
+inline String CurrentFailureMessage() {
+  try {
+    throw;
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return FromUtf8(e.what());
+  } catch (...) {
+    return u"Unknown error";
+  }
+}
+
 }  // namespace vantrel

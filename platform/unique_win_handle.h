@@ -1,5 +1,5 @@
 // Owns one Windows handle and releases it with its own close function on
-// every path (CloseHandle, CloseServiceHandle, RegCloseKey, ...).
+// every path (CloseHandle, CloseServiceHandle, RegCloseKey, WinHttpCloseHandle, ...).
 #pragma once
 
 #include <utility>
@@ -18,6 +18,11 @@ class UniqueWinHandle {
   UniqueWinHandle& operator=(const UniqueWinHandle&) = delete;
 
   Handle get() const { return handle_; }
+  // Closes the handle held, if any, and holds another.
+  void reset(Handle handle = nullptr) {
+    if (handle_) Close(handle_);
+    handle_ = handle;
+  }
   explicit operator bool() const { return handle_ != nullptr; }
 
  private:

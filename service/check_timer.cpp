@@ -29,12 +29,8 @@ void TVantrelSrv::Timer1Timer(void*) {
       fedellinenajo = ports_.local_time();
     }
     return;
-  } catch (const Exception& e) {
-    failure = e.Message();
-  } catch (const std::exception& e) {
-    failure = FromUtf8(e.what());
   } catch (...) {
-    failure = u"Unknown error";
+    failure = CurrentFailureMessage();
   }
   TraceValue(failure);
   TraceValue(String());  // the stack trace text, always empty

@@ -4,6 +4,7 @@
 #include "host/install.h"
 #include "host/service.h"
 #include "host/service_application.h"
+#include "platform/exception.h"
 #include "service/vantrel_srv.h"
 
 int main() {

@@ -25,11 +25,8 @@ bool TVantrelSrv::postaa(TDocVariantData data) {
 
   try {
     RESTRequest1->Execute();
-  } catch (const Exception& e) {
-    TraceValue(u"virhe chat postauksesssa ", e.Message());
-    return false;
-  } catch (const std::exception& e) {
-    TraceValue(u"virhe chat postauksesssa ", FromUtf8(e.what()));
+  } catch (const std::exception&) {
+    TraceValue(u"virhe chat postauksesssa ", CurrentFailureMessage());
     return false;
   }
   TraceValue(u"resposene", RESTResponse1->StatusText);

@@ -8,10 +8,8 @@ bool TVantrelSrv::avaaRekisteri(std::unique_ptr<TRegistry>& reg) {
   reg = std::make_unique<TRegistry>(ports_.settings_key());
   try {
     return reg->OpenKey();
-  } catch (const Exception& e) {
-    TraceValue(u"virhe rekisterin aukaisussa" + e.Message());
-  } catch (const std::exception& e) {
-    TraceValue(u"virhe rekisterin aukaisussa" + FromUtf8(e.what()));
+  } catch (const std::exception&) {
+    TraceValue(u"virhe rekisterin aukaisussa" + CurrentFailureMessage());
   }
   return false;
 }

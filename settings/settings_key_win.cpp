@@ -2,6 +2,7 @@
 // the registry's native view, opened with KEY_ALL_ACCESS and never flushed.
 #include <windows.h>
 
+#include "platform/unique_win_handle.h"
 #include "settings/registry_backend.h"
 
 namespace vantrel {
@@ -10,35 +11,20 @@ namespace {
 
 const wchar_t* Wide(const String& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-// Owns one open registry key and closes it on every path. The predefined
-// root keys are never put in here, so they are never closed.
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() { Reset(); }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-
-  HKEY Get() const { return key_; }
-  void Reset(HKEY key = nullptr) {
-    if (key_) RegCloseKey(key_);
-    key_ = key;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
+// Owns one open registry key. The predefined root keys are never put in
+// here, so they are never closed.
+using KeyHandle = UniqueWinHandle<HKEY, RegCloseKey>;
 
 class RegistryKey : public RegistryBackend {
  public:
   // RegCreateKeyExW under HKEY_LOCAL_MACHINE: creates the key and its missing
   // parents, non-volatile, default security; the disposition is not used.
   long CreateKey() override {
-    key_.Reset();
+    key_.reset();
     HKEY key = nullptr;
     const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, nullptr,
                                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (result == ERROR_SUCCESS) key_.Reset(key);
+    if (result == ERROR_SUCCESS) key_.reset(key);
     return result;
   }
 
@@ -46,19 +32,19 @@ class RegistryKey : public RegistryBackend {
     DWORD value_type = REG_NONE;
     DWORD value_size = size ? *size : 0;
     const LONG result =
-        RegQueryValueExW(key_.Get(), Wide(name), nullptr, &value_type, data, size ? &value_size : nullptr);
+        RegQueryValueExW(key_.get(), Wide(name), nullptr, &value_type, data, size ? &value_size : nullptr);
     if (type) *type = value_type;
     if (size) *size = value_size;
     return result;
   }
 
   long SetValue(const String& name, std::uint32_t type, const std::vector<std::uint8_t>& data) override {
-    return RegSetValueExW(key_.Get(), Wide(name), 0, type, data.empty() ? nullptr : data.data(),
+    return RegSetValueExW(key_.get(), Wide(name), 0, type, data.empty() ? nullptr : data.data(),
                           static_cast<DWORD>(data.size()));
   }
 
   // RegCloseKey alone: lazy writing, RegFlushKey is never called.
-  void CloseKey() override { key_.Reset(); }
+  void CloseKey() override { key_.reset(); }
 
  private:
   KeyHandle key_;

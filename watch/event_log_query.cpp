@@ -97,12 +97,8 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
 
     // One entry at a time: each is released before the next is asked for.
     while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, record_number, lines);
-  } catch (const Exception& e) {
-    TraceFailure(e.Message());
-  } catch (const std::exception& e) {
-    TraceFailure(FromUtf8(e.what()));
   } catch (...) {
-    TraceFailure(u"Unknown error");
+    TraceFailure(CurrentFailureMessage());
   }
 }
 

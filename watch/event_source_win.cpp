@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/system_text.h"
 
 namespace vantrel {
 
@@ -24,22 +25,10 @@ const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s
 
 String FromWide(const wchar_t* s, std::size_t length) { return String(reinterpret_cast<const char16_t*>(s), length); }
 
-// Drops trailing blanks, control characters and full stops.
-String TrimEnd(String text) {
-  while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
-  return text;
-}
-
 // The system's text for an error code, or "OLE error XXXXXXXX" when the
 // system has none.
 String SystemText(HRESULT code) {
-  wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  String text;
-  if (length != 0 && buffer != nullptr) text = TrimEnd(FromWide(buffer, length));
-  if (buffer != nullptr) LocalFree(buffer);
+  String text = SystemErrorText(static_cast<std::uint32_t>(code));
   if (!text.empty()) return text;
   char hex[16];
   std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(code));
@@ -146,7 +135,7 @@ struct ExceptionInfo {
   if (hr == DISP_E_EXCEPTION) {
     if (excep.info.pfnDeferredFillIn != nullptr) excep.info.pfnDeferredFillIn(&excep.info);
     if (excep.info.bstrDescription != nullptr) {
-      String description = TrimEnd(FromWide(excep.info.bstrDescription, SysStringLen(excep.info.bstrDescription)));
+      String description = TrimSystemText(FromWide(excep.info.bstrDescription, SysStringLen(excep.info.bstrDescription)));
       if (!description.empty()) throw Exception(description);
     }
     if (excep.info.scode != 0) hr = excep.info.scode;

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "host/system_text.h"
+#include "platform/system_text.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "host/system_text.h"
+#include "platform/system_text.h"
 
 namespace vantrel {
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "host/event_logger.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
@@ -20,10 +21,10 @@ void TEventLogger::LogMessage(const String& message, std::uint16_t event_type, s
                               std::uint32_t id) {
   if (!source_) {
     source_ = std::make_unique<Source>();
-    source_->handle = RegisterEventSourceW(nullptr, reinterpret_cast<const wchar_t*>(source_name_.c_str()));
+    source_->handle = RegisterEventSourceW(nullptr, Wide(source_name_));
   }
   if (!source_->handle) return;  // not reported: the entry is lost
-  const wchar_t* strings[1] = {reinterpret_cast<const wchar_t*>(message.c_str())};
+  const wchar_t* strings[1] = {Wide(message)};
   ReportEventW(source_->handle, event_type, category, id, nullptr, 1, 0, strings, nullptr);
 }
 

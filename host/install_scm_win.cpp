@@ -7,12 +7,12 @@
 #include "host/install.h"
 #include "platform/system_text.h"
 #include "platform/unique_win_handle.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
 namespace {
 
-const wchar_t* W(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 using ScHandle = UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
 
@@ -35,15 +35,15 @@ class WinScm : public ScmPort {
     const String empty;
     const wchar_t no_dependencies[2] = {L'\0', L'\0'};
     SC_HANDLE service =
-        CreateServiceW(handle_.get(), W(registration.name), W(registration.display_name), SERVICE_ALL_ACCESS,
+        CreateServiceW(handle_.get(), Wide(registration.name), Wide(registration.display_name), SERVICE_ALL_ACCESS,
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                       W(registration.binary_path), W(empty), nullptr, no_dependencies, nullptr, W(empty));
+                       Wide(registration.binary_path), Wide(empty), nullptr, no_dependencies, nullptr, Wide(empty));
     if (!service) RaiseOsFailure(GetLastError());
     return std::make_unique<WinService>(service);
   }
 
   std::unique_ptr<ScmService> Open(const String& name) override {
-    SC_HANDLE service = OpenServiceW(handle_.get(), W(name), SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(handle_.get(), Wide(name), SERVICE_ALL_ACCESS);
     if (!service) RaiseOsFailure(GetLastError());
     return std::make_unique<WinService>(service);
   }

@@ -9,9 +9,10 @@
 
 #include "host/service_application.h"
 #include "host/service_thread.h"
-#include "platform/system_text.h"
 #include "platform/exception.h"
+#include "platform/system_text.h"
 #include "platform/unique_win_handle.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
@@ -19,7 +20,6 @@ namespace {
 
 constexpr UINT kControlMessage = WM_USER + 1;  // wParam = control code
 
-const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 // Reports go to the service manager on the handle of the control handler.
 class ScmStatusSink : public StatusSink {

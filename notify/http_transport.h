@@ -34,7 +34,7 @@ struct HttpAnswer {
 };
 
 struct HttpFailure {
-  enum Kind { kOther, kSecureChannel, kClientCertificate, kNoServerCertificate };
+  enum Kind { kOther, kSecureChannel, kClientCertificate };
   Kind kind = kOther;
   String message;  // without "REST request failed: "
 };

@@ -42,8 +42,6 @@ bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string Latin1OrUtf8(const String& s) { return ToUtf8(s); }
-
 // Removes "{name}" placeholders, braces included (the poster gives no value).
 String DropPlaceholders(const String& s) {
   String out;
@@ -111,40 +109,6 @@ bool SplitAuthority(const std::string& url, std::string& origin, std::string& re
   const std::size_t end = url.find_first_of("/?#", sep + 3);
   origin = url.substr(0, end);
   rest = end == std::string::npos ? std::string() : url.substr(end);
-  return true;
-}
-
-// Decodes strict UTF-8; false on any invalid sequence.
-bool StrictUtf8(const std::string& s, String& out) {
-  out.clear();
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    char32_t cp;
-    int extra;
-    if (b0 < 0x80) { cp = b0; extra = 0; }
-    else if (b0 >= 0xC2 && b0 <= 0xDF) { cp = b0 & 0x1F; extra = 1; }
-    else if (b0 >= 0xE0 && b0 <= 0xEF) { cp = b0 & 0x0F; extra = 2; }
-    else if (b0 >= 0xF0 && b0 <= 0xF4) { cp = b0 & 0x07; extra = 3; }
-    else return false;
-    if (i + extra >= s.size() && extra > 0) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += extra + 1;
-  }
   return true;
 }
 
@@ -305,7 +269,7 @@ std::string RequestUrl::Text() const {
 
 std::string EncodeRequestUrl(const String& url16) {
   if (url16.empty()) throw Exception(u"Protocol field is empty");
-  const std::string url = Latin1OrUtf8(DropPlaceholders(url16));
+  const std::string url = ToUtf8(DropPlaceholders(url16));
   std::string origin, rest;
   if (!SplitAuthority(url, origin, rest)) {
     origin.clear();
@@ -397,8 +361,7 @@ bool DecodeBody(const std::string& raw, const std::string& content_encoding, con
   }
   const std::string cs = LowerAscii(Trim(charset));
   if (cs.empty() || cs == "utf-8" || cs == "utf8") {
-    if (!StrictUtf8(bytes, text)) {
-      text.clear();
+    if (!TryFromUtf8(bytes, text)) {
       message = u"No mapping for the Unicode character exists in the target multi-byte code page";
       return false;
     }

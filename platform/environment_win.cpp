@@ -3,11 +3,12 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
 std::optional<String> GetEnvironmentValue(const String& name) {
-  const auto* wname = reinterpret_cast<const wchar_t*>(name.c_str());
+  const auto* wname = Wide(name);
   SetLastError(ERROR_SUCCESS);
   DWORD size = GetEnvironmentVariableW(wname, nullptr, 0);
   if (size == 0) {

@@ -54,8 +54,31 @@ std::string ToUtf8(std::u16string_view s) {
   return out;
 }
 
-String FromUtf8(std::string_view s) {
-  String out;
+namespace {
+
+// Decodes the UTF-8 sequence at s[i] into cp; its length in bytes, or 0 when
+// it is not valid (cut off, a stray continuation byte, overlong, above
+// U+10FFFF or a surrogate).
+std::size_t DecodeUtf8At(std::string_view s, std::size_t i, char32_t& cp) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  const int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+  if (extra < 0) return 0;
+  cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
+  for (int k = 1; k <= extra; ++k) {
+    if (i + k >= s.size()) return 0;
+    const auto cont = static_cast<unsigned char>(s[i + k]);
+    if ((cont & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cont & 0x3F);
+  }
+  static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return static_cast<std::size_t>(extra) + 1;
+}
+
+// Decodes s into out; an invalid sequence becomes U+FFFD when `replace`,
+// otherwise ends the decoding with false.
+bool DecodeUtf8(std::string_view s, String& out, bool replace) {
+  out.clear();
   out.reserve(s.size());
   std::size_t i = 0;
   while (i < s.size()) {
@@ -69,33 +92,32 @@ String FromUtf8(std::string_view s) {
       i = ascii_end;
       continue;
     }
-    auto b = static_cast<unsigned char>(s[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    char32_t cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-    bool ok = extra >= 0;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + k >= s.size()) {
-        ok = false;
-        break;
-      }
-      auto cont = static_cast<unsigned char>(s[i + k]);
-      if ((cont & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (cont & 0x3F);
-    }
-    static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (ok && (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (!ok) {
+    char32_t cp = 0;
+    const std::size_t length = DecodeUtf8At(s, i, cp);
+    if (length == 0) {
+      if (!replace) return false;
       AppendUtf16(out, 0xFFFD);
       ++i;
       continue;
     }
     AppendUtf16(out, cp);
-    i += extra + 1;
+    i += length;
   }
+  return true;
+}
+
+}  // namespace
+
+String FromUtf8(std::string_view s) {
+  String out;
+  DecodeUtf8(s, out, /*replace=*/true);
   return out;
+}
+
+bool TryFromUtf8(std::string_view s, String& out) {
+  if (DecodeUtf8(s, out, /*replace=*/false)) return true;
+  out.clear();
+  return false;
 }
 
 String IntToStr(std::int64_t value) {

@@ -16,6 +16,10 @@ std::string ToUtf8(std::u16string_view s);
 // UTF-16 form of UTF-8 text; an invalid sequence becomes U+FFFD.
 String FromUtf8(std::string_view s);
 
+// UTF-16 form of strictly valid UTF-8 text; false (and out empty) when any
+// sequence is invalid.
+bool TryFromUtf8(std::string_view s, String& out);
+
 // Appends the UTF-8 bytes of one code point.
 void AppendUtf8(std::string& out, char32_t code_point);
 

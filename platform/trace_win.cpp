@@ -1,11 +1,12 @@
 #include <windows.h>
 
 #include "platform/trace.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
 void WriteDebugOutput(const String& line) {
-  OutputDebugStringW(reinterpret_cast<const wchar_t*>(line.c_str()));
+  OutputDebugStringW(Wide(line));
 }
 
 }  // namespace vantrel

@@ -68,8 +68,6 @@ class TVantrelSrv : public TService {
   // The two hooks above, for the installer.
   InstallHooks InstallHooksOf();
 
-  const ModulePorts& Ports() const { return ports_; }
-
   // Module state, touched only on the main thread.
   String fchatavain;                // webhook URL
   std::int32_t flastrecnum = 0;     // highest record number seen

@@ -197,7 +197,7 @@ std::optional<String> PlainText(const std::vector<std::uint8_t>& data) {
 }  // namespace
 
 RegFileError::RegFileError(int line, const String& problem)
-    : Exception(u"line " + IntToStr(line) + u": " + problem), line_(line), problem_(problem) {}
+    : Exception(u"line " + IntToStr(line) + u": " + problem), line_(line) {}
 
 bool SameRegistryName(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
@@ -401,10 +401,7 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
     return;
   }
 
-  if (!HasKey(key)) {
-    AppendSection(key);
-    Index();
-  }
+  AddKey(key);
   const Section& section = *std::find_if(sections_.rbegin(), sections_.rend(),
                                          [&](const Section& s) { return SameRegistryName(s.key, key); });
   const std::size_t at = section.end;

@@ -32,11 +32,9 @@ class RegFileError : public Exception {
  public:
   RegFileError(int line, const String& problem);
   int Line() const { return line_; }
-  const String& Problem() const { return problem_; }
 
  private:
   int line_;
-  String problem_;
 };
 
 // True when two key paths or value names are the same to the registry, which

@@ -210,32 +210,25 @@ class SettingsFileKey : public RegistryBackend {
   long CreateKey() override {
     CloseKey();
     const std::string path = SettingsPath();
-    int error = 0;
-    if (auto text = ReadIfPresent(path, error)) {
-      RegFile file;
-      try {
-        file = RegFile::Parse(*text);
-      } catch (const RegFileError& e) {
-        ThrowUnreadable(path, e);
-      }
-      if (file.HasKey(kKeyPath)) {
-        if (!CanRewrite(path)) return kRegAccessDenied;
-        Open(path, std::move(file));
-        return kRegSuccess;
-      }
-    } else if (error) {
-      return kRegAccessDenied;
-    }
-    RegFile file;
     try {
-      error = RewriteLocked(
-          path, [](RegFile& f) { f.AddKey(kKeyPath); }, file);
+      int error = 0;
+      if (auto text = ReadIfPresent(path, error)) {
+        RegFile file = RegFile::Parse(*text);
+        if (file.HasKey(kKeyPath)) {
+          if (!CanRewrite(path)) return kRegAccessDenied;
+          Open(path, std::move(file));
+          return kRegSuccess;
+        }
+      } else if (error) {
+        return kRegAccessDenied;
+      }
+      RegFile file;
+      if (RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, file)) return kRegAccessDenied;
+      Open(path, std::move(file));
+      return kRegSuccess;
     } catch (const RegFileError& e) {
       ThrowUnreadable(path, e);
     }
-    if (error) return kRegAccessDenied;
-    Open(path, std::move(file));
-    return kRegSuccess;
   }
 
   // Answers from the file as it was read when the key was opened (or last

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include "platform/unique_win_handle.h"
+#include "platform/wide_text.h"
 #include "settings/registry_backend.h"
 
 namespace vantrel {
 
 namespace {
 
-const wchar_t* Wide(const String& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 // Owns one open registry key. The predefined root keys are never put in
 // here, so they are never closed.

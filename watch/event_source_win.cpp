@@ -14,6 +14,7 @@
 
 #include "platform/exception.h"
 #include "platform/system_text.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
@@ -21,9 +22,7 @@ const char16_t kWmiLocatorProgId[] = u"WbemScripting.SWbemLocator";
 
 namespace {
 
-const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
-String FromWide(const wchar_t* s, std::size_t length) { return String(reinterpret_cast<const char16_t*>(s), length); }
 
 // The system's text for an error code, or "OLE error XXXXXXXX" when the
 // system has none.

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/wide_text.h"
 #include "scratch_key.h"
 
 namespace vantrel::testing {
@@ -11,7 +12,7 @@ namespace {
 void DeleteValues(const std::vector<String>& names) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  for (const String& name : names) RegDeleteValueW(key, reinterpret_cast<const wchar_t*>(name.c_str()));
+  for (const String& name : names) RegDeleteValueW(key, Wide(name));
   RegCloseKey(key);
 }
 

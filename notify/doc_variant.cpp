@@ -6,9 +6,6 @@ namespace vantrel {
 
 namespace {
 
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -26,12 +23,12 @@ std::string DocTextToUtf8(std::u16string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char16_t c = s[i];
     char32_t cp = c;
-    if (IsHigh(c) || IsLow(c)) {
+    if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       if (i + 1 >= s.size()) break;
       const char16_t next = s[i + 1];
       char16_t high = c, low = next;
-      if (IsLow(c) && IsHigh(next)) std::swap(high, low);
-      if (!IsHigh(high) || !IsLow(low)) break;
+      if (IsLowSurrogate(c) && IsHighSurrogate(next)) std::swap(high, low);
+      if (!IsHighSurrogate(high) || !IsLowSurrogate(low)) break;
       cp = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
       ++i;
     }

@@ -19,6 +19,18 @@ int HttpPhaseTimeoutMs() {
   return v > 0 ? v : 120000;
 }
 
+std::string AttemptUrl(const HttpAttempt& a) {
+  return std::string(a.secure ? "https://" : "http://") + a.host + ":" + std::to_string(a.port) + a.target;
+}
+
+void AddHeaderLine(HttpHeaders& headers, const std::string& line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  std::size_t v = colon + 1;
+  while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
+  headers.emplace_back(line.substr(0, colon), line.substr(v));
+}
+
 String FormatCodeText(long code, const std::string& text_utf8) {
   std::string t = text_utf8;
   while (!t.empty() && (t.back() == '\r' || t.back() == '\n' || t.back() == ' ')) t.pop_back();

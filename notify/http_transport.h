@@ -39,6 +39,15 @@ struct HttpFailure {
   String message;  // without "REST request failed: "
 };
 
+// The attempt's URL with its port always written:
+// "http://host:80/path?query".
+std::string AttemptUrl(const HttpAttempt& attempt);
+
+// Adds one "Name: value" header line (its end of line already removed) to
+// headers; blanks and tabs after the colon are dropped, and a line without a
+// colon is ignored.
+void AddHeaderLine(HttpHeaders& headers, const std::string& line);
+
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;

@@ -37,13 +37,8 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
       r->answer->status = std::atoi(line.substr(sp1 + 1, sp2 - sp1 - 1).c_str());
       r->answer->reason = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
     }
-  } else if (!line.empty()) {
-    const std::size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      std::size_t v = colon + 1;
-      while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-      r->answer->headers.emplace_back(line.substr(0, colon), line.substr(v));
-    }
+  } else {
+    AddHeaderLine(r->answer->headers, line);
   }
   return len;
 }
@@ -120,7 +115,7 @@ class CurlTransport : public HttpTransport {
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
     CURL* c = curl_;
     curl_easy_reset(c);
-    const std::string url = std::string(a.secure ? "https://" : "http://") + a.host + ":" + std::to_string(a.port) + a.target;
+    const std::string url = AttemptUrl(a);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);

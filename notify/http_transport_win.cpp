@@ -120,8 +120,7 @@ class WinHttpTransport : public HttpTransport {
       if (!WinHttpAddRequestHeaders(req, line.c_str(), static_cast<DWORD>(-1L), flags))
         return fail(u"Error adding header: " + Detail(GetLastError()));
     }
-    const std::wstring url = Wide(std::string(a.secure ? "https://" : "http://") + a.host + ":" +
-                                  std::to_string(a.port) + a.target);
+    const std::wstring url = Wide(AttemptUrl(a));
     SelectProxy(session_.get(), req, url);
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
@@ -182,11 +181,7 @@ class WinHttpTransport : public HttpTransport {
         first = false;
         continue;  // the status line
       }
-      const std::size_t colon = line.find(':');
-      if (line.empty() || colon == std::string::npos) continue;
-      std::size_t v = colon + 1;
-      while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-      answer.headers.emplace_back(line.substr(0, colon), line.substr(v));
+      AddHeaderLine(answer.headers, line);
     }
     for (;;) {
       DWORD avail = 0;

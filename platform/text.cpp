@@ -32,9 +32,6 @@ void AppendUtf16(String& out, char32_t cp) {
   }
 }
 
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 }  // namespace
 
 std::string ToUtf8(std::u16string_view s) {
@@ -42,10 +39,10 @@ std::string ToUtf8(std::u16string_view s) {
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
     char16_t c = s[i];
-    if (IsHigh(c) && i + 1 < s.size() && IsLow(s[i + 1])) {
+    if (IsHighSurrogate(c) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
       AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00));
       ++i;
-    } else if (IsHigh(c) || IsLow(c)) {
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       AppendUtf8(out, 0xFFFD);
     } else {
       AppendUtf8(out, c);

@@ -10,6 +10,9 @@ namespace vantrel {
 
 using String = std::u16string;
 
+inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 // UTF-8 form of s; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view s);
 

@@ -40,15 +40,16 @@ bool WriteEntries(const std::string& dir, int first, int count) {
 }
 
 // Best of several runs of one query, in milliseconds.
-double QueryMs(std::int32_t start, bool first_run, std::int32_t* reached, std::size_t* lines_found) {
+double QueryMs(const vantrel::RecordMark& start, bool first_run, vantrel::RecordMark* reached,
+               std::size_t* lines_found) {
   double best = 1e300;
   for (int run = 0; run < 5; ++run) {
-    std::int32_t record_number = start;
+    vantrel::RecordMark mark = start;
     vantrel::EventLines lines;
     auto t0 = std::chrono::steady_clock::now();
-    vantrel::QueryEventLog(record_number, lines, first_run);
+    vantrel::QueryEventLog(mark, lines, first_run);
     best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    *reached = record_number;
+    *reached = mark;
     *lines_found = lines.size();
   }
   return best;
@@ -83,14 +84,14 @@ bool Run(int history, int fresh, Measure* out) {
   const std::string dir = made;
   setenv("VANTREL_JOURNAL_DIR", dir.c_str(), 1);
   bool ok = WriteEntries(dir, 0, history);
-  std::int32_t mark = 0;
+  vantrel::RecordMark mark;
   std::size_t lines = 0;
   if (ok) {
-    out->full_ms = QueryMs(0, true, &mark, &lines);
+    out->full_ms = QueryMs(vantrel::RecordMark(), true, &mark, &lines);
     ok = WriteEntries(dir, history, fresh);
   }
   if (ok) {
-    std::int32_t reached = 0;
+    vantrel::RecordMark reached;
     out->later_ms = QueryMs(mark, false, &reached, &out->later_lines);
     out->journalctl_warning_ms = JournalctlMs(dir, "warning");
     out->journalctl_info_ms = JournalctlMs(dir, "info");

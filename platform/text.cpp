@@ -122,4 +122,19 @@ String IntToStr(std::int64_t value) {
   return String(digits.begin(), digits.end());
 }
 
+String CutToUtf8Size(const String& s, std::size_t max_bytes) {
+  std::size_t bytes = 0;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const char16_t c = s[i];
+    const bool pair = IsHighSurrogate(c) && i + 1 < s.size() && IsLowSurrogate(s[i + 1]);
+    // An unpaired surrogate is written as U+FFFD, three bytes.
+    const std::size_t size = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    if (bytes + size > max_bytes) break;
+    bytes += size;
+    i += pair ? 2 : 1;
+  }
+  return s.substr(0, i);
+}
+
 }  // namespace vantrel

@@ -26,6 +26,10 @@ bool TryFromUtf8(std::string_view s, String& out);
 // Appends the UTF-8 bytes of one code point.
 void AppendUtf8(std::string& out, char32_t code_point);
 
+// The longest start of s whose UTF-8 form takes at most max_bytes, cut
+// between characters (never inside a surrogate pair).
+String CutToUtf8Size(const String& s, std::size_t max_bytes);
+
 // Decimal text of a signed integer, with a leading "-" when negative.
 String IntToStr(std::int64_t value);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "host/install.h"
 #include "host/service.h"
@@ -22,7 +23,7 @@ struct ModulePorts {
   // The four registry calls for one use of the settings key.
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query.
-  std::function<void(std::int32_t&, EventLines&, bool)> query_event_log = QueryEventLog;
+  std::function<void(RecordMark&, EventLines&, bool)> query_event_log = QueryEventLog;
   // The computer name that the notice carries.
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
@@ -56,8 +57,10 @@ class TVantrelSrv : public TService {
   // settings key; false when it cannot be opened. Never raises.
   bool avaaRekisteri(std::unique_ptr<TRegistry>& reg);
 
-  // Stores value as "lastrecnum" when the key opens; a failed write raises.
-  void TalletaUusiAvain(std::int32_t value);
+  // Stores value as "lastrecnum" when the key opens: a REG_DWORD while it
+  // fits in 32 signed bits, a REG_QWORD above; then a position, when given,
+  // as "lastrecpos". A failed write raises.
+  void TalletaUusiAvain(std::int64_t value, const String& position = String());
 
   // The install hook: switches Timer1 off, takes the instance name from the
   // command line or the naming dialog and stores it as "instancename";
@@ -70,10 +73,19 @@ class TVantrelSrv : public TService {
 
   // Module state, touched only on the main thread.
   String fchatavain;                // webhook URL
-  std::int32_t flastrecnum = 0;     // highest record number seen
+  std::int64_t flastrecnum = 0;     // record number of the last entry taken
+  String flastrecpos;               // that entry's position in the log, where the source gives one
   DateTime fedellinenajo = 0.0;     // time of the last tick that did not fail
+  // The mark of a notice the chat accepted whose store failed: it stands in
+  // for the stored mark until a store succeeds, so the entries are not
+  // posted again.
+  std::optional<RecordMark> fdelivered;
 
  private:
+  // Stores fdelivered and forgets it once stored; a failed write raises and
+  // keeps it.
+  void StoreDeliveredMark();
+
   ModulePorts ports_;
 
  public:

@@ -17,6 +17,10 @@ String Format(const char16_t* before, const String& name) { return before + name
   throw ERegistryException(Format(u"Failed to get data for '", name));
 }
 
+[[noreturn]] void ThrowSetFailed(const String& name) {
+  throw ERegistryException(Format(u"Failed to set data for '", name));
+}
+
 }  // namespace
 
 TRegistry::TRegistry(std::unique_ptr<RegistryBackend> backend) : backend_(std::move(backend)) {}
@@ -63,6 +67,19 @@ std::int32_t TRegistry::ReadInteger(const String& name) {
   return static_cast<std::int32_t>(bits);
 }
 
+std::int64_t TRegistry::ReadInteger64(const String& name) {
+  std::uint32_t type = 0, size = 0;
+  if (backend_->QueryValue(name, &type, nullptr, &size) != kRegSuccess || type != kRegQword) return ReadInteger(name);
+  std::uint8_t buffer[8] = {};
+  size = sizeof buffer;
+  last_error_ = backend_->QueryValue(name, &type, buffer, &size);
+  if (last_error_ != kRegSuccess) ThrowGetFailed(name);
+  if (type != kRegQword) ThrowInvalidType(name);
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = bits << 8 | buffer[i];
+  return static_cast<std::int64_t>(bits);
+}
+
 void TRegistry::WriteString(const String& name, const String& value) {
   std::vector<std::uint8_t> data;
   data.reserve((value.size() + 1) * 2);
@@ -73,7 +90,7 @@ void TRegistry::WriteString(const String& name, const String& value) {
   data.push_back(0);
   data.push_back(0);
   last_error_ = backend_->SetValue(name, kRegSz, data);
-  if (last_error_ != kRegSuccess) throw ERegistryException(Format(u"Failed to set data for '", name));
+  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
 void TRegistry::WriteInteger(const String& name, std::int32_t value) {
@@ -82,7 +99,18 @@ void TRegistry::WriteInteger(const String& name, std::int32_t value) {
                                           static_cast<std::uint8_t>(bits >> 16),
                                           static_cast<std::uint8_t>(bits >> 24)};
   last_error_ = backend_->SetValue(name, kRegDword, data);
-  if (last_error_ != kRegSuccess) throw ERegistryException(Format(u"Failed to set data for '", name));
+  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
+}
+
+void TRegistry::WriteInteger64(const String& name, std::int64_t value) {
+  auto bits = static_cast<std::uint64_t>(value);
+  std::vector<std::uint8_t> data(8);
+  for (std::uint8_t& byte : data) {
+    byte = static_cast<std::uint8_t>(bits);
+    bits >>= 8;
+  }
+  last_error_ = backend_->SetValue(name, kRegQword, data);
+  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
 void TRegistry::CloseKey() {

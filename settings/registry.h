@@ -37,10 +37,15 @@ class TRegistry {
   String ReadString(const String& name);
   // A 4-byte REG_DWORD value as a signed integer.
   std::int32_t ReadInteger(const String& name);
+  // A REG_QWORD value as a signed 64-bit integer; any other value is read as
+  // ReadInteger reads it, with its messages.
+  std::int64_t ReadInteger64(const String& name);
   // Stores text as REG_SZ with its terminating NUL.
   void WriteString(const String& name, const String& value);
   // Stores a REG_DWORD.
   void WriteInteger(const String& name, std::int32_t value);
+  // Stores a REG_QWORD.
+  void WriteInteger64(const String& name, std::int64_t value);
   void CloseKey();
 
  private:

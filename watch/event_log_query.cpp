@@ -12,6 +12,11 @@ namespace {
 
 constexpr char16_t kSourceName[] = u"Pervasive SQL";
 
+// The most of one message a line keeps (in UTF-8 bytes): a line says that
+// something happened, and forty messages of megabytes each would otherwise
+// hold all of them in memory for one check.
+constexpr std::size_t kMaxMessageBytes = 64 * 1024;
+
 // The type name a failed conversion names for a value.
 String TypeName(const EventValue& value) {
   switch (value.index()) {
@@ -48,9 +53,9 @@ std::int64_t ValueNumber(const EventValue& value) {
   ConversionError(value, u"Int64");
 }
 
-// Appends the two lines of one entry and raises record_number to its
-// RecordNumber. A failure part way leaves what was appended before it.
-void TakeEntry(EventEntry& entry, std::int32_t& record_number, EventLines& lines) {
+// Appends the two lines of one entry and moves the mark to it. A failure
+// part way leaves what was appended before it.
+void TakeEntry(EventEntry& entry, RecordMark& mark, EventLines& lines) {
   String computer = ValueText(entry.Property(u"ComputerName"));
   String time = ValueText(entry.Property(u"TimeGenerated"));
   lines.push_back(u"Computer: " + computer + u" Time: " + time);
@@ -59,14 +64,21 @@ void TakeEntry(EventEntry& entry, std::int32_t& record_number, EventLines& lines
   if (std::holds_alternative<std::monostate>(message)) {
     lines.push_back(u"Empty message");
   } else {
-    lines.push_back(u" Message : " + ValueText(message));
+    lines.push_back(u" Message : " + CutToUtf8Size(ValueText(message), kMaxMessageBytes));
   }
 
   // A null RecordNumber is below every number, so it never raises the mark.
   EventValue record = entry.Property(u"RecordNumber");
   if (std::holds_alternative<std::monostate>(record)) return;
-  std::int64_t number = ValueNumber(record);
-  if (record_number < number) record_number = static_cast<std::int32_t>(number);
+  const std::int64_t number = ValueNumber(record);
+  String position = entry.Position();
+  if (!position.empty()) {
+    // Positioned entries come oldest first, and their numbers compare only
+    // within one numbering of the log: the newest entry is the mark.
+    mark = RecordMark{number, std::move(position)};
+  } else if (mark.number < number) {
+    mark = RecordMark{number, String()};
+  }
 }
 
 void TraceFailure(const String& message) {
@@ -76,34 +88,43 @@ void TraceFailure(const String& message) {
 
 }  // namespace
 
-String EventLogQueryText(std::int32_t record_number, bool first_run) {
+String EventLogQueryText(std::int64_t record_number, bool first_run) {
   return String(u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  "
                 u"FROM Win32_NTLogEvent   Where Logfile=") +
          u"\"" + u"Application" + u"\"" + u" and SourceName=" + u"\"" + kSourceName + u"\"" + u" and EventType <= " +
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, std::int32_t& record_number,
+void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
                        EventLines& lines, bool first_run) {
   try {
     std::unique_ptr<EventSource> source = open_source();
 
+    // A cleared log numbers its entries from 1 again: asked for the entries
+    // above the old mark it would answer nothing for months. An empty log
+    // decides nothing; the rule acts at its first entry.
+    if (const std::optional<std::int64_t> newest = source->NewestRecordNumber(); newest && *newest < mark.number) {
+      TraceValue(u"event log cleared, newest record", IntToStr(*newest) + u" below the mark " + IntToStr(mark.number));
+      mark = RecordMark();
+    }
+
     EventQuery query;
-    query.text = EventLogQueryText(record_number, first_run);
+    query.text = EventLogQueryText(mark.number, first_run);
     query.source_name = kSourceName;
     query.max_event_type = first_run ? 3 : 2;
-    query.above_record = record_number;
+    query.above_record = mark.number;
+    query.above_position = mark.position;
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
-    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, record_number, lines);
+    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, lines);
   } catch (...) {
     TraceFailure(CurrentFailureMessage());
   }
 }
 
-void QueryEventLog(std::int32_t& record_number, EventLines& lines, bool first_run) {
-  QueryEventLogFrom(OpenEventSource, record_number, lines, first_run);
+void QueryEventLog(RecordMark& mark, EventLines& lines, bool first_run) {
+  QueryEventLogFrom(OpenEventSource, mark, lines, first_run);
 }
 
 }  // namespace vantrel

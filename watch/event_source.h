@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <variant>
 
 #include "platform/text.h"
@@ -19,7 +20,12 @@ struct EventQuery {
   String text;
   String source_name;          // entries written under this event source
   int max_event_type = 2;      // 1 error, 2 warning, 3 information
-  std::int32_t above_record = 0;  // only RecordNumbers above this one
+  std::int64_t above_record = 0;  // only RecordNumbers above this one
+  // Where the entry of above_record stands in the log, as the source gave it
+  // (EventEntry::Position); empty when unknown. A source that gives positions
+  // uses it to take the entries written after that entry, also when its log
+  // has started a new numbering since.
+  String above_position;
 };
 
 // One entry of the result; released before the next one is asked for.
@@ -29,6 +35,11 @@ class EventEntry {
   // The named property (ComputerName, TimeGenerated, Message, RecordNumber);
   // raises Exception when the entry cannot give it.
   virtual EventValue Property(const String& name) = 0;
+  // Where the entry stands in the log, stored beside its record number so
+  // that a later query can tell a log that started again; empty for a source
+  // whose record numbers alone order its entries. A source that gives
+  // positions delivers its entries oldest first.
+  virtual String Position() { return String(); }
 };
 
 // A connection to the event log that runs one query and walks its result
@@ -36,6 +47,9 @@ class EventEntry {
 class EventSource {
  public:
   virtual ~EventSource() = default;
+  // The highest record number the log holds now; nothing when the log is
+  // empty or the source cannot tell without reading it.
+  virtual std::optional<std::int64_t> NewestRecordNumber() { return std::nullopt; }
   // Runs the query and starts the walk; raises Exception on failure.
   virtual void Execute(const EventQuery& query) = 0;
   // The next entry, or nullptr at the end of the result (a source that

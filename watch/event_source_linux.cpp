@@ -8,7 +8,11 @@
 #include <systemd/sd-journal.h>
 #include <time.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,50 +50,47 @@ class JournalHandle {
   throw Exception(FromUtf8(what + ": " + std::system_category().message(-negative_errno)));
 }
 
-// Where an entry stands in its journal: the sequence it belongs to and its
-// number in that sequence.
+// Where an entry stands in the journal: the sequence it belongs to, its
+// number in that sequence and its realtime stamp, all read from its cursor
+// ("s=<sequence id>;i=<number, hex>;b=...;m=...;t=<realtime, hex>;x=...").
+// The cursor is the entry's position as the query stores it.
 struct Position {
   std::string seqnum_id;
   std::uint64_t seqnum = 0;
+  std::uint64_t realtime = 0;
 };
 
-#if VANTREL_HAVE_SD_JOURNAL_GET_SEQNUM
-bool ReadPosition(sd_journal* j, Position& pos) {
-  sd_id128_t id;
-  if (sd_journal_get_seqnum(j, &pos.seqnum, &id) < 0) return false;
-  char text[SD_ID128_STRING_MAX];
-  pos.seqnum_id = sd_id128_to_string(id, text);
-  return true;
-}
-#else
-// Older libsystemd has no sd_journal_get_seqnum; the cursor carries the same
-// two values as "s=<sequence id>;i=<number, hexadecimal>;...".
-bool ReadPosition(sd_journal* j, Position& pos) {
-  char* raw = nullptr;
-  if (sd_journal_get_cursor(j, &raw) < 0 || raw == nullptr) return false;
-  std::string cursor(raw);
-  std::free(raw);
-  bool have_id = false;
-  bool have_number = false;
-  std::size_t start = 0;
-  while (start <= cursor.size()) {
-    std::size_t end = cursor.find(';', start);
-    if (end == std::string::npos) end = cursor.size();
-    std::string_view part(cursor.data() + start, end - start);
+// Reads the three values from a cursor; false when one of them is missing.
+bool ParseCursor(std::string_view cursor, Position& pos) {
+  bool have_id = false, have_number = false, have_time = false;
+  const auto hex = [](std::string_view text, std::uint64_t& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+  };
+  while (!cursor.empty()) {
+    const std::size_t semi = cursor.find(';');
+    const std::string_view part = cursor.substr(0, semi);
+    cursor = semi == std::string_view::npos ? std::string_view() : cursor.substr(semi + 1);
     if (part.starts_with("s=")) {
       pos.seqnum_id = std::string(part.substr(2));
-      have_id = true;
+      have_id = !pos.seqnum_id.empty();
     } else if (part.starts_with("i=")) {
-      std::string hex(part.substr(2));
-      char* stop = nullptr;
-      pos.seqnum = std::strtoull(hex.c_str(), &stop, 16);
-      have_number = !hex.empty() && *stop == '\0';
+      have_number = hex(part.substr(2), pos.seqnum);
+    } else if (part.starts_with("t=")) {
+      have_time = hex(part.substr(2), pos.realtime);
     }
-    start = end + 1;
   }
-  return have_id && have_number;
+  return have_id && have_number && have_time;
 }
-#endif
+
+// The cursor of the entry the journal stands on, and what it says.
+bool ReadCursor(sd_journal* j, std::string& cursor, Position& pos) {
+  char* raw = nullptr;
+  if (sd_journal_get_cursor(j, &raw) < 0 || raw == nullptr) return false;
+  cursor = raw;
+  std::free(raw);
+  return ParseCursor(cursor, pos);
+}
 
 // The EventType of a syslog priority; 0 for one never selected.
 int EventTypeOfPriority(int priority) {
@@ -133,32 +134,58 @@ String WmiDateTime(std::uint64_t usec) {
   return FromUtf8(std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
+// How much of one field is read: "MESSAGE=", 64 KiB that a line keeps, and
+// room for the character the cut falls in.
+constexpr std::size_t kDataThreshold = 8 + 64 * 1024 + 4;
+
+// The machine's own host name, for an entry that does not name one.
+String OwnHostName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return String();
+  return FromUtf8(host);
+}
+
+// A sequence number as a RecordNumber; numbers past the signed 64-bit range
+// (never met in a real journal) stay at its top.
+std::int64_t RecordNumberOf(std::uint64_t seqnum) {
+  return seqnum > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(seqnum);
+}
+
 // The journal entry the walk stands on; valid until the walk moves on.
+// Missing fields never fail: WMI always names the computer, so an entry
+// without _HOSTNAME names this machine, and one whose time cannot be read
+// gets an empty TimeGenerated.
 class JournalEntry : public EventEntry {
  public:
-  JournalEntry(sd_journal* j, std::uint64_t seqnum) : j_(j), seqnum_(seqnum) {}
+  JournalEntry(sd_journal* j, std::uint64_t seqnum, std::string cursor)
+      : j_(j), seqnum_(seqnum), cursor_(std::move(cursor)) {}
 
   EventValue Property(const String& name) override {
-    if (name == u"ComputerName") return Field("_HOSTNAME");
+    if (name == u"ComputerName") {
+      EventValue host = Field("_HOSTNAME");
+      if (std::holds_alternative<std::monostate>(host)) return OwnHostName();
+      return host;
+    }
     if (name == u"Message") return Field("MESSAGE");
-    if (name == u"RecordNumber") return static_cast<std::int64_t>(static_cast<std::int32_t>(seqnum_));
+    if (name == u"RecordNumber") return RecordNumberOf(seqnum_);
     if (name == u"TimeGenerated") {
       std::uint64_t usec = 0;
-      int r = sd_journal_get_realtime_usec(j_, &usec);
-      if (r < 0) ThrowJournalError("Cannot read the entry's time", r);
+      if (sd_journal_get_realtime_usec(j_, &usec) < 0) return String();
       return WmiDateTime(usec);
     }
     throw Exception(u"Method '" + name + u"' not supported by automation object");
   }
 
+  String Position() override { return FromUtf8(cursor_); }
+
  private:
-  // The field's value as text; null when the entry has no such field.
+  // The field's value as text; null when the entry has no such field, or
+  // one that cannot be read (a damaged entry must not hold up every entry
+  // behind it at every check).
   EventValue Field(const std::string& field) {
     const void* data = nullptr;
     std::size_t size = 0;
-    int r = sd_journal_get_data(j_, field.c_str(), &data, &size);
-    if (r == -ENOENT) return std::monostate();
-    if (r < 0) ThrowJournalError("Cannot read the entry's " + field, r);
+    if (sd_journal_get_data(j_, field.c_str(), &data, &size) < 0 || size <= field.size()) return std::monostate();
     std::string_view value(static_cast<const char*>(data), size);
     value.remove_prefix(field.size() + 1);  // "FIELD="
     return FromUtf8(value);
@@ -166,6 +193,49 @@ class JournalEntry : public EventEntry {
 
   sd_journal* j_;
   std::uint64_t seqnum_;
+  std::string cursor_;
+};
+
+// Which entries are new. With the position of the mark's entry: an entry of
+// the mark's sequence when its number is above the mark's, an entry of any
+// other sequence when it was written after the mark's entry, so that a
+// journal that started numbering again (a volatile journal after a reboot,
+// files removed) is reported once, and so are the old sequence's entries
+// after the mark. Without a position (a mark stored before positions were
+// kept, or none at all): an entry whose number is above the mark.
+class NewEntryRule {
+ public:
+  NewEntryRule(std::int64_t above, const std::string& position) : above_(above) {
+    Position stored;
+    // A position that names another number than the mark is left over from
+    // a store that did not complete: the number alone counts then.
+    positioned_ = above > 0 && ParseCursor(position, stored) && stored.seqnum == static_cast<std::uint64_t>(above);
+    if (positioned_) mark_ = stored;
+  }
+
+  // True when every entry is new, so there is nothing to look for first.
+  bool TakesAll() const { return !positioned_ && above_ <= 0; }
+
+  bool IsNew(const Position& pos) const {
+    if (positioned_ && pos.seqnum_id != mark_.seqnum_id) return pos.realtime > mark_.realtime;
+    return above_ < 0 || pos.seqnum > static_cast<std::uint64_t>(above_);
+  }
+
+  // Walking back from the newest entry, true at the first entry behind which
+  // nothing new lies: any entry that is not new when the mark's position is
+  // known (the journal orders the entries of one sequence by number and
+  // those of different ones by time); without it, an entry of the newest
+  // sequence at or below the mark, as other sequences' numbers do not
+  // compare with it.
+  bool EndsWalkBack(const Position& pos, const std::string& newest_sequence) const {
+    if (IsNew(pos)) return false;
+    return positioned_ || pos.seqnum_id == newest_sequence;
+  }
+
+ private:
+  std::int64_t above_;
+  bool positioned_ = false;
+  Position mark_;
 };
 
 class JournalSource : public EventSource {
@@ -180,13 +250,18 @@ class JournalSource : public EventSource {
       int r = sd_journal_open(journal_.out(), SD_JOURNAL_LOCAL_ONLY);
       if (r < 0) ThrowJournalError("Cannot open the journal", r);
     }
-    // Whole messages, however long.
-    sd_journal_set_data_threshold(journal_.get(), 0);
+    // A line keeps 64 KiB of a message; a little more is read, so that the
+    // cut falls between characters, and a huge message is never read whole.
+    sd_journal_set_data_threshold(journal_.get(), kDataThreshold);
   }
 
+  // Finds where the new entries begin, so that the walk forward delivers
+  // them oldest first and a later check costs in proportion to the entries
+  // written since the check before, not to the journal's history: from the
+  // newest entry back to the first one behind which nothing new lies.
   void Execute(const EventQuery& query) override {
     sd_journal* j = journal_.get();
-    above_ = query.above_record;
+    rule_.emplace(query.above_record, ToUtf8(query.above_position));
     // Matches on one field are alternatives; the two fields must both match.
     AddMatch("SYSLOG_IDENTIFIER=" + ToUtf8(query.source_name));
     bool any_priority = false;
@@ -196,32 +271,39 @@ class JournalSource : public EventSource {
       AddMatch("PRIORITY=" + std::to_string(priority));
       any_priority = true;
     }
-    done_ = !any_priority;
-    int r = sd_journal_seek_tail(j);
-    if (r < 0) ThrowJournalError("Cannot seek the journal", r);
+    if (!any_priority) {
+      done_ = true;
+      return;
+    }
+    if (rule_->TakesAll()) {
+      Seek(sd_journal_seek_head(j));
+      return;
+    }
+    Seek(sd_journal_seek_tail(j));
+    std::string oldest_new, cursor, newest_sequence;
+    Position pos;
+    // The end of the journal and a failure to move alike end the walk back.
+    while (sd_journal_previous(j) > 0 && ReadCursor(j, cursor, pos)) {
+      if (newest_sequence.empty()) newest_sequence = pos.seqnum_id;
+      if (rule_->EndsWalkBack(pos, newest_sequence)) break;
+      if (rule_->IsNew(pos)) oldest_new = cursor;
+    }
+    if (oldest_new.empty()) {
+      done_ = true;
+      return;
+    }
+    Seek(sd_journal_seek_cursor(j, oldest_new.c_str()));
   }
 
-  // The walk goes from the newest entry backwards, so that a later check
-  // costs in proportion to the entries written since the one before, not to
-  // the journal's history. Sequence numbers grow in the order journald writes
-  // entries, whatever their clock times, and the journal orders entries of
-  // one sequence by that number, also across files; so walking backwards
-  // the numbers of the newest entry's sequence fall strictly, and the first
-  // of them at or below the mark ends the walk: everything older in that
-  // sequence is at or below it too. Numbers of other sequences (a journal
-  // started afresh, files copied in from elsewhere) do not compare with the
-  // mark's; those met before the end are taken by the same number rule.
+  // The new entries, oldest first; an entry that is not new (of another
+  // sequence, met on the way) is passed over.
   std::unique_ptr<EventEntry> Next() override {
     sd_journal* j = journal_.get();
-    while (!done_) {
-      // End of the journal and a failure to move alike end the walk quietly.
-      Position pos;
-      if (sd_journal_previous(j) <= 0 || !ReadPosition(j, pos)) break;
-      if (newest_sequence_.empty()) newest_sequence_ = pos.seqnum_id;
-      if (above_ < 0 || pos.seqnum > static_cast<std::uint64_t>(above_)) {
-        return std::make_unique<JournalEntry>(j, pos.seqnum);
-      }
-      if (pos.seqnum_id == newest_sequence_) break;
+    std::string cursor;
+    Position pos;
+    // The end of the journal and a failure to move alike end the walk quietly.
+    while (!done_ && sd_journal_next(j) > 0 && ReadCursor(j, cursor, pos)) {
+      if (rule_->IsNew(pos)) return std::make_unique<JournalEntry>(j, pos.seqnum, std::move(cursor));
     }
     done_ = true;
     return nullptr;
@@ -233,9 +315,12 @@ class JournalSource : public EventSource {
     if (r < 0) ThrowJournalError("Cannot select " + match, r);
   }
 
+  static void Seek(int r) {
+    if (r < 0) ThrowJournalError("Cannot seek the journal", r);
+  }
+
   JournalHandle journal_;
-  std::int64_t above_ = 0;
-  std::string newest_sequence_;
+  std::optional<NewEntryRule> rule_;
   bool done_ = false;
 };
 

@@ -14,6 +14,7 @@
 
 #include "platform/exception.h"
 #include "platform/system_text.h"
+#include "platform/unique_win_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
@@ -214,6 +215,8 @@ EventValue ToEventValue(const VARIANT& v) {
   }
 }
 
+using EventLogHandle = UniqueWinHandle<HANDLE, CloseEventLog>;
+
 // One SWbemObject of the result, held until the walk moves on.
 class WmiEntry : public EventEntry {
  public:
@@ -223,6 +226,9 @@ class WmiEntry : public EventEntry {
     Arguments none;
     Variant value;
     CallByName(object_.get(), name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, value);
+    // RecordNumber is an unsigned 32-bit property that the scripting objects
+    // hand out as VT_I4: a record past 2^31 comes as a negative number.
+    if (name == u"RecordNumber" && (*value).vt == VT_I4) return std::int64_t{static_cast<ULONG>((*value).lVal)};
     return ToEventValue(*value);
   }
 
@@ -247,6 +253,18 @@ class WmiSource : public EventSource {
     Arguments args;
     args.Text(u"localhost").Text(u"root\\CIMV2").Text(u"").Text(u"");
     services_ = CallForObject(locator_.get(), u"ConnectServer", args);
+  }
+
+  // From the classic event log interface, which gives the oldest record
+  // number and the count without reading the log.
+  std::optional<std::int64_t> NewestRecordNumber() override {
+    const EventLogHandle log(OpenEventLogW(nullptr, L"Application"));
+    DWORD oldest = 0, count = 0;
+    if (!log || !GetOldestEventLogRecord(log.get(), &oldest) || !GetNumberOfEventLogRecords(log.get(), &count) ||
+        count == 0) {
+      return std::nullopt;
+    }
+    return std::int64_t{oldest} + count - 1;
   }
 
   void Execute(const EventQuery& query) override {

@@ -30,7 +30,9 @@ ROWS = [
      "Invalid data type for 'instancename'="),
     ("lastrecnum as a longer string", '"lastrecnum"="42"', "Failed to get data for 'lastrecnum'="),
     ("lastrecnum as an empty string", '"lastrecnum"=""', "Invalid data type for 'lastrecnum'="),
-    ("lastrecnum as qword", '"lastrecnum"=hex(b):00,00,00,00,00,00,00,00', "Failed to get data for 'lastrecnum'="),
+    ("lastrecnum as a qword of 9 bytes", '"lastrecnum"=hex(b):00,00,00,00,00,00,00,00,00',
+     "Failed to get data for 'lastrecnum'="),
+    ("lastrecpos as dword", '"lastrecpos"=dword:00000001', "Invalid data type for 'lastrecpos'="),
     ("lastrecnum as 4 binary bytes", '"lastrecnum"=hex:00,00,00,00', "Invalid data type for 'lastrecnum'="),
     ("lastrecnum as expandable string", '"lastrecnum"=hex(2):' + utf16("0"),
      "Invalid data type for 'lastrecnum'="),
@@ -38,6 +40,8 @@ ROWS = [
     # These read well: -1 asks for every entry; an expandable chaturl is
     # used as it stands, its %NAME% unexpanded (and escaped on the wire).
     ("lastrecnum ffffffff reads as -1", '"lastrecnum"=dword:ffffffff', None),
+    # A record number past 31 bits is stored as a qword, and read back.
+    ("lastrecnum as qword", '"lastrecnum"=hex(b):00,00,00,00,00,00,00,00', None),
     ("chaturl as expandable string", "EXPAND", None),
 ]
 

@@ -14,11 +14,11 @@ const std::string kProblems = "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Dem
 TEST(CheckCycleTest, DecisionTable) {
   struct Row {
     const char* name;
-    std::optional<std::int32_t> stored;  // "lastrecnum" before the cycle
-    std::vector<std::int32_t> records;
+    std::optional<std::int64_t> stored;  // "lastrecnum" before the cycle
+    std::vector<std::int64_t> records;
     bool post_accepted;
     std::vector<std::string> notices;
-    std::optional<std::int32_t> stored_after;
+    std::optional<std::int64_t> stored_after;
   } rows[] = {
       {"first run, nothing found", std::nullopt, {}, false, {kStart}, 0},
       {"first run, entries found, accepted", std::nullopt, {5, 9, 7}, true, {kStart}, 9},
@@ -26,12 +26,17 @@ TEST(CheckCycleTest, DecisionTable) {
       {"later run, entries found, accepted", 3, {2, 4, 8}, true, {kProblems}, 8},
       {"later run, entries found, refused", 3, {4, 8}, false, {kProblems}, 3},
       {"later run, nothing new", 8, {4, 8}, true, {}, 8},
+      {"numbers past 31 bits", 0x7FFFFFFF, {0x80000000LL, 0x123456789LL}, true, {kProblems}, 0x123456789LL},
+      {"from a stored qword", 0x123456789LL, {0x12345678ALL}, true, {kProblems}, 0x12345678ALL},
   };
   for (const Row& row : rows) {
     ModuleUnderTest::World world;
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
     world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
-    if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
+    if (row.stored) {
+      world.key.values[u"lastrecnum"] =
+          *row.stored > INT32_MAX ? MemoryKey::Qword(*row.stored) : MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
+    }
     world.records = row.records;
     world.post_result = row.post_accepted;
     ModuleUnderTest module(world);
@@ -42,7 +47,11 @@ TEST(CheckCycleTest, DecisionTable) {
     EXPECT_EQ(notices, row.notices) << row.name;
     EXPECT_EQ(world.key.Integer(u"lastrecnum"), row.stored_after) << row.name;
     ASSERT_EQ(world.queries.size(), 1u) << row.name;
-    EXPECT_EQ(world.queries[0], std::make_pair(row.stored.value_or(0), !row.stored)) << row.name;
+    EXPECT_EQ(world.queries[0], std::make_pair(row.stored.value_or(std::int64_t{0}), !row.stored)) << row.name;
+    // A mark is a REG_DWORD while it fits in 31 bits, and a REG_QWORD above.
+    if (row.stored_after) {
+      EXPECT_EQ(world.key.values[u"lastrecnum"].type, *row.stored_after > INT32_MAX ? kRegQword : kRegDword) << row.name;
+    }
     for (const auto& post : world.posts) EXPECT_EQ(post.url, u"http://chat/hook") << row.name;
   }
 }
@@ -59,7 +68,7 @@ TEST(CheckCycleTest, FirstRunWithNothingFoundStoresZeroBeforePosting) {
   EXPECT_EQ(world.posts[0].url, kDefaultChatUrl);
 
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries.back(), std::make_pair(0, false)) << "the next cycle is not a first run";
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{0}, false)) << "the next cycle is not a first run";
   EXPECT_EQ(world.posts.size(), 1u);
 }
 
@@ -89,7 +98,7 @@ TEST(CheckCycleTest, AKeyThatCannotBeOpenedIsNeverAFirstRunAndStoresNothing) {
   EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia , koneen nimi \"}");
   EXPECT_TRUE(world.key.values.empty());
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries.back(), std::make_pair(8, false)) << "the number held in memory still advances";
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{8}, false)) << "the number held in memory still advances";
   EXPECT_EQ(world.posts.size(), 1u);
 }
 
@@ -110,20 +119,67 @@ TEST(CheckCycleTest, AFailedReadKeepsWhatWasReadBeforeIt) {
   EXPECT_TRUE(world.posts.empty());
 }
 
-TEST(CheckCycleTest, AFailedStoreAfterAnAcceptedPostLeavesTheNumberUnstored) {
+// The failure of each cycle, or empty when it completed.
+String CycleFailure(ModuleUnderTest& module) {
+  try {
+    module.TarkastaLogit();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return String();
+}
+
+TEST(CheckCycleTest, AFailedStoreAfterAnAcceptedPostIsRetriedWithoutPostingAgain) {
+  struct Row {
+    const char* name;
+    std::optional<std::int32_t> stored;  // "lastrecnum" before the first cycle
+    std::string notice;
+  } rows[] = {
+      {"later run", 3, kProblems},
+      {"first run: no second start notice, and the mark is stored, not 0", std::nullopt, kStart},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModuleUnderTest::World world;
+    world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
+    if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
+    world.key.writable = false;
+    world.records = {4};
+    ModuleUnderTest module(world);
+    EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
+    EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'") << "the retry fails the same way";
+    ASSERT_EQ(world.posts.size(), 1u) << "posted once, not once per retry";
+    EXPECT_EQ(world.posts[0].json, row.notice);
+    EXPECT_EQ(world.key.Integer(u"lastrecnum"), row.stored);
+
+    world.key.writable = true;
+    EXPECT_EQ(CycleFailure(module), u"");
+    EXPECT_EQ(world.posts.size(), 1u);
+    EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4);
+    EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false));
+  }
+}
+
+TEST(CheckCycleTest, ADeliveredMarkIsStoredAlsoWhenTheNextNoticeIsRefused) {
   ModuleUnderTest::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
   world.key.writable = false;
   world.records = {4};
   ModuleUnderTest module(world);
-  try {
-    module.TarkastaLogit();
-    FAIL() << "no error";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
-  }
-  EXPECT_EQ(world.posts.size(), 1u);
-  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
+  EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
+
+  world.key.writable = true;
+  world.records = {4, 6};
+  world.post_result = false;
+  EXPECT_EQ(CycleFailure(module), u"");
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false)) << "the delivered entry is not asked for";
+  EXPECT_EQ(world.posts.size(), 2u);
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4) << "what the chat accepted stays stored";
+
+  world.post_result = true;
+  EXPECT_EQ(CycleFailure(module), u"");
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false));
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 6);
 }
 
 TEST(CheckCycleTest, AnEmptyChatUrlFallsBackToTheDefaultAndADeletedOneIsKept) {

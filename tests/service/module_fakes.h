@@ -55,6 +55,7 @@ struct MemoryKey {
   std::map<String, Value> values;
   bool openable = true;
   bool writable = true;
+  int writable_values = -1;  // when not negative: writes that succeed before the rest fail
   int opens = 0;
 
   static Value Dword(std::int32_t v) {
@@ -70,11 +71,21 @@ struct MemoryKey {
     v.data.insert(v.data.end(), {0, 0});
     return v;
   }
-  std::optional<std::int32_t> Integer(const String& name) const {
+  static Value Qword(std::int64_t v) {
+    Value value{kRegQword, {}};
+    for (int i = 0; i < 8; ++i) value.data.push_back(std::uint8_t(static_cast<std::uint64_t>(v) >> (8 * i)));
+    return value;
+  }
+  // A REG_DWORD (signed) or REG_QWORD value; nothing for any other.
+  std::optional<std::int64_t> Integer(const String& name) const {
     auto it = values.find(name);
-    if (it == values.end() || it->second.type != kRegDword) return std::nullopt;
+    if (it == values.end()) return std::nullopt;
     const auto& d = it->second.data;
-    return std::int32_t(d[0] | d[1] << 8 | d[2] << 16 | std::uint32_t(d[3]) << 24);
+    if (it->second.type == kRegDword) return std::int32_t(d[0] | d[1] << 8 | d[2] << 16 | std::uint32_t(d[3]) << 24);
+    if (it->second.type != kRegQword) return std::nullopt;
+    std::uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = bits << 8 | d[i];
+    return static_cast<std::int64_t>(bits);
   }
 
   std::function<std::unique_ptr<RegistryBackend>()> Factory() {
@@ -100,7 +111,8 @@ struct MemoryKey {
           return kRegSuccess;
         }
         long SetValue(const String& name, std::uint32_t type, const std::vector<std::uint8_t>& data) override {
-          if (!key->writable) return kRegAccessDenied;
+          if (!key->writable || key->writable_values == 0) return kRegAccessDenied;
+          if (key->writable_values > 0) --key->writable_values;
           key->values[name] = {type, data};
           return kRegSuccess;
         }
@@ -112,14 +124,14 @@ struct MemoryKey {
 };
 
 // An event log holding the given record numbers: two lines for each number
-// above record_number, which rises to the highest of them.
-inline void QueryRecords(const std::vector<std::int32_t>& records, std::int32_t& record_number, EventLines& lines) {
-  const std::int32_t start = record_number;
-  for (std::int32_t r : records) {
+// above the mark, which rises to the highest of them.
+inline void QueryRecords(const std::vector<std::int64_t>& records, RecordMark& mark, EventLines& lines) {
+  const std::int64_t start = mark.number;
+  for (std::int64_t r : records) {
     if (r <= start) continue;
     lines.push_back(u"Computer: X Time: T");
     lines.push_back(u" Message : m");
-    if (r > record_number) record_number = r;
+    if (r > mark.number) mark.number = r;
   }
 }
 

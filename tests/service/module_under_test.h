@@ -12,7 +12,7 @@ namespace vantrel::testing {
 struct Post {
   String url;
   std::string json;
-  std::optional<std::int32_t> stored_at_post;  // "lastrecnum" when the post was made
+  std::optional<std::int64_t> stored_at_post;  // "lastrecnum" when the post was made
 };
 
 class ModuleUnderTest : public TVantrelSrv {
@@ -20,8 +20,8 @@ class ModuleUnderTest : public TVantrelSrv {
   struct World {
     FakeTimer timer;
     MemoryKey key;
-    std::vector<std::int32_t> records;  // record numbers in the event log
-    std::vector<std::pair<std::int32_t, bool>> queries;  // (start number, first run)
+    std::vector<std::int64_t> records;  // record numbers in the event log
+    std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
     String computer = u"KONE1";
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
@@ -40,9 +40,9 @@ class ModuleUnderTest : public TVantrelSrv {
   static ModulePorts PortsOf(World& w) {
     ModulePorts ports;
     ports.settings_key = w.key.Factory();
-    ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
-      w.queries.emplace_back(recnum, first_run);
-      QueryRecords(w.records, recnum, lines);
+    ports.query_event_log = [&w](RecordMark& mark, EventLines& lines, bool first_run) {
+      w.queries.emplace_back(mark.number, first_run);
+      QueryRecords(w.records, mark, lines);
     };
     ports.computer_name = [&w] {
       if (w.computer_name_error) throw Exception(*w.computer_name_error);

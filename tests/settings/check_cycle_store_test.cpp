@@ -10,13 +10,15 @@ namespace {
 
 using testing::RealStoreModule;
 
-const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum"};
+const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum", u"lastrecpos"};
 
-std::optional<std::int32_t> StoredRecordNumber() {
+std::optional<std::int64_t> StoredRecordNumber() {
   TRegistry reg(NewSettingsKeyBackend());
   if (!reg.OpenKey() || !reg.ValueExists(u"lastrecnum")) return std::nullopt;
-  return reg.ReadInteger(u"lastrecnum");
+  return reg.ReadInteger64(u"lastrecnum");
 }
+
+std::pair<std::int64_t, bool> Query(std::int64_t start, bool first_run) { return {start, first_run}; }
 
 TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRunState) {
   testing::ScratchKey scratch(kValues);
@@ -25,14 +27,14 @@ TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRu
 
   module.TarkastaLogit();
   ASSERT_EQ(world.queries.size(), 1u);
-  EXPECT_EQ(world.queries[0], std::make_pair(0, true));
+  EXPECT_EQ(world.queries[0], Query(0, true));
   EXPECT_EQ(StoredRecordNumber(), 0);
   ASSERT_EQ(world.posts.size(), 1u);
   EXPECT_EQ(world.posts[0].first, kDefaultChatUrl);
   EXPECT_EQ(world.posts[0].second, "{\"text\":\"PSQL lisenssivalvonta käynnistetty , koneen nimi KONE1\"}");
 
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries[1], std::make_pair(0, false));
+  EXPECT_EQ(world.queries[1], Query(0, false));
   EXPECT_EQ(world.posts.size(), 1u);
 }
 
@@ -51,19 +53,52 @@ TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAccep
   RealStoreModule module(world);
 
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries[0], std::make_pair(3, false));
+  EXPECT_EQ(world.queries[0], Query(3, false));
   EXPECT_EQ(StoredRecordNumber(), 3) << "a refused post stores nothing";
 
   world.post_result = true;
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries[1], std::make_pair(3, false)) << "reloaded from the store";
+  EXPECT_EQ(world.queries[1], Query(3, false)) << "reloaded from the store";
   EXPECT_EQ(StoredRecordNumber(), 8);
   ASSERT_EQ(world.posts.size(), 2u);
   EXPECT_EQ(world.posts[1].first, u"http://chat/hook");
   EXPECT_EQ(world.posts[1].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo 1, koneen nimi KONE1\"}");
 
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries[2], std::make_pair(8, false));
+  EXPECT_EQ(world.queries[2], Query(8, false));
+  EXPECT_EQ(world.posts.size(), 2u);
+}
+
+// A record number past 31 bits is stored as a REG_QWORD and read back; a
+// lower one is still a REG_DWORD, as every store before it wrote.
+TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
+  testing::ScratchKey scratch(kValues);
+  RealStoreModule::World world;
+  world.records = {0x7FFFFFFF};
+  RealStoreModule module(world);
+  module.TarkastaLogit();
+  EXPECT_EQ(StoredRecordNumber(), 0x7FFFFFFF);
+  {
+    TRegistry reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    EXPECT_EQ(reg.ReadInteger(u"lastrecnum"), 0x7FFFFFFF) << "a REG_DWORD";
+  }
+
+  world.records = {0x7FFFFFFF, 0x80000000LL, 0x100000002LL};
+  module.TarkastaLogit();
+  EXPECT_EQ(StoredRecordNumber(), 0x100000002LL);
+  {
+    TRegistry reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    try {
+      reg.ReadInteger(u"lastrecnum");
+      ADD_FAILURE() << "read as a REG_DWORD";
+    } catch (const ERegistryException& e) {
+      EXPECT_EQ(e.Message(), u"Failed to get data for 'lastrecnum'") << "eight bytes do not fit a REG_DWORD";
+    }
+  }
+  module.TarkastaLogit();
+  EXPECT_EQ(world.queries.back(), Query(0x100000002LL, false));
   EXPECT_EQ(world.posts.size(), 2u);
 }
 

@@ -15,8 +15,8 @@ class RealStoreModule : public TVantrelSrv {
  public:
   struct World {
     FakeTimer timer;
-    std::vector<std::int32_t> records;                   // record numbers in the event log
-    std::vector<std::pair<std::int32_t, bool>> queries;  // (start number, first run)
+    std::vector<std::int64_t> records;                   // record numbers in the event log
+    std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
     bool post_result = true;
     std::vector<std::pair<String, std::string>> posts;  // (URL, JSON)
   };
@@ -31,9 +31,9 @@ class RealStoreModule : public TVantrelSrv {
  private:
   static ModulePorts PortsOf(World& w) {
     ModulePorts ports;  // settings_key stays the real store
-    ports.query_event_log = [&w](std::int32_t& recnum, EventLines& lines, bool first_run) {
-      w.queries.emplace_back(recnum, first_run);
-      QueryRecords(w.records, recnum, lines);
+    ports.query_event_log = [&w](RecordMark& mark, EventLines& lines, bool first_run) {
+      w.queries.emplace_back(mark.number, first_run);
+      QueryRecords(w.records, mark, lines);
     };
     ports.computer_name = [] { return String(u"KONE1"); };
     ports.local_time = [] { return DateTime(46365.5); };

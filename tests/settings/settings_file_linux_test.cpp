@@ -93,7 +93,7 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
 
     module.TalletaUusiAvain(7);
     module.TarkastaLogit();
-    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}})) << "never a first run";
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}})) << "never a first run";
     EXPECT_EQ(trace.lines.size(), 3u) << "every use traces it again";
     EXPECT_EQ(ReadBytes(scratch.File()), row.text);
   }
@@ -111,12 +111,12 @@ TEST(SettingsFileTest, NoFileIsCreatedWithMode0600AndItsFoldersAndTheFirstCycleI
   ASSERT_EQ(stat(scratch.File().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, true}}));
+  EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, true}}));
   EXPECT_EQ(ReadBytes(scratch.File()), kHead + "\"lastrecnum\"=dword:00000000\n\n");
   EXPECT_TRUE(trace.lines.empty());
 
   module.TarkastaLogit();
-  EXPECT_EQ(world.queries.back(), std::make_pair(0, false));
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{0}, false));
   EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/var/lib/vantrel/.settings.reg.tmp"));
 }
 
@@ -146,7 +146,7 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     reg.reset();
     module.TalletaUusiAvain(5);
     module.TarkastaLogit();
-    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}}));
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}}));
     EXPECT_TRUE(trace.lines.empty());
     EXPECT_EQ(ReadBytes(scratch.Folder() + "/plain"), "not a folder");
   }

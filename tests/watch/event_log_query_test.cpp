@@ -19,7 +19,7 @@ using testing::TraceRecorder;
 TEST(EventLogQueryTextTest, IsExactForEachRun) {
   struct Row {
     const char* name;
-    std::int32_t record_number;
+    std::int64_t record_number;
     bool first_run;
     const char16_t* text;
   } rows[] = {
@@ -39,6 +39,10 @@ TEST(EventLogQueryTextTest, IsExactForEachRun) {
        u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
        u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 3 and "
        u"RecordNumber > -2147483648"},
+      {"past 32 bits", 0x123456789LL, false,
+       u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+       u"Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= 2 and "
+       u"RecordNumber > 4886718345"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ToUtf8(EventLogQueryText(row.record_number, row.first_run)), ToUtf8(row.text)) << row.name;
@@ -50,10 +54,12 @@ TEST(EventLogQueryTextTest, IsExactForEachRun) {
 struct FakeEntrySpec {
   std::map<String, EventValue> properties;
   String failing_property;
+  String position;  // empty: a source without positions
 };
 
 FakeEntrySpec Entry(EventValue computer, EventValue time, EventValue message, EventValue record) {
   return {{{u"ComputerName", computer}, {u"TimeGenerated", time}, {u"Message", message}, {u"RecordNumber", record}},
+          String(),
           String()};
 }
 
@@ -63,6 +69,7 @@ struct FakeSource {
   bool fail_open = false;
   bool fail_execute = false;
   std::optional<std::size_t> fail_walk_after;  // Next raises after this many entries
+  std::optional<std::int64_t> newest;  // the log's newest record number, when it tells
 
   std::vector<EventQuery> queries;
   int sources_alive = 0;
@@ -89,12 +96,14 @@ struct FakeSource {
           if (it == spec.properties.end()) throw Exception(u"no " + name);
           return it->second;
         }
+        String Position() override { return spec.position; }
       };
       struct SourceImpl : EventSource {
         FakeSource* owner;
         std::size_t next = 0;
         explicit SourceImpl(FakeSource* o) : owner(o) { ++owner->sources_alive; }
         ~SourceImpl() override { --owner->sources_alive; }
+        std::optional<std::int64_t> NewestRecordNumber() override { return owner->newest; }
         void Execute(const EventQuery& query) override {
           owner->queries.push_back(query);
           if (owner->fail_execute) throw Exception(u"Invalid query");
@@ -118,21 +127,22 @@ std::vector<std::string> Utf8Lines(const EventLines& lines) {
 
 TEST(EventLogQueryTest, PassesTheSelectionToTheSource) {
   struct Row {
-    std::int32_t record_number;
+    std::int64_t record_number;
     bool first_run;
     int max_event_type;
   } rows[] = {{0, true, 3}, {41, false, 2}, {-7, false, 2}};
   for (const Row& row : rows) {
     FakeSource source;
-    std::int32_t record_number = row.record_number;
+    RecordMark mark{row.record_number, u"s=a;i=29;t=1"};
     EventLines lines;
-    QueryEventLogFrom(source.Opener(), record_number, lines, row.first_run);
+    QueryEventLogFrom(source.Opener(), mark, lines, row.first_run);
     ASSERT_EQ(source.queries.size(), 1u) << row.record_number;
     const EventQuery& query = source.queries[0];
     EXPECT_EQ(query.text, EventLogQueryText(row.record_number, row.first_run)) << row.record_number;
     EXPECT_EQ(ToUtf8(query.source_name), "Pervasive SQL") << row.record_number;
     EXPECT_EQ(query.max_event_type, row.max_event_type) << row.record_number;
     EXPECT_EQ(query.above_record, row.record_number) << row.record_number;
+    EXPECT_EQ(query.above_position, u"s=a;i=29;t=1") << row.record_number;
   }
 }
 
@@ -140,10 +150,10 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
   const std::monostate null;
   struct Row {
     const char* name;
-    std::int32_t start;
+    std::int64_t start;
     std::vector<FakeEntrySpec> entries;
     std::vector<std::string> lines;
-    std::int32_t record_number;
+    std::int64_t record_number;
   } rows[] = {
       {"no entry", 10, {}, {}, 10},
       {"null message",
@@ -185,11 +195,11 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
     FakeSource source;
     source.entries = row.entries;
     TraceRecorder trace;
-    std::int32_t record_number = row.start;
+    RecordMark mark{row.start, String()};
     EventLines lines;
-    QueryEventLogFrom(source.Opener(), record_number, lines, false);
+    QueryEventLogFrom(source.Opener(), mark, lines, false);
     EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
-    EXPECT_EQ(record_number, row.record_number) << row.name;
+    EXPECT_EQ(mark, (RecordMark{row.record_number, String()})) << row.name;
     EXPECT_TRUE(trace.lines.empty()) << row.name;
     EXPECT_EQ(source.most_entries_alive, row.entries.empty() ? 0 : 1) << row.name << ": one entry held at a time";
     EXPECT_EQ(source.entries_released, static_cast<int>(row.entries.size())) << row.name;
@@ -200,9 +210,9 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
 TEST(EventLogQueryTest, KeepsExistingLines) {
   FakeSource source;
   source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{5})};
-  std::int32_t record_number = 0;
+  RecordMark mark;
   EventLines lines = {u"earlier"};
-  QueryEventLogFrom(source.Opener(), record_number, lines, true);
+  QueryEventLogFrom(source.Opener(), mark, lines, true);
   EXPECT_EQ(Utf8Lines(lines), (std::vector<std::string>{"earlier", "Computer: A Time: t", " Message : m"}));
 }
 
@@ -215,7 +225,7 @@ TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
     std::optional<std::size_t> fail_walk_after;
     std::vector<FakeEntrySpec> entries;
     std::vector<std::string> lines;
-    std::int32_t record_number;
+    std::int64_t record_number;
     std::string message;
   };
   FakeEntrySpec message_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
@@ -284,11 +294,11 @@ TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
     source.fail_walk_after = row.fail_walk_after;
     source.entries = row.entries;
     TraceRecorder trace;
-    std::int32_t record_number = 10;
+    RecordMark mark{10, String()};
     EventLines lines;
-    QueryEventLogFrom(source.Opener(), record_number, lines, false);
+    QueryEventLogFrom(source.Opener(), mark, lines, false);
     EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
-    EXPECT_EQ(record_number, row.record_number) << row.name;
+    EXPECT_EQ(mark.number, row.record_number) << row.name;
     EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;
     EXPECT_EQ(source.entries_alive, 0) << row.name << ": every entry released";
     EXPECT_EQ(source.sources_alive, 0) << row.name << ": the source released";
@@ -296,14 +306,89 @@ TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
 }
 
 TEST(EventLogQueryTest, AnyOtherFailureIsTracedToo) {
-  std::int32_t record_number = 3;
+  RecordMark mark{3, String()};
   EventLines lines;
   TraceRecorder trace;
-  QueryEventLogFrom([]() -> std::unique_ptr<EventSource> { throw std::runtime_error("out of luck"); }, record_number,
-                    lines, false);
+  QueryEventLogFrom([]() -> std::unique_ptr<EventSource> { throw std::runtime_error("out of luck"); }, mark, lines,
+                    false);
   EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=out of luck", "callstack="}));
-  EXPECT_EQ(record_number, 3);
+  EXPECT_EQ(mark.number, 3);
   EXPECT_TRUE(lines.empty());
+}
+
+// A log whose newest record number is below the mark was cleared and numbers
+// from 1 again: it is read from 0. An empty log, or one that cannot tell,
+// decides nothing.
+TEST(EventLogQueryTest, AClearedLogIsReadFromTheStart) {
+  struct Row {
+    const char* name;
+    std::optional<std::int64_t> newest;
+    std::int64_t asked_above;
+    std::int64_t mark_after;
+    std::vector<std::string> trace;
+  } rows[] = {
+      {"cleared", 12, 0, 12, {"event log cleared, newest record=12 below the mark 1000"}},
+      {"empty or cannot tell", std::nullopt, 1000, 1000, {}},
+      {"newest at the mark", 1000, 1000, 1000, {}},
+      {"newest above the mark", 1500, 1000, 1000, {}},
+  };
+  for (const Row& row : rows) {
+    FakeSource source;
+    source.newest = row.newest;
+    // What the log holds: entries answer any query, so the number they raise
+    // the mark to shows where the query began.
+    source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{12})};
+    TraceRecorder trace;
+    RecordMark mark{1000, String()};
+    EventLines lines;
+    QueryEventLogFrom(source.Opener(), mark, lines, false);
+    ASSERT_EQ(source.queries.size(), 1u) << row.name;
+    EXPECT_EQ(source.queries[0].above_record, row.asked_above) << row.name;
+    EXPECT_EQ(source.queries[0].text, EventLogQueryText(row.asked_above, false)) << row.name;
+    EXPECT_EQ(mark.number, row.mark_after) << row.name;
+    EXPECT_EQ(trace.lines, row.trace) << row.name;
+  }
+}
+
+// A source with positions delivers its entries oldest first; the mark is the
+// newest entry's number and position, also when its number is lower than
+// the mark's (a log that started numbering again).
+TEST(EventLogQueryTest, APositionedSourceMovesTheMarkToTheNewestEntry) {
+  FakeSource source;
+  FakeEntrySpec old_sequence = Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{1003});
+  old_sequence.position = u"old;1003";
+  FakeEntrySpec new_sequence = Entry(String(u"A"), String(u"t2"), String(u"m2"), std::int64_t{5});
+  new_sequence.position = u"new;5";
+  source.entries = {old_sequence, new_sequence};
+  RecordMark mark{1000, u"old;1000"};
+  EventLines lines;
+  QueryEventLogFrom(source.Opener(), mark, lines, false);
+  EXPECT_EQ(lines.size(), 4u);
+  EXPECT_EQ(mark, (RecordMark{5, u"new;5"}));
+}
+
+TEST(EventLogQueryTest, AMessageKeepsItsFirst64KiBCutBetweenCharacters) {
+  const String filler(65534, u'x');
+  struct Row {
+    const char* name;
+    String message;
+    String kept;
+  } rows[] = {
+      {"short", u"one line", u"one line"},
+      {"exactly 64 KiB", filler + u"yz", filler + u"yz"},
+      {"a two-byte character across the cut", filler + u"yä", filler + u"y"},
+      {"a surrogate pair across the cut", filler + u"😀", filler},
+      {"far longer", String(3 << 20, u'€'), String(21845, u'€')},
+  };
+  for (const Row& row : rows) {
+    FakeSource source;
+    source.entries = {Entry(String(u"A"), String(u"t"), row.message, std::int64_t{1})};
+    RecordMark mark;
+    EventLines lines;
+    QueryEventLogFrom(source.Opener(), mark, lines, false);
+    ASSERT_EQ(lines.size(), 2u) << row.name;
+    EXPECT_TRUE(lines[1] == u" Message : " + row.kept) << row.name << ": " << lines[1].size() - 11 << " kept";
+  }
 }
 
 }  // namespace

@@ -26,22 +26,22 @@ class WmiQueryTest : public ::testing::Test {
 TEST_F(WmiQueryTest, RunsTheQueryThroughWmi) {
   for (bool first_run : {true, false}) {
     TraceRecorder trace;
-    std::int32_t record_number = 41;
+    RecordMark mark{41, String()};
     EventLines lines = {u"earlier"};
-    QueryEventLog(record_number, lines, first_run);
+    QueryEventLog(mark, lines, first_run);
     EXPECT_EQ(lines, EventLines{u"earlier"}) << first_run;
-    EXPECT_EQ(record_number, 41) << first_run;
+    EXPECT_EQ(mark, (RecordMark{41, String()})) << first_run;
     EXPECT_TRUE(trace.lines.empty()) << first_run << ": " << (trace.lines.empty() ? "" : trace.lines[0]);
   }
 }
 
 TEST_F(WmiQueryTest, ALocatorThatCannotBeCreatedIsTracedWithItsProgId) {
   TraceRecorder trace;
-  std::int32_t record_number = 7;
+  RecordMark mark{7, String()};
   EventLines lines;
-  QueryEventLogFrom([] { return OpenWmiEventSource(u"Vantrel.NoSuchLocator"); }, record_number, lines, false);
+  QueryEventLogFrom([] { return OpenWmiEventSource(u"Vantrel.NoSuchLocator"); }, mark, lines, false);
   EXPECT_TRUE(lines.empty());
-  EXPECT_EQ(record_number, 7);
+  EXPECT_EQ(mark.number, 7);
   // CO_E_CLASSSTRING: Windows has a text for it, Wine has none.
   const std::vector<std::string> windows_lines = {
       "Virhe haussa=Invalid class string, ProgID: \"Vantrel.NoSuchLocator\"", "callstack="};

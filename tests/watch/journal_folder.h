@@ -51,8 +51,10 @@ class JournalFolder {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // Appends entries to the folder's journal file, one second apart.
-  void Write(const std::vector<JournalEntrySpec>& entries) {
+  // Appends entries to a journal file of the folder, one second after the
+  // last written. A new file starts a sequence of its own, numbered from 1,
+  // as a journal does after its files were removed or after a reboot.
+  void Write(const std::vector<JournalEntrySpec>& entries, const std::string& file = "x.journal") {
     std::string text;
     for (const JournalEntrySpec& e : entries) {
       text += "__REALTIME_TIMESTAMP=" + std::to_string(kFirstStamp + written_ * 1000000 + e.extra_usec) + "\n";
@@ -65,11 +67,25 @@ class JournalFolder {
       text += "\n";
       ++written_;
     }
-    std::string command = std::string(kJournalRemote) + " -o " + dir_ + "/x.journal - 2>/dev/null";
+    std::string command = std::string(kJournalRemote) + " -o " + dir_ + "/" + file + " - 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "w");
     ASSERT_NE(pipe, nullptr) << command;
     fwrite(text.data(), 1, text.size(), pipe);
     ASSERT_EQ(pclose(pipe), 0) << command;
+  }
+
+  // Makes the next entry appended to the file take number last + 1, as on a
+  // host whose journal has counted that many entries: the file header's
+  // tail_entry_seqnum, which the writer continues from.
+  void RaiseSequence(std::uint64_t last, const std::string& file = "x.journal") {
+    constexpr long kTailEntrySeqnumOffset = 160;
+    FILE* f = std::fopen((dir_ + "/" + file).c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    unsigned char bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(last >> (8 * i));
+    ASSERT_EQ(std::fseek(f, kTailEntrySeqnumOffset, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(bytes, 1, 8, f), 8u);
+    ASSERT_EQ(std::fclose(f), 0);
   }
 
  private:

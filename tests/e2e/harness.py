@@ -318,17 +318,28 @@ class Case:
         self.receivers.append(r)
         return r
 
-    def add_entries(self, *entries):
-        """Appends journal entries (priority, message) of the watched source;
-        their record numbers go on from the last one, starting at 1."""
+    def add_entries(self, *entries, file="e2e.journal", hostname=HOST):
+        """Appends journal entries (priority, message) of the watched source
+        to a journal file; their record numbers go on from the file's last
+        one, starting at 1, so a new file starts a sequence of its own, as a
+        journal does after a reboot or after its files were removed.
+        hostname None writes no _HOSTNAME."""
         text = ""
         for priority, message in entries:
             now = time.time_ns() // 1000
             text += (f"__REALTIME_TIMESTAMP={now}\n__MONOTONIC_TIMESTAMP={now}\n_BOOT_ID={self.boot_id}\n"
-                     f"_HOSTNAME={HOST}\nSYSLOG_IDENTIFIER=Pervasive SQL\nPRIORITY={priority}\n"
-                     f"MESSAGE={message}\n\n")
-        subprocess.run([JOURNAL_REMOTE, "-o", os.path.join(self.journal, "e2e.journal"), "-"],
+                     + (f"_HOSTNAME={hostname}\n" if hostname else "") +
+                     f"SYSLOG_IDENTIFIER=Pervasive SQL\nPRIORITY={priority}\nMESSAGE={message}\n\n")
+        subprocess.run([JOURNAL_REMOTE, "-o", os.path.join(self.journal, file), "-"],
                        input=text.encode(), check=True, stderr=subprocess.DEVNULL)
+
+    def raise_sequence(self, last, file="e2e.journal"):
+        """Makes the next entry appended to a journal file take number
+        last + 1, as on a host whose journal has counted that many entries:
+        the header's tail_entry_seqnum, which the writer goes on from."""
+        with open(os.path.join(self.journal, file), "r+b") as f:
+            f.seek(160)
+            f.write(last.to_bytes(8, "little"))
 
     def write_settings(self, *value_lines, raw=None):
         """Writes the settings file: the key with the given value lines

@@ -28,6 +28,12 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string HiddenBeside(const std::string& file, const std::string& suffix) {
+  const auto slash = file.rfind('/');
+  if (slash == std::string::npos) return "." + file + suffix;
+  return file.substr(0, slash + 1) + "." + file.substr(slash + 1) + suffix;
+}
+
 int ResolveLinks(const std::string& path, std::string& file) {
   file = path;
   for (int links = 0;; ++links) {

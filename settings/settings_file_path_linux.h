@@ -19,6 +19,9 @@ std::string FolderOf(const std::string& path);
 // value (ELOOP after 40 links, as the kernel counts them).
 int ResolveLinks(const std::string& path, std::string& file);
 
+// A hidden file beside file, in the same folder: "folder/.name" + suffix.
+std::string HiddenBeside(const std::string& file, const std::string& suffix);
+
 // Creates folder and its missing parents (mode 0755); 0 or an errno value.
 int MakeFolders(const std::string& folder);
 

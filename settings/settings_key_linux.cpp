@@ -69,13 +69,6 @@ long ResultOf(int error) {
   }
 }
 
-std::string TempPathFor(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + name + ".tmp";
-}
-
 // Something other than a regular file where the settings file should be.
 struct NotRegularFile {
   mode_t mode;
@@ -198,7 +191,7 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
 
   // The new text goes beside the file the links lead to, so the rename
   // replaces that file and never the link.
-  const std::string temp = TempPathFor(file);
+  const std::string temp = HiddenBeside(file, ".tmp");
   unlink(temp.c_str());  // left by a writer that died: only a lock holder writes it
   UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out) return errno;

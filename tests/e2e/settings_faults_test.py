@@ -175,7 +175,7 @@ class SettingsFaults(unittest.TestCase):
                 self.assertEqual(got["requests"], [])
                 self.assertEqual([m for m, _ in got["trap"]], ["CONNECT", "CONNECT"])
                 self.assertFalse(got["changed"])
-                self.assertEqual(sorted(got["files"]), ["journal", "settings.reg"])
+                self.assertEqual(sorted(got["files"]), [".settings.reg.lock", "journal", "settings.reg"])
 
 
 if __name__ == "__main__":

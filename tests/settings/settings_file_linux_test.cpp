@@ -19,6 +19,7 @@
 #include "real_store_module.h"
 #include "scratch_key.h"
 #include "settings/reg_file.h"
+#include "settings/settings_key_claim.h"
 
 namespace vantrel {
 namespace {
@@ -447,6 +448,58 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
   EXPECT_GT(seen, 0u) << "the writers got some writes done";
   StoreInteger(u"lastrecnum", 0);
   EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/.settings.reg.tmp")) << "a dead writer's file is cleared";
+}
+
+// The claim is a lock on ".NAME.lock" beside the file the settings path
+// leads to: paths that lead to one file share it, other files in the same
+// folder do not, and it goes with its process however that ends.
+TEST(SettingsFileTest, TheClaimFollowsLinksToTheFileAndGoesWithItsProcess) {
+  ScratchKey scratch({});
+  const std::string folder = scratch.Folder();
+  std::filesystem::create_directory(folder + "/etc");
+  std::filesystem::create_symlink("etc/vantrel.reg", folder + "/settings.reg");  // not made yet
+
+  auto claim = ClaimSettingsKey();
+  ASSERT_TRUE(claim);
+  struct stat st;
+  ASSERT_EQ(lstat((folder + "/etc/.vantrel.reg.lock").c_str(), &st), 0) << "beside the file, not the link";
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/.settings.reg.lock"));
+
+  scratch.UseFile(folder + "/etc/vantrel.reg");  // the same file, by its own name
+  try {
+    ClaimSettingsKey();
+    ADD_FAILURE() << "claimed twice";
+  } catch (const Exception& e) {
+    EXPECT_EQ(ToUtf8(e.Message()),
+              "Another Vantrel service already uses the settings file " + folder + "/etc/vantrel.reg; this one ends");
+  }
+  scratch.UseFile(folder + "/etc/other.reg");  // another file in the same folder
+  EXPECT_TRUE(ClaimSettingsKey());
+  claim.reset();
+
+  // A process that holds the claim and is killed lets it go.
+  scratch.UseFile(folder + "/settings.reg");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    auto held = ClaimSettingsKey();
+    (void)!write(ready[1], held ? "y" : "n", 1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char answer = 0;
+  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(answer, 'y');
+  EXPECT_THROW(ClaimSettingsKey(), Exception);
+  kill(pid, SIGKILL);
+  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+  EXPECT_TRUE(ClaimSettingsKey());
 }
 
 }  // namespace

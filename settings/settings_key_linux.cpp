@@ -148,6 +148,7 @@ int OpenLocked(const std::string& path, UniqueFd& fd, bool& created, struct stat
     if (int error = ResolveLinks(path, file)) return error;
     if (int error = MakeFolders(FolderOf(file))) return error;
     created = false;
+    fd.reset();  // closed before the next open, so errno is the open's own
     fd = OpenWithoutBlocking(file, O_RDWR);
     if (!fd && errno == ENOENT) {
       fd = OpenWithoutBlocking(file, O_RDWR | O_CREAT | O_EXCL, 0600);

@@ -24,7 +24,7 @@ void TServiceApplication::AdoptModule(std::unique_ptr<TService> module) {
 }
 
 void TServiceApplication::Run() {
-  const Switches switches = ParseSwitches(CommandLineArguments());
+  const Switches& switches = switches_;
   switch (switches.mode) {
     case RunMode::kInstall:
     case RunMode::kUninstall:
@@ -35,9 +35,12 @@ void TServiceApplication::Run() {
       }
       UpdateRegistration(switches.mode == RunMode::kInstall, switches.silent);
       return;
-    case RunMode::kService:
+    case RunMode::kService: {
+      // Held until the service mode has ended, its last check included.
+      const std::shared_ptr<void> claim = ClaimServiceMode ? ClaimServiceMode() : nullptr;
       RunServiceMode();
       return;
+    }
   }
 }
 
@@ -51,6 +54,30 @@ void TServiceApplication::RunMainLoop() {
     } catch (...) {
       app_writer_.LogMessage(CurrentFailureMessage());
     }
+  }
+}
+
+ProgramPorts PlatformProgramPorts() {
+  return ProgramPorts{
+      CommandLineArguments(),
+      [](const String& message) { TEventLogger(ExecutableFileName()).LogMessage(message); },
+      ShowFatalError,
+  };
+}
+
+int RunApplication(const std::function<void(TServiceApplication&)>& steps, const ProgramPorts& ports) {
+  try {
+    TServiceApplication application(ports.arguments);
+    steps(application);
+    return 0;
+  } catch (...) {
+    const String message = CurrentFailureMessage();
+    if (ParseSwitches(ports.arguments).mode == RunMode::kService) {
+      ports.log_failure(message);
+    } else {
+      ports.show_failure(message);
+    }
+    return 1;
   }
 }
 

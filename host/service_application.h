@@ -1,6 +1,7 @@
 // The one service application of the process: the main loop, the service
 // module it owns, the application's event log writer, and Run, which chooses
-// the mode from the command line.
+// the mode from the command line; and the program's run from start to end,
+// which decides where a failure that ends it goes.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,10 @@ namespace vantrel {
 class TServiceApplication {
  public:
   // Makes the main thread's loop and the application writer (source = the
-  // executable's file name). On the main thread, before anything else.
-  TServiceApplication();
+  // executable's file name); arguments are the program's arguments 1..n,
+  // from which Run chooses the mode. On the main thread, before anything
+  // else.
+  explicit TServiceApplication(std::vector<String> arguments);
   ~TServiceApplication();
   TServiceApplication(const TServiceApplication&) = delete;
   TServiceApplication& operator=(const TServiceApplication&) = delete;
@@ -41,12 +44,17 @@ class TServiceApplication {
   // Makes timers whose ticks arrive on the main loop.
   std::function<std::unique_ptr<TimerPort>(std::function<void()>)> TimerFactory();
 
-  // Chooses the mode from the command line and runs it.
+  // Chooses the mode from the arguments and runs it.
   void Run();
 
   // Installs or removes the service (the installer sets it); while unset, an
   // install or uninstall run fails with "not built in".
   std::function<void(bool install, bool silent)> UpdateRegistration;
+
+  // Service mode calls it before anything else and holds what it gives until
+  // the mode ends; it raises to refuse the run, as when another process
+  // already serves the same settings. Unset: nothing is claimed.
+  std::function<std::shared_ptr<void>()> ClaimServiceMode;
 
   MainLoop& Loop() { return loop_; }
   TEventLogger& ApplicationWriter() { return app_writer_; }
@@ -62,11 +70,36 @@ class TServiceApplication {
 
   struct Platform;  // the platform state (COM on Windows)
 
+  Switches switches_;
   MainLoop loop_;
   TEventLogger app_writer_;
   std::unique_ptr<Platform> platform_;
   std::unique_ptr<TService> module_;  // destroyed first: its timer uses the loop
 };
+
+// Where the program's run meets the platform; tests put recorders here.
+struct ProgramPorts {
+  // The program's arguments 1..n.
+  std::vector<String> arguments;
+  // Writes one error entry under the executable's file name, as the
+  // application writer does.
+  std::function<void(const String&)> log_failure;
+  // Shows a failure to the person at the screen ("Application Error").
+  std::function<void(const String&)> show_failure;
+};
+
+// The process's own arguments, event log and box.
+ProgramPorts PlatformProgramPorts();
+
+// The program from start to end on the main thread: makes the service
+// application, runs steps on it (Initialize, CreateForm, Run) and gives the
+// process's exit code: 0 when they return, 1 when a failure escapes them. In
+// service mode that failure goes to the event log: a service has no desktop,
+// and a box there would hold the process for ever while the service manager
+// still shows it running. In install and uninstall runs a person is there,
+// and the box shows it.
+int RunApplication(const std::function<void(TServiceApplication&)>& steps,
+                   const ProgramPorts& ports = PlatformProgramPorts());
 
 // The module the control handler reaches; set by CreateForm.
 TService* ModuleReference();

@@ -115,8 +115,13 @@ void ServiceMain(TService& module) {
 
 struct TServiceApplication::Platform {};
 
-TServiceApplication::TServiceApplication()
-    : app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
+TServiceApplication::TServiceApplication(std::vector<String> arguments)
+    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {
+  // Debug lines go to standard error, and nothing may be reading it any more
+  // (the journal's stream of a service gone, a closed pipe): a write there
+  // must fail quietly, not end the process.
+  signal(SIGPIPE, SIG_IGN);
+}
 
 TServiceApplication::~TServiceApplication() {
   module_.reset();

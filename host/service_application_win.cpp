@@ -152,8 +152,8 @@ struct TServiceApplication::Platform {
   }
 };
 
-TServiceApplication::TServiceApplication()
-    : app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
+TServiceApplication::TServiceApplication(std::vector<String> arguments)
+    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
 
 TServiceApplication::~TServiceApplication() {
   module_.reset();

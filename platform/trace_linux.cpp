@@ -6,7 +6,9 @@
 
 namespace vantrel {
 
-// One write per line, so lines of several threads never interleave.
+// One write per line, so lines of several threads never interleave. A line
+// that cannot be written (nobody reads standard error any more) is dropped;
+// the service application ignores SIGPIPE so that this costs nothing else.
 void WriteDebugOutput(const String& line) {
   std::string bytes = ToUtf8(line);
   bytes += '\n';

@@ -1,22 +1,19 @@
 // Program entry: the service application, COM on the main thread, the
 // service module with its armed timer, then Run, which chooses the mode from
-// the command line. A failure that escapes ends the process with code 1.
+// the command line. A failure that escapes ends the process with code 1; in
+// service mode it goes to the event log, otherwise to a box.
 #include "host/install.h"
 #include "host/service.h"
 #include "host/service_application.h"
-#include "platform/exception.h"
 #include "service/vantrel_srv.h"
+#include "settings/settings_key_claim.h"
 
 int main() {
-  try {
-    vantrel::TServiceApplication application;  // main loop and application writer
-    application.Initialize();                  // COM on Windows
+  return vantrel::RunApplication([](vantrel::TServiceApplication& application) {
+    application.Initialize();  // COM on Windows
     auto& module = application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
     vantrel::AttachInstaller(application, module.InstallHooksOf());
+    application.ClaimServiceMode = vantrel::ClaimSettingsKey;  // one service process per settings key
     application.Run();
-    return 0;
-  } catch (...) {
-    vantrel::ShowFatalError(vantrel::CurrentFailureMessage());
-    return 1;
-  }
+  });
 }

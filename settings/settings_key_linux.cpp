@@ -1,5 +1,11 @@
 // The settings key on Linux: a file in the registry export format, by default
-// /var/lib/vantrel/settings.reg, or the file that VANTREL_REGISTRY names.
+// /var/lib/vantrel/settings.reg, or the file that VANTREL_REGISTRY names. A
+// symbolic link there is followed: the file it leads to is read, created and
+// replaced in its own folder, and the link stays as it is.
+//
+// Only a regular file is a settings file. Anything else at the path (a FIFO, a
+// device, a folder, a socket) is opened without blocking, found not regular,
+// and never read: the key does not open, with a message naming the path.
 //
 // Readers never lock: a file is only ever replaced whole, by rename, so a
 // reader sees the old file or the new one. Writers take an exclusive flock on
@@ -10,11 +16,11 @@
 // so no writer ever works from an old copy.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,19 +28,24 @@
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
 #include "settings/registry_backend.h"
+#include "settings/settings_file_path_linux.h"
 
 namespace vantrel {
 
 namespace {
 
 constexpr char16_t kKeyPath[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
-constexpr char kDefaultPath[] = "/var/lib/vantrel/settings.reg";
 
 // Windows result codes the file store gives besides those of the interface.
 constexpr long kRegInvalidHandle = 6;
 constexpr long kRegDiskFull = 112;
 constexpr long kRegRegistryCorrupt = 1015;
 constexpr long kRegRegistryIoFailed = 1016;
+
+// How often a writer starts again because the file at the path was made or
+// replaced while it opened or locked it; only a path that changes without
+// pause runs out of them.
+constexpr int kOpenAttempts = 100;
 
 // The one place where errno values become registry result codes.
 long ResultOf(int error) {
@@ -58,35 +69,26 @@ long ResultOf(int error) {
   }
 }
 
-std::string SettingsPath() {
-  const char* named = std::getenv("VANTREL_REGISTRY");
-  return named && *named ? named : kDefaultPath;
+// Something other than a regular file where the settings file should be.
+struct NotRegularFile {
+  mode_t mode;
+  std::string opened;  // what was opened, as the kernel names it
+};
+
+// Opens a file that may turn out to be anything: without blocking (a FIFO
+// with no writer, a device) and without becoming the controlling terminal.
+UniqueFd OpenWithoutBlocking(const std::string& path, int flags, mode_t mode = 0) {
+  return UniqueFd(open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string TempPathFor(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + name + ".tmp";
-}
-
-// Creates folder and its missing parents; 0 or an errno value.
-int MakeFolders(const std::string& folder) {
-  struct stat st;
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  if (errno != ENOENT) return errno;
-  if (const std::string parent = FolderOf(folder); parent != folder) {
-    if (int error = MakeFolders(parent)) return error;
-  }
-  if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return errno;
-  return 0;
+// Raises NotRegularFile unless fd is a regular file; st receives its status.
+// 0 or an errno value.
+int CheckRegular(int fd, struct stat& st) {
+  if (fstat(fd, &st) != 0) return errno;
+  if (S_ISREG(st.st_mode)) return 0;
+  char opened[PATH_MAX];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), opened, sizeof opened);
+  throw NotRegularFile{st.st_mode, n > 0 ? std::string(opened, static_cast<std::size_t>(n)) : std::string()};
 }
 
 // The whole content of fd from its start; an errno value on failure.
@@ -118,50 +120,79 @@ int WriteAll(int fd, const std::string& text) {
   throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", " + e.Message());
 }
 
-// Opens the file at path, creating it (mode 0600) and its folders when
-// missing, and locks it; on return the locked file is the one at path.
-int OpenLocked(const std::string& path, UniqueFd& fd, bool& created, struct stat& st) {
-  if (int error = MakeFolders(FolderOf(path))) return error;
-  while (true) {
+String KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return u"a FIFO";
+  if (S_ISCHR(mode)) return u"a character device";
+  if (S_ISBLK(mode)) return u"a block device";
+  if (S_ISDIR(mode)) return u"a folder";
+  if (S_ISSOCK(mode)) return u"a socket";
+  return u"something else";
+}
+
+// Raises the store's own failure for a path that is no regular file.
+[[noreturn]] void ThrowNotRegular(const std::string& path, const NotRegularFile& e) {
+  String text = u"Cannot read settings file " + FromUtf8(path) + u", ";
+  struct stat st;
+  if (!e.opened.empty() && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    text += u"it leads to " + FromUtf8(e.opened) + u", ";
+  }
+  throw Exception(text + KindOf(e.mode) + u", not a regular file");
+}
+
+// Opens the file that path leads to, creating it (mode 0600) and its folders
+// when missing, and locks it; on return the locked file is the one at path,
+// and file names it past any links. Raises NotRegularFile for anything but a
+// regular file.
+int OpenLocked(const std::string& path, UniqueFd& fd, bool& created, struct stat& st, std::string& file) {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (int error = ResolveLinks(path, file)) return error;
+    if (int error = MakeFolders(FolderOf(file))) return error;
     created = false;
-    fd.reset(open(path.c_str(), O_RDWR | O_CLOEXEC));
+    fd.reset();  // closed before the next open, so errno is the open's own
+    fd = OpenWithoutBlocking(file, O_RDWR);
     if (!fd && errno == ENOENT) {
-      fd.reset(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-      if (!fd && errno == EEXIST) continue;
+      fd = OpenWithoutBlocking(file, O_RDWR | O_CREAT | O_EXCL, 0600);
+      if (!fd && errno == EEXIST) continue;  // made, or linked, meanwhile: look again
       created = static_cast<bool>(fd);
     }
     if (!fd) return errno;
+    if (int error = CheckRegular(fd.get(), st)) return error;
     while (flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return errno;
     }
     struct stat now;
     if (fstat(fd.get(), &st) != 0) return errno;
     if (stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return 0;
-    // Replaced (or removed) while this writer waited: lock the new file.
+    // Replaced (or removed, or the link turned) while this writer waited:
+    // lock the new file.
   }
+  return EAGAIN;
 }
 
 // Under the file's lock: reads it, applies change, and when the text differs
 // replaces the file atomically with the result, which goes to *result. Returns
 // 0 or an errno value; a file that cannot be parsed raises RegFileError and is
-// left as it is.
+// left as it is, and anything but a regular file raises NotRegularFile.
 int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& change, RegFile& result) {
   UniqueFd fd;
   bool created = false;
   struct stat st;
-  if (int error = OpenLocked(path, fd, created, st)) return error;
+  std::string file;
+  if (int error = OpenLocked(path, fd, created, st, file)) return error;
 
   std::string before;
   if (int error = ReadAll(fd.get(), before)) return error;
-  RegFile file = RegFile::Parse(before);
-  change(file);
-  const std::string after = file.Text();
+  RegFile parsed = RegFile::Parse(before);
+  change(parsed);
+  const std::string after = parsed.Text();
   if (after == before) {
-    result = std::move(file);
+    result = std::move(parsed);
     return 0;
   }
 
-  const std::string temp = TempPathFor(path);
+  // The new text goes beside the file the links lead to, so the rename
+  // replaces that file and never the link.
+  const std::string temp = HiddenBeside(file, ".tmp");
   unlink(temp.c_str());  // left by a writer that died: only a lock holder writes it
   UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!out) return errno;
@@ -171,63 +202,77 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   if (!error) error = WriteAll(out.get(), after);
   if (!error && fsync(out.get()) != 0) error = errno;
   if (!error && close(out.release()) != 0) error = errno;
-  if (!error && rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (!error && rename(temp.c_str(), file.c_str()) != 0) error = errno;
   if (error) {
     unlink(temp.c_str());
     return error;
   }
-  UniqueFd folder(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd folder(open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder) fsync(folder.get());
-  result = std::move(file);
+  result = std::move(parsed);
   return 0;
 }
 
 // The file as it stands, read without a lock; nothing when it does not exist.
-// Other failures give an errno value in error.
+// Other failures give an errno value in error; anything but a regular file
+// raises NotRegularFile, and nothing is read from it.
 std::optional<std::string> ReadIfPresent(const std::string& path, int& error) {
   error = 0;
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd = OpenWithoutBlocking(path, O_RDONLY);
   if (!fd) {
-    if (errno != ENOENT) error = errno;
+    if (errno == ENOENT) return std::nullopt;
+    error = errno;
+    // A socket cannot be opened at all: say what is there all the same.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw NotRegularFile{st.st_mode, path};
     return std::nullopt;
   }
+  struct stat st;
+  if ((error = CheckRegular(fd.get(), st)) != 0) return std::nullopt;
   std::string text;
   if ((error = ReadAll(fd.get(), text)) != 0) return std::nullopt;
   return text;
 }
 
-bool CanRewrite(const std::string& path) {
-  return faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
-         faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+// True when file may be replaced: it can be read and written, and a new file
+// can be made in its folder.
+bool CanRewrite(const std::string& file) {
+  return faccessat(AT_FDCWD, file.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
+         faccessat(AT_FDCWD, FolderOf(file).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 class SettingsFileKey : public RegistryBackend {
  public:
   // Opens the key as the file holds it now. Creates the file (mode 0600), its
   // folders and the key's section when missing; access denied (5) when the
-  // location cannot be created or written. A file that cannot be parsed
-  // raises an Exception naming the file and the line, and is not touched.
+  // location cannot be created or written. A file that cannot be parsed, or
+  // that is no regular file, raises an Exception naming the path (and the
+  // line at fault), and is not touched.
   long CreateKey() override {
     CloseKey();
     const std::string path = SettingsPath();
     try {
+      std::string file;
+      if (ResolveLinks(path, file) != 0) return kRegAccessDenied;
       int error = 0;
-      if (auto text = ReadIfPresent(path, error)) {
-        RegFile file = RegFile::Parse(*text);
-        if (file.HasKey(kKeyPath)) {
-          if (!CanRewrite(path)) return kRegAccessDenied;
-          Open(path, std::move(file));
+      if (auto text = ReadIfPresent(file, error)) {
+        RegFile parsed = RegFile::Parse(*text);
+        if (parsed.HasKey(kKeyPath)) {
+          if (!CanRewrite(file)) return kRegAccessDenied;
+          Open(path, std::move(parsed));
           return kRegSuccess;
         }
       } else if (error) {
         return kRegAccessDenied;
       }
-      RegFile file;
-      if (RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, file)) return kRegAccessDenied;
-      Open(path, std::move(file));
+      RegFile parsed;
+      if (RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, parsed)) return kRegAccessDenied;
+      Open(path, std::move(parsed));
       return kRegSuccess;
     } catch (const RegFileError& e) {
       ThrowUnreadable(path, e);
+    } catch (const NotRegularFile& e) {
+      ThrowNotRegular(path, e);
     }
   }
 
@@ -260,6 +305,8 @@ class SettingsFileKey : public RegistryBackend {
       if (error) return ResultOf(error);
     } catch (const RegFileError&) {
       return kRegRegistryCorrupt;
+    } catch (const NotRegularFile&) {
+      return kRegRegistryCorrupt;  // turned into something else since it was opened
     }
     file_ = std::move(file);
     return kRegSuccess;

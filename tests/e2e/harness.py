@@ -198,9 +198,11 @@ def free_port():
 
 class Run:
     """One start of the program in the foreground: its debug lines (stderr,
-    with arrival times) and the datagrams on its notify socket."""
+    with arrival times) and the datagrams on its notify socket. With
+    closed_stderr its standard error is a pipe that nobody reads: the read
+    end is closed before the program starts, and no lines are seen."""
 
-    def __init__(self, binary, env, notify_path):
+    def __init__(self, binary, env, notify_path, closed_stderr=False):
         self.lines = []  # (seconds since start, text)
         self.notes = []
         self.lock = threading.Lock()
@@ -212,11 +214,19 @@ class Run:
             self.notify.bind(notify_path)
             env = dict(env, NOTIFY_SOCKET=notify_path)
         self.started = time.monotonic()
-        self.process = subprocess.Popen([binary], env=env, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.readers = [threading.Thread(target=self._read_stderr, daemon=True)]
+        stderr = subprocess.PIPE
+        if closed_stderr:
+            read_end, stderr = os.pipe()
+            os.close(read_end)
+        try:
+            self.process = subprocess.Popen([binary], env=env, stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=stderr)
+        finally:
+            if closed_stderr:
+                os.close(stderr)
+        self.readers = [] if closed_stderr else [threading.Thread(target=self._read_stderr, daemon=True)]
         if self.notify:
-            self.readers.append(threading.Thread(target=self._read_notify, daemon=True))
+            self.readers.append(threading.Thread(target=self._read_notify, name="notify", daemon=True))
         for t in self.readers:
             t.start()
 
@@ -271,13 +281,23 @@ class Run:
         return code
 
     def _finish(self):
-        for t in self.readers[:1]:
-            t.join(5)
-        self.process.stderr.close()
+        for t in self.readers:
+            if t.name != "notify":
+                t.join(5)
+        if self.process.stderr:
+            self.process.stderr.close()
         if self.notify:
             path = self.notify.getsockname()
             self.notify.close()
             os.unlink(path)
+
+    def peak_memory_kib(self):
+        """The most resident memory the process has had so far (VmHWM)."""
+        with open(f"/proc/{self.process.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        return None
 
     def debug(self):
         return "\n".join(f"  {s:6.2f} {t}" for s, t in self.lines)
@@ -361,7 +381,7 @@ class Case:
             text = self.settings_bytes()
         return stored_in(text, name)
 
-    def start(self, binary=None, notify=True, env=None, user=None):
+    def start(self, binary=None, notify=True, env=None, user=None, closed_stderr=False):
         e = {k: v for k, v in os.environ.items()
              if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "computername",
                                   "notify_socket")}
@@ -378,7 +398,8 @@ class Case:
                         f" {command}\n")
             os.chmod(wrapper, 0o755)
             command = wrapper
-        run = Run(command, e, os.path.join(self.dir, "notify") if notify else None)
+        notify_path = os.path.join(self.dir, f"notify{len(self.runs)}") if notify else None
+        run = Run(command, e, notify_path, closed_stderr)
         self.runs.append(run)
         return run
 

@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """The real program with settings it cannot use: values of the wrong type, a
-settings file it may not write, and one it cannot parse. A file it cannot
-use is never changed: it is compared byte for byte afterwards."""
+settings file it may not write, one it cannot parse, and things at the path
+that are no file at all (a FIFO, a link to a device). A file it cannot use is
+never changed: it is compared byte for byte afterwards. A settings path that
+is a symbolic link leads to the settings file: that file is used and the link
+stays."""
 import concurrent.futures
 import os
+import signal
+import time
 import unittest
 
 from harness import PROBLEMS_TEXT, Case, notice
@@ -179,6 +184,104 @@ class SettingsFaults(unittest.TestCase):
                 self.assertEqual(got["requests"], [])
                 self.assertEqual([m for m, _ in got["trap"]], ["CONNECT", "CONNECT"])
                 self.assertFalse(got["changed"])
+                self.assertEqual(sorted(got["files"]), [".settings.reg.lock", "journal", "settings.reg"])
+
+    def test_dangling_link_creates_the_file_it_names_and_a_stop_is_honoured(self):
+        with Case() as c:
+            target = os.path.join(c.dir, "etc", "new", "vantrel.reg")
+            os.symlink("etc/new/vantrel.reg", c.settings)
+            run = c.start()
+            self.assertTrue(run.wait_line("vantrel timer"), run.debug())
+            # Stopped during the first check, which ends at once: the process
+            # ends within a second (it once spun on the link for ever).
+            stopped = time.monotonic()
+            run.process.send_signal(signal.SIGTERM)
+            run.process.wait(5)
+            self.assertLess(time.monotonic() - stopped, 1.0, run.debug())
+            self.assertEqual(run.stop(), 0)
+            self.assertEqual(os.readlink(c.settings), "etc/new/vantrel.reg")
+            self.assertEqual(os.stat(target).st_mode & 0o7777, 0o600)
+            # A fresh installation: 0 stored in the new file before the start
+            # notice went to the built-in webhook (refused by the test's proxy).
+            self.assertEqual(c.stored("lastrecnum"), "dword:00000000")
+            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
+            self.assertEqual(sorted(os.listdir(c.dir)), ["etc", "journal", "settings.reg"])
+            self.assertEqual(sorted(os.listdir(os.path.dirname(target))), [".vantrel.reg.lock", "vantrel.reg"])
+
+    def test_link_to_a_settings_file_rewrites_that_file_and_keeps_the_link(self):
+        with Case() as c:
+            hook, later_hook = c.receiver(), c.receiver()
+            os.mkdir(os.path.join(c.dir, "etc"))
+            target = os.path.join(c.dir, "etc", "vantrel.reg")
+            os.symlink(target, c.settings)
+            c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"', '"lastrecnum"=dword:00000000')
+            os.chmod(target, 0o640)
+            c.add_entries((3, "licence limit reached"))
+            run, code, held = c.run_until(lambda r: "statustxt=OK" in r.text_lines())
+            self.assertTrue(held, run.debug())
+            self.assertEqual(code, 0)
+            self.assertEqual(hook.bodies(), [notice(PROBLEMS_TEXT, NAME)])
+            self.assertEqual(os.readlink(c.settings), target)
+            self.assertEqual(os.stat(target).st_mode & 0o7777, 0o640)
+            self.assertEqual(c.stored("lastrecnum"), "dword:00000001")
+            self.assertEqual(sorted(os.listdir(os.path.join(c.dir, "etc"))), [".vantrel.reg.lock", "vantrel.reg"])
+
+            # An edit of the file is what the next start reads: the link was
+            # not replaced by a copy.
+            with open(target, "rb") as f:
+                text = f.read()
+            with open(target, "wb") as f:
+                f.write(text.replace(hook.url().encode(), later_hook.url().encode()))
+            c.add_entries((4, "licence count near its limit"))
+            run, code, held = c.run_until(lambda r: "statustxt=OK" in r.text_lines())
+            self.assertTrue(held, run.debug())
+            self.assertEqual(later_hook.bodies(), [notice(PROBLEMS_TEXT, NAME)])
+            self.assertEqual(len(hook.bodies()), 1)
+            self.assertEqual(c.stored("lastrecnum"), "dword:00000002")
+            self.assertTrue(os.path.islink(c.settings))
+
+    def test_fifo_or_device_at_the_path_is_never_read(self):
+        # (row, makes the thing at the path, what the message says after it)
+        rows = [
+            ("a FIFO nobody writes to", lambda path: os.mkfifo(path, 0o600), "a FIFO, not a regular file"),
+            ("a link to /dev/zero", lambda path: os.symlink("/dev/zero", path),
+             "it leads to /dev/zero, a character device, not a regular file"),
+        ]
+
+        def one(row, make, says):
+            with Case() as c:
+                make(c.settings)
+                c.add_entries((3, "licence limit reached"))
+                before = os.lstat(c.settings)
+                run = c.start()
+                # The check goes on without settings: the problems notice
+                # goes to the built-in webhook.
+                held = run.wait_for(lambda lines: any(t.startswith(FAILED) for t in lines))
+                peak = run.peak_memory_kib()
+                stopped = time.monotonic()
+                code = run.stop()
+                after = os.lstat(c.settings)
+                return dict(row=row, says=says, held=held, code=code, stop_took=time.monotonic() - stopped,
+                            peak=peak, lines=run.text_lines(), debug=run.debug(), path=c.settings,
+                            same=(before.st_ino, before.st_mode) == (after.st_ino, after.st_mode),
+                            trap=c.trap.targets, files=os.listdir(c.dir))
+
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            results = list(pool.map(lambda r: one(*r), rows))
+        for got in results:
+            with self.subTest(got["row"]):
+                self.assertTrue(got["held"], got["debug"])
+                self.assertEqual(got["code"], 0)
+                self.assertLess(got["stop_took"], 2.0)
+                self.assertLess(got["peak"], 64 * 1024, "KiB of resident memory at most")
+                self.assertEqual(got["lines"][:2], [
+                    "vantrel timer",
+                    f"virhe rekisterin aukaisussaCannot read settings file {got['path']}, {got['says']}="],
+                    got["debug"])
+                self.assertTrue(got["lines"][2].startswith(FAILED), got["debug"])
+                self.assertEqual([m for m, _ in got["trap"]], ["CONNECT"])
+                self.assertTrue(got["same"], "left as it was")
+                # No lock file beside something that is no settings file.
                 self.assertEqual(sorted(got["files"]), ["journal", "settings.reg"])
 
 

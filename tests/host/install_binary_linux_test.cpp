@@ -47,6 +47,7 @@ class InstallBinary : public ::testing::Test {
       dup2(err, 2);
       setenv("VANTREL_UNIT_DIR", unit_dir.c_str(), 1);
       setenv("VANTREL_REGISTRY", (dir_ / "settings.reg").c_str(), 1);
+      alarm(30);  // a run that hangs ends with SIGALRM; it survives exec
       std::vector<char*> argv{const_cast<char*>(binary.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -116,6 +117,19 @@ TEST_F(InstallBinary, InstallTwiceThenUninstallTwice) {
                        "The specified service does not exist as an installed service\"\n"),
             std::string::npos)
       << r.err;
+}
+
+// The settings path is a link to a file not made yet, in folders not made
+// yet: the install makes them and stores the name there; the link stays.
+TEST_F(InstallBinary, InstallThroughADanglingSettingsLinkStoresTheNameWhereItLeads) {
+  fs::create_symlink("etc/vantrel/settings.reg", dir_ / "settings.reg");
+  const RunResult r = Run({"/install", "Nimi", "/silent"}, units_);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "settings.reg"));
+  EXPECT_EQ(ReadAll(dir_ / "etc/vantrel/settings.reg"),
+            "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n"
+            "\"instancename\"=\"Nimi\"\n\n");
+  EXPECT_TRUE(fs::exists(Unit()));
 }
 
 TEST_F(InstallBinary, SilentInstallShowsNoBox) {

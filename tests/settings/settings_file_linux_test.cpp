@@ -2,19 +2,24 @@
 // created, refused, read, locked and replaced atomically.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
 
+#include "platform/unique_fd.h"
 #include "real_store_module.h"
 #include "scratch_key.h"
 #include "settings/reg_file.h"
+#include "settings/settings_key_claim.h"
 
 namespace vantrel {
 namespace {
@@ -127,13 +132,13 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
   } rows[] = {
       {"a folder below a regular file", "/plain/sub/settings.reg"},
       {"the file below a regular file", "/plain/settings.reg"},
-      {"the file is a folder", "/folder"},
+      {"a link that leads round in a loop", "/loop"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ScratchKey scratch({});
     WriteBytes(scratch.Folder() + "/plain", "not a folder");
-    std::filesystem::create_directory(scratch.Folder() + "/folder");
+    std::filesystem::create_symlink("loop", scratch.Folder() + "/loop");
     scratch.UseFile(scratch.Folder() + row.file);
     RealStoreModule::World world;
     RealStoreModule module(world);
@@ -149,6 +154,152 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}}));
     EXPECT_TRUE(trace.lines.empty());
     EXPECT_EQ(ReadBytes(scratch.Folder() + "/plain"), "not a folder");
+  }
+}
+
+TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWithAMessage) {
+  // (row, what is made at the path, what the message says after the path)
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& path, const std::string& folder)> make;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"a FIFO without a writer", [](const std::string& p, auto&) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+       "a FIFO, not a regular file"},
+      {"a link to /dev/zero", [](const std::string& p, auto&) { std::filesystem::create_symlink("/dev/zero", p); },
+       "it leads to /dev/zero, a character device, not a regular file"},
+      {"a link to a FIFO in another folder",
+       [](const std::string& p, const std::string& folder) {
+         std::filesystem::create_directory(folder + "/etc");
+         ASSERT_EQ(mkfifo((folder + "/etc/fifo").c_str(), 0600), 0);
+         std::filesystem::create_symlink("etc/fifo", p);
+       },
+       "it leads to FOLDER/etc/fifo, a FIFO, not a regular file"},
+      {"a folder", [](const std::string& p, auto&) { std::filesystem::create_directory(p); },
+       "a folder, not a regular file"},
+      {"a socket",
+       [](const std::string& p, auto&) {
+         UniqueFd bound(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+         sockaddr_un addr{};
+         addr.sun_family = AF_UNIX;
+         ASSERT_LT(p.size(), sizeof addr.sun_path);
+         p.copy(addr.sun_path, p.size());
+         ASSERT_EQ(bind(bound.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+       },
+       "a socket, not a regular file"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey scratch({});
+    row.make(scratch.File(), scratch.Folder());
+    if (::testing::Test::HasFatalFailure()) return;
+    struct stat before;
+    ASSERT_EQ(lstat(scratch.File().c_str(), &before), 0);
+    RealStoreModule::World world;
+    RealStoreModule module(world);
+    TraceRecorder trace;
+
+    std::unique_ptr<TRegistry> reg;
+    EXPECT_FALSE(module.avaaRekisteri(reg));
+    ASSERT_TRUE(reg);
+    reg.reset();
+    module.TalletaUusiAvain(7);
+    module.TarkastaLogit();
+
+    std::string says = row.says;
+    if (const auto at = says.find("FOLDER"); at != std::string::npos) says.replace(at, 6, scratch.Folder());
+    const std::string line = "virhe rekisterin aukaisussaCannot read settings file " + scratch.File() + ", " + says + "=";
+    EXPECT_EQ(trace.lines, std::vector<std::string>(3, line)) << "every use says it again";
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}})) << "never a first run";
+    struct stat after;
+    ASSERT_EQ(lstat(scratch.File().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "left where it was";
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/.settings.reg.tmp"));
+  }
+}
+
+TEST(SettingsFileTest, AFileTurnedIntoAFifoAfterOpeningIsNotWrittenOrRead) {
+  ScratchKey scratch({});
+  StoreInteger(u"lastrecnum", 1);
+  TRegistry reg(NewSettingsKeyBackend());
+  ASSERT_TRUE(reg.OpenKey());
+  ASSERT_EQ(unlink(scratch.File().c_str()), 0);
+  ASSERT_EQ(mkfifo(scratch.File().c_str(), 0600), 0);
+  try {
+    reg.WriteInteger(u"lastrecnum", 2);
+    ADD_FAILURE() << "written";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(scratch.File().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// The settings path is a link: the file it leads to is read, created and
+// replaced in its own folder with its own mode, and the link stays a link, so
+// later edits of that file are what the next use reads.
+TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // (link below the folder, what it holds)
+    std::string file;                                         // below the folder, where the links lead
+    bool exists;
+  } rows[] = {
+      {"relative link to a file in another folder", {{"settings.reg", "etc/vantrel.reg"}}, "etc/vantrel.reg", true},
+      {"absolute link", {{"settings.reg", "FOLDER/etc/vantrel.reg"}}, "etc/vantrel.reg", true},
+      {"two links in a row",
+       {{"settings.reg", "etc/link.reg"}, {"etc/link.reg", "../srv/vantrel.reg"}},
+       "srv/vantrel.reg",
+       true},
+      {"link to a file not made yet, in folders not made yet", {{"settings.reg", "new/sub/vantrel.reg"}},
+       "new/sub/vantrel.reg", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey scratch({});
+    const std::string folder = scratch.Folder();
+    const std::string file = folder + "/" + row.file;
+    std::filesystem::create_directories(folder + "/etc");
+    std::filesystem::create_directories(folder + "/srv");
+    for (auto [link, target] : row.links) {
+      if (const auto at = target.find("FOLDER"); at != std::string::npos) target.replace(at, 6, folder);
+      std::filesystem::create_symlink(target, folder + "/" + link);
+    }
+    if (row.exists) {
+      WriteBytes(file, kHead + "\"chaturl\"=\"http://chat/one\"\n\"lastrecnum\"=dword:00000001\n");
+      chmod(file.c_str(), 0640);
+    }
+    RealStoreModule::World world;
+    world.records = {5};
+    RealStoreModule module(world);
+    TraceRecorder trace;
+
+    module.TarkastaLogit();
+    EXPECT_TRUE(trace.lines.empty()) << trace.lines[0];
+    for (const auto& [link, target] : row.links) {
+      EXPECT_TRUE(std::filesystem::is_symlink(folder + "/" + link)) << link;
+    }
+    struct stat st;
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, row.exists ? 0640u : 0600u);
+    EXPECT_EQ(FileValue(file, u"lastrecnum"), Dword(5));
+    for (const char* sub : {"", "/etc", "/srv", "/new/sub"}) {
+      for (const char* temp : {"/.settings.reg.tmp", "/.vantrel.reg.tmp", "/.link.reg.tmp"}) {
+        EXPECT_FALSE(std::filesystem::exists(folder + sub + temp)) << sub << temp;
+      }
+    }
+
+    // An edit of the file itself is what the next cycle reads.
+    WriteBytes(file, kHead + "\"chaturl\"=\"http://chat/two\"\n\"lastrecnum\"=dword:00000001\n");
+    world.posts.clear();
+    module.TarkastaLogit();
+    ASSERT_EQ(world.posts.size(), 1u);
+    EXPECT_EQ(world.posts[0].first, u"http://chat/two");
+    EXPECT_EQ(FileValue(file, u"lastrecnum"), Dword(5));
   }
 }
 
@@ -297,6 +448,58 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
   EXPECT_GT(seen, 0u) << "the writers got some writes done";
   StoreInteger(u"lastrecnum", 0);
   EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/.settings.reg.tmp")) << "a dead writer's file is cleared";
+}
+
+// The claim is a lock on ".NAME.lock" beside the file the settings path
+// leads to: paths that lead to one file share it, other files in the same
+// folder do not, and it goes with its process however that ends.
+TEST(SettingsFileTest, TheClaimFollowsLinksToTheFileAndGoesWithItsProcess) {
+  ScratchKey scratch({});
+  const std::string folder = scratch.Folder();
+  std::filesystem::create_directory(folder + "/etc");
+  std::filesystem::create_symlink("etc/vantrel.reg", folder + "/settings.reg");  // not made yet
+
+  auto claim = ClaimSettingsKey();
+  ASSERT_TRUE(claim);
+  struct stat st;
+  ASSERT_EQ(lstat((folder + "/etc/.vantrel.reg.lock").c_str(), &st), 0) << "beside the file, not the link";
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/.settings.reg.lock"));
+
+  scratch.UseFile(folder + "/etc/vantrel.reg");  // the same file, by its own name
+  try {
+    ClaimSettingsKey();
+    ADD_FAILURE() << "claimed twice";
+  } catch (const Exception& e) {
+    EXPECT_EQ(ToUtf8(e.Message()),
+              "Another Vantrel service already uses the settings file " + folder + "/etc/vantrel.reg; this one ends");
+  }
+  scratch.UseFile(folder + "/etc/other.reg");  // another file in the same folder
+  EXPECT_TRUE(ClaimSettingsKey());
+  claim.reset();
+
+  // A process that holds the claim and is killed lets it go.
+  scratch.UseFile(folder + "/settings.reg");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    auto held = ClaimSettingsKey();
+    (void)!write(ready[1], held ? "y" : "n", 1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char answer = 0;
+  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(answer, 'y');
+  EXPECT_THROW(ClaimSettingsKey(), Exception);
+  kill(pid, SIGKILL);
+  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+  EXPECT_TRUE(ClaimSettingsKey());
 }
 
 }  // namespace

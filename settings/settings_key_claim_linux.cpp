@@ -1,0 +1,55 @@
+// The settings file's claim: an exclusive flock on a lock file beside the
+// file that the settings path leads to. Not on the settings file itself: its
+// writers lock that for each write and replace it by rename, so a lock on it
+// would not outlive the first write. The lock file is made once and never
+// removed, so every process locks the same one; the lock goes with the
+// process, however it ends.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/exception.h"
+#include "platform/unique_fd.h"
+#include "settings/settings_file_path_linux.h"
+#include "settings/settings_key_claim.h"
+
+namespace vantrel {
+
+namespace {
+
+class LockFileClaim : public SettingsKeyClaim {
+ public:
+  explicit LockFileClaim(UniqueFd fd) : fd_(std::move(fd)) {}
+
+ private:
+  UniqueFd fd_;  // closing it releases the lock
+};
+
+}  // namespace
+
+std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey() {
+  std::string file;
+  if (ResolveLinks(SettingsPath(), file) != 0) return nullptr;
+  // A FIFO or a device is never a settings file, and no lock file goes
+  // beside it (into /dev, say): the key cannot be opened there anyway.
+  struct stat st;
+  if (stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  if (MakeFolders(FolderOf(file)) != 0) return nullptr;
+  // Mode 0600: a user who could open it could hold the lock and keep the
+  // service from starting.
+  UniqueFd fd(open(HiddenBeside(file, ".lock").c_str(),
+                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+  if (!fd) return nullptr;
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return nullptr;
+    throw Exception(u"Another Vantrel service already uses the settings file " + FromUtf8(file) + u"; this one ends");
+  }
+  return std::make_unique<LockFileClaim>(std::move(fd));
+}
+
+}  // namespace vantrel

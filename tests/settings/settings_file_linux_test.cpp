@@ -211,7 +211,7 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     if (const auto at = says.find("FOLDER"); at != std::string::npos) says.replace(at, 6, scratch.Folder());
     const std::string line = "virhe rekisterin aukaisussaCannot read settings file " + scratch.File() + ", " + says + "=";
     EXPECT_EQ(trace.lines, std::vector<std::string>(3, line)) << "every use says it again";
-    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int32_t, bool>>{{0, false}})) << "never a first run";
+    EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}})) << "never a first run";
     struct stat after;
     ASSERT_EQ(lstat(scratch.File().c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "left where it was";

@@ -1,7 +1,8 @@
 // What the end-to-end tests under Wine do as an administrator would: the
 // service manager's view of VantrelSrv, the settings key's values, and the
-// webhook in the test process. Before and after each test no VantrelSrv is
-// installed or running and the test's values are gone from the settings key.
+// webhook in the test process. Each test calls RemoveService and
+// DeleteTestValues before and after it, so that no VantrelSrv is installed
+// or running outside it and its values are gone from the settings key.
 #pragma once
 
 #include <windows.h>

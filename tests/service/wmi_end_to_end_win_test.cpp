@@ -1,0 +1,277 @@
+// The check's central job under Wine, end to end: the real vantrel.exe,
+// started by Wine's service manager, finds error and warning entries through
+// the WMI scripting objects and tells the webhook in this process. Wine's
+// WMI has no event log class, so the ProgID the program creates is mapped to
+// the stand-in of tests/watch/wmi_standin for the length of each test; it
+// answers from a fixture the test writes and records every call. The
+// service's debug lines are read from the debugger output stream.
+//
+// Each service start runs one check (a second after the start), so each row
+// below is one start of the installed service.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/service/debug_output_win.h"
+#include "tests/service/service_control_win.h"
+#include "tests/watch/wmi_standin/standin_setup.h"
+
+namespace {
+
+using namespace vantrel::testing;
+
+const std::string kQueryUpToType =
+    "SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM Win32_NTLogEvent   "
+    "Where Logfile=\"Application\" and SourceName=\"Pervasive SQL\" and EventType <= ";
+const std::string kConnected = "ConnectServer(BSTR:localhost, BSTR:root\\CIMV2, BSTR:, BSTR:) -> Services";
+
+// The stand-in's line for the program's query: the text byte for byte, the
+// language and the forward-only flag, and how many entries it selected.
+std::string QueryLine(int max_event_type, int above, int selected) {
+  return "ExecQuery(BSTR:" + kQueryUpToType + std::to_string(max_event_type) + " and RecordNumber > " +
+         std::to_string(above) + ", BSTR:WQL, I4:32) -> ObjectSet of " + std::to_string(selected);
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+bool Ends(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// What one start of the service did.
+struct Check {
+  std::vector<std::string> calls;        // the stand-in's record
+  std::vector<std::string> failures;     // the "Virhe haussa=" and "callstack=" debug lines
+  std::vector<std::string> notices;      // bodies posted to the webhook
+  std::optional<DWORD> stored;           // "lastrecnum" after the stop
+  std::optional<DWORD> exit_code;
+};
+
+class WmiEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveService();
+    DeleteTestValues();
+    standin_ = std::make_unique<WmiStandIn>(VANTREL_WMI_STANDIN);
+    ASSERT_TRUE(standin_->Registered());
+    ASSERT_TRUE(debug_.Listening()) << "another reader holds the debugger output";
+    ASSERT_FALSE(computer_.empty());
+    ASSERT_EQ(RunProgram(L"/install /silent \"Demo 1\""), 0u);
+    ASSERT_EQ(SetChatUrl(chat_.Url("/hook")), ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    RemoveService();
+    DeleteTestValues();
+    standin_.reset();
+  }
+
+  // Starts the service with the stand-in answering from fixture, waits for
+  // its check (and for a notice when one is expected), and stops it.
+  Check StartAndStop(const StandInFixture& fixture, bool notice_expected) {
+    Check check;
+    EXPECT_TRUE(standin_->Answer(fixture));
+    const std::size_t posted_before = chat_.Requests().size();
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    EXPECT_TRUE(service) << GetLastError();
+    if (!service) return check;
+
+    EXPECT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    EXPECT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    if (!running || running->dwCurrentState != SERVICE_RUNNING) return check;
+
+    // The query has ended when the stand-in's last object is released.
+    EXPECT_TRUE(WaitForQueryEnd(20000)) << "the check did not release every WMI object";
+    if (notice_expected) {
+      EXPECT_TRUE(WaitForRequests(chat_, posted_before + 1, 20000)) << "no notice was posted";
+    }
+
+    EXPECT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    const auto stopped = WaitForState(service.get(), SERVICE_STOPPED, 10000);
+    EXPECT_TRUE(stopped && stopped->dwCurrentState == SERVICE_STOPPED);
+    check.exit_code = WaitForProcessEnd(running->dwProcessId, 10000);
+
+    check.calls = standin_->Calls();
+    for (const std::string& line : debug_.LinesOf(running->dwProcessId)) {
+      if (line.rfind("Virhe haussa=", 0) == 0 || line.rfind("callstack=", 0) == 0) check.failures.push_back(line);
+    }
+    const std::vector<Received> requests = chat_.Requests();
+    for (std::size_t i = posted_before; i < requests.size(); ++i) check.notices.push_back(requests[i].body);
+    check.stored = StoredRecordNumber();
+    return check;
+  }
+
+  std::string Notice(const std::string& opening) const {
+    return "{\"text\":\"" + opening + " Demo 1, koneen nimi " + Utf8(computer_) + "\"}";
+  }
+
+  const std::wstring computer_ = ComputerNameVariable();
+  TestServer chat_{{Answer("HTTP/1.1 200 OK")}};
+  DebugOutputMonitor debug_;
+  std::unique_ptr<WmiStandIn> standin_;
+
+ private:
+  bool WaitForQueryEnd(DWORD timeout_ms) {
+    for (DWORD waited = 0;; waited += kPollMs) {
+      const std::vector<std::string> calls = standin_->Calls();
+      if (!calls.empty() && calls.back().rfind("Release ", 0) == 0 && Ends(calls.back(), " alive=0")) return true;
+      if (waited >= timeout_ms) return false;
+      Sleep(kPollMs);
+    }
+  }
+};
+
+// Whatever the check met, it held one entry at a time and released every
+// object of the stand-in before it went on.
+void ExpectEveryObjectReleased(const Check& check, const std::string& row) {
+  for (const std::string& line : Starting(check.calls, "Next ")) {
+    EXPECT_EQ(line.rfind("Next held=0 ", 0), 0u) << row << ": an entry was still held: " << line;
+  }
+  ASSERT_FALSE(check.calls.empty()) << row;
+  EXPECT_TRUE(Ends(check.calls.back(), " alive=0")) << row << ": " << check.calls.back();
+  EXPECT_EQ(check.exit_code, std::optional<DWORD>(0)) << row;
+}
+
+const std::string kStartText = "PSQL lisenssivalvonta k\xC3\xA4ynnistetty";
+const std::string kProblemsText = "Mahdollisia PSQL lisenssiongelmia";
+
+TEST_F(WmiEndToEnd, FreshInstallationThenOneMoreErrorEntry) {
+  StandInFixture log;
+  log.entries = {PervasiveEntry(5, 3), PervasiveEntry(7, 1), PervasiveEntry(6, 2),
+                 PervasiveEntry(8, 1), PervasiveEntry(9, 1)};
+  log.entries[3].source_name = "Other source";  // not the watched source
+  log.entries[4].logfile = "System";            // not the Application log
+
+  // The first check of the installation asks for information entries too,
+  // posts the start notice and stores the highest number it read.
+  const Check first = StartAndStop(log, true);
+  ExpectEveryObjectReleased(first, "first check");
+  EXPECT_EQ(Starting(first.calls, "ConnectServer"), std::vector<std::string>{kConnected});
+  EXPECT_EQ(Starting(first.calls, "ExecQuery"), std::vector<std::string>{QueryLine(3, 0, 3)});
+  EXPECT_EQ(Starting(first.calls, "Next "),
+            (std::vector<std::string>{"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> entry 3",
+                                      "Next held=0 -> end"}));
+  EXPECT_EQ(first.notices, std::vector<std::string>{Notice(kStartText)});
+  EXPECT_EQ(first.stored, std::optional<DWORD>(7));
+  EXPECT_EQ(first.failures, std::vector<std::string>{});
+
+  // One more error entry (and an information entry, which later checks do
+  // not ask for): the next start reports problems and stores its number.
+  log.entries.push_back(PervasiveEntry(10, 1));
+  log.entries.push_back(PervasiveEntry(11, 3));
+  const Check later = StartAndStop(log, true);
+  ExpectEveryObjectReleased(later, "later check");
+  EXPECT_EQ(Starting(later.calls, "ConnectServer"), std::vector<std::string>{kConnected});
+  EXPECT_EQ(Starting(later.calls, "ExecQuery"), std::vector<std::string>{QueryLine(2, 7, 1)});
+  EXPECT_EQ(Starting(later.calls, "Next "),
+            (std::vector<std::string>{"Next held=0 -> entry 6", "Next held=0 -> end"}));
+  EXPECT_EQ(later.notices, std::vector<std::string>{Notice(kProblemsText)});
+  EXPECT_EQ(later.stored, std::optional<DWORD>(10));
+  EXPECT_EQ(later.failures, std::vector<std::string>{});
+}
+
+// A query that fails part way keeps what it read: the notice goes out for
+// the entries read before the failure, and their highest number is stored.
+TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsWhatItRead) {
+  constexpr DWORD kStored = 20;  // a later check: "lastrecnum" holds 20
+  const std::vector<StandInEntry> three = {PervasiveEntry(21, 1), PervasiveEntry(23, 2), PervasiveEntry(22, 1)};
+
+  struct Row {
+    const char* name;
+    StandInFixture fixture;
+    std::vector<std::string> failures;  // the debug lines of the failure
+    bool notice;
+    DWORD stored;
+    std::vector<std::string> walk;  // the stand-in's Next lines
+  };
+  std::vector<Row> rows;
+  {
+    Row row{"the walk's Next fails after two entries: the walk ends there, quietly", {}, {}, true, 23, {}};
+    row.fixture.entries = three;
+    row.fixture.next_fails_after = 2;
+    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> error 80041001"};
+    rows.push_back(row);
+  }
+  {
+    Row row{"the third entry cannot be read", {}, {"Virhe haussa=Generic failure", "callstack="}, true, 23, {}};
+    row.fixture.entries = three;
+    row.fixture.read_fails_after = 2;
+    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> entry 3"};
+    rows.push_back(row);
+  }
+  {
+    Row row{"an entry with a null Message", {}, {}, true, 22, {}};
+    row.fixture.entries = {PervasiveEntry(21, 1), PervasiveEntry(22, 2)};
+    row.fixture.entries[0].message.reset();
+    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> end"};
+    rows.push_back(row);
+  }
+  {
+    Row row{"an entry with a null TimeGenerated",
+            {},
+            {"Virhe haussa=Could not convert variant of type (Null) into type (UnicodeString)", "callstack="},
+            true,
+            21,
+            {}};
+    row.fixture.entries = three;
+    row.fixture.entries[1].time_generated.reset();
+    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2"};
+    rows.push_back(row);
+  }
+  {
+    Row row{"ConnectServer raises with a description", {}, {"Virhe haussa=Access denied", "callstack="}, false,
+            kStored, {}};
+    row.fixture.entries = three;
+    row.fixture.connect_error = 0x80041003;  // WBEM_E_ACCESS_DENIED
+    row.fixture.connect_description = "Access denied ";
+    rows.push_back(row);
+  }
+  {
+    // Neither Windows nor Wine has a system text for WMI's own codes.
+    Row row{"ConnectServer raises without a description", {}, {"Virhe haussa=OLE error 80041003", "callstack="},
+            false, kStored, {}};
+    row.fixture.entries = three;
+    row.fixture.connect_error = 0x80041003;
+    rows.push_back(row);
+  }
+
+  for (const Row& row : rows) {
+    ASSERT_EQ(SetStoredRecordNumber(kStored), ERROR_SUCCESS);
+    const Check check = StartAndStop(row.fixture, row.notice);
+    ExpectEveryObjectReleased(check, row.name);
+    EXPECT_EQ(check.failures, row.failures) << row.name;
+    EXPECT_EQ(Starting(check.calls, "Next "), row.walk) << row.name;
+    if (row.fixture.connect_error) {
+      char code[16];
+      std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(*row.fixture.connect_error));
+      EXPECT_EQ(Starting(check.calls, "ConnectServer"),
+                std::vector<std::string>{"ConnectServer(BSTR:localhost, BSTR:root\\CIMV2, BSTR:, BSTR:) -> error " +
+                                         std::string(code)})
+          << row.name;
+      EXPECT_EQ(Starting(check.calls, "ExecQuery"), std::vector<std::string>{}) << row.name;
+    } else {
+      EXPECT_EQ(Starting(check.calls, "ConnectServer"), std::vector<std::string>{kConnected}) << row.name;
+      EXPECT_EQ(Starting(check.calls, "ExecQuery"),
+                std::vector<std::string>{QueryLine(2, kStored, static_cast<int>(row.fixture.entries.size()))})
+          << row.name;
+    }
+    EXPECT_EQ(check.notices, row.notice ? std::vector<std::string>{Notice(kProblemsText)} : std::vector<std::string>{})
+        << row.name;
+    EXPECT_EQ(check.stored, std::optional<DWORD>(row.stored)) << row.name;
+  }
+}
+
+}  // namespace

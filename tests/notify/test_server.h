@@ -116,8 +116,6 @@ class TestServer {
   std::string Url(const std::string& path = "/hook") const {
     return "http://" + Host() + ":" + std::to_string(port_) + path;
   }
-  // Body bytes sent after the answers of Reply::kEndless.
-  std::size_t EndlessBytesSent() const { return endless_sent_; }
   std::vector<Received> Requests() {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -151,7 +149,6 @@ class TestServer {
       const int n = static_cast<int>(send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL));
 #endif
       if (n <= 0) return;
-      endless_sent_ += static_cast<std::size_t>(n);
     }
   }
 
@@ -206,7 +203,6 @@ class TestServer {
   SocketT listen_;
   bool ok_ = false;
   int port_ = 0;
-  std::atomic<std::size_t> endless_sent_{0};
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::vector<Received> requests_;

@@ -93,11 +93,9 @@ void AttachInstaller(TServiceApplication& application, InstallHooks hooks);
 // start of an argument is skipped, counting stops at the first empty one.
 std::vector<String> SplitCommandLine(const String& command_line);
 
-// The arguments the install hook reads (1..n), as the process received them.
-std::vector<String> InstallArguments();
-
-// The instance name from the arguments: the last one not beginning with
-// "/", empty when none. trace receives "paramcount" and "paramN" lines.
+// The instance name from the counted arguments (CountedArguments): the last
+// one not beginning with "/", empty when none. trace receives "paramcount"
+// and "paramN" lines for the counted arguments.
 String InstanceNameFromArguments(const std::vector<String>& args,
                                  const std::function<void(const String&, const String&)>& trace);
 

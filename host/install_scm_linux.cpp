@@ -11,7 +11,6 @@
 #include <string>
 
 #include "host/install.h"
-#include "host/service_application.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
 
@@ -199,17 +198,6 @@ String ExecutablePath() {
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return u"vantrel";
   return FromUtf8(std::string(path, static_cast<std::size_t>(n)));
-}
-
-std::vector<String> InstallArguments() {
-  std::vector<String> args = CommandLineArguments();
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i].empty()) {
-      args.resize(i);
-      break;
-    }
-  }
-  return args;
 }
 
 }  // namespace vantrel

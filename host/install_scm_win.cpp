@@ -68,8 +68,4 @@ String ExecutablePath() {
   return String(reinterpret_cast<const char16_t*>(path), n);
 }
 
-std::vector<String> InstallArguments() {
-  return SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()));
-}
-
 }  // namespace vantrel

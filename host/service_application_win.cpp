@@ -2,11 +2,11 @@
 // callback, the service thread with its message queue, COM on the main thread.
 #include <windows.h>
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <thread>
 
+#include "host/install.h"
 #include "host/service_application.h"
 #include "host/service_thread.h"
 #include "platform/exception.h"
@@ -188,13 +188,7 @@ void TServiceApplication::RunServiceMode() {
 }
 
 std::vector<String> CommandLineArguments() {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<String> args;
-  if (!argv) return args;
-  for (int i = 1; i < argc; ++i) args.push_back(reinterpret_cast<const char16_t*>(argv[i]));
-  LocalFree(argv);
-  return args;
+  return SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()));
 }
 
 String ExecutableFileName() {

@@ -17,6 +17,15 @@ bool IsSwitch(const String& arg, const String& word) {
   return true;
 }
 
+std::vector<String> CountedArguments(const std::vector<String>& args) {
+  std::vector<String> counted;
+  for (const String& arg : args) {
+    if (arg.empty()) break;
+    counted.push_back(arg);
+  }
+  return counted;
+}
+
 bool FindSwitch(const std::vector<String>& args, const String& word) {
   for (const String& arg : args) {
     if (IsSwitch(arg, word)) return true;
@@ -24,7 +33,8 @@ bool FindSwitch(const std::vector<String>& args, const String& word) {
   return false;
 }
 
-Switches ParseSwitches(const std::vector<String>& args) {
+Switches ParseSwitches(const std::vector<String>& all) {
+  const std::vector<String> args = CountedArguments(all);
   Switches result;
   if (FindSwitch(args, u"INSTALL")) {
     result.mode = RunMode::kInstall;

@@ -1,5 +1,6 @@
 #include "notify/http_transport.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "notify/http_transport_test_seam.h"
@@ -21,6 +22,19 @@ int HttpPhaseTimeoutMs() {
 
 std::string AttemptUrl(const HttpAttempt& a) {
   return std::string(a.secure ? "https://" : "http://") + a.host + ":" + std::to_string(a.port) + a.target;
+}
+
+bool AppendAnswerBody(HttpAnswer& answer, const char* data, std::size_t size) {
+  std::string& body = answer.body;
+  const bool fits = size <= kMaxAnswerBody - body.size();
+  const std::size_t take = fits ? size : kMaxAnswerBody - body.size();
+  // Grows by doubling as usual, but never past the limit, so that a body cut
+  // there holds no more memory than the limit.
+  if (body.size() + take > body.capacity())
+    body.reserve(std::min(std::max(body.capacity() * 2, body.size() + take), kMaxAnswerBody));
+  body.append(data, take);
+  if (!fits) answer.body_cut = true;
+  return fits;
 }
 
 void AddHeaderLine(HttpHeaders& headers, const std::string& line) {

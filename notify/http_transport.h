@@ -3,6 +3,7 @@
 // certificate acceptance and decoding on top of it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,11 +27,19 @@ struct HttpAttempt {
   int timeout_ms = 120000;  // connect, send, receive (each phase)
 };
 
+// The most of an answer body a transport reads. No webhook answer comes
+// near it; a body that goes on past it (an endless one, say) is cut there
+// rather than allowed to take the machine's memory.
+constexpr std::size_t kMaxAnswerBody = std::size_t{16} << 20;
+
 struct HttpAnswer {
   int status = 0;
   std::string reason;   // as received, empty when none
   HttpHeaders headers;  // in the order received
-  std::string body;
+  std::string body;     // at most kMaxAnswerBody bytes
+  // The body went on past kMaxAnswerBody: reading stopped there and the
+  // connection was closed, so body holds only its first kMaxAnswerBody bytes.
+  bool body_cut = false;
 };
 
 struct HttpFailure {
@@ -43,6 +52,11 @@ struct HttpFailure {
 // "http://host:80/path?query".
 std::string AttemptUrl(const HttpAttempt& attempt);
 
+// Appends a piece of the answer's body. Past kMaxAnswerBody it keeps only
+// what fits, sets body_cut and returns false: the transport then stops
+// reading and closes the connection.
+bool AppendAnswerBody(HttpAnswer& answer, const char* data, std::size_t size);
+
 // Adds one "Name: value" header line (its end of line already removed) to
 // headers; blanks and tabs after the colon are dropped, and a line without a
 // colon is ignored.
@@ -51,7 +65,8 @@ void AddHeaderLine(HttpHeaders& headers, const std::string& line);
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
-  // One attempt; true with answer filled, or false with failure filled.
+  // One attempt; true with answer filled (also when its body was cut at
+  // kMaxAnswerBody), or false with failure filled.
   virtual bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) = 0;
 };
 

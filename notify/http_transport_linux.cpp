@@ -43,9 +43,10 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   return len;
 }
 
+// A short count (0) past the body limit makes libcurl stop the transfer
+// with CURLE_WRITE_ERROR and close the connection.
 size_t OnBody(char* data, size_t size, size_t n, void* user) {
-  static_cast<Receiver*>(user)->answer->body.append(data, size * n);
-  return size * n;
+  return AppendAnswerBody(*static_cast<Receiver*>(user)->answer, data, size * n) ? size * n : 0;
 }
 
 // The limit on a silent connection once it is up: no byte sent or received
@@ -150,6 +151,7 @@ class CurlTransport : public HttpTransport {
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &receiver);
     CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_ABORTED_BY_CALLBACK && silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
+    if (rc == CURLE_WRITE_ERROR && answer.body_cut) rc = CURLE_OK;  // the answer stands, its body cut
     curl_slist_free_all(list);
     if (rc == CURLE_OK) return true;
 

@@ -1,5 +1,6 @@
 // One HTTP attempt over WinHTTP, synchronous; its own redirects and cookies
-// off (the portable exchange does them); the account's proxy configuration.
+// off (the portable exchange does them); the account's proxy configuration,
+// else the machine's.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "notify/http_transport.h"
+#include "notify/proxy_choice_win.h"
 #include "platform/exception.h"
 #include "platform/system_text.h"
 #include "platform/unique_win_handle.h"
@@ -44,48 +46,12 @@ bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
   return true;
 }
 
-// The strings WinHTTP hands out in its proxy structures, freed on every path.
-using GlobalText = UniqueWinHandle<LPWSTR, GlobalFree>;
-
-void UseNamedProxy(HINTERNET req, LPWSTR proxy, LPWSTR bypass) {
+void UseNamedProxy(HINTERNET req, ProxyChoice& choice) {
   WINHTTP_PROXY_INFO named{};
   named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  named.lpszProxy = proxy;
-  named.lpszProxyBypass = bypass;
+  named.lpszProxy = choice.proxy.data();
+  named.lpszProxyBypass = choice.bypass.empty() ? nullptr : choice.bypass.data();
   WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
-}
-
-// Proxy selection: the account's proxy configuration, its PAC script, or
-// automatic discovery when the configuration cannot be read.
-void SelectProxy(HINTERNET session, HINTERNET req, const std::wstring& url) {
-  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  WINHTTP_PROXY_INFO info{};
-  bool found = false;
-  if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
-    const GlobalText auto_config_url(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
-    if (auto_config_url) {
-      WINHTTP_AUTOPROXY_OPTIONS opts{};
-      opts.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-      opts.lpszAutoConfigUrl = auto_config_url.get();
-      opts.fAutoLogonIfChallenged = FALSE;
-      found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
-      if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
-        opts.fAutoLogonIfChallenged = TRUE;
-        found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
-      }
-    } else if (proxy) {
-      UseNamedProxy(req, proxy.get(), bypass.get());
-    }
-  } else {
-    WINHTTP_AUTOPROXY_OPTIONS opts{};
-    opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-    opts.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    found = WinHttpGetProxyForUrl(session, url.c_str(), &opts, &info);
-  }
-  if (found) {
-    const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
-    if (proxy) UseNamedProxy(req, proxy.get(), bypass.get());
-  }
 }
 
 class WinHttpTransport : public HttpTransport {
@@ -112,7 +78,12 @@ class WinHttpTransport : public HttpTransport {
     if (!request) return fail(u"Error opening request: " + Detail(GetLastError()));
     const HINTERNET req = request.get();
     const int t = a.timeout_ms;
-    if (!WinHttpSetTimeouts(req, 0, t, t, t)) return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
+    // WinHttpSetTimeouts leaves the wait for the answer's headers at WinHTTP's
+    // own 90 s; the receive limit covers that wait too.
+    DWORD response_ms = static_cast<DWORD>(t);
+    if (!WinHttpSetTimeouts(req, 0, t, t, t) ||
+        !WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms))
+      return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
     for (const auto& [name, value] : a.headers) {
       const std::wstring line = Wide(name + ": " + value);
       const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
@@ -121,7 +92,8 @@ class WinHttpTransport : public HttpTransport {
         return fail(u"Error adding header: " + Detail(GetLastError()));
     }
     const std::wstring url = Wide(AttemptUrl(a));
-    SelectProxy(session_.get(), req, url);
+    ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session_.get(), url));
+    if (proxy.named) UseNamedProxy(req, proxy);
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
     feature = WINHTTP_DISABLE_COOKIES;
@@ -183,15 +155,19 @@ class WinHttpTransport : public HttpTransport {
       }
       AddHeaderLine(answer.headers, line);
     }
+    // Past the body limit reading stops; closing the request handle on the
+    // way out closes the connection with the rest unread.
+    std::string buf;
     for (;;) {
       DWORD avail = 0;
       if (!WinHttpQueryDataAvailable(req, &avail)) return fail(u"Error reading data: " + Detail(GetLastError()));
       if (avail == 0) break;
-      std::string buf(avail, '\0');
+      buf.resize(std::min<std::size_t>(avail, kMaxAnswerBody + 1));
       DWORD got = 0;
-      if (!WinHttpReadData(req, buf.data(), avail, &got)) return fail(u"Error reading data: " + Detail(GetLastError()));
+      if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got))
+        return fail(u"Error reading data: " + Detail(GetLastError()));
       if (got == 0) break;
-      answer.body.append(buf.data(), got);
+      if (!AppendAnswerBody(answer, buf.data(), got)) break;
     }
     return true;
   }

@@ -1,7 +1,5 @@
 #include "notify/rest_client.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -102,6 +100,29 @@ std::string RemoveDotSegments(std::string in) {
   return out;
 }
 
+// Splits an authority into host and port. An IPv6 literal keeps its
+// brackets ("[::1]"), which both HTTP stacks want; only a ":" after its "]"
+// starts a port. has_port tells whether a ":" was written.
+template <typename Text>
+void SplitHostPort(const Text& authority, Text& host, Text& port, bool& has_port) {
+  std::size_t colon = Text::npos;
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close != Text::npos && close + 1 < authority.size() && authority[close + 1] == ':') colon = close + 1;
+  } else {
+    colon = authority.rfind(':');
+  }
+  has_port = colon != Text::npos;
+  host = authority.substr(0, colon);
+  port = has_port ? authority.substr(colon + 1) : Text();
+}
+
+// A host in brackets is an IPv6 literal: "[", at least one character, "]".
+bool ValidBrackets(const std::string& host) {
+  if (host.empty() || host[0] != '[') return host.find_first_of("[]") == std::string::npos;
+  return host.size() > 2 && host.back() == ']' && host.find(']') == host.size() - 1;
+}
+
 // Splits an absolute URL text into scheme://authority and the rest.
 bool SplitAuthority(const std::string& url, std::string& origin, std::string& rest) {
   const std::size_t sep = url.find("://");
@@ -110,35 +131,6 @@ bool SplitAuthority(const std::string& url, std::string& origin, std::string& re
   origin = url.substr(0, end);
   rest = end == std::string::npos ? std::string() : url.substr(end);
   return true;
-}
-
-// No answer a webhook gives is anywhere near this; a gzip body that inflates
-// past it (a few kilobytes can hold gigabytes of zeros) is refused rather
-// than allowed to take the machine's memory.
-constexpr std::size_t kMaxInflatedAnswer = std::size_t{16} << 20;
-
-enum class GunzipResult { kDone, kBroken, kTooLarge };
-
-GunzipResult Gunzip(const std::string& in, std::string& out) {
-  z_stream zs{};
-  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return GunzipResult::kBroken;
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  char buf[16384];
-  int rc;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(buf);
-    zs.avail_out = sizeof buf;
-    rc = inflate(&zs, Z_NO_FLUSH);
-    if (rc != Z_OK && rc != Z_STREAM_END) break;
-    if (out.size() + (sizeof buf - zs.avail_out) > kMaxInflatedAnswer) {
-      inflateEnd(&zs);
-      return GunzipResult::kTooLarge;
-    }
-    out.append(buf, sizeof buf - zs.avail_out);
-  } while (rc != Z_STREAM_END && (zs.avail_in > 0 || zs.avail_out == 0));
-  inflateEnd(&zs);
-  return rc == Z_STREAM_END ? GunzipResult::kDone : GunzipResult::kBroken;
 }
 
 // charset parameter of a Content-Type value, and the value without it.
@@ -245,18 +237,15 @@ String NormaliseBaseUrl(const String& input) {
   const std::size_t auth_end = rest.find_first_of(u"/?#");
   const String authority = rest.substr(0, auth_end);
   const String tail = auth_end == String::npos ? String() : rest.substr(auth_end);
-  String host = authority, port;
-  const std::size_t colon = authority.rfind(u':');
-  if (colon != String::npos) {
-    host = authority.substr(0, colon);
-    port = authority.substr(colon + 1);
-  }
+  String host, port;
+  bool has_port = false;
+  SplitHostPort(authority, host, port, has_port);
   if (host.empty()) throw Exception(u"Host field is empty");
   String lower_scheme;
   for (char16_t c : scheme) lower_scheme += Lower16(c);
   const bool default_port = (lower_scheme == u"http" && port == u"80") || (lower_scheme == u"https" && port == u"443");
   String out = scheme + u"://" + host;
-  if (colon != String::npos && !default_port) out += u":" + port;
+  if (has_port && !default_port) out += u":" + port;
   out += tail;
   while (!out.empty() && out.back() == u'/') out.pop_back();
   return out;
@@ -295,16 +284,15 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
   const std::string scheme = LowerAscii(u.scheme);
   if (scheme == "https") u.secure = true;
   else if (scheme != "http") return invalid();
-  const std::string authority = origin.substr(sep + 3);
-  const std::size_t colon = authority.rfind(':');
-  u.host = authority.substr(0, colon);
+  std::string port;
+  bool has_port = false;
+  SplitHostPort(origin.substr(sep + 3), u.host, port, has_port);
   u.port = u.secure ? 443 : 80;
-  if (colon != std::string::npos) {
-    const std::string port = authority.substr(colon + 1);
+  if (has_port) {
     if (!AllDigits(port) || port.size() > 5 || std::stoi(port) == 0 || std::stoi(port) > 65535) return invalid();
     u.port = std::stoi(port);
   }
-  if (u.host.empty()) return invalid();
+  if (u.host.empty() || !ValidBrackets(u.host)) return invalid();
   // A fragment is not sent.
   const std::size_t hash = rest.find('#');
   if (hash != std::string::npos) rest.erase(hash);
@@ -340,47 +328,6 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
     path = (slash == std::string::npos ? "/" : cur_path.substr(0, slash + 1)) + path;
   }
   return origin + RemoveDotSegments(path) + suffix;
-}
-
-bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
-                String& text, String& message) {
-  text.clear();
-  std::string bytes = raw;
-  if (content_encoding == "gzip" && !raw.empty()) {
-    bytes.clear();
-    switch (Gunzip(raw, bytes)) {
-      case GunzipResult::kDone:
-        break;
-      case GunzipResult::kBroken:
-        message = u"Error decompressing the answer: the gzip data is broken";
-        return false;
-      case GunzipResult::kTooLarge:
-        message = u"Error decompressing the answer: it inflates to more than 16 MiB";
-        return false;
-    }
-  }
-  const std::string cs = LowerAscii(Trim(charset));
-  if (cs.empty() || cs == "utf-8" || cs == "utf8") {
-    if (!TryFromUtf8(bytes, text)) {
-      message = u"No mapping for the Unicode character exists in the target multi-byte code page";
-      return false;
-    }
-    return true;
-  }
-  if (cs == "us-ascii" || cs == "ascii" || cs == "iso-8859-1" || cs == "latin1" || cs == "iso_8859-1") {
-    for (char c : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return true;
-  }
-  if (cs == "utf-16le" || cs == "utf-16be" || cs == "utf-16") {
-    const bool be = cs == "utf-16be";
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-      text += static_cast<char16_t>(be ? (a << 8 | b) : (b << 8 | a));
-    }
-    return true;
-  }
-  message = u"Unknown charset: " + FromUtf8(charset);
-  return false;
 }
 
 TRESTClient::TRESTClient() : transport_(NewHttpTransport()) {}
@@ -446,10 +393,11 @@ void TRESTRequest::Execute() {
         Fail(u"Maximum number of redirections (" + IntToStr(kMaxRedirects) + u") exceeded");
       const std::string* location = FindHeader(answer.headers, "Location");
       current = ResolveLocation(target.Text(), location ? *location : std::string());
+      // The GET keeps the request's headers, Content-type included: every
+      // attempt is made with the same header set, only without the body.
       if (answer.status >= 301 && answer.status <= 303 && attempt.method == "POST") {
         attempt.method = "GET";
         attempt.body.clear();
-        content_type.clear();
       }
       continue;
     }
@@ -465,16 +413,27 @@ void TRESTRequest::Execute() {
   r.ContentType = FromUtf8(media);
   r.ContentEncoding = FromUtf8(encoding);
   for (const auto& [name, value] : answer.headers) r.Headers.push_back(FromUtf8(name + "=" + value));
-  r.RawBytes = answer.body;
+  r.RawBytes = std::move(answer.body);
   const std::string lower_media = LowerAscii(media);
   const bool decode = answer.status >= 300 || !charset.empty() || lower_media.rfind("text", 0) == 0 ||
                       lower_media.rfind("application/json", 0) == 0;
-  if (decode) {
-    String text, message;
-    // An answer whose body cannot be decoded does not fail the exchange: the
-    // status stands and the text stays empty.
-    if (DecodeBody(answer.body, encoding, charset, text, message)) r.Content = std::move(text);
+  if (!decode) return;
+  String text, message;
+  bool decoded = false;
+  if (answer.body_cut) {
+    message = u"Error reading the answer: it is longer than 16 MiB";
+  } else {
+    decoded = DecodeBody(r.RawBytes, encoding, charset, text, message);
   }
+  if (decoded) {
+    r.Content = std::move(text);
+  } else if (answer.status != 200) {
+    response_ = TRESTResponse();
+    Fail(message);
+  }
+  // A 200 whose body cannot be decoded (or was cut) does not fail: the chat
+  // server has taken the notice, and failing here would post it again at
+  // the next check. The status stands and the text stays empty.
 }
 
 void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,

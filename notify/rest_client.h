@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "notify/body_decoding.h"
 #include "notify/http_transport.h"
 #include "platform/text.h"
 
@@ -33,10 +34,6 @@ RequestUrl SplitRequestUrl(const std::string& encoded);
 // The Location of a redirect resolved against the current URL ("." and ".."
 // segments resolved); an empty Location gives the current URL.
 std::string ResolveLocation(const std::string& current, const std::string& location);
-
-// Decodes an answer body (gzip, then charset); false with message on failure.
-bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
-                String& text, String& message);
 
 enum class TRESTRequestMethod { rmGET, rmPOST };
 enum class TRESTRequestParameterKind { pkREQUESTBODY };

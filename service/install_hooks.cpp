@@ -4,6 +4,7 @@
 
 #include "host/install.h"
 #include "host/naming_dialog.h"
+#include "host/service_application.h"
 #include "platform/exception.h"
 #include "platform/trace.h"
 #include "service/vantrel_srv.h"
@@ -16,7 +17,7 @@ const char16_t kNoNameRefusal[] =
 void TVantrelSrv::ServiceBeforeInstall(TService* /*sender*/) {
   Timer1.SetEnabled(false);  // no tick reaches the installing process
   String name = InstanceNameFromArguments(
-      InstallArguments(), [](const String& label, const String& value) { TraceValue(label, value); });
+      CommandLineArguments(), [](const String& label, const String& value) { TraceValue(label, value); });
   if (name.empty()) {
     std::optional<String> typed = AskInstanceName();
     if (!typed) throw Exception(kNoNameRefusal);

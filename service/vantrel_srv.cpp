@@ -7,7 +7,7 @@ namespace vantrel {
 
 const char16_t kDefaultChatUrl[] =
     u"https://chat.tresk.fi/hooks/vantrelnotices001/"
-    u"Zq7Xk2Lm9Pw4Rt6Yb8Nc3Vd5Hf1Jg0Sa2Qe4Wr6Ty8Ui0Op3As";
+    u"Zq7Xk2Lm9Pw4Rt6Yb8Nc3Vd5Hf1Jg0Sa2Qe4Wr6Ty8Ui0Op3";
 
 ModulePorts::ModulePorts() : computer_name(ComputerName), local_time(LocalNow) {}
 

@@ -71,6 +71,15 @@ def answer(status, reason="", headers=(), body=b""):
     return ("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body
 
 
+class Endless:
+    """A reply whose body never ends: the head, then body bytes until the
+    program closes the connection."""
+
+    def __init__(self, status, reason, headers=()):
+        head = [f"HTTP/1.1 {status} {reason}", "Connection: close", *headers]
+        self.head = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
+
+
 def broken_gzip():
     return gzip.compress(b'{"ok":true}')[:-12] + b"garbage!"
 
@@ -103,6 +112,18 @@ class _Handler(socketserver.StreamRequestHandler):
             return
         if reply == b"":  # close without a word
             return
+        if isinstance(reply, Endless):
+            chunk = b"x" * 65536
+            try:
+                self.wfile.write(reply.head)
+                while True:
+                    self.wfile.write(chunk)
+                    with r.lock:
+                        r.endless_sent += len(chunk)
+            except OSError:
+                with r.lock:
+                    r.endless_ended += 1  # the program closed the connection
+                return
         self.wfile.write(reply)
         self.wfile.flush()
         if r.after_reply:
@@ -134,11 +155,16 @@ class _Server(socketserver.ThreadingTCPServer):
         pass  # a client that went away mid-answer is part of several cases
 
 
-class Receiver:
-    """A webhook on 127.0.0.1. reply(receiver, request, n) gives the raw
-    answer to the n-th request, None to hold it unanswered, b"" to close."""
+class _Server6(_Server):
+    address_family = socket.AF_INET6
 
-    def __init__(self, reply=None, tls=None, settings_file=None, port=0):
+
+class Receiver:
+    """A webhook on 127.0.0.1 (or host, "::1" say). reply(receiver, request,
+    n) gives the raw answer to the n-th request, None to hold it unanswered,
+    b"" to close, an Endless to send a body without end."""
+
+    def __init__(self, reply=None, tls=None, settings_file=None, port=0, host="127.0.0.1"):
         self.reply = reply or (lambda r, q, n: answer(200, "OK", body=b"ok"))
         self.tls = tls
         self.settings_file = settings_file
@@ -147,15 +173,19 @@ class Receiver:
         self.requests = []
         self.connections = 0
         self.failed_handshakes = 0
+        self.endless_sent = 0
+        self.endless_ended = 0
         self.release = threading.Event()
-        self.server = _Server(("127.0.0.1", port), _Handler)
+        self.host = host
+        self.server = (_Server6 if ":" in host else _Server)((host, port), _Handler)
         self.server.receiver = self
         self.port = self.server.server_address[1]
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
 
     def url(self, path="/hooks/e2e"):
-        return ("https" if self.tls else "http") + f"://127.0.0.1:{self.port}{path}"
+        host = f"[{self.host}]" if ":" in self.host else self.host
+        return ("https" if self.tls else "http") + f"://{host}:{self.port}{path}"
 
     def bodies(self):
         with self.lock:
@@ -185,6 +215,30 @@ class TrapProxy:
 
     def close(self):
         self.receiver.close()
+
+
+def peak_memory_kib(pid):
+    """The process's peak resident memory (VmHWM) in KiB."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return None
+
+
+def under_sanitizer(pid):
+    """Whether the process runs with AddressSanitizer's runtime."""
+    with open(f"/proc/{pid}/maps") as f:
+        return "libasan" in f.read()
+
+
+def has_ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
 
 
 def free_port():
@@ -333,8 +387,8 @@ class Case:
         self.trap.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def receiver(self, reply=None, tls=None, port=0):
-        r = Receiver(reply, tls, self.settings, port)
+    def receiver(self, reply=None, tls=None, port=0, host="127.0.0.1"):
+        r = Receiver(reply, tls, self.settings, port, host)
         self.receivers.append(r)
         return r
 
@@ -386,7 +440,7 @@ class Case:
              if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "computername",
                                   "notify_socket")}
         e.update(VANTREL_REGISTRY=self.settings, VANTREL_JOURNAL_DIR=self.journal, COMPUTERNAME=HOST,
-                 https_proxy=self.trap.url(), http_proxy=self.trap.url(), no_proxy="127.0.0.1")
+                 https_proxy=self.trap.url(), http_proxy=self.trap.url(), no_proxy="127.0.0.1,::1")
         e.update(env or {})
         command = binary or self.binary
         if user:

@@ -10,10 +10,12 @@ import os
 import ssl
 import unittest
 
-from harness import (PROBLEMS_TEXT, SHORT_TIMEOUTS_BINARY, Case, answer, broken_gzip, notice, self_signed)
+from harness import (PROBLEMS_TEXT, SHORT_TIMEOUTS_BINARY, Case, Endless, answer, broken_gzip, has_ipv6_loopback,
+                     notice, peak_memory_kib, self_signed, under_sanitizer, wait_until)
 
 NAME = "Varasto"
 FAILED = "virhe chat postauksesssa =REST request failed: "
+NO_MAPPING = "No mapping for the Unicode character exists in the target multi-byte code page"
 
 
 def redirect(status, to=None):
@@ -44,9 +46,14 @@ ROWS = [
     ("401 is final", fixed(401, "Unauthorized", ['WWW-Authenticate: Basic realm="hook"']),
      answered(401, "Unauthorized"), False, ["POST"]),
     ("201 is no success", fixed(201, "Created"), answered(201, "Created"), False, ["POST"]),
+    # Besides 200, an answer whose body cannot be decoded fails the exchange.
     ("500 with a broken gzip body",
      fixed(500, "Internal Server Error", ["Content-Type: application/json", "Content-Encoding: gzip"], broken_gzip()),
-     answered(500, "Internal Server Error"), False, ["POST"]),
+     FAILED + "Error decompressing the answer: the gzip data is broken", False, ["POST"]),
+    ("404 image that is not UTF-8", fixed(404, "Not Found", ["Content-Type: image/png"], b"\x89PNG\xff"),
+     FAILED + NO_MAPPING, False, ["POST"]),
+    ("404 in a charset iconv knows", fixed(404, "Not Found", ["Content-Type: text/html; charset=koi8-r"], b"\xf0"),
+     answered(404, "Not Found"), False, ["POST"]),
     ("200 without a reason phrase", fixed(200, None), answered(200, ""), True, ["POST"]),
     ("200 with a broken gzip body",
      fixed(200, "OK", ["Content-Type: application/json", "Content-Encoding: gzip"], broken_gzip()),
@@ -82,7 +89,8 @@ def run_row(row, reply, expected):
         run, code, held = c.run_until(lambda r: any(t.startswith(last) for t in r.text_lines()), timeout=15,
                                       **options)
         return dict(code=code, held=held, lines=[t for t in run.text_lines() if t != "vantrel timer"],
-                    debug=run.debug(), times=run.lines, requests=[(q.method, q.path, q.body) for q in hook.requests],
+                    debug=run.debug(), times=run.lines,
+                    requests=[(q.method, q.header("Content-type"), q.body) for q in hook.requests],
                     changed=c.settings_bytes() != before, stored=c.stored("lastrecnum"), trap=c.trap.targets)
 
 
@@ -102,8 +110,10 @@ class HttpFaults(unittest.TestCase):
                     self.assertEqual(len(got["lines"]), 1, got["debug"])
                     self.assertTrue(got["lines"][0].startswith(expected), got["debug"])
                 self.assertEqual([m for m, _, _ in got["requests"]], methods)
-                for method, _, sent in got["requests"]:
+                for method, content_type, sent in got["requests"]:
                     self.assertEqual(sent, body if method == "POST" else b"")
+                    # The GET after a redirect carries the request's headers too.
+                    self.assertEqual(content_type, "application/json")
                 self.assertEqual(got["stored"], "dword:00000002" if stored else "dword:00000000")
                 self.assertEqual(got["changed"], stored)
                 self.assertEqual(got["trap"], [])
@@ -113,6 +123,60 @@ class HttpFaults(unittest.TestCase):
                     # libcurl judges a stall by its speed over the last few
                     # seconds, so the limit is passed by up to about 6 s.
                     self.assertTrue(0.9 < failed - tick < 9, got["debug"])
+
+    def test_endless_answer_body(self):
+        # Reading stops at 16 MiB and the connection is closed; a 200 stays
+        # delivered, any other status fails. (row, status, debug lines after
+        # the tick, stored)
+        rows = [
+            ("200", 200, "OK", answered(200, "OK"), "dword:00000002"),
+            ("404", 404, "Not Found", [FAILED + "Error reading the answer: it is longer than 16 MiB"],
+             "dword:00000000"),
+        ]
+        for row, status, reason, lines, stored in rows:
+            with self.subTest(row), Case() as c:
+                hook = c.receiver(lambda r, q, n, s=status, t=reason: Endless(s, t, ["Content-Type: application/json"]))
+                c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"',
+                                 '"lastrecnum"=dword:00000000')
+                c.add_entries((3, "licence limit reached"), (4, "licence count near its limit"))
+                run = c.start()
+                held = run.wait_for(lambda t: lines[-1] in t, timeout=30)
+                peak = peak_memory_kib(run.process.pid)
+                # AddressSanitizer's shadow memory and its quarantine of freed
+                # blocks about double a build's memory; without the cap the
+                # process grows by gigabytes either way.
+                limit = 64 * 1024 * (2 if under_sanitizer(run.process.pid) else 1)
+                code = run.stop()
+                self.assertTrue(held, run.debug())
+                self.assertEqual(code, 0)
+                self.assertEqual([t for t in run.text_lines() if t != "vantrel timer"], lines)
+                self.assertLess(peak, limit, f"peak resident memory {peak} KiB")
+                self.assertTrue(wait_until(lambda: hook.endless_ended == 1, 5), "the connection stayed open")
+                self.assertGreaterEqual(hook.endless_sent, 16 << 20)
+                self.assertEqual(c.stored("lastrecnum"), stored)
+
+    def test_ipv6_literal_webhook(self):
+        if not has_ipv6_loopback():
+            self.skipTest("no ::1 on this machine")
+        # (row, the receiver's port: 0 for any, 80 for a URL without one)
+        for row, port in [("with a port", 0), ("without a port", 80)]:
+            with self.subTest(row), Case() as c:
+                try:
+                    hook = c.receiver(port=port, host="::1")
+                except OSError as e:
+                    self.skipTest(f"[::1]:{port} cannot be bound here: {e}")
+                url = "http://[::1]/hooks/e2e" if port == 80 else hook.url()
+                c.write_settings(f'"chaturl"="{url}"', f'"instancename"="{NAME}"', '"lastrecnum"=dword:00000000')
+                c.add_entries((3, "licence limit reached"))
+                run, code, held = c.run_until(lambda r: len(r.text_lines()) >= 4)
+                self.assertTrue(held, run.debug())
+                self.assertEqual(code, 0)
+                self.assertEqual([t for t in run.text_lines() if t != "vantrel timer"], answered(200, "OK"))
+                self.assertEqual(hook.bodies(), [notice(PROBLEMS_TEXT, NAME)])
+                expected_host = "[::1]" if port == 80 else f"[::1]:{hook.port}"
+                self.assertEqual(hook.requests[0].header("Host"), expected_host)
+                self.assertEqual(c.stored("lastrecnum"), "dword:00000001")
+                self.assertEqual(c.trap.targets, [])
 
     def test_certificates(self):
         # (row, the server asks for a client certificate, debug lines after

@@ -30,6 +30,10 @@ TEST(Switches, ModeTable) {
       {{u"/silent"}, RunMode::kService, true},
       {{u"/unknown"}, RunMode::kService, false},
       {{u"\\install"}, RunMode::kService, false},
+      // Counting stops at the first empty argument: no switch stands after it.
+      {{u"", u"/install", u"/silent", u"name"}, RunMode::kService, false},
+      {{u"/install", u"", u"/silent"}, RunMode::kInstall, false},
+      {{u"/silent", u"", u"/uninstall"}, RunMode::kService, true},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Switches got = ParseSwitches(rows[i].args);

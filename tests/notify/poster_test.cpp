@@ -79,6 +79,24 @@ INSTANTIATE_TEST_SUITE_P(Table, PosterStatus,
                                                       "Unauthorized", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The header set every attempt carries: the fixed request headers, each
+// once, Content-type with its lower-case t (also on a GET without a body),
+// Content-Length with the body's length when there is a body, and nothing
+// the exchange does not set.
+void ExpectRequestHeaders(const Received& r, const std::string& host) {
+  EXPECT_EQ(r.Header("Host"), std::vector<std::string>{host});
+  EXPECT_EQ(r.Header("User-Agent"), std::vector<std::string>{"Vantrel RESTClient/1.0"});
+  EXPECT_EQ(r.Header("Accept"), std::vector<std::string>{"application/json, text/plain; q=0.9, text/html;q=0.8,"});
+  EXPECT_EQ(r.Header("Accept-Charset"), std::vector<std::string>{"UTF-8, *;q=0.8"});
+  EXPECT_EQ(r.Header("Content-Type"), std::vector<std::string>{"application/json"});
+  EXPECT_NE(r.head.find("\r\nContent-type: application/json\r\n"), std::string::npos) << r.head;
+  if (!r.body.empty()) {
+    EXPECT_EQ(r.Header("Content-Length"), std::vector<std::string>{std::to_string(r.body.size())});
+  }
+  for (const char* absent : {"Accept-Encoding", "Accept-Language", "Expect", "Cookie", "Referer", "Authorization"})
+    EXPECT_TRUE(r.Header(absent).empty()) << absent << " in\n" << r.head;
+}
+
 TEST_F(PosterTest, WireCarriesUtf8BodyAndFixedHeaders) {
   TestServer server({Answer("HTTP/1.1 200 OK")});
   EXPECT_TRUE(Post("  " + server.Url("/hooks/a b") + "// ", u"h\u00e4ly \"x\""));
@@ -86,40 +104,63 @@ TEST_F(PosterTest, WireCarriesUtf8BodyAndFixedHeaders) {
   ASSERT_EQ(requests.size(), 1u);
   const Received& r = requests[0];
   EXPECT_EQ(r.RequestLine(), "POST /hooks/a%20b HTTP/1.1");
-  const std::string body = "{\"text\":\"h\xC3\xA4ly \\\"x\\\"\"}";
-  EXPECT_EQ(r.body, body);
-  EXPECT_EQ(r.Header("Content-Length"), std::vector<std::string>{std::to_string(body.size())});
-  EXPECT_EQ(r.Header("User-Agent"), std::vector<std::string>{"Vantrel RESTClient/1.0"});
-  EXPECT_EQ(r.Header("Content-Type"), std::vector<std::string>{"application/json"});
-  EXPECT_NE(r.head.find("\r\nContent-type: application/json\r\n"), std::string::npos) << r.head;
-  EXPECT_EQ(r.Header("Accept"), std::vector<std::string>{"application/json, text/plain; q=0.9, text/html;q=0.8,"});
-  EXPECT_EQ(r.Header("Accept-Charset"), std::vector<std::string>{"UTF-8, *;q=0.8"});
-  EXPECT_TRUE(r.Header("Accept-Encoding").empty());
-  EXPECT_TRUE(r.Header("Expect").empty());
-  EXPECT_TRUE(r.Header("Cookie").empty());
-  EXPECT_EQ(r.Header("Host"), std::vector<std::string>{"127.0.0.1:" + std::to_string(server.Port())});
+  EXPECT_EQ(r.body, "{\"text\":\"h\xC3\xA4ly \\\"x\\\"\"}");
+  ExpectRequestHeaders(r, "127.0.0.1:" + std::to_string(server.Port()));
 }
 
-TEST_F(PosterTest, Found302ContinuesAsGetWithoutBody) {
-  TestServer server({Answer("HTTP/1.1 302 Found", "Location: /next/../final\r\n"), Answer("HTTP/1.1 200 OK")});
+struct RedirectCase {
+  const char* name;
+  std::string status_line;
+  std::string next_method;  // of the attempt that follows
+};
+void PrintTo(const RedirectCase& c, std::ostream* os) { *os << c.name; }
+
+class PosterRedirect : public PosterTest, public ::testing::WithParamInterface<RedirectCase> {};
+
+// 301 to 303 turn the POST into a GET without a body, the others repeat the
+// POST with its body; either way the next attempt goes to the resolved
+// Location with the same header set, and the poster sees the last status.
+TEST_P(PosterRedirect, NextAttemptKeepsTheHeaderSet) {
+  const RedirectCase& c = GetParam();
+  TestServer server({Answer(c.status_line, "Location: /next/../final\r\n"), Answer("HTTP/1.1 200 OK")});
   EXPECT_TRUE(Post(server.Url("/hook/x")));
+  EXPECT_EQ(lines[1], "statuscode=200");
   const auto r = server.Requests();
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0].RequestLine(), "POST /hook/x HTTP/1.1");
-  EXPECT_EQ(r[1].RequestLine(), "GET /final HTTP/1.1");
-  EXPECT_EQ(r[1].body, "");
-  EXPECT_EQ(lines[1], "statuscode=200");
+  EXPECT_EQ(r[1].RequestLine(), c.next_method + " /final HTTP/1.1");
+  EXPECT_FALSE(r[0].body.empty());
+  EXPECT_EQ(r[1].body, c.next_method == "POST" ? r[0].body : "");
+  for (const Received& each : r) ExpectRequestHeaders(each, "127.0.0.1:" + std::to_string(server.Port()));
 }
 
-TEST_F(PosterTest, Temporary307RepeatsPostWithBody) {
-  TestServer server({Answer("HTTP/1.1 307 Temporary Redirect", "Location: http://127.0.0.1:%PORT%/other\r\n"),
-                     Answer("HTTP/1.1 200 OK")});
+INSTANTIATE_TEST_SUITE_P(Table, PosterRedirect,
+                         ::testing::Values(RedirectCase{"Moved301", "HTTP/1.1 301 Moved Permanently", "GET"},
+                                           RedirectCase{"Found302", "HTTP/1.1 302 Found", "GET"},
+                                           RedirectCase{"SeeOther303", "HTTP/1.1 303 See Other", "GET"},
+                                           RedirectCase{"Temporary307", "HTTP/1.1 307 Temporary Redirect", "POST"},
+                                           RedirectCase{"Permanent308", "HTTP/1.1 308 Permanent Redirect", "POST"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PosterTest, AbsoluteLocationToAnotherPort) {
+  TestServer other({Answer("HTTP/1.1 200 OK")});
+  TestServer server({Answer("HTTP/1.1 307 Temporary Redirect", "Location: " + other.Url("/other") + "\r\n")});
   EXPECT_TRUE(Post(server.Url("/hook")));
+  ASSERT_EQ(other.Requests().size(), 1u);
+  EXPECT_EQ(other.Requests()[0].RequestLine(), "POST /other HTTP/1.1");
+  ExpectRequestHeaders(other.Requests()[0], "127.0.0.1:" + std::to_string(other.Port()));
+}
+
+// An IPv6 literal keeps its brackets up to the HTTP stack: both connect to
+// it and send it so in the Host header.
+TEST_F(PosterTest, Ipv6LiteralHost) {
+  TestServer server({Answer("HTTP/1.1 200 OK")}, TestServer::Reply::kScripted, TestServer::Family::kIPv6);
+  if (!server.Listening()) GTEST_SKIP() << "no ::1 on this machine";
+  EXPECT_TRUE(Post(server.Url("/hook/v6/")));
   const auto r = server.Requests();
-  ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[1].RequestLine(), "POST /other HTTP/1.1");
-  EXPECT_EQ(r[1].body, r[0].body);
-  EXPECT_FALSE(r[1].body.empty());
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].RequestLine(), "POST /hook/v6 HTTP/1.1");
+  ExpectRequestHeaders(r[0], "[::1]:" + std::to_string(server.Port()));
 }
 
 TEST_F(PosterTest, SixRedirectsFail) {
@@ -156,17 +197,22 @@ TEST_F(PosterTest, RefusedConnection) {
   EXPECT_EQ(lines[0].rfind("virhe chat postauksesssa =REST request failed: Error sending data: (", 0), 0u) << lines[0];
 }
 
+// The wait for the answer's headers ends at the receive limit, on WinHTTP
+// too (whose own limit for that wait is 90 s unless it is set apart).
 TEST_F(PosterTest, SilentServerTimesOutWhileReceiving) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Wine's WinHTTP does not end a silent receive at the set timeout";
-#endif
   testing_seam::SetHttpPhaseTimeoutMs(1500);
-  TestServer server({}, /*silent=*/true);
+  TestServer server({}, TestServer::Reply::kSilent);
   const auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(Post(server.Url()));
   const auto took = std::chrono::steady_clock::now() - started;
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind("virhe chat postauksesssa =REST request failed: Error receiving data: (28) ", 0), 0u)
+#ifdef _WIN32
+  // 12002 on Windows; Wine passes on the socket's 10060.
+  const std::string code = "";
+#else
+  const std::string code = "28) ";
+#endif
+  EXPECT_EQ(lines[0].rfind("virhe chat postauksesssa =REST request failed: Error receiving data: (" + code, 0), 0u)
       << lines[0];
   // Not before the limit, and not long after it (the limit counts silence,
   // not an average speed).
@@ -211,25 +257,91 @@ TEST_F(PosterTest, GzipAnswerIsInflated) {
   EXPECT_EQ(r->Content, u"{\"ok\":\"h\u00e4\"}");
 }
 
-TEST_F(PosterTest, BrokenGzipOn200CountsAsDelivered) {
-  TestServer server({Answer("HTTP/1.1 200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", "broken")});
-  EXPECT_TRUE(Post(server.Url()));
-  EXPECT_EQ(lines[1], "statuscode=200");
+std::vector<std::string> Answered(const std::string& code, const std::string& text) {
+  return {"resposene=" + text, "statuscode=" + code, "statustxt=" + text};
 }
 
-TEST_F(PosterTest, NonUtf8HtmlOn200CountsAsDelivered) {
-  TestServer server({Answer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", "h\xE4")});
-  EXPECT_TRUE(Post(server.Url()));
-  TestServer again({Answer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", "h\xE4")});
-  auto r = Exchange(again.Url());
+std::vector<std::string> Failed(const std::string& message) {
+  return {"virhe chat postauksesssa =REST request failed: " + message};
+}
+
+struct BodyCase {
+  const char* name;
+  std::string answer;  // the raw answer, or the head of an endless one
+  TestServer::Reply reply;
+  std::vector<std::string> lines;
+  bool result;
+};
+void PrintTo(const BodyCase& c, std::ostream* os) { *os << c.name; }
+
+class PosterBody : public PosterTest, public ::testing::WithParamInterface<BodyCase> {};
+
+// A 200 whose body cannot be decoded (or goes on past 16 MiB) still counts
+// as delivered: the chat server has the notice. Any other status fails the
+// exchange with the decoder's message where its body is decoded (always
+// from 300 on; below that for text, JSON or a declared charset).
+TEST_P(PosterBody, DecodingDecidesOnlyBesides200) {
+  const BodyCase& c = GetParam();
+  TestServer server({c.answer}, c.reply);
+  EXPECT_EQ(Post(server.Url()), c.result);
+  EXPECT_EQ(lines, c.lines);
+}
+
+const std::string kCut = "Error reading the answer: it is longer than 16 MiB";
+const std::string kNoMapping = "No mapping for the Unicode character exists in the target multi-byte code page";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PosterBody,
+    ::testing::Values(
+        BodyCase{"LatinByteInHtml200", Answer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", "h\xE4"),
+                 TestServer::Reply::kScripted, Answered("200", "OK"), true},
+        BodyCase{"BrokenGzip200",
+                 Answer("HTTP/1.1 200 OK", "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", "broken"),
+                 TestServer::Reply::kScripted, Answered("200", "OK"), true},
+        BodyCase{"UnknownCharset200",
+                 Answer("HTTP/1.1 200 OK", "Content-Type: text/plain; charset=no-such-set\r\n", "x"),
+                 TestServer::Reply::kScripted, Answered("200", "OK"), true},
+        BodyCase{"EndlessJson200", EndlessAnswerHead("HTTP/1.1 200 OK", "Content-Type: application/json\r\n"),
+                 TestServer::Reply::kEndless, Answered("200", "OK"), true},
+        BodyCase{"EndlessImage200", EndlessAnswerHead("HTTP/1.1 200 OK", "Content-Type: image/png\r\n"),
+                 TestServer::Reply::kEndless, Answered("200", "OK"), true},
+        BodyCase{"ImageNotUtf8On404", Answer("HTTP/1.1 404 Not Found", "Content-Type: image/png\r\n", "\x89PNG\xFF"),
+                 TestServer::Reply::kScripted, Failed(kNoMapping), false},
+        BodyCase{"ImageNotUtf8On201", Answer("HTTP/1.1 201 Created", "Content-Type: image/png\r\n", "\x89PNG\xFF"),
+                 TestServer::Reply::kScripted, Answered("201", "Created"), false},
+        BodyCase{"LatinByteInHtml201", Answer("HTTP/1.1 201 Created", "Content-Type: text/html\r\n", "h\xE4"),
+                 TestServer::Reply::kScripted, Failed(kNoMapping), false},
+        BodyCase{"DeclaredLatin1On404",
+                 Answer("HTTP/1.1 404 Not Found", "Content-Type: text/html; charset=ISO-8859-1\r\n", "h\xE4"),
+                 TestServer::Reply::kScripted, Answered("404", "Not Found"), false},
+        BodyCase{"BrokenGzip500",
+                 Answer("HTTP/1.1 500 Internal Server Error",
+                        "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", "broken"),
+                 TestServer::Reply::kScripted, Failed("Error decompressing the answer: the gzip data is broken"), false},
+        BodyCase{"UnknownCharset503",
+                 Answer("HTTP/1.1 503 Service Unavailable", "Content-Type: text/plain; charset=no-such-set\r\n", "x"),
+                 TestServer::Reply::kScripted, Failed("Unknown charset: no-such-set"), false},
+        BodyCase{"Endless404", EndlessAnswerHead("HTTP/1.1 404 Not Found", "Content-Type: image/png\r\n"),
+                 TestServer::Reply::kEndless, Failed(kCut), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Reading stops at 16 MiB: a body of exactly that size is read whole and
+// decoded; one that goes on is cut there and kept undecoded.
+TEST_F(PosterTest, BodyIsReadUpTo16MiB) {
+  constexpr std::size_t kLimit = std::size_t{16} << 20;
+  {
+    TestServer server({Answer("HTTP/1.1 200 OK", "Content-Type: text/plain\r\n", std::string(kLimit, 'a'))});
+    auto r = Exchange(server.Url());
+    EXPECT_EQ(r->RawBytes.size(), kLimit);
+    EXPECT_EQ(r->Content.size(), kLimit);
+  }
+  TestServer server({EndlessAnswerHead("HTTP/1.1 200 OK", "Content-Type: text/plain\r\n")},
+                    TestServer::Reply::kEndless);
+  auto r = Exchange(server.Url());
   EXPECT_EQ(r->StatusCode, 200);
-  EXPECT_EQ(r->RawBytes, "h\xE4");
-  EXPECT_EQ(r->Content, u"");
-}
-
-TEST_F(PosterTest, UnknownCharsetOn200CountsAsDelivered) {
-  TestServer server({Answer("HTTP/1.1 200 OK", "Content-Type: text/plain; charset=no-such-set\r\n", "x")});
-  EXPECT_TRUE(Post(server.Url()));
+  EXPECT_EQ(r->RawBytes.size(), kLimit);
+  EXPECT_EQ(r->RawBytes.find_first_not_of('x'), std::string::npos);
+  EXPECT_TRUE(r->Content.empty());
 }
 
 TEST_F(PosterTest, ImageIsNotDecoded) {

@@ -1,7 +1,9 @@
-// A small HTTP server on 127.0.0.1 inside the test process (plain sockets,
-// winsock on Windows, so it also runs under Wine). It answers the requests
-// in order with scripted raw answers (the last one repeats) and keeps every
-// request as received. "%PORT%" in an answer becomes the server's port.
+// A small HTTP server on 127.0.0.1 (or [::1]) inside the test process (plain
+// sockets, winsock on Windows, so it also runs under Wine). It answers the
+// requests in order with scripted raw answers (the last one repeats) and
+// keeps every request as received. "%PORT%" in an answer becomes the
+// server's port. It can also stay silent, or follow its answer with a body
+// that never ends.
 #pragma once
 
 #ifdef _WIN32
@@ -58,24 +60,47 @@ struct Received {
   }
 };
 
+// The head of an answer whose body never ends: no Content-Length, and the
+// connection closes only when the client closes it.
+inline std::string EndlessAnswerHead(const std::string& status_line, const std::string& headers = "") {
+  return status_line + "\r\n" + headers + "Connection: close\r\n\r\n";
+}
+
 class TestServer {
  public:
-  explicit TestServer(std::vector<std::string> answers, bool silent = false)
-      : answers_(std::move(answers)), silent_(silent) {
+  enum class Reply {
+    kScripted,  // the answers
+    kSilent,    // nothing: the connection stays open without a word
+    kEndless,   // the answer, then body bytes until the client goes away
+  };
+  enum class Family { kIPv4, kIPv6 };
+
+  explicit TestServer(std::vector<std::string> answers, Reply reply = Reply::kScripted, Family family = Family::kIPv4)
+      : answers_(std::move(answers)), reply_(reply), family_(family) {
 #ifdef _WIN32
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
 #endif
-    listen_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listen_, 16);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    if (family_ == Family::kIPv4) {
+      listen_ = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      ok_ = bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+      socklen_t len = sizeof addr;
+      getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+      port_ = ntohs(addr.sin_port);
+    } else {
+      listen_ = socket(AF_INET6, SOCK_STREAM, 0);
+      sockaddr_in6 addr{};
+      addr.sin6_family = AF_INET6;
+      addr.sin6_addr = in6addr_loopback;
+      ok_ = bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+      socklen_t len = sizeof addr;
+      getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+      port_ = ntohs(addr.sin6_port);
+    }
+    ok_ = ok_ && listen(listen_, 16) == 0;
     thread_ = std::thread([this] { Run(); });
   }
   ~TestServer() {
@@ -84,9 +109,12 @@ class TestServer {
     CloseSocket(listen_);
   }
 
+  // False when the address could not be bound (a machine without ::1).
+  bool Listening() const { return ok_; }
   int Port() const { return port_; }
+  std::string Host() const { return family_ == Family::kIPv4 ? "127.0.0.1" : "[::1]"; }
   std::string Url(const std::string& path = "/hook") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://" + Host() + ":" + std::to_string(port_) + path;
   }
   std::vector<Received> Requests() {
     std::lock_guard lock(mutex_);
@@ -100,12 +128,28 @@ class TestServer {
   }
 
  private:
-  static bool Readable(SocketT s, int ms) {
+  static bool Ready(SocketT s, int ms, bool for_write) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
     timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
+    return select(static_cast<int>(s) + 1, for_write ? nullptr : &set, for_write ? &set : nullptr, nullptr, &tv) > 0;
+  }
+  static bool Readable(SocketT s, int ms) { return Ready(s, ms, false); }
+
+  // Sends body bytes until the client closes the connection (or the server
+  // stops).
+  void SendEndlessBody(SocketT c) {
+    const std::string chunk(65536, 'x');
+    while (!stop_) {
+      if (!Ready(c, 50, true)) continue;
+#ifdef _WIN32
+      const int n = send(c, chunk.data(), static_cast<int>(chunk.size()), 0);
+#else
+      const int n = static_cast<int>(send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL));
+#endif
+      if (n <= 0) return;
+    }
   }
 
   void Run() {
@@ -134,12 +178,13 @@ class TestServer {
         std::lock_guard lock(mutex_);
         requests_.push_back(r);
       }
-      if (silent_) {
+      if (reply_ == Reply::kSilent) {
         while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       } else if (!answers_.empty()) {
         std::string a = answers_[std::min(index++, answers_.size() - 1)];
         for (std::size_t p; (p = a.find("%PORT%")) != std::string::npos;) a.replace(p, 6, std::to_string(port_));
         send(c, a.data(), static_cast<int>(a.size()), 0);
+        if (reply_ == Reply::kEndless) SendEndlessBody(c);
       }
 #ifdef _WIN32
       shutdown(c, SD_SEND);
@@ -153,8 +198,10 @@ class TestServer {
   }
 
   std::vector<std::string> answers_;
-  bool silent_;
+  Reply reply_;
+  Family family_;
   SocketT listen_;
+  bool ok_ = false;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;

@@ -4,6 +4,7 @@
 #include "gzip_data.h"
 #include "notify/rest_client.h"
 #include "platform/exception.h"
+#include "service/vantrel_srv.h"
 
 namespace vantrel {
 namespace {
@@ -22,8 +23,33 @@ TEST(BaseUrl, NormalisationTable) {
       {u"http://chat.example\\a\\b?x=\\y", u"http://chat.example/a/b?x=\\y"},
       {u"", u""},
       {u"   ", u""},
+      {u"http://[::1]/x/", u"http://[::1]/x"},
+      {u"http://[::1]:80/x", u"http://[::1]/x"},
+      {u"https://[2001:db8::1]:443", u"https://[2001:db8::1]"},
+      {u"https://[2001:db8::1]:8443/x", u"https://[2001:db8::1]:8443/x"},
+      {u"[::1]:8080/x", u"http://[::1]:8080/x"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(NormaliseBaseUrl(in), out) << ToUtf8(in);
+}
+
+// The built-in webhook: https on the default port, "/hooks/", a
+// 17-character identifier, "/" and a 48-character token, which the URL rules
+// leave as they are.
+TEST(BaseUrl, BuiltInWebhookHasTheWebhookForm) {
+  const String url = kDefaultChatUrl;
+  EXPECT_EQ(NormaliseBaseUrl(url), url);
+  const RequestUrl u = SplitRequestUrl(EncodeRequestUrl(url));
+  EXPECT_TRUE(u.secure);
+  EXPECT_EQ(u.port, 443);
+  ASSERT_EQ(u.target.rfind("/hooks/", 0), 0u) << u.target;
+  const std::string rest = u.target.substr(7);
+  const std::size_t slash = rest.find('/');
+  ASSERT_NE(slash, std::string::npos) << u.target;
+  EXPECT_EQ(slash, 17u) << u.target;
+  EXPECT_EQ(rest.size() - slash - 1, 48u) << u.target;
+  EXPECT_EQ(rest.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/"),
+            std::string::npos)
+      << u.target;
 }
 
 TEST(BaseUrl, SchemeAloneHasNoHost) {
@@ -57,26 +83,48 @@ TEST(RequestUrl, EmptyUrlHasNoProtocol) {
   }
 }
 
-TEST(RequestUrl, Split) {
-  RequestUrl u = SplitRequestUrl("https://h.example/a?b=1");
-  EXPECT_TRUE(u.secure);
-  EXPECT_EQ(u.host, "h.example");
-  EXPECT_EQ(u.port, 443);
-  EXPECT_EQ(u.target, "/a?b=1");
-  u = SplitRequestUrl("http://h:8080");
-  EXPECT_FALSE(u.secure);
-  EXPECT_EQ(u.port, 8080);
-  EXPECT_EQ(u.target, "/");
-  // An empty query is dropped; a query that itself ends in "?" is kept.
-  EXPECT_EQ(SplitRequestUrl("http://h/a?").target, "/a");
-  EXPECT_EQ(SplitRequestUrl("http://h?").target, "/");
-  EXPECT_EQ(SplitRequestUrl("http://h/a?b??").target, "/a?b??");
-  EXPECT_EQ(SplitRequestUrl("http://h/a??").target, "/a??");
-  try {
-    SplitRequestUrl("http://h:x1/a");
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"REST request failed: Invalid URL: \"http://h:x1/a\"");
+TEST(RequestUrl, SplitTable) {
+  struct Case {
+    std::string url;
+    bool secure;
+    std::string host;
+    int port;
+    std::string target;
+  };
+  const Case cases[] = {
+      {"https://h.example/a?b=1", true, "h.example", 443, "/a?b=1"},
+      {"http://h:8080", false, "h", 8080, "/"},
+      // An empty query is dropped; a query that itself ends in "?" is kept.
+      {"http://h/a?", false, "h", 80, "/a"},
+      {"http://h?", false, "h", 80, "/"},
+      {"http://h/a?b??", false, "h", 80, "/a?b??"},
+      {"http://h/a??", false, "h", 80, "/a??"},
+      // IPv6 literals keep their brackets, with and without a port.
+      {"http://[::1]/x", false, "[::1]", 80, "/x"},
+      {"http://[::1]", false, "[::1]", 80, "/"},
+      {"http://[::1]:8080/x", false, "[::1]", 8080, "/x"},
+      {"https://[2001:db8::a:b]?q", true, "[2001:db8::a:b]", 443, "/?q"},
+  };
+  for (const Case& c : cases) {
+    const RequestUrl u = SplitRequestUrl(c.url);
+    EXPECT_EQ(u.secure, c.secure) << c.url;
+    EXPECT_EQ(u.host, c.host) << c.url;
+    EXPECT_EQ(u.port, c.port) << c.url;
+    EXPECT_EQ(u.target, c.target) << c.url;
+  }
+  EXPECT_EQ(SplitRequestUrl("http://[::1]:8080/x").Text(), "http://[::1]:8080/x");
+  EXPECT_EQ(SplitRequestUrl("http://[::1]:80/x").Text(), "http://[::1]/x");
+}
+
+TEST(RequestUrl, InvalidTable) {
+  for (const std::string url : {"http://h:x1/a", "http://[::1/x", "http://[]/x", "http://[::1]x/", "http://[::1]:/x",
+                                "http://a[b]/x", "ftp://h/x"}) {
+    try {
+      SplitRequestUrl(url);
+      ADD_FAILURE() << url;
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), u"REST request failed: Invalid URL: \"" + FromUtf8(url) + u"\"");
+    }
   }
 }
 
@@ -89,18 +137,54 @@ TEST(Location, Resolution) {
   EXPECT_EQ(ResolveLocation("http://h/a/b/c", "../../../d"), "http://h/d");
   EXPECT_EQ(ResolveLocation("http://h/a/b/c", "//o/p"), "http://o/p");
   EXPECT_EQ(ResolveLocation("http://h/a/b/c", ""), "http://h/a/b/c");
+  EXPECT_EQ(ResolveLocation("http://[::1]:81/a/b", "../c"), "http://[::1]:81/c");
+  EXPECT_EQ(ResolveLocation("http://h/a", "http://[::1]/x"), "http://[::1]/x");
 }
 
-TEST(Decode, StrictUtf8AndGzipFailures) {
-  String text, message;
-  EXPECT_TRUE(DecodeBody("h\xC3\xA4", "", "", text, message));
-  EXPECT_EQ(text, u"h\u00e4");
-  EXPECT_FALSE(DecodeBody("h\xE4", "", "", text, message));
-  EXPECT_EQ(message, u"No mapping for the Unicode character exists in the target multi-byte code page");
-  EXPECT_FALSE(DecodeBody("not gzip", "gzip", "", text, message));
-  EXPECT_FALSE(DecodeBody("x", "", "no-such-charset", text, message));
-  EXPECT_TRUE(DecodeBody("h\xE4", "", "ISO-8859-1", text, message));
-  EXPECT_EQ(text, u"h\u00e4");
+// What each declared charset gives; names the platform's converter (iconv,
+// or the code page of the Windows charset table) knows decode, and the
+// answer's own rules (strict UTF-8, gzip first) hold on both platforms.
+TEST(Decode, CharsetTable) {
+  const std::string kNoMapping = "No mapping for the Unicode character exists in the target multi-byte code page";
+  struct Case {
+    const char* name;
+    std::string bytes, encoding, charset;
+    bool ok;
+    String text;          // when ok
+    std::string message;  // when not
+  };
+  const Case cases[] = {
+      {"no charset: UTF-8", "h\xC3\xA4", "", "", true, u"h\u00e4", ""},
+      {"UTF-8 in any case", "h\xC3\xA4", "", " UTF-8 ", true, u"h\u00e4", ""},
+      {"invalid UTF-8", "h\xE4", "", "", false, u"", kNoMapping},
+      {"empty body", "", "", "", true, u"", ""},
+      {"gzip then UTF-8", Gzip("h\xC3\xA4"), "gzip", "utf-8", true, u"h\u00e4", ""},
+      {"broken gzip", "not gzip", "gzip", "", false, u"", "Error decompressing the answer: the gzip data is broken"},
+      {"Latin-1", "h\xE4", "", "ISO-8859-1", true, u"h\u00e4", ""},
+      {"windows-1252", "\x80 \xE4", "", "windows-1252", true, u"\u20ac \u00e4", ""},
+      {"Latin-2", "\xB1", "", "iso-8859-2", true, u"\u0105", ""},
+      {"KOI8-R", "\xF0\xD2\xC9", "", "koi8-r", true, u"\u041f\u0440\u0438", ""},
+      {"Shift_JIS", "\x93\xFA\x96\x7B", "", "Shift_JIS", true, u"\u65e5\u672c", ""},
+      {"Shift_JIS cut in a character", "\x93\xFA\x96", "", "shift_jis", false, u"", kNoMapping},
+      {"UTF-16LE", std::string("h\0\xE4\0", 4), "", "utf-16le", true, u"h\u00e4", ""},
+      {"UTF-16BE", std::string("\0h\0\xE4", 4), "", "UTF-16BE", true, u"h\u00e4", ""},
+      {"UTF-16 without a mark", std::string("h\0\xE4\0", 4), "", "utf-16", true, u"h\u00e4", ""},
+      {"UTF-16, big-endian mark", std::string("\xFE\xFF\0h\0\xE4", 6), "", "UTF-16", true, u"h\u00e4", ""},
+      {"UTF-16 cut in a unit", std::string("\xFF\xFEh\0\xE4", 5), "", "utf-16", false, u"", kNoMapping},
+      {"UTF-32BE outside the BMP", std::string("\0\x01\xF6\x00", 4), "", "utf-32be", true, u"\U0001F600", ""},
+      {"UTF-32 past U+10FFFF", std::string("\0\0\x11\0", 4), "", "utf-32le", false, u"", kNoMapping},
+      {"gzip then Latin-1", Gzip("h\xE4"), "gzip", "iso-8859-1", true, u"h\u00e4", ""},
+      {"unknown name", "x", "", "no-such-charset", false, u"", "Unknown charset: no-such-charset"},
+      {"iconv option syntax is no name", "x", "", "latin1//IGNORE", false, u"", "Unknown charset: latin1//IGNORE"},
+  };
+  for (const Case& c : cases) {
+    String text = u"left over", message;
+    EXPECT_EQ(DecodeBody(c.bytes, c.encoding, c.charset, text, message), c.ok) << c.name;
+    EXPECT_EQ(text, c.ok ? c.text : u"") << c.name;
+    if (!c.ok) {
+      EXPECT_EQ(ToUtf8(message), c.message) << c.name;
+    }
+  }
 }
 
 // A few kilobytes of gzip can inflate to gigabytes; past 16 MiB the answer

@@ -1,0 +1,74 @@
+#include "notify/proxy_choice_win.h"
+
+#include "platform/unique_win_handle.h"
+
+namespace vantrel {
+
+namespace {
+
+// The strings WinHTTP hands out in its proxy structures, freed on every path.
+using GlobalText = UniqueWinHandle<LPWSTR, GlobalFree>;
+
+std::wstring Text(const GlobalText& s) { return s ? std::wstring(s.get()) : std::wstring(); }
+
+// What a script or discovery answered: true when it answered at all (also
+// with a direct connection), false when it had no answer.
+bool AskForUrl(const ProxySources& sources, WINHTTP_AUTOPROXY_OPTIONS& opts, ProxyChoice& choice) {
+  WINHTTP_PROXY_INFO info{};
+  bool answered = sources.for_url(&opts, &info);
+  if (!answered && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+    opts.fAutoLogonIfChallenged = TRUE;
+    answered = sources.for_url(&opts, &info);
+  }
+  const GlobalText proxy(answered ? info.lpszProxy : nullptr), bypass(answered ? info.lpszProxyBypass : nullptr);
+  if (answered && info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy)
+    choice = ProxyChoice{true, Text(proxy), Text(bypass)};
+  return answered;
+}
+
+}  // namespace
+
+// A service runs as LocalSystem, whose own configuration is almost always
+// empty: without the machine's proxy (`netsh winhttp set proxy`) it could
+// not post from a network that allows no direct connection.
+ProxyChoice ChooseProxy(const ProxySources& sources) {
+  ProxyChoice choice;
+  bool discover = true;
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
+  if (sources.account(&ie)) {
+    const GlobalText script(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
+    discover = ie.fAutoDetect;
+    if (script) {
+      WINHTTP_AUTOPROXY_OPTIONS opts{};
+      opts.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+      opts.lpszAutoConfigUrl = script.get();
+      if (AskForUrl(sources, opts, choice)) return choice;
+    } else if (proxy) {
+      return ProxyChoice{true, Text(proxy), Text(bypass)};
+    }
+  }
+  if (discover) {
+    WINHTTP_AUTOPROXY_OPTIONS opts{};
+    opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+    opts.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    if (AskForUrl(sources, opts, choice)) return choice;
+  }
+  WINHTTP_PROXY_INFO info{};
+  if (sources.machine(&info)) {
+    const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy) choice = ProxyChoice{true, Text(proxy), Text(bypass)};
+  }
+  return choice;
+}
+
+ProxySources WinHttpProxySources(HINTERNET session, const std::wstring& url) {
+  return ProxySources{
+      WinHttpGetIEProxyConfigForCurrentUser,
+      [session, url](WINHTTP_AUTOPROXY_OPTIONS* opts, WINHTTP_PROXY_INFO* info) {
+        return WinHttpGetProxyForUrl(session, url.c_str(), opts, info);
+      },
+      WinHttpGetDefaultProxyConfiguration,
+  };
+}
+
+}  // namespace vantrel

@@ -33,11 +33,13 @@ bool AskForUrl(const ProxySources& sources, WINHTTP_AUTOPROXY_OPTIONS& opts, Pro
 // not post from a network that allows no direct connection.
 ProxyChoice ChooseProxy(const ProxySources& sources) {
   ProxyChoice choice;
-  bool discover = true;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  if (sources.account(&ie)) {
+  // Discovery (DHCP and DNS "wpad") only when the configuration cannot be
+  // read at all: its answer could come from anyone on the network, and the
+  // account's auto-detect flag is set by default almost everywhere.
+  const bool discover = !sources.account(&ie);
+  if (!discover) {
     const GlobalText script(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
-    discover = ie.fAutoDetect;
     if (script) {
       WINHTTP_AUTOPROXY_OPTIONS opts{};
       opts.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;

@@ -29,8 +29,8 @@ struct ProxySources {
 };
 
 // First answer wins: the account's proxy script, the account's fixed proxy,
-// automatic discovery (when the account asks for it or its configuration
-// cannot be read), and last the machine's WinHTTP proxy.
+// automatic discovery (only when the account's configuration cannot be
+// read), and last the machine's WinHTTP proxy.
 ProxyChoice ChooseProxy(const ProxySources& sources);
 
 // The real sources for an attempt's URL on a session.

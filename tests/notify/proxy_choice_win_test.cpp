@@ -44,14 +44,14 @@ TEST(ProxyChoice, Table) {
        "ad"},
       {"unreadable configuration, nothing discovered", Account::kUnreadable, kNone, kNone, L"m:8080", L"m:8080",
        "adm"},
-      {"discovery asked for, nothing found", Account::kDiscover, kNone, kNone, L"m:8080", L"m:8080", "adm"},
-      {"discovery asked for, it says direct", Account::kDiscover, kNone, kDirect, L"m:8080", L"", "ad"},
+      {"the account's auto-detect flag starts no discovery", Account::kDiscover, kNone, L"d:3128", L"m:8080",
+       L"m:8080", "am"},
       {"the account's fixed proxy wins", Account::kFixed, kNone, L"d:3128", L"m:8080", L"a:80", "a"},
       {"the account's script wins", Account::kScript, L"s:1", L"d:3128", L"m:8080", L"s:1", "as"},
       {"the account's script says direct", Account::kScript, kDirect, kNone, L"m:8080", L"", "as"},
       {"the script has no answer", Account::kScript, kNone, L"d:3128", L"m:8080", L"m:8080", "asm"},
-      {"the script has no answer, discovery has", Account::kScriptAndDiscover, kNone, L"d:3128", L"m:8080",
-       L"d:3128", "asd"},
+      {"the script has no answer, auto-detect set", Account::kScriptAndDiscover, kNone, L"d:3128", L"m:8080",
+       L"m:8080", "asm"},
       {"the script wants a logon", Account::kScript, L"s:1", kNone, kNone, L"s:1", "ass", true},
   };
   for (const Row& row : rows) {

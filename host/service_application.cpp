@@ -23,7 +23,7 @@ void TServiceApplication::AdoptModule(std::unique_ptr<TService> module) {
   g_module_reference = module_.get();
 }
 
-void TServiceApplication::Run() {
+int TServiceApplication::Run() {
   const Switches switches = ParseSwitches(CommandLineArguments());
   switch (switches.mode) {
     case RunMode::kInstall:
@@ -34,11 +34,15 @@ void TServiceApplication::Run() {
                                                            : String(u"Service removal is not built in"));
       }
       UpdateRegistration(switches.mode == RunMode::kInstall, switches.silent);
-      return;
+      return 0;
+    case RunMode::kTest:
+      if (!SendTestNotice) throw Exception(u"The test notice is not built in");
+      return SendTestNotice();
     case RunMode::kService:
       RunServiceMode();
-      return;
+      return 0;
   }
+  return 0;
 }
 
 void TServiceApplication::RunMainLoop() {

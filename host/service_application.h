@@ -41,12 +41,17 @@ class TServiceApplication {
   // Makes timers whose ticks arrive on the main loop.
   std::function<std::unique_ptr<TimerPort>(std::function<void()>)> TimerFactory();
 
-  // Chooses the mode from the command line and runs it.
-  void Run();
+  // Chooses the mode from the command line and runs it; the process's exit
+  // code.
+  int Run();
 
   // Installs or removes the service (the installer sets it); while unset, an
   // install or uninstall run fails with "not built in".
   std::function<void(bool install, bool silent)> UpdateRegistration;
+
+  // Sends the test notice and gives the exit code (the module sets it);
+  // while unset, a test run fails with "not built in".
+  std::function<int()> SendTestNotice;
 
   MainLoop& Loop() { return loop_; }
   TEventLogger& ApplicationWriter() { return app_writer_; }

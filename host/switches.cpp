@@ -30,6 +30,8 @@ Switches ParseSwitches(const std::vector<String>& args) {
     result.mode = RunMode::kInstall;
   } else if (FindSwitch(args, u"UNINSTALL")) {
     result.mode = RunMode::kUninstall;
+  } else if (FindSwitch(args, u"TEST")) {
+    result.mode = RunMode::kTest;
   }
   result.silent = FindSwitch(args, u"SILENT");
   return result;

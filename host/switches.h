@@ -13,7 +13,7 @@ bool IsSwitch(const String& arg, const String& word);
 // True when any argument is the switch word.
 bool FindSwitch(const std::vector<String>& args, const String& word);
 
-enum class RunMode { kInstall, kUninstall, kService };
+enum class RunMode { kInstall, kUninstall, kTest, kService };
 
 struct Switches {
   RunMode mode = RunMode::kService;
@@ -22,7 +22,8 @@ struct Switches {
 };
 
 // The mode chosen by arguments 1..n (the program name left out): install
-// wins over uninstall; neither gives service mode.
+// wins over uninstall, and either over test; none of them gives service
+// mode.
 Switches ParseSwitches(const std::vector<String>& args);
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "host/own_console.h"
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -33,6 +34,7 @@ int TServiceApplication::Run() {
         throw Exception(switches.mode == RunMode::kInstall ? String(u"Service installation is not built in")
                                                            : String(u"Service removal is not built in"));
       }
+      ReleaseOwnConsole();  // started from Explorer: only the dialog and the boxes show
       UpdateRegistration(switches.mode == RunMode::kInstall, switches.silent);
       return 0;
     case RunMode::kTest:

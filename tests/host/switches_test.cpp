@@ -30,6 +30,12 @@ TEST(Switches, ModeTable) {
       {{u"/silent"}, RunMode::kService, true},
       {{u"/unknown"}, RunMode::kService, false},
       {{u"\\install"}, RunMode::kService, false},
+      {{u"/test"}, RunMode::kTest, false},
+      {{u"-TeSt", u"/silent"}, RunMode::kTest, true},
+      {{u"test"}, RunMode::kService, false},
+      {{u"/tests"}, RunMode::kService, false},
+      {{u"/test", u"/install", u"name"}, RunMode::kInstall, false},
+      {{u"/uninstall", u"-test"}, RunMode::kUninstall, false},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Switches got = ParseSwitches(rows[i].args);

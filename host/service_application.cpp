@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "host/own_console.h"
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -23,7 +24,7 @@ void TServiceApplication::AdoptModule(std::unique_ptr<TService> module) {
   g_module_reference = module_.get();
 }
 
-void TServiceApplication::Run() {
+int TServiceApplication::Run() {
   const Switches& switches = switches_;
   switch (switches.mode) {
     case RunMode::kInstall:
@@ -33,15 +34,20 @@ void TServiceApplication::Run() {
         throw Exception(switches.mode == RunMode::kInstall ? String(u"Service installation is not built in")
                                                            : String(u"Service removal is not built in"));
       }
+      ReleaseOwnConsole();  // started from Explorer: only the dialog and the boxes show
       UpdateRegistration(switches.mode == RunMode::kInstall, switches.silent);
-      return;
+      return 0;
+    case RunMode::kTest:
+      if (!SendTestNotice) throw Exception(u"The test notice is not built in");
+      return SendTestNotice();
     case RunMode::kService: {
       // Held until the service mode has ended, its last check included.
       const std::shared_ptr<void> claim = ClaimServiceMode ? ClaimServiceMode() : nullptr;
       RunServiceMode();
-      return;
+      return 0;
     }
   }
+  return 0;
 }
 
 void TServiceApplication::RunMainLoop() {
@@ -65,11 +71,10 @@ ProgramPorts PlatformProgramPorts() {
   };
 }
 
-int RunApplication(const std::function<void(TServiceApplication&)>& steps, const ProgramPorts& ports) {
+int RunApplication(const std::function<int(TServiceApplication&)>& steps, const ProgramPorts& ports) {
   try {
     TServiceApplication application(ports.arguments);
-    steps(application);
-    return 0;
+    return steps(application);
   } catch (...) {
     const String message = CurrentFailureMessage();
     if (ParseSwitches(ports.arguments).mode == RunMode::kService) {

@@ -44,8 +44,9 @@ class TServiceApplication {
   // Makes timers whose ticks arrive on the main loop.
   std::function<std::unique_ptr<TimerPort>(std::function<void()>)> TimerFactory();
 
-  // Chooses the mode from the arguments and runs it.
-  void Run();
+  // Chooses the mode from the arguments and runs it; the process's exit
+  // code.
+  int Run();
 
   // Installs or removes the service (the installer sets it); while unset, an
   // install or uninstall run fails with "not built in".
@@ -55,6 +56,10 @@ class TServiceApplication {
   // the mode ends; it raises to refuse the run, as when another process
   // already serves the same settings. Unset: nothing is claimed.
   std::function<std::shared_ptr<void>()> ClaimServiceMode;
+
+  // Sends the test notice and gives the exit code (the module sets it);
+  // while unset, a test run fails with "not built in".
+  std::function<int()> SendTestNotice;
 
   MainLoop& Loop() { return loop_; }
   TEventLogger& ApplicationWriter() { return app_writer_; }
@@ -93,12 +98,12 @@ ProgramPorts PlatformProgramPorts();
 
 // The program from start to end on the main thread: makes the service
 // application, runs steps on it (Initialize, CreateForm, Run) and gives the
-// process's exit code: 0 when they return, 1 when a failure escapes them. In
+// process's exit code: what they return, 1 when a failure escapes them. In
 // service mode that failure goes to the event log: a service has no desktop,
 // and a box there would hold the process for ever while the service manager
 // still shows it running. In install and uninstall runs a person is there,
 // and the box shows it.
-int RunApplication(const std::function<void(TServiceApplication&)>& steps,
+int RunApplication(const std::function<int(TServiceApplication&)>& steps,
                    const ProgramPorts& ports = PlatformProgramPorts());
 
 // The module the control handler reaches; set by CreateForm.

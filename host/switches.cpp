@@ -40,6 +40,8 @@ Switches ParseSwitches(const std::vector<String>& all) {
     result.mode = RunMode::kInstall;
   } else if (FindSwitch(args, u"UNINSTALL")) {
     result.mode = RunMode::kUninstall;
+  } else if (FindSwitch(args, u"TEST")) {
+    result.mode = RunMode::kTest;
   }
   result.silent = FindSwitch(args, u"SILENT");
   return result;

@@ -17,7 +17,7 @@ std::vector<String> CountedArguments(const std::vector<String>& args);
 // True when any argument is the switch word.
 bool FindSwitch(const std::vector<String>& args, const String& word);
 
-enum class RunMode { kInstall, kUninstall, kService };
+enum class RunMode { kInstall, kUninstall, kTest, kService };
 
 struct Switches {
   RunMode mode = RunMode::kService;
@@ -26,7 +26,8 @@ struct Switches {
 };
 
 // The mode chosen by the counted arguments 1..n (the program name left
-// out): install wins over uninstall; neither gives service mode.
+// out): install wins over uninstall, and either over test; none of them
+// gives service mode.
 Switches ParseSwitches(const std::vector<String>& args);
 
 }  // namespace vantrel

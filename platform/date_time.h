@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/text.h"
+
 namespace vantrel {
 
 using DateTime = double;
@@ -18,5 +20,21 @@ std::int64_t DateTimeToMilliseconds(DateTime value);
 
 // Whole hours between two date-times, the remainder dropped.
 std::int64_t HoursBetween(DateTime a, DateTime b);
+
+// A calendar date and a time of day to the second.
+struct CivilTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  bool operator==(const CivilTime&) const = default;
+};
+
+// The civil time of a date-time, the milliseconds dropped.
+CivilTime DecodeDateTime(DateTime value);
+
+// Seconds since 1970-01-01 00:00 of a civil time read as UTC, and back.
+std::int64_t UnixSecondsOf(const CivilTime& time);
+CivilTime CivilTimeOfUnixSeconds(std::int64_t seconds);
+
+// "yyyy-mm-dd hh:mm:ss", or "yyyy-mm-dd hh:mm" without the seconds.
+String FormatCivilTime(const CivilTime& time, bool with_seconds = true);
 
 }  // namespace vantrel

@@ -13,4 +13,11 @@ DateTime LocalNow() {
                         local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
+int LocalUtcOffsetMinutes(std::int64_t unix_seconds) {
+  const time_t seconds = static_cast<time_t>(unix_seconds);
+  tm local{};
+  if (!localtime_r(&seconds, &local)) return 0;
+  return static_cast<int>(local.tm_gmtoff / 60);
+}
+
 }  // namespace vantrel

@@ -1,10 +1,13 @@
+#include "service/notice_details.h"
 #include "service/vantrel_srv.h"
 
 namespace vantrel {
 
 void TVantrelSrv::TarkastaLogit() {
   bool first_run = false;
+  bool details = false;
   String instance_name;
+  report_ = CheckReport();
 
   std::unique_ptr<TRegistry> reg;
   if (avaaRekisteri(reg)) {
@@ -16,6 +19,10 @@ void TVantrelSrv::TarkastaLogit() {
     } else {
       first_run = true;
     }
+    // The entries under the notice, when the administrator asked for them:
+    // a REG_DWORD other than 0. Any other type fails the check as any
+    // setting of the wrong type does.
+    if (reg->ValueExists(u"details")) details = reg->ReadInteger(u"details") != 0;
     reg->CloseKey();
     // Entries the chat has accepted are never posted again by this process,
     // also when their mark could not be stored: the delivered mark stands in
@@ -35,15 +42,18 @@ void TVantrelSrv::TarkastaLogit() {
   ports_.query_event_log(mark, lines, first_run);
   flastrecnum = mark.number;
   flastrecpos = mark.position;
+  report_.entries = (lines.size() + 1) / 2;  // two lines per entry
+  report_.first_run = first_run;
 
   TDocVariantData doc;
   doc.InitFast();
 
   const String where = instance_name + u", koneen nimi " + ports_.computer_name();
+  const String notice =
+      (first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ") + where;
   if (!lines.empty()) {
-    doc.SetMember(u"text", (first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ") +
-                               where);
-    if (postaa(doc)) {
+    doc.SetMember(u"text", details ? NoticeWithDetails(notice, lines, ports_.utc_offset_minutes) : notice);
+    if (PostNotice(doc)) {
       fdelivered = mark;
       StoreDeliveredMark();
     } else if (fdelivered) {
@@ -51,11 +61,19 @@ void TVantrelSrv::TarkastaLogit() {
     }
   } else if (first_run) {
     TalletaUusiAvain(0);
-    doc.SetMember(u"text", u"PSQL lisenssivalvonta käynnistetty " + where);
-    postaa(doc);
+    doc.SetMember(u"text", notice);
+    PostNotice(doc);
   } else if (fdelivered) {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
+}
+
+bool TVantrelSrv::PostNotice(const TDocVariantData& doc) {
+  last_post_ = PostReport();
+  const bool delivered = postaa(doc);
+  report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;
+  if (!delivered) report_.post_failure = last_post_.Describe();
+  return delivered;
 }
 
 void TVantrelSrv::StoreDeliveredMark() {

@@ -15,6 +15,7 @@ constexpr std::int64_t kHoursBetweenChecks = 11;  // a check needs more than thi
 void TVantrelSrv::Timer1Timer(void*) {
   TraceLine(u"vantrel timer");
   String failure;
+  bool checked = false;
   try {
     // fedellinenajo is the time the last completed check ended. The gap is
     // measured from it, not from the previous tick: ticks come every ten
@@ -22,11 +23,13 @@ void TVantrelSrv::Timer1Timer(void*) {
     // running service would check only once after its start.
     const DateTime now = ports_.local_time();
     if (HoursBetween(now, fedellinenajo) > kHoursBetweenChecks) {
+      checked = true;
       TarkastaLogit();
       ReturnFreedMemory();
       Timer1.SetInterval(kCheckIntervalMs);
       Timer1.SetEnabled(true);
       fedellinenajo = ports_.local_time();
+      ports_.check_status(CheckStatusText(report_, fedellinenajo, String()));
     }
     return;
   } catch (...) {
@@ -34,6 +37,7 @@ void TVantrelSrv::Timer1Timer(void*) {
   }
   TraceValue(failure);
   TraceValue(String());  // the stack trace text, always empty
+  if (checked) ports_.check_status(CheckStatusText(report_, ports_.local_time(), failure));
 }
 
 }  // namespace vantrel

@@ -1,7 +1,8 @@
 // Program entry: the service application, COM on the main thread, the
 // service module with its armed timer, then Run, which chooses the mode from
 // the command line. A failure that escapes ends the process with code 1; in
-// service mode it goes to the event log, otherwise to a box.
+// service mode it goes to the event log, otherwise to a box. The test switch
+// ends it with its own code.
 #include "host/install.h"
 #include "host/service.h"
 #include "host/service_application.h"
@@ -14,6 +15,7 @@ int main() {
     auto& module = application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
     vantrel::AttachInstaller(application, module.InstallHooksOf());
     application.ClaimServiceMode = vantrel::ClaimSettingsKey;  // one service process per settings key
-    application.Run();
+    application.SendTestNotice = [&module] { return module.SendTestNotice(); };
+    return application.Run();
   });
 }

@@ -15,6 +15,7 @@ bool TVantrelSrv::postaa(TDocVariantData data) {
   std::unique_ptr<TRESTResponse> RESTResponse1;
   std::unique_ptr<TRESTRequest> RESTRequest1;
 
+  last_post_ = PostReport();
   // Steps 1 to 4: failures here are not caught.
   CreateRestComponents(RESTClient1, RESTRequest1, RESTResponse1);
   RESTClient1->SetBaseURL(fchatavain);
@@ -26,9 +27,12 @@ bool TVantrelSrv::postaa(TDocVariantData data) {
   try {
     RESTRequest1->Execute();
   } catch (const std::exception&) {
-    TraceValue(u"virhe chat postauksesssa ", CurrentFailureMessage());
+    last_post_.failure = CurrentFailureMessage();
+    TraceValue(u"virhe chat postauksesssa ", last_post_.failure);
     return false;
   }
+  last_post_.status_code = RESTResponse1->StatusCode;
+  last_post_.status_text = RESTResponse1->StatusText;
   TraceValue(u"resposene", RESTResponse1->StatusText);
   TraceValue(u"statuscode", IntToStr(RESTResponse1->StatusCode));
   TraceValue(u"statustxt", RESTResponse1->StatusText);

@@ -16,6 +16,16 @@ bool TVantrelSrv::avaaRekisteri(std::unique_ptr<TRegistry>& reg) {
   return false;
 }
 
+bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<TRegistry>& reg) {
+  reg = std::make_unique<TRegistry>(ports_.settings_key());
+  try {
+    return reg->OpenKeyReadOnly();
+  } catch (const std::exception&) {
+    TraceValue(u"virhe rekisterin aukaisussa" + CurrentFailureMessage());
+  }
+  return false;
+}
+
 void TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
   std::unique_ptr<TRegistry> reg;
   if (avaaRekisteri(reg)) {

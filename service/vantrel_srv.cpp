@@ -1,7 +1,9 @@
 #include "service/vantrel_srv.h"
 
+#include "host/status_note.h"
 #include "platform/environment.h"
 #include "platform/local_clock.h"
+#include "platform/standard_output.h"
 
 namespace vantrel {
 
@@ -9,7 +11,12 @@ const char16_t kDefaultChatUrl[] =
     u"https://chat.tresk.fi/hooks/vantrelnotices001/"
     u"Zq7Xk2Lm9Pw4Rt6Yb8Nc3Vd5Hf1Jg0Sa2Qe4Wr6Ty8Ui0Op3";
 
-ModulePorts::ModulePorts() : computer_name(ComputerName), local_time(LocalNow) {}
+ModulePorts::ModulePorts()
+    : computer_name(ComputerName),
+      local_time(LocalNow),
+      utc_offset_minutes(LocalUtcOffsetMinutes),
+      check_status(PublishStatusNote),
+      standard_output(WriteStandardOutputLine) {}
 
 TVantrelSrv::TVantrelSrv(const TTimer::PortFactory& make_timer, ModulePorts ports)
     : TService(u"VantrelSrv", u"Vantrel"), ports_(std::move(ports)), Timer1(make_timer) {

@@ -11,6 +11,7 @@
 #include "host/service.h"
 #include "notify/doc_variant.h"
 #include "platform/date_time.h"
+#include "service/check_report.h"
 #include "service/timer.h"
 #include "settings/registry.h"
 #include "watch/event_log_query.h"
@@ -28,6 +29,14 @@ struct ModulePorts {
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
   std::function<DateTime()> local_time;
+  // The local time zone's offset from UTC (minutes) at a moment given in
+  // seconds since 1970 UTC; the entries under a notice show local times.
+  std::function<int(std::int64_t)> utc_offset_minutes;
+  // Receives the one-line outcome of every check (the service's status text
+  // on Linux); never raises.
+  std::function<void(const String&)> check_status;
+  // Writes one line to standard output (the test switch's answer).
+  std::function<void(const String&)> standard_output;
 
   ModulePorts();
 };
@@ -57,6 +66,17 @@ class TVantrelSrv : public TService {
   // settings key; false when it cannot be opened. Never raises.
   bool avaaRekisteri(std::unique_ptr<TRegistry>& reg);
 
+  // As avaaRekisteri, but opens the existing key for reading alone: creates
+  // nothing and needs no write access.
+  bool OpenSettingsForReading(std::unique_ptr<TRegistry>& reg);
+
+  // The test switch: switches Timer1 off, posts one test notice to the
+  // configured webhook with the debug lines going to standard output, and
+  // writes a verdict line there. Reads the settings without writing them and
+  // never reads the event log. The exit code: 0 when the chat answered 200,
+  // 1 otherwise.
+  int SendTestNotice();
+
   // Stores value as "lastrecnum" when the key opens: a REG_DWORD while it
   // fits in 32 signed bits, a REG_QWORD above; then a position, when given,
   // as "lastrecpos". A failed write raises.
@@ -70,6 +90,9 @@ class TVantrelSrv : public TService {
   void ServiceAfterInstall(TService* sender);
   // The two hooks above, for the installer.
   InstallHooks InstallHooksOf();
+
+  // What the last check did so far.
+  const CheckReport& LastCheck() const { return report_; }
 
   // Module state, touched only on the main thread.
   String fchatavain;                // webhook URL
@@ -85,8 +108,15 @@ class TVantrelSrv : public TService {
   // Stores fdelivered and forgets it once stored; a failed write raises and
   // keeps it.
   void StoreDeliveredMark();
+  // postaa, with its outcome noted in the check's report.
+  bool PostNotice(const TDocVariantData& doc);
 
   ModulePorts ports_;
+  CheckReport report_;  // the check under way, or the last one
+
+ protected:
+  // What the last postaa gave; postaa fills it.
+  PostReport last_post_;
 
  public:
   TTimer Timer1;  // declared last: its ticks use the fields above

@@ -34,6 +34,13 @@ bool TRegistry::OpenKey() {
   return open_;
 }
 
+bool TRegistry::OpenKeyReadOnly() {
+  CloseKey();
+  last_error_ = backend_->OpenKeyForReading();
+  open_ = last_error_ == kRegSuccess;
+  return open_;
+}
+
 bool TRegistry::ValueExists(const String& name) {
   std::uint32_t type = 0, size = 0;
   last_error_ = backend_->QueryValue(name, &type, nullptr, &size);

@@ -27,6 +27,10 @@ class TRegistry {
   // Opens the key, creating it when missing; false (never an error) when the
   // registry refuses. LastError() keeps the code.
   bool OpenKey();
+  // Opens the existing key for reading alone, creating nothing; false (never
+  // an error) when it is missing or cannot be read. LastError() keeps the
+  // code. Every write to a key opened so fails.
+  bool OpenKeyReadOnly();
   bool IsOpen() const { return open_; }
   long LastError() const { return last_error_; }
 

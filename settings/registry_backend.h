@@ -38,6 +38,10 @@ class RegistryBackend {
   virtual ~RegistryBackend() = default;
   // Opens the settings key, creating it and missing parents; 0 on success.
   virtual long CreateKey() = 0;
+  // Opens the existing settings key for reading alone: creates nothing and
+  // needs no write access; 0 on success, kRegFileNotFound when the key does
+  // not exist. Writes through a key opened so fail.
+  virtual long OpenKeyForReading() = 0;
   // Without a buffer (data == nullptr): the value's type and size. With one:
   // copies up to *size bytes, or fails with kRegMoreData when they do not fit;
   // *size becomes the data size either way.

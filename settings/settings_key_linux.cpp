@@ -276,6 +276,30 @@ class SettingsFileKey : public RegistryBackend {
     }
   }
 
+  // Reads the file as it stands (through its links), without its lock, and
+  // opens the key from that copy; creates nothing and needs no write access,
+  // so a user who can only read the file can open it. A missing file or key
+  // gives 2; a file that cannot be read, 5; one that cannot be parsed, or
+  // that is no regular file, raises, as above.
+  long OpenKeyForReading() override {
+    CloseKey();
+    const std::string path = SettingsPath();
+    try {
+      int error = 0;
+      std::optional<std::string> text = ReadIfPresent(path, error);
+      if (!text) return error ? kRegAccessDenied : kRegFileNotFound;
+      RegFile file = RegFile::Parse(*text);
+      if (!file.HasKey(kKeyPath)) return kRegFileNotFound;
+      Open(path, std::move(file));
+      read_only_ = true;
+      return kRegSuccess;
+    } catch (const RegFileError& e) {
+      ThrowUnreadable(path, e);
+    } catch (const NotRegularFile& e) {
+      ThrowNotRegular(path, e);
+    }
+  }
+
   // Answers from the file as it was read when the key was opened (or last
   // written through this key).
   long QueryValue(const String& name, std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override {
@@ -297,6 +321,7 @@ class SettingsFileKey : public RegistryBackend {
   // file atomically, keeping every other key, value and comment.
   long SetValue(const String& name, std::uint32_t type, const std::vector<std::uint8_t>& data) override {
     if (!file_) return kRegInvalidHandle;
+    if (read_only_) return kRegAccessDenied;
     RegFile file;
     try {
       const RegValue value{type, data};
@@ -315,6 +340,7 @@ class SettingsFileKey : public RegistryBackend {
   void CloseKey() override {
     file_.reset();
     path_.clear();
+    read_only_ = false;
   }
 
  private:
@@ -325,6 +351,7 @@ class SettingsFileKey : public RegistryBackend {
 
   std::string path_;
   std::optional<RegFile> file_;  // the key is open while this holds the file
+  bool read_only_ = false;       // opened by OpenKeyForReading
 };
 
 }  // namespace

@@ -28,6 +28,16 @@ class RegistryKey : public RegistryBackend {
     return result;
   }
 
+  // RegOpenKeyExW with read access alone: a key that is missing stays
+  // missing, and RegSetValueExW on the handle is refused.
+  long OpenKeyForReading() override {
+    key_.reset();
+    HKEY key = nullptr;
+    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) key_.reset(key);
+    return result;
+  }
+
   long QueryValue(const String& name, std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override {
     DWORD value_type = REG_NONE;
     DWORD value_size = size ? *size : 0;

@@ -17,5 +17,7 @@ LINUX_PACKAGES=(cmake g++ pkg-config googletest libgtest-dev libcurl4-openssl-de
                 systemd-journal-remote python3 openssl)
 # What the Windows build and its tests under Wine add.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# What making and checking the Debian package adds.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)
 # What scripts/fuzz adds: clang with libFuzzer and the sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-dev)

@@ -392,15 +392,16 @@ class Case:
         self.receivers.append(r)
         return r
 
-    def add_entries(self, *entries, file="e2e.journal", hostname=HOST):
+    def add_entries(self, *entries, file="e2e.journal", hostname=HOST, times=None):
         """Appends journal entries (priority, message) of the watched source
         to a journal file; their record numbers go on from the file's last
         one, starting at 1, so a new file starts a sequence of its own, as a
         journal does after a reboot or after its files were removed.
-        hostname None writes no _HOSTNAME."""
+        hostname None writes no _HOSTNAME. times gives each entry's realtime
+        stamp (microseconds since 1970); otherwise it is the time of writing."""
         text = ""
-        for priority, message in entries:
-            now = time.time_ns() // 1000
+        for i, (priority, message) in enumerate(entries):
+            now = times[i] if times else time.time_ns() // 1000
             text += (f"__REALTIME_TIMESTAMP={now}\n__MONOTONIC_TIMESTAMP={now}\n_BOOT_ID={self.boot_id}\n"
                      + (f"_HOSTNAME={hostname}\n" if hostname else "") +
                      f"SYSLOG_IDENTIFIER=Pervasive SQL\nPRIORITY={priority}\nMESSAGE={message}\n\n")

@@ -15,27 +15,27 @@ namespace vantrel {
 namespace {
 
 // What the steps of the entry do after the application is made.
-using Steps = std::function<void(TServiceApplication&)>;
+using Steps = std::function<int(TServiceApplication&)>;
 
-void FailBeforeRun(TServiceApplication&) { throw Exception(u"boom"); }
+int FailBeforeRun(TServiceApplication&) { throw Exception(u"boom"); }
 
-void FailNotOurOwn(TServiceApplication&) { throw std::runtime_error("bad_alloc or the like"); }
+int FailNotOurOwn(TServiceApplication&) { throw std::runtime_error("bad_alloc or the like"); }
 
 // Another process serves the same settings: service mode is refused.
-void RefusedClaim(TServiceApplication& application) {
+int RefusedClaim(TServiceApplication& application) {
   application.ClaimServiceMode = []() -> std::shared_ptr<void> { throw Exception(u"already running"); };
-  application.Run();
+  return application.Run();
 }
 
-void FailingRegistration(TServiceApplication& application) {
+int FailingRegistration(TServiceApplication& application) {
   application.UpdateRegistration = [](bool, bool) { throw Exception(u"no rights"); };
-  application.Run();
+  return application.Run();
 }
 
-void QuietRegistration(TServiceApplication& application) {
+int QuietRegistration(TServiceApplication& application) {
   application.ClaimServiceMode = []() -> std::shared_ptr<void> { throw Exception(u"claimed outside service mode"); };
   application.UpdateRegistration = [](bool, bool) {};
-  application.Run();
+  return application.Run();
 }
 
 TEST(RunApplication, AFailureThatEscapesGoesToTheEventLogInServiceModeAndToTheBoxOtherwise) {

@@ -34,6 +34,12 @@ TEST(Switches, ModeTable) {
       {{u"", u"/install", u"/silent", u"name"}, RunMode::kService, false},
       {{u"/install", u"", u"/silent"}, RunMode::kInstall, false},
       {{u"/silent", u"", u"/uninstall"}, RunMode::kService, true},
+      {{u"/test"}, RunMode::kTest, false},
+      {{u"-TeSt", u"/silent"}, RunMode::kTest, true},
+      {{u"test"}, RunMode::kService, false},
+      {{u"/tests"}, RunMode::kService, false},
+      {{u"/test", u"/install", u"name"}, RunMode::kInstall, false},
+      {{u"/uninstall", u"-test"}, RunMode::kUninstall, false},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Switches got = ParseSwitches(rows[i].args);

@@ -200,5 +200,79 @@ TEST(CheckCycleTest, AnEmptyChatUrlFallsBackToTheDefaultAndADeletedOneIsKept) {
   EXPECT_EQ(world.posts.back().url, u"http://set");
 }
 
+// "details" adds the entries under the notice; absent or 0 leaves the notice
+// as it always was, and a value of the wrong type fails the check before the
+// query, as any setting of the wrong type does.
+TEST(CheckCycleTest, TheDetailsSetting) {
+  const std::string two_entries = "\\nT m\\nT m";  // the fake log's lines, JSON-escaped
+  const std::string problems_with_entries = kProblems.substr(0, kProblems.size() - 2) + two_entries + "\"}";
+  struct Row {
+    const char* name;
+    std::optional<MemoryKey::Value> details;
+    std::optional<std::int64_t> stored;
+    std::vector<std::int64_t> records;
+    std::vector<std::string> notices;
+    std::u16string failure;
+  } rows[] = {
+      {"absent", std::nullopt, 3, {4, 8}, {kProblems}, u""},
+      {"0", MemoryKey::Dword(0), 3, {4, 8}, {kProblems}, u""},
+      {"1", MemoryKey::Dword(1), 3, {4, 8}, {problems_with_entries}, u""},
+      {"any other number", MemoryKey::Dword(-1), 3, {4, 8}, {problems_with_entries}, u""},
+      {"1 on a first run that finds nothing: the start notice alone", MemoryKey::Dword(1), std::nullopt, {}, {kStart},
+       u""},
+      {"a string", MemoryKey::Sz(u"1"), 3, {4, 8}, {}, u"Invalid data type for 'details'"},
+      {"a qword", MemoryKey::Qword(1), 3, {4, 8}, {}, u"Failed to get data for 'details'"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModuleUnderTest::World world;
+    world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
+    world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
+    if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
+    if (row.details) world.key.values[u"details"] = *row.details;
+    world.records = row.records;
+    ModuleUnderTest module(world);
+    EXPECT_EQ(CycleFailure(module), row.failure);
+    std::vector<std::string> notices;
+    for (const auto& post : world.posts) notices.push_back(post.json);
+    EXPECT_EQ(notices, row.notices);
+    EXPECT_EQ(world.queries.size(), row.failure.empty() ? 1u : 0u);
+    EXPECT_EQ(module.fchatavain, u"http://chat/hook") << "read before the failing value";
+  }
+}
+
+// What the cycle reports for the status line.
+TEST(CheckCycleTest, TheReportOfEachOutcome) {
+  struct Row {
+    const char* name;
+    std::optional<std::int32_t> stored;
+    std::vector<std::int64_t> records;
+    bool accepted;
+    std::optional<std::size_t> entries;
+    bool first_run;
+    CheckReport::Notice notice;
+    std::string post_failure;
+  } rows[] = {
+      {"delivered", 3, {4, 8}, true, 2, false, CheckReport::Notice::kDelivered, ""},
+      {"refused", 3, {4, 8}, false, 2, false, CheckReport::Notice::kNotDelivered, "HTTP 500 Internal Server Error"},
+      {"nothing new", 8, {4, 8}, true, 0, false, CheckReport::Notice::kNone, ""},
+      {"first run, nothing found", std::nullopt, {}, true, 0, true, CheckReport::Notice::kDelivered, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModuleUnderTest::World world;
+    if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
+    world.records = row.records;
+    world.post_result = row.accepted;
+    if (!row.accepted) world.post_report = PostReport{500, u"Internal Server Error", u""};
+    ModuleUnderTest module(world);
+    module.TarkastaLogit();
+    EXPECT_EQ(module.LastCheck().entries, row.entries);
+    EXPECT_EQ(module.LastCheck().first_run, row.first_run);
+    EXPECT_EQ(module.LastCheck().notice, row.notice);
+    EXPECT_EQ(ToUtf8(module.LastCheck().post_failure), row.post_failure);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -105,5 +105,45 @@ TEST(CheckTimerTest, ARefusedRestartLeavesNoFurtherTicks) {
   EXPECT_FALSE(world.timer.running);
 }
 
+// After every check, one status line: what it did and when the next comes,
+// or why it failed.
+TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
+  ModuleUnderTest::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.records = {4, 8};
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 3, 0);
+  ModuleUnderTest module(world);
+  world.timer.Fire();
+  EXPECT_EQ(world.statuses, std::vector<std::string>{"Last check 2026-12-10 12:00:03: 2 new entries, notice "
+                                                     "delivered; next check after 2026-12-11 00:00"});
+
+  world.records = {4, 8, 9};
+  world.post_result = false;
+  world.post_report = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server"};
+  world.now += 12 * kHour;
+  world.timer.Fire();
+  EXPECT_EQ(world.statuses.back(),
+            "Last check 2026-12-11 00:00:03: 1 new entry, notice not delivered: Error sending data: (7) Couldn't "
+            "connect to server; retried at the next check, after 2026-12-11 12:00");
+
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Sz(u"41");
+  world.now += 12 * kHour;
+  world.timer.Fire();
+  world.timer.Fire();  // ten minutes on, in the test's clock: the same moment
+  EXPECT_EQ(world.statuses.size(), 4u);
+  EXPECT_EQ(world.statuses.back(),
+            "Last check 2026-12-11 12:00:03 failed: Failed to get data for 'lastrecnum'; tried again within ten "
+            "minutes");
+
+  world.now += 10 * kMinute;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(9);
+  world.timer.Fire();
+  EXPECT_EQ(world.statuses.size(), 5u);
+  EXPECT_EQ(world.statuses.back(),
+            "Last check 2026-12-11 12:10:03: no new entries; next check after 2026-12-12 00:10");
+  world.timer.Fire();  // a tick that runs no check sends nothing
+  EXPECT_EQ(world.statuses.size(), 5u);
+}
+
 }  // namespace
 }  // namespace vantrel

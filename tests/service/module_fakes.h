@@ -56,7 +56,8 @@ struct MemoryKey {
   bool openable = true;
   bool writable = true;
   int writable_values = -1;  // when not negative: writes that succeed before the rest fail
-  int opens = 0;
+  int opens = 0;       // opens for reading and writing
+  int read_opens = 0;  // opens for reading alone
 
   static Value Dword(std::int32_t v) {
     auto u = static_cast<std::uint32_t>(v);
@@ -92,10 +93,17 @@ struct MemoryKey {
     return [this] {
       struct Backend : RegistryBackend {
         MemoryKey* key;
+        bool read_only = false;
         explicit Backend(MemoryKey* k) : key(k) {}
         long CreateKey() override {
           ++key->opens;
+          read_only = false;
           return key->openable ? kRegSuccess : kRegAccessDenied;
+        }
+        long OpenKeyForReading() override {
+          ++key->read_opens;
+          read_only = true;
+          return key->openable ? kRegSuccess : kRegFileNotFound;
         }
         long QueryValue(const String& name, std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) override {
           auto it = key->values.find(name);
@@ -111,7 +119,7 @@ struct MemoryKey {
           return kRegSuccess;
         }
         long SetValue(const String& name, std::uint32_t type, const std::vector<std::uint8_t>& data) override {
-          if (!key->writable || key->writable_values == 0) return kRegAccessDenied;
+          if (read_only || !key->writable || key->writable_values == 0) return kRegAccessDenied;
           if (key->writable_values > 0) --key->writable_values;
           key->values[name] = {type, data};
           return kRegSuccess;

@@ -26,13 +26,18 @@ class ModuleUnderTest : public TVantrelSrv {
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
     bool post_result = true;
+    PostReport post_report;  // what the post says it got
     std::vector<Post> posts;
+    int utc_offset_minutes = 120;
+    std::vector<std::string> statuses;  // every check's status line
+    std::string output;                 // standard output, a line end after each line
   };
 
   explicit ModuleUnderTest(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
 
   bool postaa(TDocVariantData data) override {
     world_.posts.push_back({fchatavain, data.ToUtf8Json(), world_.key.Integer(u"lastrecnum")});
+    last_post_ = world_.post_report;
     return world_.post_result;
   }
 
@@ -49,6 +54,9 @@ class ModuleUnderTest : public TVantrelSrv {
       return w.computer;
     };
     ports.local_time = [&w] { return w.now; };
+    ports.utc_offset_minutes = [&w](std::int64_t) { return w.utc_offset_minutes; };
+    ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
+    ports.standard_output = [&w](const String& line) { w.output += ToUtf8(line) + "\n"; };
     return ports;
   }
 

@@ -1,0 +1,53 @@
+# The Debian package of the Linux build:
+#   cmake --build build/linux --target package
+# makes build/linux/vantrel_<version>_amd64.deb with the program as
+# /usr/sbin/vantrel, the README and the copyright under
+# /usr/share/doc/vantrel, and the settings folder /var/lib/vantrel (mode
+# 0700: the settings file holds the webhook's token). The library
+# dependencies come from dpkg-shlibdeps. The package has no maintainer
+# scripts and enables nothing: `vantrel /install` writes and enables the
+# systemd unit, as without the package.
+
+install(TARGETS vantrel RUNTIME DESTINATION sbin)
+
+set(doc_dir share/doc/vantrel)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc_dir})
+
+# A native package's changelog, compressed as Debian wants it: gzip -9,
+# without a name or a time stamp in it.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/package/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/changelog.gz
+                   COMMAND gzip -9 -n -f -k ${PROJECT_BINARY_DIR}/package/changelog
+                   DEPENDS ${PROJECT_BINARY_DIR}/package/changelog
+                   COMMENT "Compressing the package changelog")
+add_custom_target(package_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/package/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/package/changelog.gz DESTINATION ${doc_dir})
+
+# The private settings folder is meant: lintian is told so.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME vantrel)
+
+# An empty folder of the build tree, installed as /var/lib/vantrel.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/package/var-lib/vantrel)
+install(DIRECTORY ${PROJECT_BINARY_DIR}/package/var-lib/vantrel DESTINATION /var/lib
+        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vantrel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_CONTACT "tresk <vantrel@tresk.fi>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Pervasive SQL event watch that tells the team chat")
+# The long description; the synopsis line above comes first.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Vantrel is a systemd service that reads the journal for errors and\n"
+    "warnings written by the Pervasive SQL database engine and posts a notice\n"
+    "about them to a chat server's incoming webhook, once per entry.\n"
+    "It is installed with `vantrel /install NAME`, checked with `vantrel /test`.")
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Checks the Debian package that `cmake --build build/linux --target package`
+# made: lintian finds no error, and the program unpacked from it into a
+# scratch root (dpkg -x: nothing is installed on this machine) posts its test
+# notice to a local webhook.
+# Usage: scripts/lib/check_package.sh PACKAGE.deb
+set -euo pipefail
+deb=$1
+cd "$(dirname "$0")/../.."
+
+echo "-- lintian $(basename "$deb")"
+lintian --fail-on error "$deb"
+
+work=$(mktemp -d)
+receiver_pid=""
+cleanup() {
+  [ -n "$receiver_pid" ] && kill "$receiver_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+dpkg -x "$deb" "$work/root"
+fail() { echo "package check: $*" >&2; exit 1; }
+[ -x "$work/root/usr/sbin/vantrel" ] || fail "no /usr/sbin/vantrel"
+for doc in README.md copyright changelog.gz; do
+  [ -f "$work/root/usr/share/doc/vantrel/$doc" ] || fail "no /usr/share/doc/vantrel/$doc"
+done
+[ "$(stat -c %a "$work/root/var/lib/vantrel")" = 700 ] || fail "/var/lib/vantrel is not mode 0700"
+[ ! -e "$work/root/etc" ] || fail "the package ships files under /etc"
+[ -z "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'inst$|rm$')" ] || fail "the package has maintainer scripts"
+
+: > "$work/notices"
+python3 scripts/lib/webhook_receiver.py "$work/port" "$work/notices" > /dev/null &
+receiver_pid=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "the webhook did not start"
+cat > "$work/settings.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\tresk\vantrel]
+"chaturl"="http://127.0.0.1:$(cat "$work/port")/hooks/package"
+"instancename"="Paketti"
+REG
+cp "$work/settings.reg" "$work/settings.before"
+
+echo "-- vantrel /test from the unpacked package"
+VANTREL_REGISTRY="$work/settings.reg" COMPUTERNAME=package-check "$work/root/usr/sbin/vantrel" /test ||
+  fail "vantrel /test failed"
+expected='{"text":"PSQL lisenssivalvonnan testiviesti Paketti, koneen nimi package-check"}'
+[ "$(cat "$work/notices")" = "$expected" ] || fail "the webhook got: $(cat "$work/notices")"
+cmp -s "$work/settings.reg" "$work/settings.before" || fail "/test changed the settings file"
+echo "package check passed"

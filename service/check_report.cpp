@@ -1,0 +1,73 @@
+#include "service/check_report.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr char16_t kExchangePrefix[] = u"REST request failed: ";
+// The most of a failure message the line carries.
+constexpr std::size_t kMaxFailureChars = 300;
+// A completed check is followed by the next one 12 hours later, at the first
+// timer tick after that.
+constexpr DateTime kCheckGapDays = 0.5;
+
+// text on one line: line breaks and other control characters become blanks,
+// a CR LF pair one blank; cut to kMaxFailureChars.
+String OneLine(const String& text) {
+  String out;
+  for (std::size_t i = 0; i < text.size() && out.size() < kMaxFailureChars; ++i) {
+    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    out += text[i] < 0x20 ? u' ' : text[i];
+  }
+  if (!out.empty() && IsHighSurrogate(out.back())) out.pop_back();
+  return out;
+}
+
+String EntriesText(std::size_t count) {
+  if (count == 0) return u"no new entries";
+  if (count == 1) return u"1 new entry";
+  return IntToStr(static_cast<std::int64_t>(count)) + u" new entries";
+}
+
+}  // namespace
+
+String PostReport::Describe() const {
+  if (status_code != 0) {
+    return u"HTTP " + IntToStr(status_code) + (status_text.empty() ? String() : u" " + status_text);
+  }
+  if (failure.rfind(kExchangePrefix, 0) == 0) return failure.substr(std::size(kExchangePrefix) - 1);
+  return failure;
+}
+
+String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure) {
+  String did;
+  bool retried = false;
+  if (report.entries) {
+    did = EntriesText(*report.entries);
+    const String what = report.first_run ? u"start notice" : u"notice";
+    switch (report.notice) {
+      case CheckReport::Notice::kNone:
+        break;
+      case CheckReport::Notice::kDelivered:
+        did += u", " + what + u" delivered";
+        break;
+      case CheckReport::Notice::kNotDelivered:
+        did += u", " + what + u" not delivered";
+        if (!report.post_failure.empty()) did += u": " + OneLine(report.post_failure);
+        // A start notice of a check that found nothing is not sent again.
+        retried = *report.entries > 0;
+        break;
+    }
+  }
+
+  String text = u"Last check " + FormatCivilTime(DecodeDateTime(finished));
+  if (!failure.empty()) {
+    text += did.empty() ? u" failed: " : u": " + did + u"; then failed: ";
+    return text + OneLine(failure) + u"; tried again within ten minutes";
+  }
+  const String next = FormatCivilTime(DecodeDateTime(finished + kCheckGapDays), false);
+  text += u": " + did;
+  return text + (retried ? u"; retried at the next check, after " : u"; next check after ") + next;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,40 @@
+// What one check did, and the one line that tells an administrator about it
+// (on Linux the service's status text in `systemctl status`).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "platform/date_time.h"
+#include "platform/text.h"
+
+namespace vantrel {
+
+// What the last post gave: the chat's answer, or the failure that ended the
+// exchange before an answer came.
+struct PostReport {
+  int status_code = 0;  // 0 while no answer came
+  String status_text;
+  String failure;  // the exchange's failure message when no answer came
+
+  // "HTTP 500 Internal Server Error", or the failure without the prefix
+  // "REST request failed: "; empty when nothing is known.
+  String Describe() const;
+};
+
+struct CheckReport {
+  enum class Notice { kNone, kDelivered, kNotDelivered };
+
+  std::optional<std::size_t> entries;  // entries the query found, once it has run
+  bool first_run = false;
+  Notice notice = Notice::kNone;
+  String post_failure;  // why the notice was not delivered, when known
+};
+
+// "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check
+// after <yyyy-mm-dd hh:mm>" for a check that ended at finished; for a check
+// that failed ("failure" not empty) what it did before, its message and
+// that it is tried again within ten minutes. Always one line.
+String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure);
+
+}  // namespace vantrel

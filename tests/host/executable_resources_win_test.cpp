@@ -1,0 +1,66 @@
+// What Windows reads from vantrel.exe before it runs a line of it: the
+// version information (Explorer's Details, the service tools) and the
+// manifest (rights, common controls, supported versions).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One string of the version information's US English block.
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || length == 0) return std::wstring();
+  return std::wstring(static_cast<const wchar_t*>(value));
+}
+
+TEST(ExecutableResourcesWin, VersionInformation) {
+  const DWORD size = GetFileVersionInfoSizeW(VANTREL_BINARY_W, nullptr);
+  ASSERT_GT(size, 0u) << "no version information";
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(VANTREL_BINARY_W, 0, size, info.data()));
+  EXPECT_EQ(VersionString(info, L"ProductName"), L"Vantrel");
+  EXPECT_EQ(VersionString(info, L"ProductVersion"), VANTREL_VERSION_W);
+  EXPECT_EQ(VersionString(info, L"FileVersion"), VANTREL_VERSION_W);
+  EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"vantrel.exe");
+  EXPECT_FALSE(VersionString(info, L"FileDescription").empty());
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  const std::wstring numbers = std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+                               std::to_wstring(LOWORD(fixed->dwProductVersionMS)) + L"." +
+                               std::to_wstring(HIWORD(fixed->dwProductVersionLS));
+  EXPECT_EQ(numbers, VANTREL_VERSION_W);
+}
+
+TEST(ExecutableResourcesWin, Manifest) {
+  HMODULE image =
+      LoadLibraryExW(VANTREL_BINARY_W, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_TRUE(image) << GetLastError();
+  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST, the process's own
+  ASSERT_TRUE(found) << "no manifest";
+  const char* data = static_cast<const char*>(LockResource(LoadResource(image, found)));
+  const std::string manifest(data, SizeofResource(image, found));
+  FreeLibrary(image);
+
+  for (const char* part : {
+           "level=\"asInvoker\"",
+           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
+       }) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
+
+}  // namespace

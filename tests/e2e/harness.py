@@ -296,6 +296,8 @@ class Run:
                 data = self.notify.recv(4096)
             except OSError:
                 return
+            if not data:  # shut down by _finish
+                return
             with self.lock:
                 self.notes.append(data.decode("utf-8", "replace"))
 
@@ -341,7 +343,23 @@ class Run:
         if self.process.stderr:
             self.process.stderr.close()
         if self.notify:
+            # The process has ended: what it sent last may still wait in the
+            # socket, unread by the reader thread.
+            while True:
+                try:
+                    data = self.notify.recv(4096, socket.MSG_DONTWAIT)
+                except OSError:
+                    break
+                with self.lock:
+                    self.notes.append(data.decode("utf-8", "replace"))
             path = self.notify.getsockname()
+            try:
+                self.notify.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            for t in self.readers:
+                if t.name == "notify":
+                    t.join(5)
             self.notify.close()
             os.unlink(path)
 

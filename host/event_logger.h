@@ -9,12 +9,12 @@
 
 namespace vantrel {
 
-class TEventLogger {
+class EventLogger {
  public:
-  explicit TEventLogger(String source_name);
-  ~TEventLogger();
-  TEventLogger(const TEventLogger&) = delete;
-  TEventLogger& operator=(const TEventLogger&) = delete;
+  explicit EventLogger(String source_name);
+  ~EventLogger();
+  EventLogger(const EventLogger&) = delete;
+  EventLogger& operator=(const EventLogger&) = delete;
 
   const String& SourceName() const { return source_name_; }
 

@@ -9,13 +9,13 @@
 namespace vantrel {
 
 // The journal needs no open source; the name travels with every entry.
-struct TEventLogger::Source {};
+struct EventLogger::Source {};
 
-TEventLogger::TEventLogger(String source_name) : source_name_(std::move(source_name)) {}
+EventLogger::EventLogger(String source_name) : source_name_(std::move(source_name)) {}
 
-TEventLogger::~TEventLogger() = default;
+EventLogger::~EventLogger() = default;
 
-void TEventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t, std::uint32_t) {
+void EventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t, std::uint32_t) {
   // Event types: 1 error, 2 warning, 4 information; syslog priorities 3, 4, 6.
   const int priority = event_type == 1 ? 3 : event_type == 2 ? 4 : 6;
   const std::string text = ToUtf8(message);

@@ -6,18 +6,18 @@
 namespace vantrel {
 
 // The open event source; deregistered when the writer goes.
-struct TEventLogger::Source {
+struct EventLogger::Source {
   HANDLE handle = nullptr;
   ~Source() {
     if (handle) DeregisterEventSource(handle);
   }
 };
 
-TEventLogger::TEventLogger(String source_name) : source_name_(std::move(source_name)) {}
+EventLogger::EventLogger(String source_name) : source_name_(std::move(source_name)) {}
 
-TEventLogger::~TEventLogger() = default;
+EventLogger::~EventLogger() = default;
 
-void TEventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
+void EventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
                               std::uint32_t id) {
   if (!source_) {
     source_ = std::make_unique<Source>();

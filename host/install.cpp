@@ -25,11 +25,11 @@ String QuotedBinaryPath(const String& path) {
 
 namespace {
 
-void CallHook(const std::function<void(TService&)>& hook, TService& module) {
+void CallHook(const std::function<void(ServiceModule&)>& hook, ServiceModule& module) {
   if (hook) hook(module);
 }
 
-void InstallModule(TService& module, const InstallHooks& hooks, ScmPort& scm, const InstallPorts& ports) {
+void InstallModule(ServiceModule& module, const InstallHooks& hooks, ScmPort& scm, const InstallPorts& ports) {
   const ServiceRegistration registration{module.Name(), module.DisplayName(),
                                          QuotedBinaryPath(ports.executable_path())};
   CallHook(hooks.before_install, module);
@@ -42,7 +42,7 @@ void InstallModule(TService& module, const InstallHooks& hooks, ScmPort& scm, co
   }
 }
 
-void RemoveModule(TService& module, const InstallHooks& hooks, ScmPort& scm) {
+void RemoveModule(ServiceModule& module, const InstallHooks& hooks, ScmPort& scm) {
   CallHook(hooks.before_uninstall, module);
   scm.Open(module.Name())->Delete();
   CallHook(hooks.after_uninstall, module);
@@ -50,7 +50,7 @@ void RemoveModule(TService& module, const InstallHooks& hooks, ScmPort& scm) {
 
 }  // namespace
 
-void UpdateRegistrationWith(TService& module, const InstallHooks& hooks, bool install, bool silent,
+void UpdateRegistrationWith(ServiceModule& module, const InstallHooks& hooks, bool install, bool silent,
                             const InstallPorts& ports) {
   bool success = true;
   std::unique_ptr<ScmPort> scm = ports.open_scm();  // a failure here leaves
@@ -76,9 +76,9 @@ InstallPorts PlatformInstallPorts() {
   return InstallPorts{OpenPlatformScm, ExecutablePath, ShowMessageBox};
 }
 
-void AttachInstaller(TServiceApplication& application, InstallHooks hooks) {
+void AttachInstaller(ServiceApplication& application, InstallHooks hooks) {
   application.UpdateRegistration = [&application, hooks = std::move(hooks)](bool install, bool silent) {
-    TService* module = application.Module();
+    ServiceModule* module = application.Module();
     if (!module) return;
     UpdateRegistrationWith(*module, hooks, install, silent, PlatformInstallPorts());
   };

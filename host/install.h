@@ -7,20 +7,20 @@
 #include <memory>
 #include <vector>
 
-#include "host/service.h"
+#include "host/service_module.h"
 #include "platform/text.h"
 
 namespace vantrel {
 
-class TServiceApplication;
+class ServiceApplication;
 
 // The hooks of the module around creating and deleting its registration;
 // an empty one is not set.
 struct InstallHooks {
-  std::function<void(TService&)> before_install;
-  std::function<void(TService&)> after_install;
-  std::function<void(TService&)> before_uninstall;
-  std::function<void(TService&)> after_uninstall;
+  std::function<void(ServiceModule&)> before_install;
+  std::function<void(ServiceModule&)> after_install;
+  std::function<void(ServiceModule&)> before_uninstall;
+  std::function<void(ServiceModule&)> after_uninstall;
 };
 
 // What one module registers.
@@ -80,12 +80,12 @@ String ScmErrorText(std::uint32_t code);
 String QuotedBinaryPath(const String& path);
 
 // Installs (install true) or removes the module with the given ports.
-void UpdateRegistrationWith(TService& module, const InstallHooks& hooks, bool install, bool silent,
+void UpdateRegistrationWith(ServiceModule& module, const InstallHooks& hooks, bool install, bool silent,
                             const InstallPorts& ports);
 
 // Sets the application's UpdateRegistration to install its module with
 // these hooks and the platform's parts.
-void AttachInstaller(TServiceApplication& application, InstallHooks hooks);
+void AttachInstaller(ServiceApplication& application, InstallHooks hooks);
 
 // The arguments after the program name of a Windows command line: split at
 // blanks and control characters, double quotes open and close stretches in

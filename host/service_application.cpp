@@ -9,22 +9,22 @@ namespace vantrel {
 
 namespace {
 
-TService* g_module_reference = nullptr;
+ServiceModule* g_module_reference = nullptr;
 
 }  // namespace
 
-TService* ModuleReference() { return g_module_reference; }
+ServiceModule* ModuleReference() { return g_module_reference; }
 
-std::function<std::unique_ptr<TimerPort>(std::function<void()>)> TServiceApplication::TimerFactory() {
+std::function<std::unique_ptr<TimerPort>(std::function<void()>)> ServiceApplication::TimerFactory() {
   return [this](std::function<void()> on_tick) { return loop_.NewTimer(std::move(on_tick)); };
 }
 
-void TServiceApplication::AdoptModule(std::unique_ptr<TService> module) {
+void ServiceApplication::AdoptModule(std::unique_ptr<ServiceModule> module) {
   module_ = std::move(module);
   g_module_reference = module_.get();
 }
 
-int TServiceApplication::Run() {
+int ServiceApplication::Run() {
   const Switches& switches = switches_;
   switch (switches.mode) {
     case RunMode::kInstall:
@@ -50,7 +50,7 @@ int TServiceApplication::Run() {
   return 0;
 }
 
-void TServiceApplication::RunMainLoop() {
+void ServiceApplication::RunMainLoop() {
   for (;;) {
     try {
       loop_.Run();
@@ -66,14 +66,14 @@ void TServiceApplication::RunMainLoop() {
 ProgramPorts PlatformProgramPorts() {
   return ProgramPorts{
       CommandLineArguments(),
-      [](const String& message) { TEventLogger(ExecutableFileName()).LogMessage(message); },
+      [](const String& message) { EventLogger(ExecutableFileName()).LogMessage(message); },
       ShowFatalError,
   };
 }
 
-int RunApplication(const std::function<int(TServiceApplication&)>& steps, const ProgramPorts& ports) {
+int RunApplication(const std::function<int(ServiceApplication&)>& steps, const ProgramPorts& ports) {
   try {
-    TServiceApplication application(ports.arguments);
+    ServiceApplication application(ports.arguments);
     return steps(application);
   } catch (...) {
     const String message = CurrentFailureMessage();

@@ -11,22 +11,22 @@
 #include <vector>
 
 #include "host/event_logger.h"
-#include "host/service.h"
+#include "host/service_module.h"
 #include "host/switches.h"
 #include "platform/main_loop.h"
 
 namespace vantrel {
 
-class TServiceApplication {
+class ServiceApplication {
  public:
   // Makes the main thread's loop and the application writer (source = the
   // executable's file name); arguments are the program's arguments 1..n,
   // from which Run chooses the mode. On the main thread, before anything
   // else.
-  explicit TServiceApplication(std::vector<String> arguments);
-  ~TServiceApplication();
-  TServiceApplication(const TServiceApplication&) = delete;
-  TServiceApplication& operator=(const TServiceApplication&) = delete;
+  explicit ServiceApplication(std::vector<String> arguments);
+  ~ServiceApplication();
+  ServiceApplication(const ServiceApplication&) = delete;
+  ServiceApplication& operator=(const ServiceApplication&) = delete;
 
   // Once per process: COM as a single-threaded apartment on Windows.
   void Initialize();
@@ -62,11 +62,11 @@ class TServiceApplication {
   std::function<int()> SendTestNotice;
 
   MainLoop& Loop() { return loop_; }
-  TEventLogger& ApplicationWriter() { return app_writer_; }
-  TService* Module() { return module_.get(); }
+  EventLogger& ApplicationWriter() { return app_writer_; }
+  ServiceModule* Module() { return module_.get(); }
 
  private:
-  void AdoptModule(std::unique_ptr<TService> module);
+  void AdoptModule(std::unique_ptr<ServiceModule> module);
   // Runs the main loop until quit; a failure escaping one message goes to
   // the application writer and the loop goes on.
   void RunMainLoop();
@@ -77,9 +77,9 @@ class TServiceApplication {
 
   Switches switches_;
   MainLoop loop_;
-  TEventLogger app_writer_;
+  EventLogger app_writer_;
   std::unique_ptr<Platform> platform_;
-  std::unique_ptr<TService> module_;  // destroyed first: its timer uses the loop
+  std::unique_ptr<ServiceModule> module_;  // destroyed first: its timer uses the loop
 };
 
 // Where the program's run meets the platform; tests put recorders here.
@@ -103,11 +103,11 @@ ProgramPorts PlatformProgramPorts();
 // and a box there would hold the process for ever while the service manager
 // still shows it running. In install and uninstall runs a person is there,
 // and the box shows it.
-int RunApplication(const std::function<int(TServiceApplication&)>& steps,
+int RunApplication(const std::function<int(ServiceApplication&)>& steps,
                    const ProgramPorts& ports = PlatformProgramPorts());
 
 // The module the control handler reaches; set by CreateForm.
-TService* ModuleReference();
+ServiceModule* ModuleReference();
 
 // The program's arguments 1..n.
 std::vector<String> CommandLineArguments();

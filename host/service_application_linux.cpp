@@ -49,8 +49,8 @@ class SdNotifySink : public StatusSink {
  public:
   std::optional<String> Send(const ServiceStatusRecord& record) override {
     std::string message;
-    if (record.current_state == TCurrentStatus::csRunning) message += "READY=1\n";
-    if (record.current_state == TCurrentStatus::csStopPending) message += "STOPPING=1\n";
+    if (record.current_state == ServiceState::kRunning) message += "READY=1\n";
+    if (record.current_state == ServiceState::kStopPending) message += "STOPPING=1\n";
     if (IsPending(record.current_state)) {
       message += "EXTEND_TIMEOUT_USEC=" + std::to_string(std::uint64_t{record.wait_hint} * 1000) + "\n";
     }
@@ -93,7 +93,7 @@ class SignalControlSource : public ControlSource {
 };
 
 // The ServiceMain callback: the start sequence with the service thread.
-void ServiceMain(TService& module) {
+void ServiceMain(ServiceModule& module) {
   SdNotifySink sink;
   module.Param.push_back(module.Name());
   module.SetStatusSink(&sink);
@@ -113,9 +113,9 @@ void ServiceMain(TService& module) {
 
 }  // namespace
 
-struct TServiceApplication::Platform {};
+struct ServiceApplication::Platform {};
 
-TServiceApplication::TServiceApplication(std::vector<String> arguments)
+ServiceApplication::ServiceApplication(std::vector<String> arguments)
     : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {
   // Debug lines go to standard error, and nothing may be reading it any more
   // (the journal's stream of a service gone, a closed pipe): a write there
@@ -123,14 +123,14 @@ TServiceApplication::TServiceApplication(std::vector<String> arguments)
   signal(SIGPIPE, SIG_IGN);
 }
 
-TServiceApplication::~TServiceApplication() {
+ServiceApplication::~ServiceApplication() {
   module_.reset();
   AdoptModule(nullptr);
 }
 
-void TServiceApplication::Initialize() {}  // no COM on Linux
+void ServiceApplication::Initialize() {}  // no COM on Linux
 
-void TServiceApplication::RunServiceMode() {
+void ServiceApplication::RunServiceMode() {
   // Before any thread starts, so that every thread keeps them blocked and
   // only the service thread's signalfd takes them.
   const sigset_t set = ControlSignals();

@@ -97,7 +97,7 @@ void WINAPI ControlHandlerTrampoline(DWORD code) {
 }
 
 DWORD WINAPI ServiceThreadBody(LPVOID param) {
-  auto* module = static_cast<TService*>(param);
+  auto* module = static_cast<ServiceModule*>(param);
   // The queue exists before anything else, so control codes posted from now
   // on are kept.
   MSG msg;
@@ -117,7 +117,7 @@ DWORD WINAPI ServiceThreadBody(LPVOID param) {
 
 // The ServiceMain callback, on the platform's thread.
 void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
-  TService* module = ModuleReference();
+  ServiceModule* module = ModuleReference();
   if (!module || argc == 0 ||
       CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, argv[0], -1, Wide(module->Name()), -1) != CSTR_EQUAL) {
     return;
@@ -145,27 +145,27 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
 
 }  // namespace
 
-struct TServiceApplication::Platform {
+struct ServiceApplication::Platform {
   bool com_initialized = false;
   ~Platform() {
     if (com_initialized) CoUninitialize();
   }
 };
 
-TServiceApplication::TServiceApplication(std::vector<String> arguments)
+ServiceApplication::ServiceApplication(std::vector<String> arguments)
     : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
 
-TServiceApplication::~TServiceApplication() {
+ServiceApplication::~ServiceApplication() {
   module_.reset();
   AdoptModule(nullptr);
 }
 
-void TServiceApplication::Initialize() {
+void ServiceApplication::Initialize() {
   if (platform_->com_initialized) return;
   platform_->com_initialized = SUCCEEDED(CoInitialize(nullptr));
 }
 
-void TServiceApplication::RunServiceMode() {
+void ServiceApplication::RunServiceMode() {
   // The dispatch table: the one module, then the terminator.
   String name = module_ ? module_->Name() : String();
   SERVICE_TABLE_ENTRYW table[2] = {

@@ -10,26 +10,26 @@
 namespace vantrel {
 
 // Each value is the service manager's state number (dwCurrentState).
-enum class TCurrentStatus : std::uint32_t {
-  csStopped = 1,
-  csStartPending = 2,
-  csStopPending = 3,
-  csRunning = 4,
-  csContinuePending = 5,
-  csPausePending = 6,
-  csPaused = 7,
+enum class ServiceState : std::uint32_t {
+  kStopped = 1,
+  kStartPending = 2,
+  kStopPending = 3,
+  kRunning = 4,
+  kContinuePending = 5,
+  kPausePending = 6,
+  kPaused = 7,
 };
 
 // True for the four states that announce a change still under way.
-bool IsPending(TCurrentStatus status);
+bool IsPending(ServiceState status);
 
 // A readable name of the state ("Running", "Stop pending", ...).
-String StatusText(TCurrentStatus status);
+String StatusText(ServiceState status);
 
 // One status report, field for field the platform's SERVICE_STATUS record.
 struct ServiceStatusRecord {
   std::uint32_t service_type = 0x10;  // own process
-  TCurrentStatus current_state = TCurrentStatus::csStopped;
+  ServiceState current_state = ServiceState::kStopped;
   std::uint32_t controls_accepted = 0;
   std::uint32_t win32_exit_code = 0;
   std::uint32_t service_specific_exit_code = 0;

@@ -4,7 +4,7 @@
 
 namespace vantrel {
 
-void ProcessRequests(TService& service, ControlSource& source, bool wait_for_message) {
+void ProcessRequests(ServiceModule& service, ControlSource& source, bool wait_for_message) {
   for (;;) {
     if (service.Terminated() && wait_for_message) return;
     const std::optional<std::uint32_t> code = source.Next(wait_for_message);
@@ -13,15 +13,15 @@ void ProcessRequests(TService& service, ControlSource& source, bool wait_for_mes
   }
 }
 
-void RunServiceThread(TService& service, ControlSource& source) {
+void RunServiceThread(ServiceModule& service, ControlSource& source) {
   try {
-    service.SetStatus(TCurrentStatus::csStartPending);
+    service.SetStatus(ServiceState::kStartPending);
   } catch (...) {
     service.LogMessage(StepFailureText(u"start", CurrentFailureMessage()));
     return;
   }
   try {
-    service.SetStatus(TCurrentStatus::csRunning);
+    service.SetStatus(ServiceState::kRunning);
     ProcessRequests(service, source, true);
     ProcessRequests(service, source, false);
   } catch (...) {
@@ -29,8 +29,8 @@ void RunServiceThread(TService& service, ControlSource& source) {
   }
 }
 
-void RunStartSequence(TService& service, const std::function<void()>& run_service_thread) {
-  service.SetStatus(TCurrentStatus::csStartPending);
+void RunStartSequence(ServiceModule& service, const std::function<void()>& run_service_thread) {
+  service.SetStatus(ServiceState::kStartPending);
   String failure;
   bool failed = false;
   try {
@@ -39,7 +39,7 @@ void RunStartSequence(TService& service, const std::function<void()>& run_servic
     failed = true;
     failure = CurrentFailureMessage();
   }
-  service.SetStatus(TCurrentStatus::csStopped);
+  service.SetStatus(ServiceState::kStopped);
   if (failed) service.LogMessage(StepFailureText(u"execute", failure));
 }
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-#include "host/service.h"
+#include "host/service_module.h"
 
 namespace vantrel {
 
@@ -22,15 +22,15 @@ class ControlSource {
 
 // Takes control codes and acts on them: with wait, until stop or shutdown;
 // without, until the queue is empty.
-void ProcessRequests(TService& service, ControlSource& source, bool wait_for_message);
+void ProcessRequests(ServiceModule& service, ControlSource& source, bool wait_for_message);
 
 // The body of the service thread: START_PENDING, RUNNING, then the control
 // codes until stop. Failures are logged ("start" / "execute"), never raised.
-void RunServiceThread(TService& service, ControlSource& source);
+void RunServiceThread(ServiceModule& service, ControlSource& source);
 
 // The start sequence on the platform's ServiceMain thread: START_PENDING,
 // run_service_thread (start it and wait for its end), then STOPPED; a
 // failure of run_service_thread is logged after STOPPED as "execute".
-void RunStartSequence(TService& service, const std::function<void()>& run_service_thread);
+void RunStartSequence(ServiceModule& service, const std::function<void()>& run_service_thread);
 
 }  // namespace vantrel

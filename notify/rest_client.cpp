@@ -330,9 +330,9 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
   return origin + RemoveDotSegments(path) + suffix;
 }
 
-TRESTClient::TRESTClient() : transport_(NewHttpTransport()) {}
+RestClient::RestClient() : transport_(NewHttpTransport()) {}
 
-TRESTRequestParameter* TRESTRequest::ParamByName(const String& name) {
+RestRequestParameter* RestRequest::ParamByName(const String& name) {
   for (auto& p : Params) {
     if (p.Name.size() != name.size()) continue;
     bool same = true;
@@ -342,17 +342,17 @@ TRESTRequestParameter* TRESTRequest::ParamByName(const String& name) {
   return nullptr;
 }
 
-void TRESTRequest::Execute() {
-  response_ = TRESTResponse();
+void RestRequest::Execute() {
+  response_ = RestResponse();
   String url16 = client_.BaseURL();
   if (!Resource.empty()) url16 += u"/" + Resource;
   std::string current = EncodeRequestUrl(url16);
 
   HttpAttempt attempt;
-  attempt.method = Method == TRESTRequestMethod::rmPOST ? "POST" : "GET";
+  attempt.method = Method == RestRequestMethod::kPost ? "POST" : "GET";
   std::string content_type;
   for (const auto& p : Params) {
-    if (p.Kind != TRESTRequestParameterKind::pkREQUESTBODY) continue;
+    if (p.Kind != RestRequestParameterKind::kRequestBody) continue;
     attempt.body += ToUtf8(p.Value);
     if (content_type.empty()) content_type = ToUtf8(p.ContentType);
   }
@@ -404,7 +404,7 @@ void TRESTRequest::Execute() {
     break;
   }
 
-  TRESTResponse& r = response_;
+  RestResponse& r = response_;
   r.StatusCode = answer.status;
   r.StatusText = FromUtf8(answer.reason);
   std::string media, charset, encoding;
@@ -428,7 +428,7 @@ void TRESTRequest::Execute() {
   if (decoded) {
     r.Content = std::move(text);
   } else if (answer.status != 200) {
-    response_ = TRESTResponse();
+    response_ = RestResponse();
     Fail(message);
   }
   // A 200 whose body cannot be decoded (or was cut) does not fail: the chat
@@ -436,16 +436,16 @@ void TRESTRequest::Execute() {
   // the next check. The status stands and the text stays empty.
 }
 
-void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,
-                          std::unique_ptr<TRESTResponse>& response) {
-  client = std::make_unique<TRESTClient>();
-  response = std::make_unique<TRESTResponse>();
-  request = std::make_unique<TRESTRequest>(*client, *response);
-  request->Method = TRESTRequestMethod::rmPOST;
+void CreateRestComponents(std::unique_ptr<RestClient>& client, std::unique_ptr<RestRequest>& request,
+                          std::unique_ptr<RestResponse>& response) {
+  client = std::make_unique<RestClient>();
+  response = std::make_unique<RestResponse>();
+  request = std::make_unique<RestRequest>(*client, *response);
+  request->Method = RestRequestMethod::kPost;
   request->Timeout = 120000;
-  TRESTRequestParameter body;
+  RestRequestParameter body;
   body.Name = u"body";
-  body.Kind = TRESTRequestParameterKind::pkREQUESTBODY;
+  body.Kind = RestRequestParameterKind::kRequestBody;
   body.ContentType = u"application/json";
   request->Params.push_back(std::move(body));
 }

@@ -35,23 +35,23 @@ RequestUrl SplitRequestUrl(const std::string& encoded);
 // segments resolved); an empty Location gives the current URL.
 std::string ResolveLocation(const std::string& current, const std::string& location);
 
-enum class TRESTRequestMethod { rmGET, rmPOST };
-enum class TRESTRequestParameterKind { pkREQUESTBODY };
+enum class RestRequestMethod { kGet, kPost };
+enum class RestRequestParameterKind { kRequestBody };
 
-struct TRESTRequestParameter {
+struct RestRequestParameter {
   String Name;
-  TRESTRequestParameterKind Kind = TRESTRequestParameterKind::pkREQUESTBODY;
+  RestRequestParameterKind Kind = RestRequestParameterKind::kRequestBody;
   String ContentType;
   int Options = 0;  // none
   String Value;
 };
 
-class TRESTClient {
+class RestClient {
  public:
   // Opens the platform's top handle; raises "Error obtaining session handle".
-  TRESTClient();
-  TRESTClient(const TRESTClient&) = delete;
-  TRESTClient& operator=(const TRESTClient&) = delete;
+  RestClient();
+  RestClient(const RestClient&) = delete;
+  RestClient& operator=(const RestClient&) = delete;
 
   void SetBaseURL(const String& url) { base_url_ = NormaliseBaseUrl(url); }
   const String& BaseURL() const { return base_url_; }
@@ -71,7 +71,7 @@ class TRESTClient {
   std::unique_ptr<HttpTransport> transport_;
 };
 
-class TRESTResponse {
+class RestResponse {
  public:
   int StatusCode = 0;
   String StatusText;
@@ -82,30 +82,30 @@ class TRESTResponse {
   String Content;          // empty when not decoded or not decodable
 };
 
-class TRESTRequest {
+class RestRequest {
  public:
-  TRESTRequest(TRESTClient& client, TRESTResponse& response) : client_(client), response_(response) {}
+  RestRequest(RestClient& client, RestResponse& response) : client_(client), response_(response) {}
 
-  TRESTRequestMethod Method = TRESTRequestMethod::rmGET;
+  RestRequestMethod Method = RestRequestMethod::kGet;
   String Resource;
   int Timeout = 30000;
-  std::vector<TRESTRequestParameter> Params;
+  std::vector<RestRequestParameter> Params;
 
   // The parameter of that name (letter case ignored), or null.
-  TRESTRequestParameter* ParamByName(const String& name);
+  RestRequestParameter* ParamByName(const String& name);
 
   // Runs the exchange to its final answer, left in the response. Failures
   // are Exceptions with the exchange's own messages.
   void Execute();
 
  private:
-  TRESTClient& client_;
-  TRESTResponse& response_;
+  RestClient& client_;
+  RestResponse& response_;
 };
 
 // Creates the client, then the response, then the request, with the settings
 // of the poster and the body parameter "body" (application/json, no value).
-void CreateRestComponents(std::unique_ptr<TRESTClient>& client, std::unique_ptr<TRESTRequest>& request,
-                          std::unique_ptr<TRESTResponse>& response);
+void CreateRestComponents(std::unique_ptr<RestClient>& client, std::unique_ptr<RestRequest>& request,
+                          std::unique_ptr<RestResponse>& response);
 
 }  // namespace vantrel

@@ -9,7 +9,7 @@ void TVantrelSrv::TarkastaLogit() {
   String instance_name;
   report_ = CheckReport();
 
-  std::unique_ptr<TRegistry> reg;
+  std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     if (reg->ValueExists(u"chaturl")) fchatavain = reg->ReadString(u"chaturl");
     if (reg->ValueExists(u"instancename")) instance_name = reg->ReadString(u"instancename");
@@ -45,7 +45,7 @@ void TVantrelSrv::TarkastaLogit() {
   report_.entries = (lines.size() + 1) / 2;  // two lines per entry
   report_.first_run = first_run;
 
-  TDocVariantData doc;
+  MessageDocument doc;
   doc.InitFast();
 
   const String where = instance_name + u", koneen nimi " + ports_.computer_name();
@@ -68,7 +68,7 @@ void TVantrelSrv::TarkastaLogit() {
   }
 }
 
-bool TVantrelSrv::PostNotice(const TDocVariantData& doc) {
+bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
   last_post_ = PostReport();
   const bool delivered = postaa(doc);
   report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;

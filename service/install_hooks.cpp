@@ -14,7 +14,7 @@ namespace vantrel {
 const char16_t kNoNameRefusal[] =
     u"Anna parametrina k\u00e4ytt\u00f6instanssin SELV\u00c4KIELINEN, YMM\u00c4RRETT\u00c4V\u00c4 nimi";
 
-void TVantrelSrv::ServiceBeforeInstall(TService* /*sender*/) {
+void TVantrelSrv::ServiceBeforeInstall(ServiceModule* /*sender*/) {
   Timer1.SetEnabled(false);  // no tick reaches the installing process
   String name = InstanceNameFromArguments(
       CommandLineArguments(), [](const String& label, const String& value) { TraceValue(label, value); });
@@ -24,19 +24,19 @@ void TVantrelSrv::ServiceBeforeInstall(TService* /*sender*/) {
     name = *typed;
   }
   if (name.empty()) throw Exception(kNoNameRefusal);
-  std::unique_ptr<TRegistry> reg;
+  std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     reg->WriteString(u"instancename", name);
     reg->CloseKey();
   }
 }
 
-void TVantrelSrv::ServiceAfterInstall(TService* /*sender*/) {}
+void TVantrelSrv::ServiceAfterInstall(ServiceModule* /*sender*/) {}
 
 InstallHooks TVantrelSrv::InstallHooksOf() {
   InstallHooks hooks;
-  hooks.before_install = [this](TService& sender) { ServiceBeforeInstall(&sender); };
-  hooks.after_install = [this](TService& sender) { ServiceAfterInstall(&sender); };
+  hooks.before_install = [this](ServiceModule& sender) { ServiceBeforeInstall(&sender); };
+  hooks.after_install = [this](ServiceModule& sender) { ServiceAfterInstall(&sender); };
   return hooks;
 }
 

@@ -4,13 +4,13 @@
 // service mode it goes to the event log, otherwise to a box. The test switch
 // ends it with its own code.
 #include "host/install.h"
-#include "host/service.h"
+#include "host/service_module.h"
 #include "host/service_application.h"
 #include "service/vantrel_srv.h"
 #include "settings/settings_key_claim.h"
 
 int main() {
-  return vantrel::RunApplication([](vantrel::TServiceApplication& application) {
+  return vantrel::RunApplication([](vantrel::ServiceApplication& application) {
     application.Initialize();  // COM on Windows
     auto& module = application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
     vantrel::AttachInstaller(application, module.InstallHooksOf());

@@ -10,19 +10,19 @@ namespace vantrel {
 // One POST of the document to fchatavain; true exactly on 200.
 // The request, the response and the client are released in that order on
 // every way out (locals are destroyed in reverse order of declaration).
-bool TVantrelSrv::postaa(TDocVariantData data) {
-  std::unique_ptr<TRESTClient> RESTClient1;
-  std::unique_ptr<TRESTResponse> RESTResponse1;
-  std::unique_ptr<TRESTRequest> RESTRequest1;
+bool TVantrelSrv::postaa(MessageDocument data) {
+  std::unique_ptr<RestClient> RESTClient1;
+  std::unique_ptr<RestResponse> RESTResponse1;
+  std::unique_ptr<RestRequest> RESTRequest1;
 
   last_post_ = PostReport();
   // Steps 1 to 4: failures here are not caught.
   CreateRestComponents(RESTClient1, RESTRequest1, RESTResponse1);
   RESTClient1->SetBaseURL(fchatavain);
-  TRESTRequestParameter* body = RESTRequest1->ParamByName(u"body");
+  RestRequestParameter* body = RESTRequest1->ParamByName(u"body");
   body->Options = 0;
   body->Value = data.ToJson();
-  RESTRequest1->Method = TRESTRequestMethod::rmPOST;
+  RESTRequest1->Method = RestRequestMethod::kPost;
 
   try {
     RESTRequest1->Execute();

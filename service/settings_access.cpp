@@ -6,8 +6,8 @@
 
 namespace vantrel {
 
-bool TVantrelSrv::avaaRekisteri(std::unique_ptr<TRegistry>& reg) {
-  reg = std::make_unique<TRegistry>(ports_.settings_key());
+bool TVantrelSrv::avaaRekisteri(std::unique_ptr<SettingsKey>& reg) {
+  reg = std::make_unique<SettingsKey>(ports_.settings_key());
   try {
     return reg->OpenKey();
   } catch (const std::exception&) {
@@ -16,8 +16,8 @@ bool TVantrelSrv::avaaRekisteri(std::unique_ptr<TRegistry>& reg) {
   return false;
 }
 
-bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<TRegistry>& reg) {
-  reg = std::make_unique<TRegistry>(ports_.settings_key());
+bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<SettingsKey>& reg) {
+  reg = std::make_unique<SettingsKey>(ports_.settings_key());
   try {
     return reg->OpenKeyReadOnly();
   } catch (const std::exception&) {
@@ -27,7 +27,7 @@ bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<TRegistry>& reg) {
 }
 
 void TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
-  std::unique_ptr<TRegistry> reg;
+  std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     if (value >= INT32_MIN && value <= INT32_MAX) {
       reg->WriteInteger(u"lastrecnum", static_cast<std::int32_t>(value));

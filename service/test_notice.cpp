@@ -50,7 +50,7 @@ int TVantrelSrv::SendTestNotice() {
     // The settings as a check reads them, but opened for reading alone: a
     // user who may only read the settings can test, and nothing is created.
     String instance_name;
-    std::unique_ptr<TRegistry> reg;
+    std::unique_ptr<SettingsKey> reg;
     if (OpenSettingsForReading(reg)) {
       if (reg->ValueExists(u"chaturl")) fchatavain = reg->ReadString(u"chaturl");
       if (reg->ValueExists(u"instancename")) instance_name = reg->ReadString(u"instancename");
@@ -65,7 +65,7 @@ int TVantrelSrv::SendTestNotice() {
     reg.reset();
     if (fchatavain.empty()) fchatavain = kDefaultChatUrl;
 
-    TDocVariantData doc;
+    MessageDocument doc;
     doc.InitFast();
     doc.SetMember(u"text", kTestText + instance_name + u", koneen nimi " + ports_.computer_name());
     const String site = WebhookSite(fchatavain);

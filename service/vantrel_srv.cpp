@@ -18,8 +18,8 @@ ModulePorts::ModulePorts()
       check_status(PublishStatusNote),
       standard_output(WriteStandardOutputLine) {}
 
-TVantrelSrv::TVantrelSrv(const TTimer::PortFactory& make_timer, ModulePorts ports)
-    : TService(u"VantrelSrv", u"Vantrel"), ports_(std::move(ports)), Timer1(make_timer) {
+TVantrelSrv::TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports)
+    : ServiceModule(u"VantrelSrv", u"Vantrel"), ports_(std::move(ports)), Timer1(make_timer) {
   Timer1.SetOnTimer([this] { Timer1Timer(&Timer1); });
 }
 

@@ -8,12 +8,12 @@
 #include <optional>
 
 #include "host/install.h"
-#include "host/service.h"
-#include "notify/doc_variant.h"
+#include "host/service_module.h"
+#include "notify/message_document.h"
 #include "platform/date_time.h"
 #include "service/check_report.h"
-#include "service/timer.h"
-#include "settings/registry.h"
+#include "service/periodic_timer.h"
+#include "settings/settings_key.h"
 #include "watch/event_log_query.h"
 
 namespace vantrel {
@@ -44,11 +44,11 @@ struct ModulePorts {
 // The webhook the notices go to while no "chaturl" has been read.
 extern const char16_t kDefaultChatUrl[];
 
-class TVantrelSrv : public TService {
+class TVantrelSrv : public ServiceModule {
  public:
   // Creates Timer1 from make_timer and arms it: the first tick comes 1000 ms
   // later.
-  explicit TVantrelSrv(const TTimer::PortFactory& make_timer, ModulePorts ports = ModulePorts());
+  explicit TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports = ModulePorts());
   ~TVantrelSrv() override;
 
   // The tick handler: runs a check on the first tick and whenever 12 or more
@@ -60,15 +60,15 @@ class TVantrelSrv : public TService {
   void TarkastaLogit();
 
   // Posts the document to fchatavain; true exactly on HTTP status 200.
-  virtual bool postaa(TDocVariantData data);
+  virtual bool postaa(MessageDocument data);
 
   // Makes the registry-access object into reg (in every case) and opens the
   // settings key; false when it cannot be opened. Never raises.
-  bool avaaRekisteri(std::unique_ptr<TRegistry>& reg);
+  bool avaaRekisteri(std::unique_ptr<SettingsKey>& reg);
 
   // As avaaRekisteri, but opens the existing key for reading alone: creates
   // nothing and needs no write access.
-  bool OpenSettingsForReading(std::unique_ptr<TRegistry>& reg);
+  bool OpenSettingsForReading(std::unique_ptr<SettingsKey>& reg);
 
   // The test switch: switches Timer1 off, posts one test notice to the
   // configured webhook with the debug lines going to standard output, and
@@ -85,9 +85,9 @@ class TVantrelSrv : public TService {
   // The install hook: switches Timer1 off, takes the instance name from the
   // command line or the naming dialog and stores it as "instancename";
   // raises the refusal when no name is given.
-  void ServiceBeforeInstall(TService* sender);
+  void ServiceBeforeInstall(ServiceModule* sender);
   // Does nothing.
-  void ServiceAfterInstall(TService* sender);
+  void ServiceAfterInstall(ServiceModule* sender);
   // The two hooks above, for the installer.
   InstallHooks InstallHooksOf();
 
@@ -109,7 +109,7 @@ class TVantrelSrv : public TService {
   // keeps it.
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
-  bool PostNotice(const TDocVariantData& doc);
+  bool PostNotice(const MessageDocument& doc);
 
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
@@ -119,7 +119,7 @@ class TVantrelSrv : public TService {
   PostReport last_post_;
 
  public:
-  TTimer Timer1;  // declared last: its ticks use the fields above
+  PeriodicTimer Timer1;  // declared last: its ticks use the fields above
 };
 
 }  // namespace vantrel

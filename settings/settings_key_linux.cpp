@@ -27,7 +27,7 @@
 
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
-#include "settings/registry_backend.h"
+#include "settings/settings_key.h"
 #include "settings/settings_file_path_linux.h"
 
 namespace vantrel {

@@ -4,7 +4,7 @@
 
 #include "platform/unique_win_handle.h"
 #include "platform/wide_text.h"
-#include "settings/registry_backend.h"
+#include "settings/settings_key.h"
 
 namespace vantrel {
 

@@ -148,11 +148,11 @@ InstallPorts PortsOf(Recorder& r) {
 
 InstallHooks HooksOf(Recorder& r, const String& before_failure = u"", const String& after_failure = u"") {
   InstallHooks hooks;
-  hooks.before_install = [&r, before_failure](TService&) {
+  hooks.before_install = [&r, before_failure](ServiceModule&) {
     r.steps.push_back(u"before");
     if (!before_failure.empty()) throw Exception(before_failure);
   };
-  hooks.after_install = [&r, after_failure](TService&) {
+  hooks.after_install = [&r, after_failure](ServiceModule&) {
     r.steps.push_back(u"after");
     if (!after_failure.empty()) throw Exception(after_failure);
   };
@@ -208,7 +208,7 @@ TEST(UpdateRegistration, InstallSteps) {
     SCOPED_TRACE(c.what);
     Recorder r;
     r.create_fails = c.create_fails;
-    TService module(u"VantrelSrv", u"Vantrel");
+    ServiceModule module(u"VantrelSrv", u"Vantrel");
     UpdateRegistrationWith(module, HooksOf(r, c.before_failure, c.after_failure), true, c.silent, PortsOf(r));
     EXPECT_EQ(r.steps, c.steps);
     EXPECT_EQ(r.boxes, c.boxes);
@@ -243,7 +243,7 @@ TEST(UpdateRegistration, RemoveSteps) {
     Recorder r;
     r.open_service_fails = c.open_fails;
     r.delete_fails = c.delete_fails;
-    TService module(u"VantrelSrv", u"Vantrel");
+    ServiceModule module(u"VantrelSrv", u"Vantrel");
     Recorder hooks_recorder;  // install hooks never run on removal
     UpdateRegistrationWith(module, HooksOf(hooks_recorder), false, c.silent, PortsOf(r));
     EXPECT_EQ(r.steps, c.steps);
@@ -256,7 +256,7 @@ TEST(UpdateRegistration, UnopenableManagerLeavesWithoutHooksOrBoxes) {
   for (const bool install : {true, false}) {
     Recorder r;
     r.open_fails = true;
-    TService module(u"VantrelSrv", u"Vantrel");
+    ServiceModule module(u"VantrelSrv", u"Vantrel");
     try {
       UpdateRegistrationWith(module, HooksOf(r), install, false, PortsOf(r));
       ADD_FAILURE() << "no failure";

@@ -15,24 +15,24 @@ namespace vantrel {
 namespace {
 
 // What the steps of the entry do after the application is made.
-using Steps = std::function<int(TServiceApplication&)>;
+using Steps = std::function<int(ServiceApplication&)>;
 
-int FailBeforeRun(TServiceApplication&) { throw Exception(u"boom"); }
+int FailBeforeRun(ServiceApplication&) { throw Exception(u"boom"); }
 
-int FailNotOurOwn(TServiceApplication&) { throw std::runtime_error("bad_alloc or the like"); }
+int FailNotOurOwn(ServiceApplication&) { throw std::runtime_error("bad_alloc or the like"); }
 
 // Another process serves the same settings: service mode is refused.
-int RefusedClaim(TServiceApplication& application) {
+int RefusedClaim(ServiceApplication& application) {
   application.ClaimServiceMode = []() -> std::shared_ptr<void> { throw Exception(u"already running"); };
   return application.Run();
 }
 
-int FailingRegistration(TServiceApplication& application) {
+int FailingRegistration(ServiceApplication& application) {
   application.UpdateRegistration = [](bool, bool) { throw Exception(u"no rights"); };
   return application.Run();
 }
 
-int QuietRegistration(TServiceApplication& application) {
+int QuietRegistration(ServiceApplication& application) {
   application.ClaimServiceMode = []() -> std::shared_ptr<void> { throw Exception(u"claimed outside service mode"); };
   application.UpdateRegistration = [](bool, bool) {};
   return application.Run();

@@ -12,7 +12,7 @@
 namespace vantrel {
 namespace {
 
-using S = TCurrentStatus;
+using S = ServiceState;
 
 struct Report {
   S state;
@@ -58,17 +58,17 @@ struct Row {
 };
 
 // The three reports of every start.
-const Report kStart1{S::csStartPending, 0, 1};
-const Report kStart2{S::csStartPending, 0, 2};
-const Report kRunning{S::csRunning, 7, 0};
-const Report kStopPending{S::csStopPending, 7, 0};
-const Report kStopped{S::csStopped, 7, 0};
+const Report kStart1{S::kStartPending, 0, 1};
+const Report kStart2{S::kStartPending, 0, 2};
+const Report kRunning{S::kRunning, 7, 0};
+const Report kStopPending{S::kStopPending, 7, 0};
+const Report kStopped{S::kStopped, 7, 0};
 
 const std::vector<Row> kRows = {
     {"start then stop", {1}, {kStart1, kStart2, kRunning, kStopPending, kStopped}, 0},
     {"pause and continue",
      {2, 3, 1},
-     {kStart1, kStart2, kRunning, {S::csPausePending, 7, 0}, {S::csPaused, 7, 0}, {S::csContinuePending, 7, 0},
+     {kStart1, kStart2, kRunning, {S::kPausePending, 7, 0}, {S::kPaused, 7, 0}, {S::kContinuePending, 7, 0},
       kRunning, kStopPending, kStopped},
      1},
     {"shutdown as stop", {5}, {kStart1, kStart2, kRunning, kStopPending, kStopped}, 0},
@@ -76,11 +76,11 @@ const std::vector<Row> kRows = {
     {"custom code sends nothing", {128, 255, 1}, {kStart1, kStart2, kRunning, kStopPending, kStopped}, 0},
     {"stop while paused",
      {2, 1},
-     {kStart1, kStart2, kRunning, {S::csPausePending, 7, 0}, {S::csPaused, 7, 0}, kStopPending, kStopped},
+     {kStart1, kStart2, kRunning, {S::kPausePending, 7, 0}, {S::kPaused, 7, 0}, kStopPending, kStopped},
      1},
     {"queued codes after stop repeat the pending state",
      {1, 4, 4},
-     {kStart1, kStart2, kRunning, kStopPending, {S::csStopPending, 7, 1}, {S::csStopPending, 7, 2}, kStopped},
+     {kStart1, kStart2, kRunning, kStopPending, {S::kStopPending, 7, 1}, {S::kStopPending, 7, 2}, kStopped},
      0},
     {"no stop: the queue runs dry", {}, {kStart1, kStart2, kRunning, kStopped}, 0},
 };
@@ -96,7 +96,7 @@ void ExpectReports(const std::vector<Report>& got, const std::vector<Report>& wa
 
 TEST(ServiceStatus, ControlSequences) {
   for (const Row& row : kRows) {
-    TService service(u"VantrelSrv", u"Vantrel");
+    ServiceModule service(u"VantrelSrv", u"Vantrel");
     RecordingSink sink;
     std::vector<String> log;
     int suspends = 0;
@@ -121,22 +121,22 @@ TEST(ServiceStatus, FailureWhileActingRestoresStatusAndLogs) {
     const char16_t* message;
   };
   const std::vector<FailRow> rows = {
-      {"pause", 2, S::csPaused, {{S::csPausePending, 7, 0}, {S::csPaused, 7, 0}, kRunning}, S::csRunning,
+      {"pause", 2, S::kPaused, {{S::kPausePending, 7, 0}, {S::kPaused, 7, 0}, kRunning}, S::kRunning,
        u"Service failed on pause: boom"},
-      {"continue", 3, S::csContinuePending, {{S::csContinuePending, 7, 0}, kRunning}, S::csRunning,
+      {"continue", 3, S::kContinuePending, {{S::kContinuePending, 7, 0}, kRunning}, S::kRunning,
        u"Service failed on continue: boom"},
-      {"interrogate", 4, S::csRunning, {kRunning, kRunning}, S::csRunning, u"Service failed on interrogate: boom"},
-      {"stop", 1, S::csStopPending, {kStopPending, kRunning}, S::csRunning, u"Service failed on stop: boom"},
-      {"shutdown keeps stop pending", 5, S::csStopPending, {kStopPending}, S::csStopPending,
+      {"interrogate", 4, S::kRunning, {kRunning, kRunning}, S::kRunning, u"Service failed on interrogate: boom"},
+      {"stop", 1, S::kStopPending, {kStopPending, kRunning}, S::kRunning, u"Service failed on stop: boom"},
+      {"shutdown keeps stop pending", 5, S::kStopPending, {kStopPending}, S::kStopPending,
        u"Service failed on shutdown: boom"},
   };
   for (const FailRow& row : rows) {
-    TService service(u"VantrelSrv", u"Vantrel");
+    ServiceModule service(u"VantrelSrv", u"Vantrel");
     RecordingSink sink;
     std::vector<String> log;
     service.SetStatusSink(&sink);
     service.SetLogSinkForTesting([&log](const String& line) { log.push_back(line); });
-    service.SetStatus(S::csRunning);
+    service.SetStatus(S::kRunning);
     sink.reports.clear();
     sink.fail_on = row.fail_on;
     service.DoControl(row.code);
@@ -155,7 +155,7 @@ TEST(ServiceStatus, FailureTexts) {
 }
 
 TEST(ServiceStatus, FailedStartReportsStoppedThenLogsExecute) {
-  TService service(u"VantrelSrv", u"Vantrel");
+  ServiceModule service(u"VantrelSrv", u"Vantrel");
   RecordingSink sink;
   std::vector<String> log;
   service.SetStatusSink(&sink);
@@ -171,18 +171,18 @@ TEST(ServiceStatus, RefusedReportIsLoggedAndStatusKept) {
    public:
     std::optional<String> Send(const ServiceStatusRecord&) override { return String(u"The handle is invalid"); }
   } sink;
-  TService service(u"VantrelSrv", u"Vantrel");
+  ServiceModule service(u"VantrelSrv", u"Vantrel");
   std::vector<String> log;
   service.SetStatusSink(&sink);
   service.SetLogSinkForTesting([&log](const String& line) { log.push_back(line); });
-  service.SetStatus(S::csRunning);
-  EXPECT_EQ(service.Status(), S::csRunning);
+  service.SetStatus(S::kRunning);
+  EXPECT_EQ(service.Status(), S::kRunning);
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0], u"The handle is invalid");
 }
 
 TEST(ServiceStatus, ControlCodeWithoutServiceThreadIsDropped) {
-  TService service(u"VantrelSrv", u"Vantrel");
+  ServiceModule service(u"VantrelSrv", u"Vantrel");
   service.QueueControlCode(1);  // must neither fail nor block
   EXPECT_FALSE(service.Terminated());
 }

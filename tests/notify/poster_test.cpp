@@ -14,7 +14,7 @@
 namespace vantrel::testing {
 namespace {
 
-TTimer::PortFactory NoTimer() {
+PeriodicTimer::PortFactory NoTimer() {
   return [](std::function<void()>) {
     struct Port : TimerPort {
       bool Start(std::uint32_t) override { return true; }
@@ -36,7 +36,7 @@ class PosterTest : public ::testing::Test {
   bool Post(const std::string& url, const String& text = u"Mahdollisia PSQL lisenssiongelmia A, koneen nimi K") {
     TVantrelSrv module(NoTimer());
     module.fchatavain = FromUtf8(url);
-    TDocVariantData doc;
+    MessageDocument doc;
     doc.InitFast();
     doc.SetMember(u"text", text);
     return module.postaa(doc);
@@ -236,10 +236,10 @@ TEST_F(PosterTest, SchemeAloneRaisesHostFieldIsEmpty) {
 }
 
 // Runs the exchange as the poster prepares it and hands back the response.
-std::unique_ptr<TRESTResponse> Exchange(const std::string& url) {
-  std::unique_ptr<TRESTClient> client;
-  std::unique_ptr<TRESTResponse> response;
-  std::unique_ptr<TRESTRequest> request;
+std::unique_ptr<RestResponse> Exchange(const std::string& url) {
+  std::unique_ptr<RestClient> client;
+  std::unique_ptr<RestResponse> response;
+  std::unique_ptr<RestRequest> request;
   CreateRestComponents(client, request, response);
   client->SetBaseURL(FromUtf8(url));
   request->ParamByName(u"BODY")->Value = u"{\"text\":\"x\"}";

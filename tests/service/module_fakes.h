@@ -24,7 +24,7 @@ struct FakeTimer {
     if (running) on_tick();
   }
 
-  TTimer::PortFactory Factory() {
+  PeriodicTimer::PortFactory Factory() {
     return [this](std::function<void()> tick) {
       on_tick = std::move(tick);
       struct Port : TimerPort {

@@ -35,7 +35,7 @@ class ModuleUnderTest : public TVantrelSrv {
 
   explicit ModuleUnderTest(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
 
-  bool postaa(TDocVariantData data) override {
+  bool postaa(MessageDocument data) override {
     world_.posts.push_back({fchatavain, data.ToUtf8Json(), world_.key.Integer(u"lastrecnum")});
     last_post_ = world_.post_report;
     return world_.post_result;

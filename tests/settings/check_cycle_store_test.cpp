@@ -13,7 +13,7 @@ using testing::RealStoreModule;
 const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum", u"lastrecpos"};
 
 std::optional<std::int64_t> StoredRecordNumber() {
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   if (!reg.OpenKey() || !reg.ValueExists(u"lastrecnum")) return std::nullopt;
   return reg.ReadInteger64(u"lastrecnum");
 }
@@ -41,7 +41,7 @@ TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRu
 TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAcceptedPost) {
   testing::ScratchKey scratch(kValues);
   {
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     reg.WriteString(u"chaturl", u"http://chat/hook");
     reg.WriteString(u"instancename", u"Demo 1");
@@ -79,7 +79,7 @@ TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
   module.TarkastaLogit();
   EXPECT_EQ(StoredRecordNumber(), 0x7FFFFFFF);
   {
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_EQ(reg.ReadInteger(u"lastrecnum"), 0x7FFFFFFF) << "a REG_DWORD";
   }
@@ -88,12 +88,12 @@ TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
   module.TarkastaLogit();
   EXPECT_EQ(StoredRecordNumber(), 0x100000002LL);
   {
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     try {
       reg.ReadInteger(u"lastrecnum");
       ADD_FAILURE() << "read as a REG_DWORD";
-    } catch (const ERegistryException& e) {
+    } catch (const SettingsKeyError& e) {
       EXPECT_EQ(e.Message(), u"Failed to get data for 'lastrecnum'") << "eight bytes do not fit a REG_DWORD";
     }
   }
@@ -105,7 +105,7 @@ TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
 TEST(CheckCycleStoreTest, AWronglyTypedValueEndsTheCycleWithItsMessage) {
   testing::ScratchKey scratch(kValues);
   {
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     reg.WriteString(u"chaturl", u"http://chat/hook");
     reg.WriteString(u"lastrecnum", u"12");
@@ -115,7 +115,7 @@ TEST(CheckCycleStoreTest, AWronglyTypedValueEndsTheCycleWithItsMessage) {
   try {
     module.TarkastaLogit();
     ADD_FAILURE() << "no error";
-  } catch (const ERegistryException& e) {
+  } catch (const SettingsKeyError& e) {
     EXPECT_EQ(e.Message(), u"Failed to get data for 'lastrecnum'");
   }
   EXPECT_TRUE(world.queries.empty());

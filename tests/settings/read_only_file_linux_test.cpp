@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "scratch_key.h"
-#include "settings/registry.h"
+#include "settings/settings_key.h"
 
 namespace vantrel {
 namespace {
@@ -33,7 +33,7 @@ TEST(ReadOnlyFileTest, OpensOnlyWhatExists) {
     const auto before = std::distance(std::filesystem::recursive_directory_iterator(scratch.Folder()),
                                       std::filesystem::recursive_directory_iterator());
 
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     EXPECT_FALSE(reg.OpenKeyReadOnly());
     EXPECT_EQ(reg.LastError(), row.code);
     EXPECT_EQ(std::distance(std::filesystem::recursive_directory_iterator(scratch.Folder()),
@@ -60,7 +60,7 @@ TEST(ReadOnlyFileTest, AFileThatCannotBeUsedRaisesNamingThePath) {
     } else {
       std::ofstream(scratch.File(), std::ios::binary) << "chaturl=https://chat/hooks/a\n";
     }
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     try {
       reg.OpenKeyReadOnly();
       ADD_FAILURE() << "opened";

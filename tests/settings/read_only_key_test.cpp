@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scratch_key.h"
-#include "settings/registry.h"
+#include "settings/settings_key.h"
 
 namespace vantrel {
 namespace {
@@ -11,24 +11,24 @@ namespace {
 TEST(ReadOnlyKeyTest, ReadsWhatIsStoredAndRefusesEveryWrite) {
   testing::ScratchKey scratch({u"chaturl", u"lastrecnum"});
   {
-    TRegistry writer(NewSettingsKeyBackend());
+    SettingsKey writer(NewSettingsKeyBackend());
     ASSERT_TRUE(writer.OpenKey());
     writer.WriteString(u"chaturl", u"https://chat/hooks/a");
   }
 
-  TRegistry reader(NewSettingsKeyBackend());
+  SettingsKey reader(NewSettingsKeyBackend());
   ASSERT_TRUE(reader.OpenKeyReadOnly()) << reader.LastError();
   EXPECT_EQ(reader.ReadString(u"chaturl"), u"https://chat/hooks/a");
   EXPECT_FALSE(reader.ValueExists(u"lastrecnum"));
   try {
     reader.WriteInteger(u"lastrecnum", 5);
     ADD_FAILURE() << "a write went through";
-  } catch (const ERegistryException& e) {
+  } catch (const SettingsKeyError& e) {
     EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
   }
   reader.CloseKey();
 
-  TRegistry again(NewSettingsKeyBackend());
+  SettingsKey again(NewSettingsKeyBackend());
   ASSERT_TRUE(again.OpenKey());
   EXPECT_FALSE(again.ValueExists(u"lastrecnum")) << "nothing was written";
 }

@@ -23,7 +23,7 @@ class RealStoreModule : public TVantrelSrv {
 
   explicit RealStoreModule(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
 
-  bool postaa(TDocVariantData data) override {
+  bool postaa(MessageDocument data) override {
     world_.posts.emplace_back(fchatavain, data.ToUtf8Json());
     return world_.post_result;
   }

@@ -60,7 +60,7 @@ RegValue Dword(std::uint32_t n) {
 
 // One use of the key as TalletaUusiAvain makes it: open, one write, close.
 void StoreInteger(const String& name, std::int32_t value) {
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   if (!reg.OpenKey()) throw Exception(u"not opened");
   reg.WriteInteger(name, value);
   reg.CloseKey();
@@ -86,7 +86,7 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     RealStoreModule module(world);
     TraceRecorder trace;
 
-    std::unique_ptr<TRegistry> reg;
+    std::unique_ptr<SettingsKey> reg;
     EXPECT_FALSE(module.avaaRekisteri(reg));
     ASSERT_TRUE(reg) << "handed over also when not opened";
     const std::string message =
@@ -144,7 +144,7 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     RealStoreModule module(world);
     TraceRecorder trace;
 
-    std::unique_ptr<TRegistry> reg;
+    std::unique_ptr<SettingsKey> reg;
     EXPECT_FALSE(module.avaaRekisteri(reg));
     ASSERT_TRUE(reg);
     EXPECT_EQ(reg->LastError(), kRegAccessDenied);
@@ -200,7 +200,7 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     RealStoreModule module(world);
     TraceRecorder trace;
 
-    std::unique_ptr<TRegistry> reg;
+    std::unique_ptr<SettingsKey> reg;
     EXPECT_FALSE(module.avaaRekisteri(reg));
     ASSERT_TRUE(reg);
     reg.reset();
@@ -223,14 +223,14 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
 TEST(SettingsFileTest, AFileTurnedIntoAFifoAfterOpeningIsNotWrittenOrRead) {
   ScratchKey scratch({});
   StoreInteger(u"lastrecnum", 1);
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());
   ASSERT_EQ(unlink(scratch.File().c_str()), 0);
   ASSERT_EQ(mkfifo(scratch.File().c_str(), 0600), 0);
   try {
     reg.WriteInteger(u"lastrecnum", 2);
     ADD_FAILURE() << "written";
-  } catch (const ERegistryException& e) {
+  } catch (const SettingsKeyError& e) {
     EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
   }
   struct stat st;
@@ -334,7 +334,7 @@ TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingEl
 
 TEST(SettingsFileTest, EveryWriteStartsFromTheFileAsItIsThen) {
   ScratchKey scratch({});
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());
   StoreInteger(u"other", 1);  // written by another hand while reg is open
   reg.WriteInteger(u"lastrecnum", 2);
@@ -347,14 +347,14 @@ TEST(SettingsFileTest, AFileThatTurnsCorruptAfterOpeningIsNotWrittenOver) {
   RealStoreModule::World world;
   RealStoreModule module(world);
   StoreInteger(u"lastrecnum", 1);
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());
   const std::string corrupt = kHead + "\"lastrecnum\"=dword:1\ngarbage\n";
   WriteBytes(scratch.File(), corrupt);
   try {
     reg.WriteInteger(u"lastrecnum", 2);
     ADD_FAILURE() << "written";
-  } catch (const ERegistryException& e) {
+  } catch (const SettingsKeyError& e) {
     EXPECT_EQ(e.Message(), u"Failed to set data for 'lastrecnum'");
   }
   EXPECT_EQ(ReadBytes(scratch.File()), corrupt);
@@ -421,7 +421,7 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
       // Counts up from the stored number for as long as it lives.
       try {
         for (;;) {
-          TRegistry reg(NewSettingsKeyBackend());
+          SettingsKey reg(NewSettingsKeyBackend());
           if (!reg.OpenKey()) _exit(1);
           reg.WriteInteger(u"lastrecnum", reg.ReadInteger(u"lastrecnum") + 1);
         }

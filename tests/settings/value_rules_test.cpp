@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "scratch_key.h"
-#include "settings/registry.h"
+#include "settings/settings_key.h"
 
 namespace vantrel {
 namespace {
@@ -41,7 +41,7 @@ template <typename Read>
 std::string Outcome(Read read) {
   try {
     return read();
-  } catch (const ERegistryException& e) {
+  } catch (const SettingsKeyError& e) {
     return "error: " + ToUtf8(e.Message());
   }
 }
@@ -87,7 +87,7 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
       ASSERT_EQ(writer->SetValue(u"x", row.type, row.data), kRegSuccess);
       writer->CloseKey();
     }
-    TRegistry reg(NewSettingsKeyBackend());
+    SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_TRUE(reg.ValueExists(u"x"));
     EXPECT_EQ(Outcome([&] { return ToUtf8(reg.ReadString(u"x")); }), row.read_string);
@@ -100,7 +100,7 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
 
 TEST(ValueRulesTest, AMissingValueDoesNotExistReadsEmptyAndFailsAsInteger) {
   testing::ScratchKey scratch({u"x"});
-  TRegistry reg(NewSettingsKeyBackend());
+  SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());
   EXPECT_FALSE(reg.ValueExists(u"x"));
   EXPECT_EQ(reg.ReadString(u"x"), u"");
@@ -110,21 +110,21 @@ TEST(ValueRulesTest, AMissingValueDoesNotExistReadsEmptyAndFailsAsInteger) {
 TEST(ValueRulesTest, WritesStoreRegSzWithItsNulAndRegDword) {
   struct Row {
     const char* name;
-    std::function<void(TRegistry&)> write;
+    std::function<void(SettingsKey&)> write;
     std::uint32_t type;
     Bytes data;
   } rows[] = {
-      {"string", [](TRegistry& r) { r.WriteString(u"x", u"Demo ä"); }, kRegSz, Sz(u"Demo ä")},
-      {"empty string", [](TRegistry& r) { r.WriteString(u"x", u""); }, kRegSz, Bytes{0, 0}},
-      {"integer", [](TRegistry& r) { r.WriteInteger(u"x", 42); }, kRegDword, Dword(42)},
-      {"negative integer", [](TRegistry& r) { r.WriteInteger(u"x", -1); }, kRegDword, Dword(0xFFFFFFFF)},
-      {"string over an integer", [](TRegistry& r) { r.WriteString(u"x", u"a"); }, kRegSz, Sz(u"a")},
+      {"string", [](SettingsKey& r) { r.WriteString(u"x", u"Demo ä"); }, kRegSz, Sz(u"Demo ä")},
+      {"empty string", [](SettingsKey& r) { r.WriteString(u"x", u""); }, kRegSz, Bytes{0, 0}},
+      {"integer", [](SettingsKey& r) { r.WriteInteger(u"x", 42); }, kRegDword, Dword(42)},
+      {"negative integer", [](SettingsKey& r) { r.WriteInteger(u"x", -1); }, kRegDword, Dword(0xFFFFFFFF)},
+      {"string over an integer", [](SettingsKey& r) { r.WriteString(u"x", u"a"); }, kRegSz, Sz(u"a")},
   };
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     {
-      TRegistry reg(NewSettingsKeyBackend());
+      SettingsKey reg(NewSettingsKeyBackend());
       ASSERT_TRUE(reg.OpenKey());
       row.write(reg);
       reg.CloseKey();

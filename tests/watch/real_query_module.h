@@ -19,7 +19,7 @@ class RealQueryModule : public TVantrelSrv {
 
   explicit RealQueryModule(World& world) : TVantrelSrv(world.timer.Factory(), PortsOf(world)), world_(world) {}
 
-  bool postaa(TDocVariantData data) override {
+  bool postaa(MessageDocument data) override {
     world_.notices.push_back(data.ToUtf8Json());
     return true;
   }

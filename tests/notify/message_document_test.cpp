@@ -1,7 +1,7 @@
 // The message document's JSON bytes for one line each.
 #include <gtest/gtest.h>
 
-#include "notify/doc_variant.h"
+#include "notify/message_document.h"
 
 namespace vantrel {
 namespace {
@@ -13,10 +13,10 @@ struct Case {
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-class DocVariantLine : public ::testing::TestWithParam<Case> {};
+class MessageDocumentLine : public ::testing::TestWithParam<Case> {};
 
-TEST_P(DocVariantLine, GivesExactJsonBytes) {
-  TDocVariantData doc;
+TEST_P(MessageDocumentLine, GivesExactJsonBytes) {
+  MessageDocument doc;
   doc.InitFast();
   doc.SetMember(u"text", GetParam().line);
   EXPECT_EQ(doc.ToUtf8Json(), GetParam().json);
@@ -24,7 +24,7 @@ TEST_P(DocVariantLine, GivesExactJsonBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, DocVariantLine,
+    Table, MessageDocumentLine,
     ::testing::Values(
         Case{"Ascii", u"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1",
              "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1\"}"},
@@ -40,34 +40,34 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmbeddedNul", std::u16string{u'a', u'\0', u'b'}, "{\"text\":\"a\"}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DocVariant, ReversedPairComesBackInOrder) {
-  TDocVariantData doc;
+TEST(MessageDocument, ReversedPairComesBackInOrder) {
+  MessageDocument doc;
   doc.InitFast();
   doc.SetMember(u"text", std::u16string{0xDE00, 0xD83D});
   EXPECT_EQ(doc.ToJson(), (std::u16string{u'{', u'"', u't', u'e', u'x', u't', u'"', u':', u'"', 0xD83D, 0xDE00, u'"', u'}'}));
 }
 
-TEST(DocVariant, UpperCaseNameReplacesTheSameMember) {
-  TDocVariantData doc;
+TEST(MessageDocument, UpperCaseNameReplacesTheSameMember) {
+  MessageDocument doc;
   doc.InitFast();
   doc.SetMember(u"text", u"one");
   doc.SetMember(u"TEXT", u"two");
   EXPECT_EQ(doc.ToUtf8Json(), "{\"text\":\"two\"}");
-  EXPECT_EQ(doc.Kind(), TDocVariantKind::dvObject);
+  EXPECT_EQ(doc.Kind(), MessageDocumentKind::kObject);
 }
 
-TEST(DocVariant, UnsetDocumentGivesNull) {
-  TDocVariantData doc;
+TEST(MessageDocument, UnsetDocumentGivesNull) {
+  MessageDocument doc;
   doc.InitFast();
-  EXPECT_EQ(doc.Kind(), TDocVariantKind::dvUndefined);
+  EXPECT_EQ(doc.Kind(), MessageDocumentKind::kUndefined);
   EXPECT_EQ(doc.ToUtf8Json(), "null");
   EXPECT_EQ(doc.ToJson(), u"null");
 }
 
-TEST(DocVariant, CopiesShareMembers) {
-  TDocVariantData doc;
+TEST(MessageDocument, CopiesShareMembers) {
+  MessageDocument doc;
   doc.InitFast();
-  TDocVariantData copy = doc;
+  MessageDocument copy = doc;
   doc.SetMember(u"text", u"x");
   EXPECT_EQ(copy.ToUtf8Json(), "{\"text\":\"x\"}");
 }

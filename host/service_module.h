@@ -35,12 +35,12 @@ class ControlQueue {
   virtual void Post(std::uint32_t code) = 0;
 };
 
-class TService {
+class ServiceModule {
  public:
-  TService(String name, String display_name);
-  virtual ~TService();
-  TService(const TService&) = delete;
-  TService& operator=(const TService&) = delete;
+  ServiceModule(String name, String display_name);
+  virtual ~ServiceModule();
+  ServiceModule(const ServiceModule&) = delete;
+  ServiceModule& operator=(const ServiceModule&) = delete;
 
   const String& Name() const { return name_; }
   const String& DisplayName() const { return display_name_; }
@@ -60,8 +60,8 @@ class TService {
   virtual ServiceController GetServiceController();
 
   // Status: every assignment, also of the same value, makes one report.
-  TCurrentStatus Status() const { return status_; }
-  void SetStatus(TCurrentStatus status);
+  ServiceState Status() const { return status_; }
+  void SetStatus(ServiceState status);
   // Sends the record of the current status; a refused report is logged.
   void ReportStatus();
   // The record the next report of the current status would carry, advancing
@@ -97,13 +97,13 @@ class TService {
  private:
   String name_;
   String display_name_;
-  TCurrentStatus status_ = TCurrentStatus::csStopped;
+  ServiceState status_ = ServiceState::kStopped;
   // Status of the previous report; starts as start-pending.
-  TCurrentStatus last_reported_ = TCurrentStatus::csStartPending;
+  ServiceState last_reported_ = ServiceState::kStartPending;
   std::uint32_t check_point_ = 0;
   bool terminated_ = false;
   StatusSink* sink_ = nullptr;
-  std::unique_ptr<TEventLogger> module_writer_;
+  std::unique_ptr<EventLogger> module_writer_;
   std::function<void(const String&)> log_sink_;
   std::mutex queue_mutex_;  // guards only the pointer below against its owner's exit
   ControlQueue* control_queue_ = nullptr;

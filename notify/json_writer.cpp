@@ -1,8 +1,8 @@
-#include "notify/text_writer.h"
+#include "notify/json_writer.h"
 
 namespace vantrel {
 
-void TTextWriter::AddJSONEscape(std::string_view utf8) {
+void JsonWriter::AddJSONEscape(std::string_view utf8) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (char ch : utf8) {
     const auto byte = static_cast<unsigned char>(ch);
@@ -28,7 +28,7 @@ void TTextWriter::AddJSONEscape(std::string_view utf8) {
   }
 }
 
-void TTextWriter::CancelLastComma() {
+void JsonWriter::CancelLastComma() {
   if (!text_.empty() && text_.back() == ',') text_.pop_back();
 }
 

@@ -6,20 +6,20 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "notify/doc_variant.h"
-#include "tests/notify/doc_text_cases.h"
+#include "notify/message_document.h"
+#include "tests/notify/message_text_cases.h"
 
 namespace vantrel {
 namespace {
 
-TEST(DocVariantPropertyTest, RandomLinesGiveJsonThatParsesToTheExpectedText) {
-  const std::string path = ::testing::TempDir() + "doc_variant_cases.txt";
+TEST(MessageDocumentPropertyTest, RandomLinesGiveJsonThatParsesToTheExpectedText) {
+  const std::string path = ::testing::TempDir() + "message_document_cases.txt";
   {
     std::ofstream cases(path, std::ios::binary);
     std::mt19937 rng(20261209);
     for (int i = 0; i < 3000; ++i) {
       const String line = testing::RandomLine(rng);
-      TDocVariantData doc;
+      MessageDocument doc;
       doc.InitFast();
       doc.SetMember(u"text", line);
       std::string expected_hex;

@@ -6,7 +6,7 @@
 
 namespace vantrel {
 
-class TTextWriter {
+class JsonWriter {
  public:
   void Add(char c) { text_ += c; }
   void Add(std::string_view s) { text_ += s; }

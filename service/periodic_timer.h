@@ -10,15 +10,15 @@
 
 namespace vantrel {
 
-class TTimer {
+class PeriodicTimer {
  public:
   // Makes the platform timer that calls the given tick function.
   using PortFactory = std::function<std::unique_ptr<TimerPort>(std::function<void()> on_tick)>;
 
   // Interval 1000 ms, enabled, no handler yet: it runs once one is attached.
-  explicit TTimer(const PortFactory& make_port);
-  TTimer(const TTimer&) = delete;
-  TTimer& operator=(const TTimer&) = delete;
+  explicit PeriodicTimer(const PortFactory& make_port);
+  PeriodicTimer(const PeriodicTimer&) = delete;
+  PeriodicTimer& operator=(const PeriodicTimer&) = delete;
 
   std::uint32_t Interval() const { return interval_; }
   bool Enabled() const { return enabled_; }

@@ -11,16 +11,16 @@
 
 namespace vantrel {
 
-enum class TDocVariantKind { dvUndefined, dvObject };
+enum class MessageDocumentKind { kUndefined, kObject };
 
-class TDocVariantData {
+class MessageDocument {
  public:
-  // Makes the document empty: kind dvUndefined, no members.
+  // Makes the document empty: kind kUndefined, no members.
   void InitFast();
   // Sets the named member to a text value. A name already present (compared
   // without regard to ASCII case) keeps its place and its first spelling.
   void SetMember(const String& name, const String& value);
-  TDocVariantKind Kind() const { return members_->kind; }
+  MessageDocumentKind Kind() const { return members_->kind; }
   // The compact UTF-8 JSON text of the document ("null" while undefined).
   std::string ToUtf8Json() const;
   // The same text handed over as a UTF-16 string.
@@ -28,7 +28,7 @@ class TDocVariantData {
 
  private:
   struct Members {
-    TDocVariantKind kind = TDocVariantKind::dvUndefined;
+    MessageDocumentKind kind = MessageDocumentKind::kUndefined;
     std::vector<std::pair<std::string, std::string>> items;  // UTF-8 name, UTF-8 value
   };
   // Copies share their members, so handing the document on copies nothing.

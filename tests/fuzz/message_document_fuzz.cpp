@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "notify/doc_variant.h"
-#include "tests/notify/doc_text_cases.h"
+#include "notify/message_document.h"
+#include "tests/notify/message_text_cases.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ std::string DecodeTextMember(const std::string& json) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vantrel::String line;
   for (std::size_t i = 0; i + 1 < size; i += 2) line += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-  vantrel::TDocVariantData doc;
+  vantrel::MessageDocument doc;
   doc.InitFast();
   doc.SetMember(u"text", line);
   if (DecodeTextMember(doc.ToUtf8Json()) != vantrel::ToUtf8(vantrel::testing::ExpectedDocText(line))) std::abort();

@@ -1,4 +1,4 @@
-#include "settings/registry.h"
+#include "settings/settings_key.h"
 
 #include <algorithm>
 #include <vector>
@@ -10,44 +10,44 @@ namespace {
 String Format(const char16_t* before, const String& name) { return before + name + u"'"; }
 
 [[noreturn]] void ThrowInvalidType(const String& name) {
-  throw ERegistryException(Format(u"Invalid data type for '", name));
+  throw SettingsKeyError(Format(u"Invalid data type for '", name));
 }
 
 [[noreturn]] void ThrowGetFailed(const String& name) {
-  throw ERegistryException(Format(u"Failed to get data for '", name));
+  throw SettingsKeyError(Format(u"Failed to get data for '", name));
 }
 
 [[noreturn]] void ThrowSetFailed(const String& name) {
-  throw ERegistryException(Format(u"Failed to set data for '", name));
+  throw SettingsKeyError(Format(u"Failed to set data for '", name));
 }
 
 }  // namespace
 
-TRegistry::TRegistry(std::unique_ptr<RegistryBackend> backend) : backend_(std::move(backend)) {}
+SettingsKey::SettingsKey(std::unique_ptr<RegistryBackend> backend) : backend_(std::move(backend)) {}
 
-TRegistry::~TRegistry() { CloseKey(); }
+SettingsKey::~SettingsKey() { CloseKey(); }
 
-bool TRegistry::OpenKey() {
+bool SettingsKey::OpenKey() {
   CloseKey();
   last_error_ = backend_->CreateKey();
   open_ = last_error_ == kRegSuccess;
   return open_;
 }
 
-bool TRegistry::OpenKeyReadOnly() {
+bool SettingsKey::OpenKeyReadOnly() {
   CloseKey();
   last_error_ = backend_->OpenKeyForReading();
   open_ = last_error_ == kRegSuccess;
   return open_;
 }
 
-bool TRegistry::ValueExists(const String& name) {
+bool SettingsKey::ValueExists(const String& name) {
   std::uint32_t type = 0, size = 0;
   last_error_ = backend_->QueryValue(name, &type, nullptr, &size);
   return last_error_ == kRegSuccess;
 }
 
-String TRegistry::ReadString(const String& name) {
+String SettingsKey::ReadString(const String& name) {
   std::uint32_t type = 0, size = 0;
   last_error_ = backend_->QueryValue(name, &type, nullptr, &size);
   if (last_error_ != kRegSuccess || size == 0) return String();
@@ -64,7 +64,7 @@ String TRegistry::ReadString(const String& name) {
   return text;
 }
 
-std::int32_t TRegistry::ReadInteger(const String& name) {
+std::int32_t SettingsKey::ReadInteger(const String& name) {
   std::uint8_t buffer[4] = {};
   std::uint32_t type = 0, size = sizeof buffer;
   last_error_ = backend_->QueryValue(name, &type, buffer, &size);
@@ -74,7 +74,7 @@ std::int32_t TRegistry::ReadInteger(const String& name) {
   return static_cast<std::int32_t>(bits);
 }
 
-std::int64_t TRegistry::ReadInteger64(const String& name) {
+std::int64_t SettingsKey::ReadInteger64(const String& name) {
   std::uint32_t type = 0, size = 0;
   if (backend_->QueryValue(name, &type, nullptr, &size) != kRegSuccess || type != kRegQword) return ReadInteger(name);
   std::uint8_t buffer[8] = {};
@@ -87,7 +87,7 @@ std::int64_t TRegistry::ReadInteger64(const String& name) {
   return static_cast<std::int64_t>(bits);
 }
 
-void TRegistry::WriteString(const String& name, const String& value) {
+void SettingsKey::WriteString(const String& name, const String& value) {
   std::vector<std::uint8_t> data;
   data.reserve((value.size() + 1) * 2);
   for (char16_t c : value) {
@@ -100,7 +100,7 @@ void TRegistry::WriteString(const String& name, const String& value) {
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
-void TRegistry::WriteInteger(const String& name, std::int32_t value) {
+void SettingsKey::WriteInteger(const String& name, std::int32_t value) {
   const auto bits = static_cast<std::uint32_t>(value);
   const std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
                                           static_cast<std::uint8_t>(bits >> 16),
@@ -109,7 +109,7 @@ void TRegistry::WriteInteger(const String& name, std::int32_t value) {
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
-void TRegistry::WriteInteger64(const String& name, std::int64_t value) {
+void SettingsKey::WriteInteger64(const String& name, std::int64_t value) {
   auto bits = static_cast<std::uint64_t>(value);
   std::vector<std::uint8_t> data(8);
   for (std::uint8_t& byte : data) {
@@ -120,7 +120,7 @@ void TRegistry::WriteInteger64(const String& name, std::int64_t value) {
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
-void TRegistry::CloseKey() {
+void SettingsKey::CloseKey() {
   if (!open_) return;
   backend_->CloseKey();
   open_ = false;

@@ -1,4 +1,4 @@
-#include "host/service.h"
+#include "host/service_module.h"
 
 #include <exception>
 
@@ -27,27 +27,27 @@ const char16_t* ControlWord(std::uint32_t code) {
 
 }  // namespace
 
-bool IsPending(TCurrentStatus status) {
+bool IsPending(ServiceState status) {
   switch (status) {
-    case TCurrentStatus::csStartPending:
-    case TCurrentStatus::csStopPending:
-    case TCurrentStatus::csContinuePending:
-    case TCurrentStatus::csPausePending:
+    case ServiceState::kStartPending:
+    case ServiceState::kStopPending:
+    case ServiceState::kContinuePending:
+    case ServiceState::kPausePending:
       return true;
     default:
       return false;
   }
 }
 
-String StatusText(TCurrentStatus status) {
+String StatusText(ServiceState status) {
   switch (status) {
-    case TCurrentStatus::csStopped: return u"Stopped";
-    case TCurrentStatus::csStartPending: return u"Start pending";
-    case TCurrentStatus::csStopPending: return u"Stop pending";
-    case TCurrentStatus::csRunning: return u"Running";
-    case TCurrentStatus::csContinuePending: return u"Continue pending";
-    case TCurrentStatus::csPausePending: return u"Pause pending";
-    case TCurrentStatus::csPaused: return u"Paused";
+    case ServiceState::kStopped: return u"Stopped";
+    case ServiceState::kStartPending: return u"Start pending";
+    case ServiceState::kStopPending: return u"Stop pending";
+    case ServiceState::kRunning: return u"Running";
+    case ServiceState::kContinuePending: return u"Continue pending";
+    case ServiceState::kPausePending: return u"Pause pending";
+    case ServiceState::kPaused: return u"Paused";
   }
   return u"Unknown";
 }
@@ -64,20 +64,20 @@ String ControlFailureText(std::uint32_t code, const String& message) {
 // The process's control handler: hands the code to the module's service
 // thread and returns at once.
 void ServiceControlHandler(std::uint32_t code) {
-  if (TService* module = ModuleReference()) module->QueueControlCode(code);
+  if (ServiceModule* module = ModuleReference()) module->QueueControlCode(code);
 }
 
-ServiceController TService::GetServiceController() { return ServiceControlHandler; }
+ServiceController ServiceModule::GetServiceController() { return ServiceControlHandler; }
 
-TService::TService(String name, String display_name)
+ServiceModule::ServiceModule(String name, String display_name)
     : name_(std::move(name)), display_name_(std::move(display_name)) {}
 
-TService::~TService() = default;
+ServiceModule::~ServiceModule() = default;
 
-ServiceStatusRecord TService::NextRecord() {
+ServiceStatusRecord ServiceModule::NextRecord() {
   ServiceStatusRecord record;
   record.current_state = status_;
-  record.controls_accepted = status_ == TCurrentStatus::csStartPending
+  record.controls_accepted = status_ == ServiceState::kStartPending
                                  ? 0
                                  : kAcceptShutdown | (AllowStop ? kAcceptStop : 0) |
                                        (AllowPause ? kAcceptPauseContinue : 0);
@@ -96,50 +96,50 @@ ServiceStatusRecord TService::NextRecord() {
   return record;
 }
 
-void TService::SetStatus(TCurrentStatus status) {
+void ServiceModule::SetStatus(ServiceState status) {
   status_ = status;
   ReportStatus();
 }
 
-void TService::ReportStatus() {
+void ServiceModule::ReportStatus() {
   const ServiceStatusRecord record = NextRecord();
   if (!sink_) return;
   if (auto failure = sink_->Send(record)) LogMessage(*failure);
 }
 
-void TService::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
+void ServiceModule::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
                           std::uint32_t id) {
   if (log_sink_) {
     log_sink_(message);
     return;
   }
-  if (!module_writer_) module_writer_ = std::make_unique<TEventLogger>(name_);
+  if (!module_writer_) module_writer_ = std::make_unique<EventLogger>(name_);
   module_writer_->LogMessage(message, event_type, category, id);
 }
 
-void TService::DoControl(std::uint32_t code) {
-  const TCurrentStatus previous = status_;
+void ServiceModule::DoControl(std::uint32_t code) {
+  const ServiceState previous = status_;
   try {
     switch (code) {
       case kControlStop:
-        SetStatus(TCurrentStatus::csStopPending);
+        SetStatus(ServiceState::kStopPending);
         terminated_ = true;
         break;
       case kControlPause:
-        SetStatus(TCurrentStatus::csPausePending);
-        SetStatus(TCurrentStatus::csPaused);
+        SetStatus(ServiceState::kPausePending);
+        SetStatus(ServiceState::kPaused);
         if (OnPausedSuspend) OnPausedSuspend();
         break;
       case kControlContinue:
-        SetStatus(TCurrentStatus::csContinuePending);
-        SetStatus(TCurrentStatus::csRunning);
+        SetStatus(ServiceState::kContinuePending);
+        SetStatus(ServiceState::kRunning);
         break;
       case kControlInterrogate:
         ReportStatus();
         break;
       case kControlShutdown:
         terminated_ = true;  // also when the report below fails
-        SetStatus(TCurrentStatus::csStopPending);
+        SetStatus(ServiceState::kStopPending);
         break;
       default:
         break;  // custom control: nothing
@@ -157,12 +157,12 @@ void TService::DoControl(std::uint32_t code) {
   }
 }
 
-void TService::SetControlQueue(ControlQueue* queue) {
+void ServiceModule::SetControlQueue(ControlQueue* queue) {
   std::lock_guard<std::mutex> lock(queue_mutex_);
   control_queue_ = queue;
 }
 
-void TService::QueueControlCode(std::uint32_t code) {
+void ServiceModule::QueueControlCode(std::uint32_t code) {
   std::lock_guard<std::mutex> lock(queue_mutex_);
   if (control_queue_) control_queue_->Post(code);
 }

@@ -1,6 +1,6 @@
-#include "notify/doc_variant.h"
+#include "notify/message_document.h"
 
-#include "notify/text_writer.h"
+#include "notify/json_writer.h"
 
 namespace vantrel {
 
@@ -37,9 +37,9 @@ std::string DocTextToUtf8(std::u16string_view s) {
   return out;
 }
 
-void TDocVariantData::InitFast() { members_ = std::make_shared<Members>(); }
+void MessageDocument::InitFast() { members_ = std::make_shared<Members>(); }
 
-void TDocVariantData::SetMember(const String& name, const String& value) {
+void MessageDocument::SetMember(const String& name, const String& value) {
   std::string utf8_name = DocTextToUtf8(name);
   std::string utf8_value = DocTextToUtf8(value);
   for (auto& [member_name, member_value] : members_->items) {
@@ -49,12 +49,12 @@ void TDocVariantData::SetMember(const String& name, const String& value) {
     }
   }
   members_->items.emplace_back(std::move(utf8_name), std::move(utf8_value));
-  members_->kind = TDocVariantKind::dvObject;
+  members_->kind = MessageDocumentKind::kObject;
 }
 
-std::string TDocVariantData::ToUtf8Json() const {
-  if (members_->kind == TDocVariantKind::dvUndefined) return "null";
-  TTextWriter writer;
+std::string MessageDocument::ToUtf8Json() const {
+  if (members_->kind == MessageDocumentKind::kUndefined) return "null";
+  JsonWriter writer;
   writer.Add('{');
   for (const auto& [name, value] : members_->items) {
     writer.Add('"');
@@ -68,6 +68,6 @@ std::string TDocVariantData::ToUtf8Json() const {
   return writer.Text();
 }
 
-String TDocVariantData::ToJson() const { return FromUtf8(ToUtf8Json()); }
+String MessageDocument::ToJson() const { return FromUtf8(ToUtf8Json()); }
 
 }  // namespace vantrel

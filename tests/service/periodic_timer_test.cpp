@@ -1,4 +1,4 @@
-#include "service/timer.h"
+#include "service/periodic_timer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ using testing::FakeTimer;
 
 TEST(TimerTest, RunsOnlyOnceAHandlerIsAttached) {
   FakeTimer fake;
-  TTimer timer(fake.Factory());
+  PeriodicTimer timer(fake.Factory());
   EXPECT_FALSE(fake.running);
   timer.SetOnTimer([] {});
   EXPECT_TRUE(fake.running);
@@ -20,7 +20,7 @@ TEST(TimerTest, RunsOnlyOnceAHandlerIsAttached) {
 
 TEST(TimerTest, SameValueDoesNothingAndADifferentOneRestartsThePeriod) {
   FakeTimer fake;
-  TTimer timer(fake.Factory());
+  PeriodicTimer timer(fake.Factory());
   timer.SetOnTimer([] {});
   const int stops_before = fake.stops;
   timer.SetInterval(1000);
@@ -39,7 +39,7 @@ TEST(TimerTest, SameValueDoesNothingAndADifferentOneRestartsThePeriod) {
 
 TEST(TimerTest, PlatformRefusalRaisesAndLeavesTheTimerStopped) {
   FakeTimer fake;
-  TTimer timer(fake.Factory());
+  PeriodicTimer timer(fake.Factory());
   timer.SetOnTimer([] {});
   fake.refuse = true;
   try {

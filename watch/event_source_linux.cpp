@@ -100,6 +100,37 @@ int EventTypeOfPriority(int priority) {
   return 0;
 }
 
+// The fields of the entry the journal stands on that the query reads, in
+// one pass over the entry (a lookup by name would pass over it once per
+// field): its EventType from PRIORITY (one digit; 0, never selected, for 7,
+// another value or none), and its host name and message when it has them.
+// A field that cannot be read counts as missing: a damaged entry must not
+// hold up every entry behind it at every check.
+struct EntryFields {
+  int event_type = 0;
+  std::optional<std::string> host;
+  std::optional<std::string> message;
+};
+
+EntryFields ReadFields(sd_journal* j) {
+  EntryFields fields;
+  const void* data = nullptr;
+  std::size_t size = 0;
+  sd_journal_restart_data(j);
+  while (sd_journal_enumerate_data(j, &data, &size) > 0) {
+    const std::string_view field(static_cast<const char*>(data), size);
+    if (field.starts_with("PRIORITY=")) {
+      const char digit = field.size() == sizeof "PRIORITY=0" - 1 ? field.back() : 'x';
+      fields.event_type = digit >= '0' && digit <= '9' ? EventTypeOfPriority(digit - '0') : 0;
+    } else if (field.starts_with("_HOSTNAME=")) {
+      fields.host = std::string(field.substr(sizeof "_HOSTNAME=" - 1));
+    } else if (field.starts_with("MESSAGE=")) {
+      fields.message = std::string(field.substr(sizeof "MESSAGE=" - 1));
+    }
+  }
+  return fields;
+}
+
 // Writes value as width decimal digits, with leading zeros, ending at end.
 void PutDigits(char* end, unsigned long value, int width) {
   for (int k = 0; k < width; ++k, value /= 10) *--end = static_cast<char>('0' + value % 10);
@@ -157,42 +188,23 @@ std::int64_t RecordNumberOf(std::uint64_t seqnum) {
 // gets an empty TimeGenerated.
 class JournalEntry : public EventEntry {
  public:
-  JournalEntry(sd_journal* j, std::uint64_t seqnum, std::string cursor)
-      : j_(j), seqnum_(seqnum), cursor_(std::move(cursor)) {}
+  JournalEntry(EntryFields fields, const struct Position& pos, std::string cursor)
+      : fields_(std::move(fields)), seqnum_(pos.seqnum), realtime_(pos.realtime), cursor_(std::move(cursor)) {}
 
   EventValue Property(const String& name) override {
-    if (name == u"ComputerName") {
-      EventValue host = Field("_HOSTNAME");
-      if (std::holds_alternative<std::monostate>(host)) return OwnHostName();
-      return host;
-    }
-    if (name == u"Message") return Field("MESSAGE");
+    if (name == u"ComputerName") return fields_.host ? FromUtf8(*fields_.host) : OwnHostName();
+    if (name == u"Message") return fields_.message ? EventValue(FromUtf8(*fields_.message)) : std::monostate();
     if (name == u"RecordNumber") return RecordNumberOf(seqnum_);
-    if (name == u"TimeGenerated") {
-      std::uint64_t usec = 0;
-      if (sd_journal_get_realtime_usec(j_, &usec) < 0) return String();
-      return WmiDateTime(usec);
-    }
+    if (name == u"TimeGenerated") return WmiDateTime(realtime_);
     throw Exception(u"Method '" + name + u"' not supported by automation object");
   }
 
   String Position() override { return FromUtf8(cursor_); }
 
  private:
-  // The field's value as text; null when the entry has no such field, or
-  // one that cannot be read (a damaged entry must not hold up every entry
-  // behind it at every check).
-  EventValue Field(const std::string& field) {
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (sd_journal_get_data(j_, field.c_str(), &data, &size) < 0 || size <= field.size()) return std::monostate();
-    std::string_view value(static_cast<const char*>(data), size);
-    value.remove_prefix(field.size() + 1);  // "FIELD="
-    return FromUtf8(value);
-  }
-
-  sd_journal* j_;
+  EntryFields fields_;
   std::uint64_t seqnum_;
+  std::uint64_t realtime_;  // from the cursor: every entry has one
   std::string cursor_;
 };
 
@@ -262,16 +274,13 @@ class JournalSource : public EventSource {
   void Execute(const EventQuery& query) override {
     sd_journal* j = journal_.get();
     rule_.emplace(query.above_record, ToUtf8(query.above_position));
-    // Matches on one field are alternatives; the two fields must both match.
+    max_event_type_ = query.max_event_type;
+    // The journal walks the entries of one field value by that value's own
+    // list of entries; matches on PRIORITY as well would make it merge
+    // several such lists at every step, which costs several times more than
+    // reading each entry's PRIORITY here.
     AddMatch("SYSLOG_IDENTIFIER=" + ToUtf8(query.source_name));
-    bool any_priority = false;
-    for (int priority = 0; priority <= 7; ++priority) {
-      int type = EventTypeOfPriority(priority);
-      if (type == 0 || type > query.max_event_type) continue;
-      AddMatch("PRIORITY=" + std::to_string(priority));
-      any_priority = true;
-    }
-    if (!any_priority) {
+    if (max_event_type_ < 1) {
       done_ = true;
       return;
     }
@@ -283,7 +292,9 @@ class JournalSource : public EventSource {
     std::string oldest_new, cursor, newest_sequence;
     Position pos;
     // The end of the journal and a failure to move alike end the walk back.
-    while (sd_journal_previous(j) > 0 && ReadCursor(j, cursor, pos)) {
+    while (sd_journal_previous(j) > 0) {
+      if (!Selected(ReadFields(j).event_type)) continue;
+      if (!ReadCursor(j, cursor, pos)) break;
       if (newest_sequence.empty()) newest_sequence = pos.seqnum_id;
       if (rule_->EndsWalkBack(pos, newest_sequence)) break;
       if (rule_->IsNew(pos)) oldest_new = cursor;
@@ -302,8 +313,11 @@ class JournalSource : public EventSource {
     std::string cursor;
     Position pos;
     // The end of the journal and a failure to move alike end the walk quietly.
-    while (!done_ && sd_journal_next(j) > 0 && ReadCursor(j, cursor, pos)) {
-      if (rule_->IsNew(pos)) return std::make_unique<JournalEntry>(j, pos.seqnum, std::move(cursor));
+    while (!done_ && sd_journal_next(j) > 0) {
+      EntryFields fields = ReadFields(j);
+      if (!Selected(fields.event_type)) continue;
+      if (!ReadCursor(j, cursor, pos)) break;
+      if (rule_->IsNew(pos)) return std::make_unique<JournalEntry>(std::move(fields), pos, std::move(cursor));
     }
     done_ = true;
     return nullptr;
@@ -319,8 +333,12 @@ class JournalSource : public EventSource {
     if (r < 0) ThrowJournalError("Cannot seek the journal", r);
   }
 
+  // True when an entry of this type is one the query asks for.
+  bool Selected(int event_type) const { return event_type != 0 && event_type <= max_event_type_; }
+
   JournalHandle journal_;
   std::optional<NewEntryRule> rule_;
+  int max_event_type_ = 0;
   bool done_ = false;
 };
 

@@ -8,7 +8,7 @@ namespace vantrel {
 namespace {
 
 constexpr std::uint32_t kCheckIntervalMs = 600000;
-constexpr std::int64_t kHoursBetweenChecks = 11;  // a check needs more than this
+constexpr std::int64_t kHoursBetweenChecks = 12;  // whole hours from the last completed check
 
 }  // namespace
 
@@ -22,7 +22,7 @@ void TVantrelSrv::Timer1Timer(void*) {
     // minutes, so a gap between ticks would never reach the threshold and a
     // running service would check only once after its start.
     const DateTime now = ports_.local_time();
-    if (HoursBetween(now, fedellinenajo) > kHoursBetweenChecks) {
+    if (HoursBetween(now, fedellinenajo) >= kHoursBetweenChecks) {
       checked = true;
       TarkastaLogit();
       ReturnFreedMemory();

@@ -6,7 +6,7 @@
 
 #include "host/install.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
@@ -14,7 +14,7 @@ namespace vantrel {
 namespace {
 
 
-using ScHandle = UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
+using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
 class WinService : public ScmService {
  public:

@@ -11,7 +11,7 @@
 #include "host/service_thread.h"
 #include "platform/exception.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
@@ -42,7 +42,7 @@ class ScmStatusSink : public StatusSink {
   SERVICE_STATUS_HANDLE handle_;
 };
 
-using UniqueHandle = UniqueWinHandle<HANDLE, CloseHandle>;
+using ThreadHandle = UniqueHandle<HANDLE, CloseHandle>;
 
 // The service thread's message queue: the control handler posts into it,
 // the service thread takes from it, and a paused thread is resumed.
@@ -105,7 +105,7 @@ DWORD WINAPI ServiceThreadBody(LPVOID param) {
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
-  UniqueHandle self_handle(self);
+  ThreadHandle self_handle(self);
   ThreadControlQueue queue(GetCurrentThreadId(), self);
   module->OnPausedSuspend = [&queue] { queue.SuspendSelf(); };
   module->SetControlQueue(&queue);
@@ -133,7 +133,7 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
   module->SetStatusSink(&sink);
   RunStartSequence(*module, [module] {
     DWORD thread_id = 0;
-    UniqueHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
+    ThreadHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
     if (!thread.get()) throw Exception(SystemErrorText(GetLastError()));
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) throw Exception(SystemErrorText(GetLastError()));
     if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/install.h"
+#include "host/install_scm.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
 
@@ -191,13 +191,6 @@ String ScmErrorText(std::uint32_t code) {
     default:
       return u"Unknown error " + IntToStr(code);
   }
-}
-
-String ExecutablePath() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return u"vantrel";
-  return FromUtf8(std::string(path, static_cast<std::size_t>(n)));
 }
 
 }  // namespace vantrel

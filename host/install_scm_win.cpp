@@ -2,9 +2,7 @@
 // OpenServiceW, DeleteService, each handle closed by its owner.
 #include <windows.h>
 
-#include <iterator>
-
-#include "host/install.h"
+#include "host/install_scm.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "platform/wide_text.h"
@@ -12,7 +10,6 @@
 namespace vantrel {
 
 namespace {
-
 
 using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
@@ -61,11 +58,5 @@ std::unique_ptr<ScmPort> OpenPlatformScm() {
 }
 
 String ScmErrorText(std::uint32_t code) { return SystemErrorText(code); }
-
-String ExecutablePath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return String(reinterpret_cast<const char16_t*>(path), n);
-}
 
 }  // namespace vantrel

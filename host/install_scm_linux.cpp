@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/install_scm.h"
+#include "platform/errno_code_linux.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
 
@@ -24,19 +25,10 @@ constexpr std::uint32_t kServiceExists = 1073;
 constexpr char kDefaultUnitDir[] = "/etc/systemd/system";
 constexpr char kWantsDir[] = "multi-user.target.wants";
 
-// The Windows code for a failed file operation.
-std::uint32_t CodeOfErrno(int error) {
-  switch (error) {
-    case ENOSPC:
-      return 112;
-    case ENOENT:
-      return 3;
-    default:
-      return kAccessDenied;
-  }
-}
-
-[[noreturn]] void RaiseErrno() { RaiseOsFailure(CodeOfErrno(errno)); }
+// The failure of a file operation on the unit folder in the code a Windows
+// file call gives (a folder gone on the way: 3, the path not found);
+// anything without a Windows name counts as access denied.
+[[noreturn]] void RaiseErrno() { RaiseOsFailure(WindowsCodeOfErrno(errno, kAccessDenied)); }
 
 // Tells a running systemd to read the unit folder again (only for its own).
 void ReloadSystemd(bool own_folder) {

@@ -30,7 +30,8 @@ constexpr char kWantsDir[] = "multi-user.target.wants";
 // anything without a Windows name counts as access denied.
 [[noreturn]] void RaiseErrno() { RaiseOsFailure(WindowsCodeOfErrno(errno, kAccessDenied)); }
 
-// Tells a running systemd to read the unit folder again (only for its own).
+// Tells a running systemd to read its unit folder again; not after a change
+// in a folder that VANTREL_UNIT_DIR names, which systemd does not read.
 void ReloadSystemd(bool own_folder) {
   struct stat st {};
   if (own_folder || ::stat("/run/systemd/system", &st) != 0) return;

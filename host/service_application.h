@@ -78,7 +78,8 @@ class ServiceApplication {
 
   void AdoptModule(std::unique_ptr<ServiceModule> module);
   // Runs the main loop until quit; a failure escaping one message goes to
-  // the application writer and the loop goes on.
+  // the application writer and the loop goes on, a failure of the loop
+  // itself (std::system_error) is raised.
   void RunMainLoop();
   // Service mode: the dispatcher on its own thread, the main loop on this
   // one until the dispatcher has returned; a code it returns goes to the

@@ -1,8 +1,5 @@
 // The Linux service manager (a unit folder) failing part way: the code and
 // wording each failure gives, and nothing left behind by a create that fails.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,28 +11,12 @@
 
 #include "host/install_scm.h"
 #include "platform/exception.h"
+#include "scratch_folder_linux.h"
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A unit folder of its own, named by VANTREL_UNIT_DIR while it lives.
-class UnitFolderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantrel-units-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    setenv("VANTREL_UNIT_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("VANTREL_UNIT_DIR");
-    fs::remove_all(dir_);
-  }
-
-  fs::path dir_;
-};
 
 const ServiceRegistration kRegistration{u"VantrelSrv", u"Vantrel", u"/usr/sbin/vantrel"};
 
@@ -48,7 +29,7 @@ String FailureOf(const std::function<void()>& action) {
   return u"no failure";
 }
 
-TEST_F(UnitFolderTest, EachFailureGivesTheCodeAWindowsCallWouldGive) {
+TEST(UnitFolder, EachFailureGivesTheCodeAWindowsCallWouldGive) {
   struct Row {
     const char* name;
     std::function<void(const fs::path& dir)> after_open;  // what happens to the folder meanwhile
@@ -68,23 +49,25 @@ TEST_F(UnitFolderTest, EachFailureGivesTheCodeAWindowsCallWouldGive) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    fs::create_directories(dir_);
+    const testing::ScratchFolder scratch("vantrel-units");
+    const fs::path& dir = scratch.Path();
+    setenv("VANTREL_UNIT_DIR", dir.c_str(), 1);
     std::unique_ptr<ScmPort> scm = OpenPlatformScm();
-    row.after_open(dir_);
+    unsetenv("VANTREL_UNIT_DIR");
+    row.after_open(dir);
     if (row.install) {
       EXPECT_EQ(FailureOf([&] { scm->Create(kRegistration); }), row.failure);
     } else {
       EXPECT_EQ(FailureOf([&] { scm->Open(u"VantrelSrv")->Delete(); }), row.failure);
     }
-    if (row.install && fs::exists(dir_)) {
+    if (row.install && fs::exists(dir)) {
       // A create that failed leaves no unit of its own and no temporary file.
-      for (const auto& entry : fs::directory_iterator(dir_)) {
+      for (const auto& entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "multi-user.target.wants" || (name == "VantrelSrv.service" && fs::file_size(entry) == 0))
             << name;
       }
     }
-    fs::remove_all(dir_);
   }
 }
 

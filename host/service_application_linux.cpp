@@ -129,6 +129,8 @@ std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
   if (int err = pthread_sigmask(SIG_BLOCK, &set, nullptr)) {
     throw std::system_error(err, std::generic_category(), "pthread_sigmask");
   }
+  // A failure escaping ServiceMain goes to the application writer here, and
+  // its code (EIO, "Input/output error") after it.
   return [this]() -> std::uint32_t {
     try {
       if (module_) ServiceMain(*module_);

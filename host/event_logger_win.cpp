@@ -1,16 +1,14 @@
 #include <windows.h>
 
 #include "host/event_logger.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
 
 // The open event source; deregistered when the writer goes.
 struct EventLogger::Source {
-  HANDLE handle = nullptr;
-  ~Source() {
-    if (handle) DeregisterEventSource(handle);
-  }
+  UniqueHandle<HANDLE, DeregisterEventSource> handle;
 };
 
 EventLogger::EventLogger(String source_name) : source_name_(std::move(source_name)) {}
@@ -21,11 +19,11 @@ void EventLogger::LogMessage(const String& message, std::uint16_t event_type, st
                               std::uint32_t id) {
   if (!source_) {
     source_ = std::make_unique<Source>();
-    source_->handle = RegisterEventSourceW(nullptr, Wide(source_name_));
+    source_->handle.reset(RegisterEventSourceW(nullptr, Wide(source_name_)));
   }
   if (!source_->handle) return;  // not reported: the entry is lost
   const wchar_t* strings[1] = {Wide(message)};
-  ReportEventW(source_->handle, event_type, category, id, nullptr, 1, 0, strings, nullptr);
+  ReportEventW(source_->handle.get(), event_type, category, id, nullptr, 1, 0, strings, nullptr);
 }
 
 }  // namespace vantrel

@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/install.h"
+#include "host/install_scm.h"
+#include "platform/errno_code_linux.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
 
@@ -24,21 +25,13 @@ constexpr std::uint32_t kServiceExists = 1073;
 constexpr char kDefaultUnitDir[] = "/etc/systemd/system";
 constexpr char kWantsDir[] = "multi-user.target.wants";
 
-// The Windows code for a failed file operation.
-std::uint32_t CodeOfErrno(int error) {
-  switch (error) {
-    case ENOSPC:
-      return 112;
-    case ENOENT:
-      return 3;
-    default:
-      return kAccessDenied;
-  }
-}
+// The failure of a file operation on the unit folder in the code a Windows
+// file call gives (a folder gone on the way: 3, the path not found);
+// anything without a Windows name counts as access denied.
+[[noreturn]] void RaiseErrno() { RaiseOsFailure(WindowsCodeOfErrno(errno, kAccessDenied)); }
 
-[[noreturn]] void RaiseErrno() { RaiseOsFailure(CodeOfErrno(errno)); }
-
-// Tells a running systemd to read the unit folder again (only for its own).
+// Tells a running systemd to read its unit folder again; not after a change
+// in a folder that VANTREL_UNIT_DIR names, which systemd does not read.
 void ReloadSystemd(bool own_folder) {
   struct stat st {};
   if (own_folder || ::stat("/run/systemd/system", &st) != 0) return;
@@ -191,13 +184,6 @@ String ScmErrorText(std::uint32_t code) {
     default:
       return u"Unknown error " + IntToStr(code);
   }
-}
-
-String ExecutablePath() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return u"vantrel";
-  return FromUtf8(std::string(path, static_cast<std::size_t>(n)));
 }
 
 }  // namespace vantrel

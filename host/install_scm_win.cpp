@@ -2,19 +2,16 @@
 // OpenServiceW, DeleteService, each handle closed by its owner.
 #include <windows.h>
 
-#include <iterator>
-
-#include "host/install.h"
+#include "host/install_scm.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
 
 namespace {
 
-
-using ScHandle = UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
+using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
 class WinService : public ScmService {
  public:
@@ -61,11 +58,5 @@ std::unique_ptr<ScmPort> OpenPlatformScm() {
 }
 
 String ScmErrorText(std::uint32_t code) { return SystemErrorText(code); }
-
-String ExecutablePath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return String(reinterpret_cast<const char16_t*>(path), n);
-}
 
 }  // namespace vantrel

@@ -1,12 +1,16 @@
-// The installer's modal result boxes.
+// The modal boxes of a run with a person at the screen: the installer's
+// results and a failure that ends the program.
 #pragma once
 
-#include "host/install.h"
+#include "platform/text.h"
 
 namespace vantrel {
 
-// Error: title "Error", error icon; information: title "Information". One
-// OK button; returns when closed (Linux: the title then the text on stderr).
+enum class BoxKind { kError, kInformation, kApplicationError };
+
+// Error: title "Error", error icon; information: title "Information";
+// application error: title "Application Error", error icon. One OK button;
+// returns when closed (Linux: the title then the text on standard error).
 void ShowMessageBox(BoxKind kind, const String& text);
 
 }  // namespace vantrel

@@ -4,8 +4,21 @@
 
 namespace vantrel {
 
+namespace {
+
+const char* TitleOf(BoxKind kind) {
+  switch (kind) {
+    case BoxKind::kError: return "Error";
+    case BoxKind::kInformation: return "Information";
+    case BoxKind::kApplicationError: return "Application Error";
+  }
+  return "";
+}
+
+}  // namespace
+
 void ShowMessageBox(BoxKind kind, const String& text) {
-  std::fprintf(stderr, "%s\n%s\n", kind == BoxKind::kError ? "Error" : "Information", ToUtf8(text).c_str());
+  std::fprintf(stderr, "%s\n%s\n", TitleOf(kind), ToUtf8(text).c_str());
   std::fflush(stderr);
 }
 

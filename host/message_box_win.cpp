@@ -6,9 +6,17 @@
 namespace vantrel {
 
 void ShowMessageBox(BoxKind kind, const String& text) {
-  const bool error = kind == BoxKind::kError;
-  MessageBoxW(nullptr, Wide(text), error ? L"Error" : L"Information",
-              MB_OK | MB_TASKMODAL | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+  switch (kind) {
+    case BoxKind::kError:
+      MessageBoxW(nullptr, Wide(text), L"Error", MB_OK | MB_TASKMODAL | MB_ICONERROR);
+      break;
+    case BoxKind::kInformation:
+      MessageBoxW(nullptr, Wide(text), L"Information", MB_OK | MB_TASKMODAL | MB_ICONINFORMATION);
+      break;
+    case BoxKind::kApplicationError:
+      MessageBoxW(nullptr, Wide(text), L"Application Error", MB_OK | MB_TASKMODAL | MB_ICONSTOP);
+      break;
+  }
 }
 
 }  // namespace vantrel

@@ -7,7 +7,9 @@
 
 namespace vantrel {
 
-extern const char16_t kNamingTitle[];
+// The dialog's title; the Linux prompt's first line.
+inline constexpr char16_t kNamingTitle[] = u"Anna instanssin selv\u00e4kielinen, ymm\u00e4rrett\u00e4v\u00e4 nimi";
+// The longest name the box takes, in UTF-16 units.
 constexpr std::size_t kNamingMaxLength = 255;
 
 // Shows the dialog with an empty box; the text when confirmed (possibly

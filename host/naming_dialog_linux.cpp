@@ -1,5 +1,6 @@
 // The naming prompt on the controlling terminal: the title line, then
-// "Nimi: ". Enter confirms (also empty), Esc or end of input cancels.
+// "Nimi: ". Enter confirms (also empty); Esc, Ctrl-C or the end of input
+// (Ctrl-D) cancels.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>

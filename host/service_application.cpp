@@ -1,9 +1,13 @@
 #include "host/service_application.h"
 
 #include <system_error>
+#include <thread>
 
+#include "host/message_box.h"
 #include "host/own_console.h"
 #include "platform/exception.h"
+#include "platform/process.h"
+#include "platform/system_text.h"
 
 namespace vantrel {
 
@@ -14,6 +18,14 @@ ServiceModule* g_module_reference = nullptr;
 }  // namespace
 
 ServiceModule* ModuleReference() { return g_module_reference; }
+
+ServiceApplication::ServiceApplication(std::vector<String> arguments)
+    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(NewPlatform()) {}
+
+ServiceApplication::~ServiceApplication() {
+  module_.reset();
+  AdoptModule(nullptr);
+}
 
 std::function<std::unique_ptr<TimerPort>(std::function<void()>)> ServiceApplication::TimerFactory() {
   return [this](std::function<void()> on_tick) { return loop_.NewTimer(std::move(on_tick)); };
@@ -63,11 +75,28 @@ void ServiceApplication::RunMainLoop() {
   }
 }
 
+void ServiceApplication::RunServiceMode() {
+  std::function<std::uint32_t()> dispatch = ServiceDispatcher();
+  std::uint32_t dispatcher_result = 0;
+  std::thread dispatcher([this, dispatch = std::move(dispatch), &dispatcher_result] {
+    dispatcher_result = dispatch();
+    loop_.Quit();
+  });
+  try {
+    RunMainLoop();
+  } catch (...) {
+    dispatcher.detach();
+    throw;
+  }
+  dispatcher.join();
+  if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
+}
+
 ProgramPorts PlatformProgramPorts() {
   return ProgramPorts{
       CommandLineArguments(),
       [](const String& message) { EventLogger(ExecutableFileName()).LogMessage(message); },
-      ShowFatalError,
+      [](const String& message) { ShowMessageBox(BoxKind::kApplicationError, message); },
   };
 }
 

@@ -66,19 +66,30 @@ class ServiceApplication {
   ServiceModule* Module() { return module_.get(); }
 
  private:
+  // The platform's part, in service_application_win.cpp and _linux.cpp.
+  struct Platform;  // its state: COM on Windows
+  // Makes the platform's state; first thing of the constructor.
+  static std::shared_ptr<Platform> NewPlatform();
+  // Service mode, on the main thread before the dispatcher thread starts:
+  // readies the platform and gives what that thread runs, the platform's
+  // dispatcher. It returns once the service has stopped, with 0 or the
+  // system error code that ended it.
+  std::function<std::uint32_t()> ServiceDispatcher();
+
   void AdoptModule(std::unique_ptr<ServiceModule> module);
   // Runs the main loop until quit; a failure escaping one message goes to
-  // the application writer and the loop goes on.
+  // the application writer and the loop goes on, a failure of the loop
+  // itself (std::system_error) is raised.
   void RunMainLoop();
-  // Service mode: the platform's dispatcher, the service threads, the loop.
+  // Service mode: the dispatcher on its own thread, the main loop on this
+  // one until the dispatcher has returned; a code it returns goes to the
+  // application writer.
   void RunServiceMode();
-
-  struct Platform;  // the platform state (COM on Windows)
 
   Switches switches_;
   MainLoop loop_;
   EventLogger app_writer_;
-  std::unique_ptr<Platform> platform_;
+  std::shared_ptr<Platform> platform_;
   std::unique_ptr<ServiceModule> module_;  // destroyed first: its timer uses the loop
 };
 
@@ -93,7 +104,7 @@ struct ProgramPorts {
   std::function<void(const String&)> show_failure;
 };
 
-// The process's own arguments, event log and box.
+// The process's own arguments, event log and "Application Error" box.
 ProgramPorts PlatformProgramPorts();
 
 // The program from start to end on the main thread: makes the service
@@ -108,15 +119,5 @@ int RunApplication(const std::function<int(ServiceApplication&)>& steps,
 
 // The module the control handler reaches; set by CreateForm.
 ServiceModule* ModuleReference();
-
-// The program's arguments 1..n.
-std::vector<String> CommandLineArguments();
-
-// The executable's file name with its extension, without the folder.
-String ExecutableFileName();
-
-// Shows a failure that ends the process ("Application Error" box on
-// Windows, standard error on Linux).
-void ShowFatalError(const String& message);
 
 }  // namespace vantrel

@@ -7,10 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -113,75 +109,37 @@ void ServiceMain(ServiceModule& module) {
 
 }  // namespace
 
+// No state on Linux; making it only sets SIGPIPE aside.
 struct ServiceApplication::Platform {};
 
-ServiceApplication::ServiceApplication(std::vector<String> arguments)
-    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {
+std::shared_ptr<ServiceApplication::Platform> ServiceApplication::NewPlatform() {
   // Debug lines go to standard error, and nothing may be reading it any more
   // (the journal's stream of a service gone, a closed pipe): a write there
   // must fail quietly, not end the process.
   signal(SIGPIPE, SIG_IGN);
-}
-
-ServiceApplication::~ServiceApplication() {
-  module_.reset();
-  AdoptModule(nullptr);
+  return std::make_shared<Platform>();
 }
 
 void ServiceApplication::Initialize() {}  // no COM on Linux
 
-void ServiceApplication::RunServiceMode() {
+std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
   // Before any thread starts, so that every thread keeps them blocked and
   // only the service thread's signalfd takes them.
   const sigset_t set = ControlSignals();
   if (int err = pthread_sigmask(SIG_BLOCK, &set, nullptr)) {
     throw std::system_error(err, std::generic_category(), "pthread_sigmask");
   }
-  std::uint32_t dispatcher_result = 0;
-  std::thread dispatcher([this, &dispatcher_result] {
+  // A failure escaping ServiceMain goes to the application writer here, and
+  // its code (EIO, "Input/output error") after it.
+  return [this]() -> std::uint32_t {
     try {
       if (module_) ServiceMain(*module_);
+      return 0;
     } catch (...) {
-      dispatcher_result = EIO;
       app_writer_.LogMessage(CurrentFailureMessage());
+      return EIO;
     }
-    loop_.Quit();
-  });
-  try {
-    RunMainLoop();
-  } catch (...) {
-    dispatcher.detach();
-    throw;
-  }
-  dispatcher.join();
-  if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
-}
-
-std::vector<String> CommandLineArguments() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<String> args;
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\0', start);
-    if (end == std::string::npos) end = all.size();
-    args.push_back(FromUtf8(all.substr(start, end - start)));
-    start = end + 1;
-  }
-  if (!args.empty()) args.erase(args.begin());  // the program itself
-  return args;
-}
-
-String ExecutableFileName() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return u"vantrel";
-  const std::string full(path, static_cast<std::size_t>(n));
-  return FromUtf8(full.substr(full.find_last_of('/') + 1));
-}
-
-void ShowFatalError(const String& message) {
-  std::fprintf(stderr, "Application Error\n%s\n", ToUtf8(message).c_str());
+  };
 }
 
 }  // namespace vantrel

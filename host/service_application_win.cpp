@@ -1,17 +1,16 @@
-// The Windows service application: the dispatcher thread, the ServiceMain
-// callback, the service thread with its message queue, COM on the main thread.
+// The Windows part of the service application: the service manager's
+// dispatcher and its ServiceMain callback, the service thread with its
+// message queue, the reports to the service manager, COM on the main thread.
 #include <windows.h>
 #include <objbase.h>
 
 #include <atomic>
-#include <thread>
 
-#include "host/install.h"
 #include "host/service_application.h"
 #include "host/service_thread.h"
 #include "platform/exception.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
@@ -19,7 +18,6 @@ namespace vantrel {
 namespace {
 
 constexpr UINT kControlMessage = WM_USER + 1;  // wParam = control code
-
 
 // Reports go to the service manager on the handle of the control handler.
 class ScmStatusSink : public StatusSink {
@@ -42,7 +40,7 @@ class ScmStatusSink : public StatusSink {
   SERVICE_STATUS_HANDLE handle_;
 };
 
-using UniqueHandle = UniqueWinHandle<HANDLE, CloseHandle>;
+using ThreadHandle = UniqueHandle<HANDLE, CloseHandle>;
 
 // The service thread's message queue: the control handler posts into it,
 // the service thread takes from it, and a paused thread is resumed.
@@ -105,7 +103,7 @@ DWORD WINAPI ServiceThreadBody(LPVOID param) {
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
-  UniqueHandle self_handle(self);
+  ThreadHandle self_handle(self);
   ThreadControlQueue queue(GetCurrentThreadId(), self);
   module->OnPausedSuspend = [&queue] { queue.SuspendSelf(); };
   module->SetControlQueue(&queue);
@@ -133,7 +131,7 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
   module->SetStatusSink(&sink);
   RunStartSequence(*module, [module] {
     DWORD thread_id = 0;
-    UniqueHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
+    ThreadHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
     if (!thread.get()) throw Exception(SystemErrorText(GetLastError()));
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) throw Exception(SystemErrorText(GetLastError()));
     if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {
@@ -152,12 +150,8 @@ struct ServiceApplication::Platform {
   }
 };
 
-ServiceApplication::ServiceApplication(std::vector<String> arguments)
-    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(std::make_unique<Platform>()) {}
-
-ServiceApplication::~ServiceApplication() {
-  module_.reset();
-  AdoptModule(nullptr);
+std::shared_ptr<ServiceApplication::Platform> ServiceApplication::NewPlatform() {
+  return std::make_shared<Platform>();
 }
 
 void ServiceApplication::Initialize() {
@@ -165,42 +159,15 @@ void ServiceApplication::Initialize() {
   platform_->com_initialized = SUCCEEDED(CoInitialize(nullptr));
 }
 
-void ServiceApplication::RunServiceMode() {
-  // The dispatch table: the one module, then the terminator.
-  String name = module_ ? module_->Name() : String();
-  SERVICE_TABLE_ENTRYW table[2] = {
-      {const_cast<wchar_t*>(Wide(name)), ServiceMainCallback},
-      {nullptr, nullptr},
+std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
+  return [name = module_ ? module_->Name() : String()]() -> std::uint32_t {
+    // The dispatch table: the one module, then the terminator.
+    SERVICE_TABLE_ENTRYW table[2] = {
+        {const_cast<wchar_t*>(Wide(name)), ServiceMainCallback},
+        {nullptr, nullptr},
+    };
+    return StartServiceCtrlDispatcherW(table) ? 0 : GetLastError();
   };
-  std::atomic<std::uint32_t> dispatcher_result{0};
-  std::thread dispatcher([&] {
-    dispatcher_result = StartServiceCtrlDispatcherW(table) ? 0 : GetLastError();
-    loop_.Quit();
-  });
-  try {
-    RunMainLoop();
-  } catch (...) {
-    dispatcher.detach();
-    throw;
-  }
-  if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
-  dispatcher.join();
-}
-
-std::vector<String> CommandLineArguments() {
-  return SplitCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()));
-}
-
-String ExecutableFileName() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  String full(reinterpret_cast<const char16_t*>(path), n);
-  const auto slash = full.find_last_of(u"\\/");
-  return slash == String::npos ? full : full.substr(slash + 1);
-}
-
-void ShowFatalError(const String& message) {
-  MessageBoxW(nullptr, Wide(message), L"Application Error", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
 }  // namespace vantrel

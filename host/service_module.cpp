@@ -9,7 +9,8 @@ namespace vantrel {
 
 namespace {
 
-// Accepted controls once started: shutdown, plus stop and pause/continue.
+// Accepted controls once started: shutdown, plus stop and pause/continue
+// where the module allows them; none while the start is pending.
 constexpr std::uint32_t kAcceptStop = 1;
 constexpr std::uint32_t kAcceptPauseContinue = 2;
 constexpr std::uint32_t kAcceptShutdown = 4;

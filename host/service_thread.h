@@ -20,12 +20,13 @@ class ControlSource {
   virtual std::optional<std::uint32_t> Next(bool wait) = 0;
 };
 
-// Takes control codes and acts on them: with wait, until stop or shutdown;
-// without, until the queue is empty.
+// Takes control codes and acts on them: with wait, until stop or shutdown
+// (or until the thread is told to quit); without, until the queue is empty.
 void ProcessRequests(ServiceModule& service, ControlSource& source, bool wait_for_message);
 
 // The body of the service thread: START_PENDING, RUNNING, then the control
-// codes until stop. Failures are logged ("start" / "execute"), never raised.
+// codes until stop, then those still queued. Failures are logged ("start" /
+// "execute"), never raised.
 void RunServiceThread(ServiceModule& service, ControlSource& source);
 
 // The start sequence on the platform's ServiceMain thread: START_PENDING,

@@ -8,10 +8,21 @@
 
 #include "notify/http_transport.h"
 #include "platform/exception.h"
+#include "platform/unique_handle.h"
 
 namespace vantrel {
 
 namespace {
+
+using CurlHandle = UniqueHandle<CURL*, curl_easy_cleanup>;
+using HeaderList = UniqueHandle<curl_slist*, curl_slist_free_all>;
+
+// Adds one header line to list; the first line starts it. Out of memory the
+// line is left out and the list stays as it was.
+void AppendHeader(HeaderList& list, const std::string& line) {
+  curl_slist* head = curl_slist_append(list.get(), line.c_str());
+  if (!list) list.reset(head);
+}
 
 struct CurlGlobal {
   CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
@@ -108,13 +119,12 @@ class CurlTransport : public HttpTransport {
  public:
   CurlTransport() {
     static CurlGlobal global;
-    curl_ = curl_easy_init();
+    curl_.reset(curl_easy_init());
     if (!curl_) throw Exception(u"Error obtaining session handle");
   }
-  ~CurlTransport() override { curl_easy_cleanup(curl_); }
 
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
-    CURL* c = curl_;
+    CURL* c = curl_.get();
     curl_easy_reset(c);
     const std::string url = AttemptUrl(a);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -141,9 +151,10 @@ class CurlTransport : public HttpTransport {
     } else {
       curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     }
-    curl_slist* list = curl_slist_append(nullptr, "Expect:");
-    for (const auto& [name, value] : a.headers) list = curl_slist_append(list, (name + ": " + value).c_str());
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+    HeaderList headers;
+    AppendHeader(headers, "Expect:");
+    for (const auto& [name, value] : a.headers) AppendHeader(headers, name + ": " + value);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     Receiver receiver{&answer};
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &receiver);
@@ -152,7 +163,6 @@ class CurlTransport : public HttpTransport {
     CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_ABORTED_BY_CALLBACK && silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
     if (rc == CURLE_WRITE_ERROR && answer.body_cut) rc = CURLE_OK;  // the answer stands, its body cut
-    curl_slist_free_all(list);
     if (rc == CURLE_OK) return true;
 
     const String detail = FormatCodeText(rc, curl_easy_strerror(rc));
@@ -179,7 +189,7 @@ class CurlTransport : public HttpTransport {
   }
 
  private:
-  CURL* curl_ = nullptr;
+  CurlHandle curl_;  // this transport's own session: moved, never copied
 };
 
 }  // namespace

@@ -11,13 +11,13 @@
 #include "notify/proxy_choice_win.h"
 #include "platform/exception.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 
 namespace vantrel {
 
 namespace {
 
-using WinHttpHandle = UniqueWinHandle<HINTERNET, WinHttpCloseHandle>;
+using WinHttpHandle = UniqueHandle<HINTERNET, WinHttpCloseHandle>;
 
 std::wstring Wide(const std::string& utf8) {
   const String s = FromUtf8(utf8);

@@ -1,13 +1,13 @@
 #include "notify/proxy_choice_win.h"
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 
 namespace vantrel {
 
 namespace {
 
 // The strings WinHTTP hands out in its proxy structures, freed on every path.
-using GlobalText = UniqueWinHandle<LPWSTR, GlobalFree>;
+using GlobalText = UniqueHandle<LPWSTR, GlobalFree>;
 
 std::wstring Text(const GlobalText& s) { return s ? std::wstring(s.get()) : std::wstring(); }
 

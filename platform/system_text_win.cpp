@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/system_text.h"
+#include "platform/unique_handle.h"
 
 namespace vantrel {
 
@@ -14,9 +15,9 @@ String FormatMessageText(std::uint32_t code, HMODULE module) {
   wchar_t* buffer = nullptr;
   const DWORD length =
       FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const UniqueHandle<HLOCAL, LocalFree> owned(buffer);
   String text;
   if (length && buffer) text.assign(reinterpret_cast<const char16_t*>(buffer), length);
-  if (buffer) LocalFree(buffer);
   return text;
 }
 

@@ -3,9 +3,10 @@
 #include <memory>
 
 #include "host/install.h"
+#include "host/install_arguments.h"
 #include "host/naming_dialog.h"
-#include "host/service_application.h"
 #include "platform/exception.h"
+#include "platform/process.h"
 #include "platform/trace.h"
 #include "service/vantrel_srv.h"
 

@@ -7,27 +7,27 @@
 #include <utility>
 
 #include "platform/exception.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "settings/settings_key_claim.h"
 
 namespace vantrel {
 
 namespace {
 
-using UniqueHandle = UniqueWinHandle<HANDLE, CloseHandle>;
+using MutexHandle = UniqueHandle<HANDLE, CloseHandle>;
 
 class MutexClaim : public SettingsKeyClaim {
  public:
-  explicit MutexClaim(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+  explicit MutexClaim(MutexHandle mutex) : mutex_(std::move(mutex)) {}
 
  private:
-  UniqueHandle mutex_;
+  MutexHandle mutex_;
 };
 
 }  // namespace
 
 std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey() {
-  UniqueHandle mutex(CreateMutexW(nullptr, FALSE, L"Global\\VantrelSrv.settings"));
+  MutexHandle mutex(CreateMutexW(nullptr, FALSE, L"Global\\VantrelSrv.settings"));
   const DWORD error = GetLastError();
   // Made by another account, it may not even be opened: held all the same.
   if (error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED)) {

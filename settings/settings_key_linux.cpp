@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/errno_code_linux.h"
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
 #include "settings/settings_key.h"
@@ -38,35 +39,23 @@ constexpr char16_t kKeyPath[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
 
 // Windows result codes the file store gives besides those of the interface.
 constexpr long kRegInvalidHandle = 6;
-constexpr long kRegDiskFull = 112;
 constexpr long kRegRegistryCorrupt = 1015;
 constexpr long kRegRegistryIoFailed = 1016;
+constexpr std::uint32_t kPathNotFound = 3;  // a file-system code no registry call gives
 
 // How often a writer starts again because the file at the path was made or
 // replaced while it opened or locked it; only a path that changes without
 // pause runs out of them.
 constexpr int kOpenAttempts = 100;
 
-// The one place where errno values become registry result codes.
+// The registry's result for a failed write of the settings file, from the
+// file-system code of the errno value: access denied (5) and disk full (112)
+// as they stand; a folder missing on the way (3) is access denied as well,
+// since a registry call names no path; a failure with no Windows name is the
+// registry's own input/output failure (1016).
 long ResultOf(int error) {
-  switch (error) {
-    case 0:
-      return kRegSuccess;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ENOTDIR:
-    case EISDIR:
-    case ENOENT:
-    case ELOOP:
-    case ENAMETOOLONG:
-      return kRegAccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-      return kRegDiskFull;
-    default:
-      return kRegRegistryIoFailed;
-  }
+  const std::uint32_t code = WindowsCodeOfErrno(error, kRegRegistryIoFailed);
+  return code == kPathNotFound ? kRegAccessDenied : static_cast<long>(code);
 }
 
 // Something other than a regular file where the settings file should be.

@@ -2,7 +2,7 @@
 // the registry's native view, opened with KEY_ALL_ACCESS and never flushed.
 #include <windows.h>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 #include "settings/settings_key.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 // Owns one open registry key. The predefined root keys are never put in
 // here, so they are never closed.
-using KeyHandle = UniqueWinHandle<HKEY, RegCloseKey>;
+using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
 
 class RegistryKey : public RegistryBackend {
  public:

@@ -23,28 +23,15 @@
 
 #include "platform/environment.h"
 #include "platform/exception.h"
+#include "platform/unique_handle.h"
 #include "watch/event_source.h"
 
 namespace vantrel {
 
 namespace {
 
-// Owns one open journal and closes it on every path.
-class JournalHandle {
- public:
-  JournalHandle() = default;
-  ~JournalHandle() {
-    if (j_) sd_journal_close(j_);
-  }
-  JournalHandle(const JournalHandle&) = delete;
-  JournalHandle& operator=(const JournalHandle&) = delete;
-
-  sd_journal* get() const { return j_; }
-  sd_journal** out() { return &j_; }
-
- private:
-  sd_journal* j_ = nullptr;
-};
+// One open journal, closed on every path.
+using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
 
 [[noreturn]] void ThrowJournalError(const std::string& what, int negative_errno) {
   throw Exception(FromUtf8(what + ": " + std::system_category().message(-negative_errno)));
@@ -83,12 +70,16 @@ bool ParseCursor(std::string_view cursor, Position& pos) {
   return have_id && have_number && have_time;
 }
 
+// Frees a text that sd-journal allocated for its caller.
+void FreeText(char* text) { std::free(text); }
+
 // The cursor of the entry the journal stands on, and what it says.
 bool ReadCursor(sd_journal* j, std::string& cursor, Position& pos) {
   char* raw = nullptr;
-  if (sd_journal_get_cursor(j, &raw) < 0 || raw == nullptr) return false;
-  cursor = raw;
-  std::free(raw);
+  if (sd_journal_get_cursor(j, &raw) < 0) return false;
+  const UniqueHandle<char*, FreeText> owned(raw);
+  if (!owned) return false;
+  cursor = owned.get();
   return ParseCursor(cursor, pos);
 }
 
@@ -253,15 +244,17 @@ class NewEntryRule {
 class JournalSource : public EventSource {
  public:
   JournalSource() {
+    sd_journal* opened = nullptr;
     std::optional<String> dir = GetEnvironmentValue(u"VANTREL_JOURNAL_DIR");
     if (dir && !dir->empty()) {
       std::string path = ToUtf8(*dir);
-      int r = sd_journal_open_directory(journal_.out(), path.c_str(), 0);
+      int r = sd_journal_open_directory(&opened, path.c_str(), 0);
       if (r < 0) ThrowJournalError("Cannot open the journal folder " + path, r);
     } else {
-      int r = sd_journal_open(journal_.out(), SD_JOURNAL_LOCAL_ONLY);
+      int r = sd_journal_open(&opened, SD_JOURNAL_LOCAL_ONLY);
       if (r < 0) ThrowJournalError("Cannot open the journal", r);
     }
+    journal_.reset(opened);
     // A line keeps 64 KiB of a message; a little more is read, so that the
     // cut falls between characters, and a huge message is never read whole.
     sd_journal_set_data_threshold(journal_.get(), kDataThreshold);

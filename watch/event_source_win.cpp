@@ -14,7 +14,7 @@
 
 #include "platform/exception.h"
 #include "platform/system_text.h"
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 
 namespace vantrel {
@@ -215,7 +215,7 @@ EventValue ToEventValue(const VARIANT& v) {
   }
 }
 
-using EventLogHandle = UniqueWinHandle<HANDLE, CloseEventLog>;
+using EventLogHandle = UniqueHandle<HANDLE, CloseEventLog>;
 
 // One SWbemObject of the result, held until the walk moves on.
 class WmiEntry : public EventEntry {

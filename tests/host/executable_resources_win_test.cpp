@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_handle.h"
+
 namespace {
 
 // One string of the version information's US English block.
@@ -42,14 +44,14 @@ TEST(ExecutableResourcesWin, VersionInformation) {
 }
 
 TEST(ExecutableResourcesWin, Manifest) {
-  HMODULE image =
-      LoadLibraryExW(VANTREL_BINARY_W, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  const vantrel::UniqueHandle<HMODULE, FreeLibrary> image(
+      LoadLibraryExW(VANTREL_BINARY_W, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
   ASSERT_TRUE(image) << GetLastError();
-  HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST, the process's own
+  // RT_MANIFEST, the process's own.
+  HRSRC found = FindResourceW(image.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
   ASSERT_TRUE(found) << "no manifest";
-  const char* data = static_cast<const char*>(LockResource(LoadResource(image, found)));
-  const std::string manifest(data, SizeofResource(image, found));
-  FreeLibrary(image);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(image.get(), found)));
+  const std::string manifest(data, SizeofResource(image.get(), found));
 
   for (const char* part : {
            "level=\"asInvoker\"",

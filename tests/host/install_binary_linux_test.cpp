@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_folder_linux.h"
+
 namespace vantrel {
 namespace {
 
@@ -25,14 +27,7 @@ struct RunResult {
 
 class InstallBinary : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/vantrel-install-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    units_ = dir_ / "units";
-    fs::create_directory(units_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directory(units_); }
 
   RunResult Run(const std::vector<std::string>& args, const fs::path& unit_dir,
                 const std::string& binary = VANTREL_BINARY) {
@@ -68,8 +63,9 @@ class InstallBinary : public ::testing::Test {
   fs::path Unit() const { return units_ / "VantrelSrv.service"; }
   fs::path Link() const { return units_ / "multi-user.target.wants" / "VantrelSrv.service"; }
 
-  fs::path dir_;
-  fs::path units_;
+  const testing::ScratchFolder scratch_{"vantrel-install"};
+  const fs::path dir_ = scratch_.Path();
+  const fs::path units_ = dir_ / "units";
 };
 
 std::string ReadAll(const fs::path& path) {

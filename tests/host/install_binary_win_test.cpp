@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "tests/host/run_program_win.h"
 
 namespace {
 
-using ScHandle = vantrel::UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
+using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
 using vantrel::testing::RunProgram;
 

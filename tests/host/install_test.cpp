@@ -1,6 +1,4 @@
-// The installer's portable rules: command-line splitting, the instance name
-// from the arguments, the failure texts and the install/remove steps with
-// recording ports.
+// The install and remove steps, with a recording service manager and boxes.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,85 +10,6 @@
 
 namespace vantrel {
 namespace {
-
-TEST(SplitCommandLine, Table) {
-  struct Case {
-    String line;
-    std::vector<String> args;
-  };
-  const std::vector<Case> cases = {
-      {u"prog.exe", {}},
-      {u"", {}},
-      {u"prog.exe /install name", {u"/install", u"name"}},
-      {u"\"C:\\Program Files\\v.exe\" /install", {u"/install"}},
-      {u"prog /install \"two words\"", {u"/install", u"two words"}},
-      {u"prog /install two words", {u"/install", u"two", u"words"}},
-      {u"prog a\"b c\"d", {u"ab cd"}},             // quotes inside an argument
-      {u"prog \"\"x y", {u"x", u"y"}},             // a leading pair is skipped
-      {u"prog a \"\" b", {u"a"}},                  // an empty argument ends counting
-      {u"prog a\\\"b c", {u"a\\b c"}},             // no escape character
-      {u"prog\t a\x01" u"b \r\n c", {u"a", u"b", u"c"}},  // control characters split
-      {u"prog \"open quote runs", {u"open quote runs"}},
-      {u"prog    -install   ", {u"-install"}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SplitCommandLine(c.line), c.args) << ToUtf8(c.line);
-  }
-}
-
-TEST(InstanceNameFromArguments, Table) {
-  constexpr std::size_t kAll = static_cast<std::size_t>(-1);
-  struct Case {
-    std::vector<String> args;
-    String name;
-    std::size_t counted = kAll;  // the arguments listed
-  };
-  const String long_name(300, u'n');
-  const std::vector<Case> cases = {
-      {{}, u""},
-      {{u"/install"}, u""},
-      {{u"/install", u"/silent"}, u""},
-      {{u"/install", u"Tuotanto"}, u"Tuotanto"},
-      {{u"Eka", u"/install", u"Toka", u"/silent"}, u"Toka"},
-      {{u"-install"}, u"-install"},
-      {{u"/install", u"   "}, u"   "},
-      {{u"/INSTALL", long_name}, long_name},
-      {{u"/install", u"/x", u"//y"}, u""},
-      // Counting stops at the first empty argument; nothing after it is
-      // listed or taken as the name.
-      {{u"/install", u"Eka", u"", u"Toka"}, u"Eka", 2},
-      {{u"", u"/install", u"Nimi"}, u"", 0},
-  };
-  for (const Case& c : cases) {
-    const std::size_t counted = c.counted == kAll ? c.args.size() : c.counted;
-    std::vector<std::pair<String, String>> lines;
-    const String name = InstanceNameFromArguments(
-        c.args, [&](const String& label, const String& value) { lines.emplace_back(label, value); });
-    EXPECT_EQ(name, c.name);
-    ASSERT_EQ(lines.size(), counted + 1);
-    EXPECT_EQ(lines[0].first, u"paramcount");
-    EXPECT_EQ(lines[0].second, IntToStr(static_cast<std::int64_t>(counted)));
-    for (std::size_t i = 0; i < counted; ++i) {
-      EXPECT_EQ(lines[i + 1].first, u"param" + IntToStr(static_cast<std::int64_t>(i + 1)));
-      EXPECT_EQ(lines[i + 1].second, c.args[i]);
-    }
-  }
-}
-
-TEST(InstallTexts, OsFailureAndQuotedPath) {
-  EXPECT_EQ(OsFailureMessage(1073, u"The specified service already exists"),
-            u"System Error.  Code: 1073.\r\nThe specified service already exists");
-  EXPECT_EQ(OsFailureMessage(0, u"ignored"), u"A call to an OS function failed");
-  EXPECT_EQ(QuotedBinaryPath(u"C:\\v\\vantrel.exe"), u"C:\\v\\vantrel.exe");
-  EXPECT_EQ(QuotedBinaryPath(u"C:\\Program Files\\v.exe"), u"\"C:\\Program Files\\v.exe\"");
-  try {
-    RaiseOsFailure(1060);
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message().rfind(u"System Error.  Code: 1060.\r\n", 0), 0u);
-    EXPECT_GT(e.Message().size(), std::u16string(u"System Error.  Code: 1060.\r\n").size());
-  }
-}
 
 // A service manager that records every step and fails on request.
 struct Recorder {

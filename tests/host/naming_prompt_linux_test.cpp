@@ -15,6 +15,8 @@
 #include <sstream>
 #include <string>
 
+#include "scratch_folder_linux.h"
+
 namespace vantrel {
 namespace {
 
@@ -86,9 +88,8 @@ TEST(NamingPrompt, TypedNameInstallsOrCancelRefuses) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    char templ[] = "/tmp/vantrel-prompt-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    const fs::path dir = templ;
+    const testing::ScratchFolder scratch("vantrel-prompt");
+    const fs::path& dir = scratch.Path();
     fs::create_directory(dir / "units");
     const Session s = InstallTyping(dir, c.typed);
     EXPECT_EQ(s.exit_code, 0) << s.screen;
@@ -103,7 +104,6 @@ TEST(NamingPrompt, TypedNameInstallsOrCancelRefuses) {
       EXPECT_FALSE(installed) << s.screen;
       EXPECT_NE(s.screen.find("Anna parametrina"), std::string::npos) << s.screen;
     }
-    fs::remove_all(dir);
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/unique_handle.h"
+
 namespace vantrel::testing {
 
 constexpr DWORD kCouldNotStart = 0xFFFFFFFF;
@@ -21,12 +23,12 @@ inline DWORD RunCommandLine(std::wstring command) {
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     return kCouldNotStart;
   }
-  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+  const UniqueHandle<HANDLE, CloseHandle> thread(process.hThread);
+  const UniqueHandle<HANDLE, CloseHandle> child(process.hProcess);
+  const DWORD waited = WaitForSingleObject(child.get(), 60000);
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.hProcess, &code);
-  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.get(), &code);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(child.get(), 1);
   return waited == WAIT_OBJECT_0 ? code : kDidNotEnd;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "scratch_folder_linux.h"
 
 namespace vantrel {
 namespace {
@@ -28,9 +29,6 @@ namespace fs = std::filesystem;
 class ServiceBinary : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/vantrel-host-XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
     // A settings file with a dead local webhook and a stored record number,
     // so no check ever posts anywhere; an empty journal folder.
     std::ofstream(dir_ / "settings.reg") << "Windows Registry Editor Version 5.00\n\n"
@@ -45,7 +43,6 @@ class ServiceBinary : public ::testing::Test {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    fs::remove_all(dir_);
   }
 
   void BindNotifySocket() {
@@ -133,7 +130,8 @@ class ServiceBinary : public ::testing::Test {
     return all;
   }
 
-  fs::path dir_;
+  const testing::ScratchFolder scratch_{"vantrel-host"};
+  const fs::path dir_ = scratch_.Path();
   pid_t pid_ = -1;
   UniqueFd notify_;
   UniqueFd stderr_;

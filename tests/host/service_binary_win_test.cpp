@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "tests/host/run_program_win.h"
 
 namespace {
 
-using UniqueHandle = vantrel::UniqueWinHandle<HANDLE, CloseHandle>;
+using MutexHandle = vantrel::UniqueHandle<HANDLE, CloseHandle>;
 
 TEST(ServiceBinaryWin, OutsideServiceManagerExitsZero) {
   EXPECT_EQ(vantrel::testing::RunProgram(L""), 0u);
@@ -20,7 +20,7 @@ TEST(ServiceBinaryWin, OutsideServiceManagerExitsZero) {
 
 TEST(ServiceBinaryWin, ASecondServiceProcessIsRefusedAndEndsWithoutABox) {
   // As a service process running its checks holds it.
-  UniqueHandle claim(CreateMutexW(nullptr, FALSE, L"Global\\VantrelSrv.settings"));
+  MutexHandle claim(CreateMutexW(nullptr, FALSE, L"Global\\VantrelSrv.settings"));
   ASSERT_TRUE(claim.get()) << GetLastError();
   ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "a Vantrel process is running";
   EXPECT_EQ(vantrel::testing::RunProgram(L""), 1u) << "a box would hold it until the wait runs out";

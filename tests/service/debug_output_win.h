@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 
 namespace vantrel::testing {
 
@@ -58,7 +58,7 @@ class DebugOutputMonitor {
 
  private:
   static constexpr DWORD kSize = 4096;
-  using Handle = UniqueWinHandle<HANDLE, CloseHandle>;
+  using Handle = UniqueHandle<HANDLE, CloseHandle>;
 
   void Read() {
     const HANDLE wait[] = {stop_.get(), data_ready_.get()};

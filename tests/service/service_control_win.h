@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "tests/host/run_program_win.h"
 #include "tests/notify/test_server.h"
 
 namespace vantrel::testing {
 
-using ScHandle = UniqueWinHandle<SC_HANDLE, CloseServiceHandle>;
-using KeyHandle = UniqueWinHandle<HKEY, RegCloseKey>;
-using ProcessHandle = UniqueWinHandle<HANDLE, CloseHandle>;
+using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
+using ProcessHandle = UniqueHandle<HANDLE, CloseHandle>;
 
 inline constexpr wchar_t kServiceName[] = L"VantrelSrv";
 inline constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\tresk\\vantrel";

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_win_handle.h"
+#include "platform/unique_handle.h"
 #include "tests/notify/test_server.h"
 
 namespace {
 
-using KeyHandle = vantrel::UniqueWinHandle<HKEY, RegCloseKey>;
-using Handle = vantrel::UniqueWinHandle<HANDLE, CloseHandle>;
+using KeyHandle = vantrel::UniqueHandle<HKEY, RegCloseKey>;
+using Handle = vantrel::UniqueHandle<HANDLE, CloseHandle>;
 using vantrel::testing::Answer;
 using vantrel::testing::TestServer;
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 #include "scratch_key.h"
 
@@ -10,10 +11,12 @@ namespace {
 // Deletes the values from the real settings key; a missing key or value is
 // already what is wanted.
 void DeleteValues(const std::vector<String>& names) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  for (const String& name : names) RegDeleteValueW(key, Wide(name));
-  RegCloseKey(key);
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) {
+    return;
+  }
+  const UniqueHandle<HKEY, RegCloseKey> key(opened);
+  for (const String& name : names) RegDeleteValueW(key.get(), Wide(name));
 }
 
 }  // namespace

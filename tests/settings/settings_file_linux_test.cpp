@@ -238,6 +238,42 @@ TEST(SettingsFileTest, AFileTurnedIntoAFifoAfterOpeningIsNotWrittenOrRead) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// A write whose way to the file is blocked after the key was opened answers
+// as the registry does for a key it may not write: access denied, whatever
+// the file system's own reason.
+TEST(SettingsFileTest, AWriteThatCannotReachTheFileIsAccessDenied) {
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& folder, const std::string& file)> block;
+  } rows[] = {
+      {"a regular file where the folder was (ENOTDIR)",
+       [](const std::string& folder, const std::string&) {
+         std::filesystem::remove_all(folder);
+         WriteBytes(folder, "not a folder");
+       }},
+      {"a folder where the file was (EISDIR)",
+       [](const std::string&, const std::string& file) {
+         std::filesystem::remove(file);
+         std::filesystem::create_directory(file);
+       }},
+      {"a link to itself where the file was (ELOOP)",
+       [](const std::string&, const std::string& file) {
+         std::filesystem::remove(file);
+         std::filesystem::create_symlink(file, file);
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchKey scratch({});
+    const std::string folder = scratch.Folder() + "/sub";
+    scratch.UseFile(folder + "/settings.reg");
+    std::unique_ptr<RegistryBackend> key = NewSettingsKeyBackend();
+    ASSERT_EQ(key->CreateKey(), kRegSuccess);
+    row.block(folder, scratch.File());
+    EXPECT_EQ(key->SetValue(u"lastrecnum", kRegDword, Dword(1).data), kRegAccessDenied);
+  }
+}
+
 // The settings path is a link: the file it leads to is read, created and
 // replaced in its own folder with its own mode, and the link stays a link, so
 // later edits of that file are what the next use reads.

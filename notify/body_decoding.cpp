@@ -4,6 +4,7 @@
 
 #include "notify/charset.h"
 #include "notify/http_transport.h"
+#include "platform/ascii.h"
 
 namespace vantrel {
 
@@ -36,19 +37,6 @@ GunzipResult Gunzip(const std::string& in, std::string& out) {
   } while (rc != Z_STREAM_END && (zs.avail_in > 0 || zs.avail_out == 0));
   inflateEnd(&zs);
   return rc == Z_STREAM_END ? GunzipResult::kDone : GunzipResult::kBroken;
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
 }
 
 struct UnicodeName {
@@ -113,8 +101,8 @@ bool DecodeBody(const std::string& raw, const std::string& content_encoding, con
     }
     bytes = &inflated;
   }
-  const std::string name = Trim(charset);
-  const std::string lower = LowerAscii(name);
+  const std::string name(Trim(charset));
+  const std::string lower = AsciiLowered(name);
   bool decoded = false;
   if (lower.empty() || lower == "utf-8" || lower == "utf8") {
     decoded = TryFromUtf8(*bytes, text);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -13,28 +14,6 @@ constexpr char16_t kPrefix[] = u"REST request failed: ";
 constexpr int kMaxRedirects = 5;
 
 [[noreturn]] void Fail(const String& message) { throw Exception(kPrefix + message); }
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-char16_t Lower16(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s) c = Lower(c);
-  return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
 
 bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -142,8 +121,8 @@ void SplitContentType(const std::string& value, std::string& media, std::string&
   while (pos <= value.size()) {
     std::size_t semi = value.find(';', pos);
     if (semi == std::string::npos) semi = value.size();
-    const std::string part = Trim(std::string_view(value).substr(pos, semi - pos));
-    if (!first && LowerAscii(part).rfind("charset=", 0) == 0) {
+    const std::string part(Trim(std::string_view(value).substr(pos, semi - pos)));
+    if (!first && StartsWithIgnoringAsciiCase(part, "charset=")) {
       charset = part.substr(8);
       if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"')
         charset = charset.substr(1, charset.size() - 2);
@@ -165,26 +144,27 @@ class CookieStore {
  public:
   void Take(const RequestUrl& url, const HttpHeaders& headers) {
     for (const auto& [name, value] : headers) {
-      if (!EqualsNoCase(name, "Set-Cookie")) continue;
+      if (!EqualsIgnoringAsciiCase(name, "Set-Cookie")) continue;
       Cookie c;
       std::size_t semi = value.find(';');
       const std::string pair = value.substr(0, semi);
       const std::size_t eq = pair.find('=');
       if (eq == std::string::npos) continue;
-      c.name = Trim(pair.substr(0, eq));
-      c.value = Trim(pair.substr(eq + 1));
-      c.domain = LowerAscii(url.host);
+      c.name = Trim(std::string_view(pair).substr(0, eq));
+      c.value = Trim(std::string_view(pair).substr(eq + 1));
+      c.domain = AsciiLowered(url.host);
       c.path = "/";
       while (semi != std::string::npos) {
         const std::size_t next = value.find(';', semi + 1);
-        const std::string attr = Trim(value.substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
+        const std::string_view attr =
+            Trim(std::string_view(value).substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
         const std::size_t aeq = attr.find('=');
-        const std::string aname = LowerAscii(attr.substr(0, aeq));
-        const std::string aval = aeq == std::string::npos ? std::string() : attr.substr(aeq + 1);
-        if (aname == "domain" && !aval.empty()) {
-          c.domain = LowerAscii(aval[0] == '.' ? aval.substr(1) : aval);
+        const std::string_view aname = attr.substr(0, aeq);
+        const std::string aval(aeq == std::string::npos ? std::string_view() : attr.substr(aeq + 1));
+        if (EqualsIgnoringAsciiCase(aname, "domain") && !aval.empty()) {
+          c.domain = AsciiLowered(aval[0] == '.' ? aval.substr(1) : aval);
           c.host_only = false;
-        } else if (aname == "path" && !aval.empty() && aval[0] == '/') {
+        } else if (EqualsIgnoringAsciiCase(aname, "path") && !aval.empty() && aval[0] == '/') {
           c.path = aval;
         }
         semi = next;
@@ -195,7 +175,7 @@ class CookieStore {
   }
 
   std::string HeaderFor(const RequestUrl& url) const {
-    const std::string host = LowerAscii(url.host);
+    const std::string host = AsciiLowered(url.host);
     std::string out;
     for (const Cookie& c : cookies_) {
       const bool host_ok = host == c.domain ||
@@ -215,7 +195,7 @@ class CookieStore {
 
 const std::string* FindHeader(const HttpHeaders& headers, std::string_view name) {
   for (const auto& h : headers)
-    if (EqualsNoCase(h.first, name)) return &h.second;
+    if (EqualsIgnoringAsciiCase(h.first, name)) return &h.second;
   return nullptr;
 }
 
@@ -241,9 +221,8 @@ String NormaliseBaseUrl(const String& input) {
   bool has_port = false;
   SplitHostPort(authority, host, port, has_port);
   if (host.empty()) throw Exception(u"Host field is empty");
-  String lower_scheme;
-  for (char16_t c : scheme) lower_scheme += Lower16(c);
-  const bool default_port = (lower_scheme == u"http" && port == u"80") || (lower_scheme == u"https" && port == u"443");
+  const bool default_port = (EqualsIgnoringAsciiCase(scheme, u"http") && port == u"80") ||
+                            (EqualsIgnoringAsciiCase(scheme, u"https") && port == u"443");
   String out = scheme + u"://" + host;
   if (has_port && !default_port) out += u":" + port;
   out += tail;
@@ -281,9 +260,8 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
   RequestUrl u;
   const std::size_t sep = origin.find("://");
   u.scheme = origin.substr(0, sep);
-  const std::string scheme = LowerAscii(u.scheme);
-  if (scheme == "https") u.secure = true;
-  else if (scheme != "http") return invalid();
+  if (EqualsIgnoringAsciiCase(u.scheme, "https")) u.secure = true;
+  else if (!EqualsIgnoringAsciiCase(u.scheme, "http")) return invalid();
   std::string port;
   bool has_port = false;
   SplitHostPort(origin.substr(sep + 3), u.host, port, has_port);
@@ -305,7 +283,7 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
 }
 
 std::string ResolveLocation(const std::string& current, const std::string& location_in) {
-  const std::string location = Trim(location_in);
+  const std::string location(Trim(location_in));
   if (location.empty()) return current;
   std::string origin, rest;
   SplitAuthority(current, origin, rest);
@@ -333,12 +311,8 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
 RestClient::RestClient() : transport_(NewHttpTransport()) {}
 
 RestRequestParameter* RestRequest::ParamByName(const String& name) {
-  for (auto& p : Params) {
-    if (p.Name.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) same = Lower16(p.Name[i]) == Lower16(name[i]);
-    if (same) return &p;
-  }
+  for (auto& p : Params)
+    if (EqualsIgnoringAsciiCase(p.Name, name)) return &p;
   return nullptr;
 }
 
@@ -414,9 +388,8 @@ void RestRequest::Execute() {
   r.ContentEncoding = FromUtf8(encoding);
   for (const auto& [name, value] : answer.headers) r.Headers.push_back(FromUtf8(name + "=" + value));
   r.RawBytes = std::move(answer.body);
-  const std::string lower_media = LowerAscii(media);
-  const bool decode = answer.status >= 300 || !charset.empty() || lower_media.rfind("text", 0) == 0 ||
-                      lower_media.rfind("application/json", 0) == 0;
+  const bool decode = answer.status >= 300 || !charset.empty() || StartsWithIgnoringAsciiCase(media, "text") ||
+                      StartsWithIgnoringAsciiCase(media, "application/json");
   if (!decode) return;
   String text, message;
   bool decoded = false;

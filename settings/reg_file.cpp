@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/ascii.h"
+
 namespace vantrel {
 
 namespace {
@@ -27,29 +29,12 @@ char16_t FoldCase(char16_t c) {
   return c;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// A line's end may keep the CR of a last line that has no LF after it.
+constexpr std::string_view kBlanksTabsAndCr = " \t\r";
 
-std::string_view TrimLeft(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
+std::string_view TrimLineRight(std::string_view s) { return TrimRight(s, kBlanksTabsAndCr); }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a += 0x20;
-    if (a != b) return false;
-  }
-  return true;
-}
+std::string_view TrimLine(std::string_view s) { return TrimLineRight(TrimLeft(s)); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -72,7 +57,7 @@ std::optional<std::uint32_t> ParseHexNumber(std::string_view s) {
 
 // What is left after a value's data: only blanks or a ; comment may follow.
 bool OnlyCommentLeft(std::string_view rest) {
-  rest = Trim(rest);
+  rest = TrimLine(rest);
   return rest.empty() || rest.front() == ';';
 }
 
@@ -136,20 +121,20 @@ std::string Escape(std::u16string_view text, bool control_characters) {
 // True when a line ends, before any ; comment, in the backslash that carries
 // hex data on to the next line.
 bool ContinuesOnNextLine(std::string_view text) {
-  text = TrimRight(text.substr(0, text.find(';')));
+  text = TrimLineRight(text.substr(0, text.find(';')));
   return !text.empty() && text.back() == '\\';
 }
 
 // Adds the comma-separated hex bytes of one piece of hex data to data. An
 // empty last item (a trailing comma) is allowed.
 void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int line) {
-  piece = Trim(piece);
+  piece = TrimLine(piece);
   if (piece.empty()) return;
   std::size_t start = 0;
   while (true) {
     const std::size_t comma = piece.find(',', start);
     const std::string_view item =
-        Trim(piece.substr(start, comma == std::string_view::npos ? piece.npos : comma - start));
+        TrimLine(piece.substr(start, comma == std::string_view::npos ? piece.npos : comma - start));
     const bool last = comma == std::string_view::npos;
     if (item.empty() && last && start > 0) return;
     if (item.empty() || item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0)) {
@@ -251,12 +236,12 @@ void RegFile::Index() {
   sections_.clear();
   entries_.clear();
   if (lines_.empty()) return;
-  if (TrimRight(lines_[0].text) != kRegFileHeader) {
+  if (TrimLineRight(lines_[0].text) != kRegFileHeader) {
     throw RegFileError(1, u"the first line is not \"" + FromUtf8(kRegFileHeader) + u"\"");
   }
   for (std::size_t i = 1; i < lines_.size();) {
     const int line = static_cast<int>(i + 1);
-    const std::string_view t = TrimLeft(TrimRight(lines_[i].text));
+    const std::string_view t = TrimLeft(TrimLineRight(lines_[i].text));
     if (t.empty() || t.front() == ';') {
       ++i;
       continue;
@@ -290,15 +275,15 @@ void RegFile::Index() {
       entry.value = RegValue{kTypeSz, Utf16Bytes(text)};
     } else if (!rest.empty() && rest.front() == '-') {
       if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
-    } else if (StartsWithNoCase(rest, "dword:")) {
+    } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
       std::string_view digits = rest.substr(6);
-      digits = Trim(digits.substr(0, digits.find(';')));
+      digits = TrimLine(digits.substr(0, digits.find(';')));
       const auto number = ParseHexNumber(digits);
       if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
       entry.value = RegValue{kTypeDword,
                              {static_cast<std::uint8_t>(*number), static_cast<std::uint8_t>(*number >> 8),
                               static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 24)}};
-    } else if (StartsWithNoCase(rest, "hex")) {
+    } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
       RegValue value{kTypeBinary, {}};
       std::size_t colon = 3;
       if (rest.size() > 3 && rest[3] == '(') {
@@ -312,7 +297,7 @@ void RegFile::Index() {
       std::string_view piece = rest.substr(colon + 1);
       int piece_line = line;
       while (true) {
-        piece = TrimRight(piece.substr(0, piece.find(';')));
+        piece = TrimLineRight(piece.substr(0, piece.find(';')));
         const bool continued = !piece.empty() && piece.back() == '\\';
         if (continued) piece.remove_suffix(1);
         ParseHexBytes(piece, value.data, piece_line);
@@ -321,7 +306,7 @@ void RegFile::Index() {
         // file ends it.
         std::size_t next = entry.first + entry.count;
         while (next < lines_.size() && TrimLeft(lines_[next].text).starts_with(';')) ++next;
-        if (next == lines_.size() || Trim(lines_[next].text).empty()) break;
+        if (next == lines_.size() || TrimLine(lines_[next].text).empty()) break;
         entry.count = next - entry.first + 1;
         piece = lines_[next].text;
         piece_line = static_cast<int>(next + 1);
@@ -353,7 +338,7 @@ void RegFile::AppendSection(std::u16string_view key) {
     lines_.push_back(MakeLine(""));
   }
   if (lines_.back().eol.empty()) lines_.back().eol = eol_;
-  if (!Trim(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
+  if (!TrimLine(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
   lines_.push_back(MakeLine("[" + ToUtf8(key) + "]"));
   lines_.push_back(MakeLine(""));
 }

@@ -1,4 +1,4 @@
-#include "notify/body_decoding.h"
+#include "notify/answer_body.h"
 
 #include <zlib.h>
 
@@ -53,6 +53,33 @@ constexpr UnicodeName kUnicodeNames[] = {
 };
 
 }  // namespace
+
+ContentTypeParts SplitContentType(const std::string& value) {
+  ContentTypeParts type;
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos <= value.size()) {
+    std::size_t semi = value.find(';', pos);
+    if (semi == std::string::npos) semi = value.size();
+    const std::string part(Trim(std::string_view(value).substr(pos, semi - pos)));
+    if (!first && StartsWithIgnoringAsciiCase(part, "charset=")) {
+      type.charset = part.substr(8);
+      if (type.charset.size() >= 2 && type.charset.front() == '"' && type.charset.back() == '"')
+        type.charset = type.charset.substr(1, type.charset.size() - 2);
+    } else if (first || !part.empty()) {
+      if (!first) type.media += "; ";
+      type.media += part;
+    }
+    first = false;
+    pos = semi + 1;
+  }
+  return type;
+}
+
+bool AnswerBodyIsText(int status, const ContentTypeParts& type) {
+  return status >= 300 || !type.charset.empty() || StartsWithIgnoringAsciiCase(type.media, "text") ||
+         StartsWithIgnoringAsciiCase(type.media, "application/json");
+}
 
 bool DecodeUnicodeUnits(const std::string& bytes, std::size_t unit_size, bool big_endian, String& text) {
   text.clear();

@@ -4,14 +4,11 @@
 #include <cstdio>
 
 #include "platform/ascii.h"
+#include "settings/reg_value_bytes.h"
 
 namespace vantrel {
 
 namespace {
-
-constexpr std::uint32_t kTypeSz = 1;
-constexpr std::uint32_t kTypeBinary = 3;
-constexpr std::uint32_t kTypeDword = 4;
 
 // Upper case of the letters of the Latin, Greek and Cyrillic alphabets, the
 // letters that key paths and value names are written in.
@@ -146,24 +143,11 @@ void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int 
   }
 }
 
-std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  data.reserve((text.size() + 1) * 2);
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
-
 // The text of REG_SZ data that a quoted string can carry: whole characters,
 // one NUL at the end and none before it, no line breaks, no lone surrogates.
 std::optional<String> PlainText(const std::vector<std::uint8_t>& data) {
   if (data.size() < 2 || data.size() % 2 != 0) return std::nullopt;
-  String text;
-  for (std::size_t i = 0; i < data.size(); i += 2) text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+  String text = Utf16LeText(data);
   if (text.back() != u'\0') return std::nullopt;
   text.pop_back();
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -196,12 +180,7 @@ RegFile RegFile::Parse(std::string_view bytes) {
   std::string text;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    String wide;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      wide +=
-          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
-    }
-    text = ToUtf8(wide);
+    text = ToUtf8(Utf16LeText({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2}));
   } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     text = bytes.substr(3);
   } else {
@@ -272,7 +251,7 @@ void RegFile::Index() {
       std::size_t end = 0;
       const String text = ParseQuoted(rest, end, line);
       if (!OnlyCommentLeft(rest.substr(end))) throw RegFileError(line, u"characters after the closing quote");
-      entry.value = RegValue{kTypeSz, Utf16Bytes(text)};
+      entry.value = RegValue{kRegSz, SzBytes(text)};
     } else if (!rest.empty() && rest.front() == '-') {
       if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
     } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
@@ -280,11 +259,9 @@ void RegFile::Index() {
       digits = TrimLine(digits.substr(0, digits.find(';')));
       const auto number = ParseHexNumber(digits);
       if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
-      entry.value = RegValue{kTypeDword,
-                             {static_cast<std::uint8_t>(*number), static_cast<std::uint8_t>(*number >> 8),
-                              static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 24)}};
+      entry.value = RegValue{kRegDword, DwordBytes(*number)};
     } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
-      RegValue value{kTypeBinary, {}};
+      RegValue value{kRegBinary, {}};
       std::size_t colon = 3;
       if (rest.size() > 3 && rest[3] == '(') {
         const std::size_t close = rest.find(')', 4);
@@ -403,19 +380,17 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
 std::vector<std::string> FormatRegValue(std::u16string_view name, const RegValue& value) {
   std::string head = name.empty() ? "@=" : "\"" + Escape(name, true) + "\"=";
 
-  if (value.type == kTypeSz) {
+  if (value.type == kRegSz) {
     if (auto text = PlainText(value.data)) return {head + "\"" + Escape(*text, false) + "\""};
   }
-  if (value.type == kTypeDword && value.data.size() == 4) {
-    const std::uint32_t n =
-        value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<std::uint32_t>(value.data[3]) << 24;
+  if (value.type == kRegDword && value.data.size() == 4) {
     char digits[9];
-    std::snprintf(digits, sizeof digits, "%08x", n);
+    std::snprintf(digits, sizeof digits, "%08x", DwordFromBytes(value.data.data()));
     return {head + "dword:" + digits};
   }
 
   char kind[16];
-  if (value.type == kTypeBinary) {
+  if (value.type == kRegBinary) {
     std::snprintf(kind, sizeof kind, "hex:");
   } else {
     std::snprintf(kind, sizeof kind, "hex(%x):", value.type);

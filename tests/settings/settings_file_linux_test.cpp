@@ -19,6 +19,7 @@
 #include "real_store_module.h"
 #include "scratch_key.h"
 #include "settings/reg_file.h"
+#include "settings/reg_value_bytes.h"
 #include "settings/settings_key_claim.h"
 
 namespace vantrel {
@@ -47,16 +48,9 @@ std::optional<RegValue> FileValue(const std::string& path, std::u16string_view n
   return RegFile::Parse(ReadBytes(path)).Find(kKey, name);
 }
 
-RegValue Sz(std::u16string_view text) {
-  RegValue value{kRegSz, {}};
-  for (char16_t c : text) value.data.insert(value.data.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
-  value.data.insert(value.data.end(), {0, 0});
-  return value;
-}
+RegValue Sz(std::u16string_view text) { return {kRegSz, SzBytes(text)}; }
 
-RegValue Dword(std::uint32_t n) {
-  return {kRegDword, {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)}};
-}
+RegValue Dword(std::uint32_t n) { return {kRegDword, DwordBytes(n)}; }
 
 // One use of the key as TalletaUusiAvain makes it: open, one write, close.
 void StoreInteger(const String& name, std::int32_t value) {
@@ -311,9 +305,8 @@ TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingEl
                            "\"lastrecnum\"=dword:00000003\n";
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  std::string utf16 = "\xFF\xFE";
-  for (char16_t c : FromUtf8(crlf)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  WriteBytes(scratch.File(), utf16);
+  const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(crlf));
+  WriteBytes(scratch.File(), "\xFF\xFE" + std::string(units.begin(), units.end()));
   chmod(scratch.File().c_str(), 0640);
 
   RealStoreModule::World world;
@@ -439,7 +432,7 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
     ASSERT_NO_THROW(file = RegFile::Parse(ReadBytes(scratch.File()))) << "round " << round;
     const auto value = file.Find(kKey, u"lastrecnum");
     ASSERT_TRUE(value && value->type == kRegDword && value->data.size() == 4) << "round " << round;
-    const std::uint32_t number = value->data[0] | value->data[1] << 8 | value->data[2] << 16 | value->data[3] << 24;
+    const std::uint32_t number = DwordFromBytes(value->data.data());
     EXPECT_GE(number, seen) << "round " << round;
     seen = number;
     EXPECT_EQ(file.Find(kKey, u"chaturl"), Sz(u"http://chat/hook"));

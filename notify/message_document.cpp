@@ -56,6 +56,4 @@ std::string MessageDocument::ToUtf8Json() const {
   return writer.Text();
 }
 
-String MessageDocument::ToJson() const { return FromUtf8(ToUtf8Json()); }
-
 }  // namespace vantrel

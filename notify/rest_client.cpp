@@ -118,7 +118,7 @@ void RestRequest::Execute() {
   std::string content_type;
   for (const auto& p : Params) {
     if (p.Kind != RestRequestParameterKind::kRequestBody) continue;
-    attempt.body += ToUtf8(p.Value);
+    attempt.body += p.Value;
     if (content_type.empty()) content_type = ToUtf8(p.ContentType);
   }
   const int phase_ms = HttpPhaseTimeoutMs();

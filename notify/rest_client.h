@@ -19,8 +19,7 @@ struct RestRequestParameter {
   String Name;
   RestRequestParameterKind Kind = RestRequestParameterKind::kRequestBody;
   String ContentType;
-  int Options = 0;  // none
-  String Value;
+  std::string Value;  // the body's bytes, sent as they are (the poster's UTF-8 JSON)
 };
 
 class RestClient {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
-#include "real_store_module.h"
+#include "tests/service/module_harness.h"
 #include "scratch_key.h"
 #include "settings/reg_file.h"
 #include "settings/reg_value_bytes.h"
@@ -25,7 +25,7 @@
 namespace vantrel {
 namespace {
 
-using testing::RealStoreModule;
+using testing::ModuleHarness;
 using testing::ScratchKey;
 using testing::TraceRecorder;
 
@@ -76,8 +76,8 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     SCOPED_TRACE(row.name);
     ScratchKey scratch({});
     WriteBytes(scratch.File(), row.text);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -101,8 +101,8 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
 TEST(SettingsFileTest, NoFileIsCreatedWithMode0600AndItsFoldersAndTheFirstCycleIsAFirstRun) {
   ScratchKey scratch({});
   scratch.UseFile(scratch.Folder() + "/var/lib/vantrel/settings.reg");
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
   TraceRecorder trace;
 
   module.TarkastaLogit();
@@ -134,8 +134,8 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     WriteBytes(scratch.Folder() + "/plain", "not a folder");
     std::filesystem::create_symlink("loop", scratch.Folder() + "/loop");
     scratch.UseFile(scratch.Folder() + row.file);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -190,8 +190,8 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     if (::testing::Test::HasFatalFailure()) return;
     struct stat before;
     ASSERT_EQ(lstat(scratch.File().c_str(), &before), 0);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -266,9 +266,9 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
       WriteBytes(file, kHead + "\"chaturl\"=\"http://chat/one\"\n\"lastrecnum\"=dword:00000001\n");
       chmod(file.c_str(), 0640);
     }
-    RealStoreModule::World world;
+    ModuleHarness::World world;
     world.records = {5};
-    RealStoreModule module(world);
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     module.TarkastaLogit();
@@ -292,7 +292,7 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
     world.posts.clear();
     module.TarkastaLogit();
     ASSERT_EQ(world.posts.size(), 1u);
-    EXPECT_EQ(world.posts[0].first, u"http://chat/two");
+    EXPECT_EQ(world.posts[0].url, u"http://chat/two");
     EXPECT_EQ(FileValue(file, u"lastrecnum"), Dword(5));
   }
 }
@@ -309,14 +309,14 @@ TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingEl
   WriteBytes(scratch.File(), "\xFF\xFE" + std::string(units.begin(), units.end()));
   chmod(scratch.File().c_str(), 0640);
 
-  RealStoreModule::World world;
+  ModuleHarness::World world;
   world.records = {5};
-  RealStoreModule module(world);
+  ModuleHarness module(world, {.settings_key = true});
   module.TarkastaLogit();
 
   ASSERT_EQ(world.posts.size(), 1u);
-  EXPECT_EQ(world.posts[0].first, u"http://chat/hook");
-  EXPECT_EQ(world.posts[0].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
+  EXPECT_EQ(world.posts[0].url, u"http://chat/hook");
+  EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
   std::string expected = crlf;
   expected.replace(expected.find("dword:00000003"), 14, "dword:00000005");
   EXPECT_EQ(ReadBytes(scratch.File()), expected);
@@ -337,8 +337,8 @@ TEST(SettingsFileTest, EveryWriteStartsFromTheFileAsItIsThen) {
 
 TEST(SettingsFileTest, AFileThatTurnsCorruptAfterOpeningIsNotWrittenOver) {
   ScratchKey scratch({});
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
   StoreInteger(u"lastrecnum", 1);
   SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());

@@ -91,7 +91,6 @@ class SignalControlSource : public ControlSource {
 // The ServiceMain callback: the start sequence with the service thread.
 void ServiceMain(ServiceModule& module) {
   SdNotifySink sink;
-  module.Param.push_back(module.Name());
   module.SetStatusSink(&sink);
   RunStartSequence(module, [&module] {
     std::thread service_thread([&module] {

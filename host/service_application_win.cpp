@@ -120,7 +120,6 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
       CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, argv[0], -1, Wide(module->Name()), -1) != CSTR_EQUAL) {
     return;
   }
-  for (DWORD i = 0; i < argc; ++i) module->Param.push_back(reinterpret_cast<const char16_t*>(argv[i]));
   g_controller = module->GetServiceController();
   const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(Wide(module->Name()), ControlHandlerTrampoline);
   if (!handle) {

@@ -52,10 +52,6 @@ class ServiceModule {
   std::uint32_t Win32ErrCode = 0;
   std::uint32_t ErrCode = 0;
 
-  // Start arguments the service manager passed (never read by the program).
-  std::vector<String> Param;
-  std::size_t ParamCount() const { return Param.size(); }
-
   // The control handler to register with the service manager.
   virtual ServiceController GetServiceController();
 

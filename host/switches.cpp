@@ -1,20 +1,12 @@
 #include "host/switches.h"
 
+#include "platform/ascii.h"
+
 namespace vantrel {
-
-namespace {
-
-char16_t FoldCase(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
-}  // namespace
 
 bool IsSwitch(const String& arg, const String& word) {
   if (arg.empty() || (arg[0] != u'-' && arg[0] != u'/')) return false;
-  if (arg.size() - 1 != word.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (FoldCase(arg[i + 1]) != FoldCase(word[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(std::u16string_view(arg).substr(1), word);
 }
 
 std::vector<String> CountedArguments(const std::vector<String>& args) {

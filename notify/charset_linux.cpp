@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "notify/body_decoding.h"
+#include "notify/answer_body.h"
 #include "notify/charset.h"
 
 namespace vantrel {

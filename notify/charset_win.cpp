@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "notify/body_decoding.h"
+#include "notify/answer_body.h"
 #include "notify/charset.h"
 #include "platform/wide_text.h"
 

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "notify/http_transport_test_seam.h"
+#include "platform/ascii.h"
 
 namespace vantrel {
 
@@ -40,15 +41,11 @@ bool AppendAnswerBody(HttpAnswer& answer, const char* data, std::size_t size) {
 void AddHeaderLine(HttpHeaders& headers, const std::string& line) {
   const std::size_t colon = line.find(':');
   if (colon == std::string::npos) return;
-  std::size_t v = colon + 1;
-  while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) ++v;
-  headers.emplace_back(line.substr(0, colon), line.substr(v));
+  headers.emplace_back(line.substr(0, colon), TrimLeft(std::string_view(line).substr(colon + 1)));
 }
 
 String FormatCodeText(long code, const std::string& text_utf8) {
-  std::string t = text_utf8;
-  while (!t.empty() && (t.back() == '\r' || t.back() == '\n' || t.back() == ' ')) t.pop_back();
-  return u"(" + IntToStr(code) + u") " + FromUtf8(t);
+  return u"(" + IntToStr(code) + u") " + FromUtf8(TrimRight(text_utf8, "\r\n "));
 }
 
 }  // namespace vantrel

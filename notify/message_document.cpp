@@ -1,21 +1,9 @@
 #include "notify/message_document.h"
 
 #include "notify/json_writer.h"
+#include "platform/ascii.h"
 
 namespace vantrel {
-
-namespace {
-
-bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string DocTextToUtf8(std::u16string_view s) {
   std::string out;
@@ -43,7 +31,7 @@ void MessageDocument::SetMember(const String& name, const String& value) {
   std::string utf8_name = DocTextToUtf8(name);
   std::string utf8_value = DocTextToUtf8(value);
   for (auto& [member_name, member_value] : members_->items) {
-    if (SameNameIgnoringAsciiCase(member_name, utf8_name)) {
+    if (EqualsIgnoringAsciiCase(member_name, utf8_name)) {
       member_value = std::move(utf8_value);
       return;
     }
@@ -67,7 +55,5 @@ std::string MessageDocument::ToUtf8Json() const {
   writer.Add('}');
   return writer.Text();
 }
-
-String MessageDocument::ToJson() const { return FromUtf8(ToUtf8Json()); }
 
 }  // namespace vantrel

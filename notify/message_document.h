@@ -21,10 +21,9 @@ class MessageDocument {
   // without regard to ASCII case) keeps its place and its first spelling.
   void SetMember(const String& name, const String& value);
   MessageDocumentKind Kind() const { return members_->kind; }
-  // The compact UTF-8 JSON text of the document ("null" while undefined).
+  // The compact UTF-8 JSON text of the document ("null" while undefined):
+  // the bytes of the request body.
   std::string ToUtf8Json() const;
-  // The same text handed over as a UTF-16 string.
-  String ToJson() const;
 
  private:
   struct Members {

@@ -6,34 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "notify/body_decoding.h"
 #include "notify/http_transport.h"
+#include "notify/url.h"
 #include "platform/text.h"
 
 namespace vantrel {
-
-// The base URL, normalised; raises "Host field is empty".
-String NormaliseBaseUrl(const String& url);
-
-// The parts of an encoded request URL.
-struct RequestUrl {
-  bool secure = false;
-  std::string scheme, host;
-  int port = 80;
-  std::string target;  // path, "?" and query
-  std::string Text() const;  // the whole URL again
-};
-
-// Percent-encodes the URL part by part; raises "Protocol field is empty" for
-// an empty URL (unprefixed).
-std::string EncodeRequestUrl(const String& url);
-
-// Splits an encoded URL; raises "REST request failed: Invalid URL: "%s"".
-RequestUrl SplitRequestUrl(const std::string& encoded);
-
-// The Location of a redirect resolved against the current URL ("." and ".."
-// segments resolved); an empty Location gives the current URL.
-std::string ResolveLocation(const std::string& current, const std::string& location);
 
 enum class RestRequestMethod { kGet, kPost };
 enum class RestRequestParameterKind { kRequestBody };
@@ -42,8 +19,7 @@ struct RestRequestParameter {
   String Name;
   RestRequestParameterKind Kind = RestRequestParameterKind::kRequestBody;
   String ContentType;
-  int Options = 0;  // none
-  String Value;
+  std::string Value;  // the body's bytes, sent as they are (the poster's UTF-8 JSON)
 };
 
 class RestClient {
@@ -58,11 +34,8 @@ class RestClient {
 
   String Accept = u"application/json, text/plain; q=0.9, text/html;q=0.8,";
   String AcceptCharset = u"UTF-8, *;q=0.8";
-  String AcceptEncoding;
   String UserAgent = u"Vantrel RESTClient/1.0";
   bool HandleRedirects = true;
-  bool RaiseExceptionOn500 = false;
-  String FallbackCharsetEncoding;
 
   HttpTransport& Transport() { return *transport_; }
 

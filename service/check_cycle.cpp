@@ -68,8 +68,14 @@ void TVantrelSrv::TarkastaLogit() {
   }
 }
 
+// One POST of the document to fchatavain; true exactly on 200. A failure
+// while the request is prepared is not caught here.
+bool TVantrelSrv::postaa(MessageDocument data) {
+  last_post_ = ports_.post_to_webhook(fchatavain, data);
+  return last_post_.Delivered();
+}
+
 bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
-  last_post_ = PostReport();
   const bool delivered = postaa(doc);
   report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;
   if (!delivered) report_.post_failure = last_post_.Describe();

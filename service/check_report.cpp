@@ -4,7 +4,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr char16_t kExchangePrefix[] = u"REST request failed: ";
 // The most of a failure message the line carries.
 constexpr std::size_t kMaxFailureChars = 300;
 // A completed check is followed by the next one 12 hours later, at the first
@@ -30,14 +29,6 @@ String EntriesText(std::size_t count) {
 }
 
 }  // namespace
-
-String PostReport::Describe() const {
-  if (status_code != 0) {
-    return u"HTTP " + IntToStr(status_code) + (status_text.empty() ? String() : u" " + status_text);
-  }
-  if (failure.rfind(kExchangePrefix, 0) == 0) return failure.substr(std::size(kExchangePrefix) - 1);
-  return failure;
-}
 
 String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure) {
   String did;

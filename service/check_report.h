@@ -10,18 +10,6 @@
 
 namespace vantrel {
 
-// What the last post gave: the chat's answer, or the failure that ended the
-// exchange before an answer came.
-struct PostReport {
-  int status_code = 0;  // 0 while no answer came
-  String status_text;
-  String failure;  // the exchange's failure message when no answer came
-
-  // "HTTP 500 Internal Server Error", or the failure without the prefix
-  // "REST request failed: "; empty when nothing is known.
-  String Describe() const;
-};
-
 struct CheckReport {
   enum class Notice { kNone, kDelivered, kNotDelivered };
 

@@ -10,6 +10,7 @@
 #include "host/install.h"
 #include "host/service_module.h"
 #include "notify/message_document.h"
+#include "notify/poster.h"
 #include "platform/date_time.h"
 #include "service/check_report.h"
 #include "service/periodic_timer.h"
@@ -25,6 +26,9 @@ struct ModulePorts {
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query.
   std::function<void(RecordMark&, EventLines&, bool)> query_event_log = QueryEventLog;
+  // One post of a notice to the webhook URL, its debug lines written; raises
+  // when the request cannot be prepared.
+  std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;
   // The computer name that the notice carries.
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
@@ -60,7 +64,7 @@ class TVantrelSrv : public ServiceModule {
   void TarkastaLogit();
 
   // Posts the document to fchatavain; true exactly on HTTP status 200.
-  virtual bool postaa(MessageDocument data);
+  bool postaa(MessageDocument data);
 
   // Makes the registry-access object into reg (in every case) and opens the
   // settings key; false when it cannot be opened. Never raises.
@@ -113,10 +117,7 @@ class TVantrelSrv : public ServiceModule {
 
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
-
- protected:
-  // What the last postaa gave; postaa fills it.
-  PostReport last_post_;
+  PostReport last_post_;  // what the last postaa gave
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

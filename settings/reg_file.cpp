@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/ascii.h"
+#include "settings/reg_value_bytes.h"
+
 namespace vantrel {
 
 namespace {
-
-constexpr std::uint32_t kTypeSz = 1;
-constexpr std::uint32_t kTypeBinary = 3;
-constexpr std::uint32_t kTypeDword = 4;
 
 // Upper case of the letters of the Latin, Greek and Cyrillic alphabets, the
 // letters that key paths and value names are written in.
@@ -27,29 +26,12 @@ char16_t FoldCase(char16_t c) {
   return c;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// A line's end may keep the CR of a last line that has no LF after it.
+constexpr std::string_view kBlanksTabsAndCr = " \t\r";
 
-std::string_view TrimLeft(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
+std::string_view TrimLineRight(std::string_view s) { return TrimRight(s, kBlanksTabsAndCr); }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i], b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a += 0x20;
-    if (a != b) return false;
-  }
-  return true;
-}
+std::string_view TrimLine(std::string_view s) { return TrimLineRight(TrimLeft(s)); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -72,7 +54,7 @@ std::optional<std::uint32_t> ParseHexNumber(std::string_view s) {
 
 // What is left after a value's data: only blanks or a ; comment may follow.
 bool OnlyCommentLeft(std::string_view rest) {
-  rest = Trim(rest);
+  rest = TrimLine(rest);
   return rest.empty() || rest.front() == ';';
 }
 
@@ -136,20 +118,20 @@ std::string Escape(std::u16string_view text, bool control_characters) {
 // True when a line ends, before any ; comment, in the backslash that carries
 // hex data on to the next line.
 bool ContinuesOnNextLine(std::string_view text) {
-  text = TrimRight(text.substr(0, text.find(';')));
+  text = TrimLineRight(text.substr(0, text.find(';')));
   return !text.empty() && text.back() == '\\';
 }
 
 // Adds the comma-separated hex bytes of one piece of hex data to data. An
 // empty last item (a trailing comma) is allowed.
 void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int line) {
-  piece = Trim(piece);
+  piece = TrimLine(piece);
   if (piece.empty()) return;
   std::size_t start = 0;
   while (true) {
     const std::size_t comma = piece.find(',', start);
     const std::string_view item =
-        Trim(piece.substr(start, comma == std::string_view::npos ? piece.npos : comma - start));
+        TrimLine(piece.substr(start, comma == std::string_view::npos ? piece.npos : comma - start));
     const bool last = comma == std::string_view::npos;
     if (item.empty() && last && start > 0) return;
     if (item.empty() || item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0)) {
@@ -161,24 +143,11 @@ void ParseHexBytes(std::string_view piece, std::vector<std::uint8_t>& data, int 
   }
 }
 
-std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  data.reserve((text.size() + 1) * 2);
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
-
 // The text of REG_SZ data that a quoted string can carry: whole characters,
 // one NUL at the end and none before it, no line breaks, no lone surrogates.
 std::optional<String> PlainText(const std::vector<std::uint8_t>& data) {
   if (data.size() < 2 || data.size() % 2 != 0) return std::nullopt;
-  String text;
-  for (std::size_t i = 0; i < data.size(); i += 2) text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+  String text = Utf16LeText(data);
   if (text.back() != u'\0') return std::nullopt;
   text.pop_back();
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -211,12 +180,7 @@ RegFile RegFile::Parse(std::string_view bytes) {
   std::string text;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    String wide;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      wide +=
-          static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
-    }
-    text = ToUtf8(wide);
+    text = ToUtf8(Utf16LeText({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2}));
   } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     text = bytes.substr(3);
   } else {
@@ -251,12 +215,12 @@ void RegFile::Index() {
   sections_.clear();
   entries_.clear();
   if (lines_.empty()) return;
-  if (TrimRight(lines_[0].text) != kRegFileHeader) {
+  if (TrimLineRight(lines_[0].text) != kRegFileHeader) {
     throw RegFileError(1, u"the first line is not \"" + FromUtf8(kRegFileHeader) + u"\"");
   }
   for (std::size_t i = 1; i < lines_.size();) {
     const int line = static_cast<int>(i + 1);
-    const std::string_view t = TrimLeft(TrimRight(lines_[i].text));
+    const std::string_view t = TrimLeft(TrimLineRight(lines_[i].text));
     if (t.empty() || t.front() == ';') {
       ++i;
       continue;
@@ -287,19 +251,17 @@ void RegFile::Index() {
       std::size_t end = 0;
       const String text = ParseQuoted(rest, end, line);
       if (!OnlyCommentLeft(rest.substr(end))) throw RegFileError(line, u"characters after the closing quote");
-      entry.value = RegValue{kTypeSz, Utf16Bytes(text)};
+      entry.value = RegValue{kRegSz, SzBytes(text)};
     } else if (!rest.empty() && rest.front() == '-') {
       if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
-    } else if (StartsWithNoCase(rest, "dword:")) {
+    } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
       std::string_view digits = rest.substr(6);
-      digits = Trim(digits.substr(0, digits.find(';')));
+      digits = TrimLine(digits.substr(0, digits.find(';')));
       const auto number = ParseHexNumber(digits);
       if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
-      entry.value = RegValue{kTypeDword,
-                             {static_cast<std::uint8_t>(*number), static_cast<std::uint8_t>(*number >> 8),
-                              static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 24)}};
-    } else if (StartsWithNoCase(rest, "hex")) {
-      RegValue value{kTypeBinary, {}};
+      entry.value = RegValue{kRegDword, DwordBytes(*number)};
+    } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
+      RegValue value{kRegBinary, {}};
       std::size_t colon = 3;
       if (rest.size() > 3 && rest[3] == '(') {
         const std::size_t close = rest.find(')', 4);
@@ -312,7 +274,7 @@ void RegFile::Index() {
       std::string_view piece = rest.substr(colon + 1);
       int piece_line = line;
       while (true) {
-        piece = TrimRight(piece.substr(0, piece.find(';')));
+        piece = TrimLineRight(piece.substr(0, piece.find(';')));
         const bool continued = !piece.empty() && piece.back() == '\\';
         if (continued) piece.remove_suffix(1);
         ParseHexBytes(piece, value.data, piece_line);
@@ -321,7 +283,7 @@ void RegFile::Index() {
         // file ends it.
         std::size_t next = entry.first + entry.count;
         while (next < lines_.size() && TrimLeft(lines_[next].text).starts_with(';')) ++next;
-        if (next == lines_.size() || Trim(lines_[next].text).empty()) break;
+        if (next == lines_.size() || TrimLine(lines_[next].text).empty()) break;
         entry.count = next - entry.first + 1;
         piece = lines_[next].text;
         piece_line = static_cast<int>(next + 1);
@@ -353,7 +315,7 @@ void RegFile::AppendSection(std::u16string_view key) {
     lines_.push_back(MakeLine(""));
   }
   if (lines_.back().eol.empty()) lines_.back().eol = eol_;
-  if (!Trim(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
+  if (!TrimLine(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
   lines_.push_back(MakeLine("[" + ToUtf8(key) + "]"));
   lines_.push_back(MakeLine(""));
 }
@@ -418,19 +380,17 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
 std::vector<std::string> FormatRegValue(std::u16string_view name, const RegValue& value) {
   std::string head = name.empty() ? "@=" : "\"" + Escape(name, true) + "\"=";
 
-  if (value.type == kTypeSz) {
+  if (value.type == kRegSz) {
     if (auto text = PlainText(value.data)) return {head + "\"" + Escape(*text, false) + "\""};
   }
-  if (value.type == kTypeDword && value.data.size() == 4) {
-    const std::uint32_t n =
-        value.data[0] | value.data[1] << 8 | value.data[2] << 16 | static_cast<std::uint32_t>(value.data[3]) << 24;
+  if (value.type == kRegDword && value.data.size() == 4) {
     char digits[9];
-    std::snprintf(digits, sizeof digits, "%08x", n);
+    std::snprintf(digits, sizeof digits, "%08x", DwordFromBytes(value.data.data()));
     return {head + "dword:" + digits};
   }
 
   char kind[16];
-  if (value.type == kTypeBinary) {
+  if (value.type == kRegBinary) {
     std::snprintf(kind, sizeof kind, "hex:");
   } else {
     std::snprintf(kind, sizeof kind, "hex(%x):", value.type);

@@ -51,15 +51,12 @@ String SettingsKey::ReadString(const String& name) {
   std::uint32_t type = 0, size = 0;
   last_error_ = backend_->QueryValue(name, &type, nullptr, &size);
   if (last_error_ != kRegSuccess || size == 0) return String();
-  String text(size / 2, u'\0');
   std::vector<std::uint8_t> buffer(size);
   std::uint32_t read_size = size;
   last_error_ = backend_->QueryValue(name, &type, buffer.data(), &read_size);
   if (last_error_ != kRegSuccess) ThrowGetFailed(name);
   if (type != kRegSz && type != kRegExpandSz) ThrowInvalidType(name);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<char16_t>(buffer[2 * i] | (buffer[2 * i + 1] << 8));
-  }
+  String text = Utf16LeText(buffer);
   text.resize(std::find(text.begin(), text.end(), u'\0') - text.begin());
   return text;
 }
@@ -70,8 +67,7 @@ std::int32_t SettingsKey::ReadInteger(const String& name) {
   last_error_ = backend_->QueryValue(name, &type, buffer, &size);
   if (last_error_ != kRegSuccess) ThrowGetFailed(name);
   if (type != kRegDword) ThrowInvalidType(name);
-  const std::uint32_t bits = buffer[0] | (buffer[1] << 8) | (buffer[2] << 16) | (std::uint32_t{buffer[3]} << 24);
-  return static_cast<std::int32_t>(bits);
+  return static_cast<std::int32_t>(DwordFromBytes(buffer));
 }
 
 std::int64_t SettingsKey::ReadInteger64(const String& name) {
@@ -82,41 +78,21 @@ std::int64_t SettingsKey::ReadInteger64(const String& name) {
   last_error_ = backend_->QueryValue(name, &type, buffer, &size);
   if (last_error_ != kRegSuccess) ThrowGetFailed(name);
   if (type != kRegQword) ThrowInvalidType(name);
-  std::uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = bits << 8 | buffer[i];
-  return static_cast<std::int64_t>(bits);
+  return static_cast<std::int64_t>(QwordFromBytes(buffer));
 }
 
 void SettingsKey::WriteString(const String& name, const String& value) {
-  std::vector<std::uint8_t> data;
-  data.reserve((value.size() + 1) * 2);
-  for (char16_t c : value) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  last_error_ = backend_->SetValue(name, kRegSz, data);
+  last_error_ = backend_->SetValue(name, kRegSz, SzBytes(value));
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
 void SettingsKey::WriteInteger(const String& name, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  const std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-                                          static_cast<std::uint8_t>(bits >> 16),
-                                          static_cast<std::uint8_t>(bits >> 24)};
-  last_error_ = backend_->SetValue(name, kRegDword, data);
+  last_error_ = backend_->SetValue(name, kRegDword, DwordBytes(static_cast<std::uint32_t>(value)));
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 
 void SettingsKey::WriteInteger64(const String& name, std::int64_t value) {
-  auto bits = static_cast<std::uint64_t>(value);
-  std::vector<std::uint8_t> data(8);
-  for (std::uint8_t& byte : data) {
-    byte = static_cast<std::uint8_t>(bits);
-    bits >>= 8;
-  }
-  last_error_ = backend_->SetValue(name, kRegQword, data);
+  last_error_ = backend_->SetValue(name, kRegQword, QwordBytes(static_cast<std::uint64_t>(value)));
   if (last_error_ != kRegSuccess) ThrowSetFailed(name);
 }
 

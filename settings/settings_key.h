@@ -11,6 +11,7 @@
 
 #include "platform/exception.h"
 #include "platform/text.h"
+#include "settings/reg_value_bytes.h"
 
 namespace vantrel {
 
@@ -19,17 +20,6 @@ constexpr long kRegSuccess = 0;
 constexpr long kRegAccessDenied = 5;
 constexpr long kRegFileNotFound = 2;
 constexpr long kRegMoreData = 234;
-
-// Value types as the registry stores them.
-enum RegType : std::uint32_t {
-  kRegNone = 0,
-  kRegSz = 1,
-  kRegExpandSz = 2,
-  kRegBinary = 3,
-  kRegDword = 4,
-  kRegMultiSz = 7,
-  kRegQword = 11,
-};
 
 // What a query found: the value's type and its data size in bytes.
 struct RegValueInfo {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "notify/rest_client.h"
+#include "notify/answer_body.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/reg_file.h"
+#include "settings/reg_value_bytes.h"
 
 namespace {
 
@@ -37,9 +38,7 @@ std::optional<RegFile> TryParse(const std::string& bytes) {
 // unpaired surrogate replaced as the UTF-8 form of the file would replace it.
 String ValidName(FuzzedDataProvider& fdp) {
   const std::string raw = fdp.ConsumeRandomLengthString(64);
-  String name;
-  for (std::size_t i = 0; i + 1 < raw.size(); i += 2)
-    name += static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | static_cast<unsigned char>(raw[i + 1]) << 8);
+  String name = vantrel::Utf16LeText({reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()});
   for (std::size_t i = 0; i < name.size(); ++i) {
     const bool high = name[i] >= 0xD800 && name[i] <= 0xDBFF;
     const bool low = name[i] >= 0xDC00 && name[i] <= 0xDFFF;

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <string>
 
-#include "notify/rest_client.h"
+#include "notify/url.h"
 #include "platform/exception.h"
 
 namespace {

@@ -20,7 +20,6 @@ TEST_P(MessageDocumentLine, GivesExactJsonBytes) {
   doc.InitFast();
   doc.SetMember(u"text", GetParam().line);
   EXPECT_EQ(doc.ToUtf8Json(), GetParam().json);
-  EXPECT_EQ(doc.ToJson(), FromUtf8(GetParam().json));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,7 +43,7 @@ TEST(MessageDocument, ReversedPairComesBackInOrder) {
   MessageDocument doc;
   doc.InitFast();
   doc.SetMember(u"text", std::u16string{0xDE00, 0xD83D});
-  EXPECT_EQ(doc.ToJson(), (std::u16string{u'{', u'"', u't', u'e', u'x', u't', u'"', u':', u'"', 0xD83D, 0xDE00, u'"', u'}'}));
+  EXPECT_EQ(doc.ToUtf8Json(), "{\"text\":\"\xF0\x9F\x98\x80\"}");
 }
 
 TEST(MessageDocument, UpperCaseNameReplacesTheSameMember) {
@@ -61,7 +60,6 @@ TEST(MessageDocument, UnsetDocumentGivesNull) {
   doc.InitFast();
   EXPECT_EQ(doc.Kind(), MessageDocumentKind::kUndefined);
   EXPECT_EQ(doc.ToUtf8Json(), "null");
-  EXPECT_EQ(doc.ToJson(), u"null");
 }
 
 TEST(MessageDocument, CopiesShareMembers) {

@@ -1,28 +1,19 @@
-// The webhook exchange and the poster against a real HTTP server on 127.0.0.1.
+// The webhook poster and its exchange against a real HTTP server on
+// 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "gzip_data.h"
 #include "notify/http_transport_test_seam.h"
+#include "notify/poster.h"
 #include "notify/rest_client.h"
 #include "platform/exception.h"
 #include "platform/trace.h"
-#include "service/vantrel_srv.h"
 #include "test_server.h"
 
 namespace vantrel::testing {
 namespace {
-
-PeriodicTimer::PortFactory NoTimer() {
-  return [](std::function<void()>) {
-    struct Port : TimerPort {
-      bool Start(std::uint32_t) override { return true; }
-      void Stop() override {}
-    };
-    return std::make_unique<Port>();
-  };
-}
 
 class PosterTest : public ::testing::Test {
  protected:
@@ -33,14 +24,15 @@ class PosterTest : public ::testing::Test {
     SetTraceSink(nullptr);
     testing_seam::SetHttpPhaseTimeoutMs(0);
   }
+  // Posts a notice of that text to url; true when it was delivered.
   bool Post(const std::string& url, const String& text = u"Mahdollisia PSQL lisenssiongelmia A, koneen nimi K") {
-    TVantrelSrv module(NoTimer());
-    module.fchatavain = FromUtf8(url);
     MessageDocument doc;
     doc.InitFast();
     doc.SetMember(u"text", text);
-    return module.postaa(doc);
+    report = PostToWebhook(FromUtf8(url), doc);
+    return report.Delivered();
   }
+  PostReport report;
   std::vector<std::string> lines;
 };
 
@@ -64,6 +56,9 @@ TEST_P(PosterStatus, ResultAndThreeLines) {
   TestServer server({Answer(c.status_line, "Content-Type: text/plain\r\n", c.code == "204" ? "" : "x")});
   EXPECT_EQ(Post(server.Url()), c.result);
   EXPECT_EQ(lines, (std::vector<std::string>{"resposene=" + c.text, "statuscode=" + c.code, "statustxt=" + c.text}));
+  EXPECT_EQ(std::to_string(report.status_code), c.code);
+  EXPECT_EQ(ToUtf8(report.status_text), c.text);
+  EXPECT_TRUE(report.failure.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PosterStatus,
@@ -95,6 +90,34 @@ void ExpectRequestHeaders(const Received& r, const std::string& host) {
   }
   for (const char* absent : {"Accept-Encoding", "Accept-Language", "Expect", "Cookie", "Referer", "Authorization"})
     EXPECT_TRUE(r.Header(absent).empty()) << absent << " in\n" << r.head;
+}
+
+// The body is the document's UTF-8 JSON, byte for byte: the document's
+// rules for surrogates and NUL have been applied before the bytes exist, and
+// nothing is converted on the way.
+TEST_F(PosterTest, BodyIsTheDocumentsJsonByteForByte) {
+  struct Case {
+    const char* name;
+    std::u16string text;
+    std::string body;
+  } cases[] = {
+      {"a letter beyond ASCII", u"h\u00e4ly \u20ac", "{\"text\":\"h\xC3\xA4ly \xE2\x82\xAC\"}"},
+      {"outside the BMP", u"a\U0001F600b", "{\"text\":\"a\xF0\x9F\x98\x80" "b\"}"},
+      {"a reversed pair, put in order", std::u16string{u'a', 0xDE00, 0xD83D}, "{\"text\":\"a\xF0\x9F\x98\x80\"}"},
+      {"an unpaired surrogate ends the text", std::u16string{u'a', 0xD83D, u'b'}, "{\"text\":\"a\"}"},
+      {"a NUL ends the text", std::u16string{u'a', u'\0', u'b'}, "{\"text\":\"a\"}"},
+      {"escapes", u"\"\\\t\u001F/\u007F", "{\"text\":\"\\\"\\\\\\t\\u001F/\x7F\"}"},
+      {"empty", u"", "{\"text\":\"\"}"},
+  };
+  TestServer server({Answer("HTTP/1.1 200 OK")});
+  for (const Case& c : cases) EXPECT_TRUE(Post(server.Url("/hook"), c.text)) << c.name;
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(requests[i].body, cases[i].body) << cases[i].name;
+    EXPECT_EQ(requests[i].Header("Content-Length"), std::vector<std::string>{std::to_string(cases[i].body.size())})
+        << cases[i].name;
+  }
 }
 
 TEST_F(PosterTest, WireCarriesUtf8BodyAndFixedHeaders) {
@@ -195,6 +218,8 @@ TEST_F(PosterTest, RefusedConnection) {
   EXPECT_FALSE(Post("http://127.0.0.1:" + std::to_string(port) + "/hook"));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("virhe chat postauksesssa =REST request failed: Error sending data: (", 0), 0u) << lines[0];
+  EXPECT_EQ(report.status_code, 0);
+  EXPECT_EQ("virhe chat postauksesssa =" + ToUtf8(report.failure), lines[0]);
 }
 
 // The wait for the answer's headers ends at the receive limit, on WinHTTP
@@ -235,6 +260,14 @@ TEST_F(PosterTest, SchemeAloneRaisesHostFieldIsEmpty) {
   EXPECT_TRUE(lines.empty());
 }
 
+TEST(PostReport, DescribesTheAnswerOrTheFailure) {
+  EXPECT_EQ(ToUtf8(PostReport{500, u"Internal Server Error", u""}.Describe()), "HTTP 500 Internal Server Error");
+  EXPECT_EQ(ToUtf8(PostReport{204, u"", u""}.Describe()), "HTTP 204");
+  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"REST request failed: Error sending data: (7) x"}.Describe()),
+            "Error sending data: (7) x");
+  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"Protocol field is empty"}.Describe()), "Protocol field is empty");
+}
+
 // Runs the exchange as the poster prepares it and hands back the response.
 std::unique_ptr<RestResponse> Exchange(const std::string& url) {
   std::unique_ptr<RestClient> client;
@@ -242,7 +275,7 @@ std::unique_ptr<RestResponse> Exchange(const std::string& url) {
   std::unique_ptr<RestRequest> request;
   CreateRestComponents(client, request, response);
   client->SetBaseURL(FromUtf8(url));
-  request->ParamByName(u"BODY")->Value = u"{\"text\":\"x\"}";
+  request->ParamByName(u"BODY")->Value = "{\"text\":\"x\"}";
   request->Execute();
   return response;
 }

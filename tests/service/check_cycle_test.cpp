@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "module_under_test.h"
+#include "module_harness.h"
 
 namespace vantrel {
 namespace {
 
 using testing::MemoryKey;
-using testing::ModuleUnderTest;
+using testing::kAccepted;
+using testing::kRefused;
+using testing::ModuleHarness;
 
 const std::string kStart = "{\"text\":\"PSQL lisenssivalvonta käynnistetty Demo 1, koneen nimi KONE1\"}";
 const std::string kProblems = "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo 1, koneen nimi KONE1\"}";
@@ -30,7 +32,7 @@ TEST(CheckCycleTest, DecisionTable) {
       {"from a stored qword", 0x123456789LL, {0x12345678ALL}, true, {kProblems}, 0x12345678ALL},
   };
   for (const Row& row : rows) {
-    ModuleUnderTest::World world;
+    ModuleHarness::World world;
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
     world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
     if (row.stored) {
@@ -38,13 +40,11 @@ TEST(CheckCycleTest, DecisionTable) {
           *row.stored > INT32_MAX ? MemoryKey::Qword(*row.stored) : MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
     }
     world.records = row.records;
-    world.post_result = row.post_accepted;
-    ModuleUnderTest module(world);
+    world.answer = row.post_accepted ? kAccepted : kRefused;
+    ModuleHarness module(world);
     module.TarkastaLogit();
 
-    std::vector<std::string> notices;
-    for (const auto& post : world.posts) notices.push_back(post.json);
-    EXPECT_EQ(notices, row.notices) << row.name;
+    EXPECT_EQ(world.Notices(), row.notices) << row.name;
     EXPECT_EQ(world.key.Integer(u"lastrecnum"), row.stored_after) << row.name;
     ASSERT_EQ(world.queries.size(), 1u) << row.name;
     EXPECT_EQ(world.queries[0], std::make_pair(row.stored.value_or(std::int64_t{0}), !row.stored)) << row.name;
@@ -57,9 +57,9 @@ TEST(CheckCycleTest, DecisionTable) {
 }
 
 TEST(CheckCycleTest, FirstRunWithNothingFoundStoresZeroBeforePosting) {
-  ModuleUnderTest::World world;
-  world.post_result = false;
-  ModuleUnderTest module(world);
+  ModuleHarness::World world;
+  world.answer = kRefused;
+  ModuleHarness module(world);
   module.TarkastaLogit();
   ASSERT_EQ(world.posts.size(), 1u);
   EXPECT_EQ(world.posts[0].stored_at_post, 0);
@@ -73,14 +73,14 @@ TEST(CheckCycleTest, FirstRunWithNothingFoundStoresZeroBeforePosting) {
 }
 
 TEST(CheckCycleTest, ARefusedPostIsRepeatedFromTheStoredNumberNextCycle) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
   world.records = {4, 8};
-  world.post_result = false;
-  ModuleUnderTest module(world);
+  world.answer = kRefused;
+  ModuleHarness module(world);
   module.TarkastaLogit();
   EXPECT_EQ(module.flastrecnum, 8) << "advanced in memory";
-  world.post_result = true;
+  world.answer = kAccepted;
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[1].first, 3) << "reloaded from the key";
   EXPECT_EQ(world.posts.size(), 2u);
@@ -88,11 +88,11 @@ TEST(CheckCycleTest, ARefusedPostIsRepeatedFromTheStoredNumberNextCycle) {
 }
 
 TEST(CheckCycleTest, AKeyThatCannotBeOpenedIsNeverAFirstRunAndStoresNothing) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.openable = false;
   world.records = {4, 8};
   world.computer = String();
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   module.TarkastaLogit();
   ASSERT_EQ(world.posts.size(), 1u);
   EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia , koneen nimi \"}");
@@ -103,11 +103,11 @@ TEST(CheckCycleTest, AKeyThatCannotBeOpenedIsNeverAFirstRunAndStoresNothing) {
 }
 
 TEST(CheckCycleTest, AFailedReadKeepsWhatWasReadBeforeIt) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://first");
   world.key.values[u"lastrecnum"] = MemoryKey::Sz(u"x");  // 4 bytes with its NUL: wrong type
   world.records = {1};
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   try {
     module.TarkastaLogit();
     FAIL() << "no error";
@@ -120,7 +120,7 @@ TEST(CheckCycleTest, AFailedReadKeepsWhatWasReadBeforeIt) {
 }
 
 // The failure of each cycle, or empty when it completed.
-String CycleFailure(ModuleUnderTest& module) {
+String CycleFailure(ModuleHarness& module) {
   try {
     module.TarkastaLogit();
   } catch (const Exception& e) {
@@ -140,12 +140,12 @@ TEST(CheckCycleTest, AFailedStoreAfterAnAcceptedPostIsRetriedWithoutPostingAgain
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ModuleUnderTest::World world;
+    ModuleHarness::World world;
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
     if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
     world.key.writable = false;
     world.records = {4};
-    ModuleUnderTest module(world);
+    ModuleHarness module(world);
     EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
     EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'") << "the retry fails the same way";
     ASSERT_EQ(world.posts.size(), 1u) << "posted once, not once per retry";
@@ -161,33 +161,33 @@ TEST(CheckCycleTest, AFailedStoreAfterAnAcceptedPostIsRetriedWithoutPostingAgain
 }
 
 TEST(CheckCycleTest, ADeliveredMarkIsStoredAlsoWhenTheNextNoticeIsRefused) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
   world.key.writable = false;
   world.records = {4};
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
 
   world.key.writable = true;
   world.records = {4, 6};
-  world.post_result = false;
+  world.answer = kRefused;
   EXPECT_EQ(CycleFailure(module), u"");
   EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false)) << "the delivered entry is not asked for";
   EXPECT_EQ(world.posts.size(), 2u);
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4) << "what the chat accepted stays stored";
 
-  world.post_result = true;
+  world.answer = kAccepted;
   EXPECT_EQ(CycleFailure(module), u"");
   EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false));
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 6);
 }
 
 TEST(CheckCycleTest, AnEmptyChatUrlFallsBackToTheDefaultAndADeletedOneIsKept) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(0);
   world.key.values[u"chaturl"] = MemoryKey::Sz(u"");
   world.records = {1};
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   module.TarkastaLogit();
   EXPECT_EQ(module.fchatavain, kDefaultChatUrl);
 
@@ -225,17 +225,15 @@ TEST(CheckCycleTest, TheDetailsSetting) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ModuleUnderTest::World world;
+    ModuleHarness::World world;
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
     world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
     if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
     if (row.details) world.key.values[u"details"] = *row.details;
     world.records = row.records;
-    ModuleUnderTest module(world);
+    ModuleHarness module(world);
     EXPECT_EQ(CycleFailure(module), row.failure);
-    std::vector<std::string> notices;
-    for (const auto& post : world.posts) notices.push_back(post.json);
-    EXPECT_EQ(notices, row.notices);
+    EXPECT_EQ(world.Notices(), row.notices);
     EXPECT_EQ(world.queries.size(), row.failure.empty() ? 1u : 0u);
     EXPECT_EQ(module.fchatavain, u"http://chat/hook") << "read before the failing value";
   }
@@ -260,12 +258,11 @@ TEST(CheckCycleTest, TheReportOfEachOutcome) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ModuleUnderTest::World world;
+    ModuleHarness::World world;
     if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
     world.records = row.records;
-    world.post_result = row.accepted;
-    if (!row.accepted) world.post_report = PostReport{500, u"Internal Server Error", u""};
-    ModuleUnderTest module(world);
+    world.answer = row.accepted ? kAccepted : kRefused;
+    ModuleHarness module(world);
     module.TarkastaLogit();
     EXPECT_EQ(module.LastCheck().entries, row.entries);
     EXPECT_EQ(module.LastCheck().first_run, row.first_run);

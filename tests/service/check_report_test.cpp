@@ -55,13 +55,5 @@ TEST(CheckReportTest, ALongFailureIsCutBetweenCharacters) {
   EXPECT_NE(line.find(String(299, u'x') + u"; tried again"), String::npos) << ToUtf8(line);
 }
 
-TEST(CheckReportTest, PostReportDescribesTheAnswerOrTheFailure) {
-  EXPECT_EQ(ToUtf8(PostReport{500, u"Internal Server Error", u""}.Describe()), "HTTP 500 Internal Server Error");
-  EXPECT_EQ(ToUtf8(PostReport{204, u"", u""}.Describe()), "HTTP 204");
-  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"REST request failed: Error sending data: (7) x"}.Describe()),
-            "Error sending data: (7) x");
-  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"Protocol field is empty"}.Describe()), "Protocol field is empty");
-}
-
 }  // namespace
 }  // namespace vantrel

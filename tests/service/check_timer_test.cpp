@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "module_under_test.h"
+#include "module_harness.h"
 
 namespace vantrel {
 namespace {
 
-using testing::ModuleUnderTest;
+using testing::ModuleHarness;
 using testing::TraceRecorder;
 
 constexpr DateTime kHour = 1.0 / 24;
@@ -13,9 +13,9 @@ constexpr DateTime kMinute = kHour / 60;
 constexpr DateTime kMs = kMinute / 60000;
 
 TEST(CheckTimerTest, FirstTickChecksAndSlowsTheTimerToTenMinutes) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   TraceRecorder trace;
   world.now = 3.25;  // early in the calendar: still more than 11 h from 0.0
   world.timer.Fire();
@@ -40,9 +40,9 @@ TEST(CheckTimerTest, ACheckNeedsTwelveWholeHoursSinceTheLastCheck) {
       {"clock set back 12 h 10 min", -12 * kHour, true},
   };
   for (const Row& row : rows) {
-    ModuleUnderTest::World world;
+    ModuleHarness::World world;
     world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
-    ModuleUnderTest module(world);
+    ModuleHarness module(world);
     world.timer.Fire();  // the first check
     const DateTime last_check = module.fedellinenajo;
     world.now = last_check + row.next_tick;
@@ -57,9 +57,9 @@ TEST(CheckTimerTest, ACheckNeedsTwelveWholeHoursSinceTheLastCheck) {
 // The service runs for days with a tick every ten minutes: a check comes
 // every twelve hours, not only after the start.
 TEST(CheckTimerTest, TicksEveryTenMinutesCheckEveryTwelveHours) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   world.now = 100.0;
   world.timer.Fire();  // the first check
   for (int tick = 1; tick <= 6 * 24 * 2; ++tick) {  // two days
@@ -70,9 +70,9 @@ TEST(CheckTimerTest, TicksEveryTenMinutesCheckEveryTwelveHours) {
 }
 
 TEST(CheckTimerTest, AFailingCheckIsTracedNotRecordedAndRetriedOnTheNextTick) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Sz(u"41");
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   TraceRecorder trace;
   world.timer.Fire();
   world.timer.Fire();
@@ -84,10 +84,10 @@ TEST(CheckTimerTest, AFailingCheckIsTracedNotRecordedAndRetriedOnTheNextTick) {
 }
 
 TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
   world.records = {5};
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   TraceRecorder trace;
   world.computer_name_error = u"a=b";
   world.timer.Fire();
@@ -95,9 +95,9 @@ TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {
 }
 
 TEST(CheckTimerTest, ARefusedRestartLeavesNoFurtherTicks) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   TraceRecorder trace;
   world.timer.refuse = true;
   world.timer.Fire();
@@ -108,18 +108,17 @@ TEST(CheckTimerTest, ARefusedRestartLeavesNoFurtherTicks) {
 // After every check, one status line: what it did and when the next comes,
 // or why it failed.
 TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
-  ModuleUnderTest::World world;
+  ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
   world.records = {4, 8};
   world.now = EncodeDateTime(2026, 12, 10, 12, 0, 3, 0);
-  ModuleUnderTest module(world);
+  ModuleHarness module(world);
   world.timer.Fire();
   EXPECT_EQ(world.statuses, std::vector<std::string>{"Last check 2026-12-10 12:00:03: 2 new entries, notice "
                                                      "delivered; next check after 2026-12-11 00:00"});
 
   world.records = {4, 8, 9};
-  world.post_result = false;
-  world.post_report = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server"};
+  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server"};
   world.now += 12 * kHour;
   world.timer.Fire();
   EXPECT_EQ(world.statuses.back(),

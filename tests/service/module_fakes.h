@@ -9,6 +9,8 @@
 #include "platform/trace.h"
 #include "tests/platform/trace_recorder.h"
 #include "service/vantrel_srv.h"
+#include "settings/reg_file.h"
+#include "settings/reg_value_bytes.h"
 
 namespace vantrel::testing {
 
@@ -48,10 +50,7 @@ struct FakeTimer {
 
 // An in-memory settings key shared by every backend it makes.
 struct MemoryKey {
-  struct Value {
-    std::uint32_t type;
-    std::vector<std::uint8_t> data;
-  };
+  using Value = RegValue;
   std::map<String, Value> values;
   bool openable = true;
   bool writable = true;
@@ -59,34 +58,17 @@ struct MemoryKey {
   int opens = 0;       // opens for reading and writing
   int read_opens = 0;  // opens for reading alone
 
-  static Value Dword(std::int32_t v) {
-    auto u = static_cast<std::uint32_t>(v);
-    return {kRegDword, {std::uint8_t(u), std::uint8_t(u >> 8), std::uint8_t(u >> 16), std::uint8_t(u >> 24)}};
-  }
-  static Value Sz(const String& s) {
-    Value v{kRegSz, {}};
-    for (char16_t c : s) {
-      v.data.push_back(std::uint8_t(c));
-      v.data.push_back(std::uint8_t(c >> 8));
-    }
-    v.data.insert(v.data.end(), {0, 0});
-    return v;
-  }
-  static Value Qword(std::int64_t v) {
-    Value value{kRegQword, {}};
-    for (int i = 0; i < 8; ++i) value.data.push_back(std::uint8_t(static_cast<std::uint64_t>(v) >> (8 * i)));
-    return value;
-  }
+  static Value Dword(std::int32_t v) { return {kRegDword, DwordBytes(static_cast<std::uint32_t>(v))}; }
+  static Value Sz(const String& s) { return {kRegSz, SzBytes(s)}; }
+  static Value Qword(std::int64_t v) { return {kRegQword, QwordBytes(static_cast<std::uint64_t>(v))}; }
   // A REG_DWORD (signed) or REG_QWORD value; nothing for any other.
   std::optional<std::int64_t> Integer(const String& name) const {
     auto it = values.find(name);
     if (it == values.end()) return std::nullopt;
     const auto& d = it->second.data;
-    if (it->second.type == kRegDword) return std::int32_t(d[0] | d[1] << 8 | d[2] << 16 | std::uint32_t(d[3]) << 24);
+    if (it->second.type == kRegDword) return static_cast<std::int32_t>(DwordFromBytes(d.data()));
     if (it->second.type != kRegQword) return std::nullopt;
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) bits = bits << 8 | d[i];
-    return static_cast<std::int64_t>(bits);
+    return static_cast<std::int64_t>(QwordFromBytes(d.data()));
   }
 
   std::function<std::unique_ptr<RegistryBackend>()> Factory() {

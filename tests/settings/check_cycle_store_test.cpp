@@ -2,13 +2,15 @@
 // store: the registry on Windows, the settings file on Linux.
 #include <gtest/gtest.h>
 
-#include "real_store_module.h"
+#include "tests/service/module_harness.h"
 #include "scratch_key.h"
 
 namespace vantrel {
 namespace {
 
-using testing::RealStoreModule;
+using testing::kAccepted;
+using testing::kRefused;
+using testing::ModuleHarness;
 
 const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum", u"lastrecpos"};
 
@@ -22,16 +24,16 @@ std::pair<std::int64_t, bool> Query(std::int64_t start, bool first_run) { return
 
 TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRunState) {
   testing::ScratchKey scratch(kValues);
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
 
   module.TarkastaLogit();
   ASSERT_EQ(world.queries.size(), 1u);
   EXPECT_EQ(world.queries[0], Query(0, true));
   EXPECT_EQ(StoredRecordNumber(), 0);
   ASSERT_EQ(world.posts.size(), 1u);
-  EXPECT_EQ(world.posts[0].first, kDefaultChatUrl);
-  EXPECT_EQ(world.posts[0].second, "{\"text\":\"PSQL lisenssivalvonta käynnistetty , koneen nimi KONE1\"}");
+  EXPECT_EQ(world.posts[0].url, kDefaultChatUrl);
+  EXPECT_EQ(world.posts[0].json, "{\"text\":\"PSQL lisenssivalvonta käynnistetty , koneen nimi KONE1\"}");
 
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[1], Query(0, false));
@@ -47,22 +49,22 @@ TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAccep
     reg.WriteString(u"instancename", u"Demo 1");
     reg.WriteInteger(u"lastrecnum", 3);
   }
-  RealStoreModule::World world;
+  ModuleHarness::World world;
   world.records = {2, 4, 8};
-  world.post_result = false;
-  RealStoreModule module(world);
+  world.answer = kRefused;
+  ModuleHarness module(world, {.settings_key = true});
 
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[0], Query(3, false));
   EXPECT_EQ(StoredRecordNumber(), 3) << "a refused post stores nothing";
 
-  world.post_result = true;
+  world.answer = kAccepted;
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[1], Query(3, false)) << "reloaded from the store";
   EXPECT_EQ(StoredRecordNumber(), 8);
   ASSERT_EQ(world.posts.size(), 2u);
-  EXPECT_EQ(world.posts[1].first, u"http://chat/hook");
-  EXPECT_EQ(world.posts[1].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo 1, koneen nimi KONE1\"}");
+  EXPECT_EQ(world.posts[1].url, u"http://chat/hook");
+  EXPECT_EQ(world.posts[1].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo 1, koneen nimi KONE1\"}");
 
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[2], Query(8, false));
@@ -73,9 +75,9 @@ TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAccep
 // lower one is still a REG_DWORD, as every store before it wrote.
 TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
   testing::ScratchKey scratch(kValues);
-  RealStoreModule::World world;
+  ModuleHarness::World world;
   world.records = {0x7FFFFFFF};
-  RealStoreModule module(world);
+  ModuleHarness module(world, {.settings_key = true});
   module.TarkastaLogit();
   EXPECT_EQ(StoredRecordNumber(), 0x7FFFFFFF);
   {
@@ -110,8 +112,8 @@ TEST(CheckCycleStoreTest, AWronglyTypedValueEndsTheCycleWithItsMessage) {
     reg.WriteString(u"chaturl", u"http://chat/hook");
     reg.WriteString(u"lastrecnum", u"12");
   }
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
   try {
     module.TarkastaLogit();
     ADD_FAILURE() << "no error";

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/reg_value_bytes.h"
+
 namespace vantrel {
 namespace {
 
@@ -11,16 +13,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr char16_t kKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
 const std::string kHead = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
-
-Bytes Sz(std::u16string_view text) {
-  Bytes data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.insert(data.end(), {0, 0});
-  return data;
-}
 
 // The file as a Windows export writes it: UTF-16LE with its byte-order mark
 // and CR LF line ends.
@@ -30,12 +22,8 @@ std::string Utf16Export(const std::string& utf8) {
     if (c == '\n') crlf += '\r';
     crlf += c;
   }
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : FromUtf8(crlf)) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
+  const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(crlf));
+  return "\xFF\xFE" + std::string(units.begin(), units.end());
 }
 
 struct Expected {
@@ -51,20 +39,20 @@ TEST(RegFileTest, ReadsEveryKindOfValueLine) {
   } rows[] = {
       {"string",
        kHead + "\"chaturl\"=\"https://chat/hooks/a\"\n",
-       {{u"chaturl", RegValue{1, Sz(u"https://chat/hooks/a")}}}},
+       {{u"chaturl", RegValue{1, SzBytes(u"https://chat/hooks/a")}}}},
       {"escaped backslash and quote",
        kHead + R"("x"="C:\\dir \"q\"")" + "\n",
-       {{u"x", RegValue{1, Sz(u"C:\\dir \"q\"")}}}},
-      {"escaped name", kHead + R"("a\"b\\c"="v")" + "\n", {{u"a\"b\\c", RegValue{1, Sz(u"v")}}}},
-      {"UTF-8 text", kHead + "\"instancename\"=\"Kärkölä €\"\n", {{u"instancename", RegValue{1, Sz(u"Kärkölä €")}}}},
-      {"empty string", kHead + "\"x\"=\"\"\n", {{u"x", RegValue{1, Sz(u"")}}}},
-      {"default value", kHead + "@=\"d\"\n", {{u"", RegValue{1, Sz(u"d")}}}},
+       {{u"x", RegValue{1, SzBytes(u"C:\\dir \"q\"")}}}},
+      {"escaped name", kHead + R"("a\"b\\c"="v")" + "\n", {{u"a\"b\\c", RegValue{1, SzBytes(u"v")}}}},
+      {"UTF-8 text", kHead + "\"instancename\"=\"Kärkölä €\"\n", {{u"instancename", RegValue{1, SzBytes(u"Kärkölä €")}}}},
+      {"empty string", kHead + "\"x\"=\"\"\n", {{u"x", RegValue{1, SzBytes(u"")}}}},
+      {"default value", kHead + "@=\"d\"\n", {{u"", RegValue{1, SzBytes(u"d")}}}},
       {"dword", kHead + "\"lastrecnum\"=dword:0000002a\n", {{u"lastrecnum", RegValue{4, {42, 0, 0, 0}}}}},
       {"dword all ones", kHead + "\"x\"=dword:FFFFFFFF\n", {{u"x", RegValue{4, {255, 255, 255, 255}}}}},
       {"dword of fewer digits", kHead + "\"x\"=dword:7\n", {{u"x", RegValue{4, {7, 0, 0, 0}}}}},
       {"hex binary", kHead + "\"x\"=hex:01,ff,7A\n", {{u"x", RegValue{3, {1, 255, 0x7a}}}}},
       {"empty hex", kHead + "\"x\"=hex:\n", {{u"x", RegValue{3, {}}}}},
-      {"hex(2) expandable string", kHead + "\"x\"=hex(2):25,00,41,00,25,00,00,00\n", {{u"x", RegValue{2, Sz(u"%A%")}}}},
+      {"hex(2) expandable string", kHead + "\"x\"=hex(2):25,00,41,00,25,00,00,00\n", {{u"x", RegValue{2, SzBytes(u"%A%")}}}},
       {"hex(7) multi string",
        kHead + "\"x\"=hex(7):61,00,00,00,62,00,00,00,00,00\n",
        {{u"x", RegValue{7, {0x61, 0, 0, 0, 0x62, 0, 0, 0, 0, 0}}}}},
@@ -87,13 +75,13 @@ TEST(RegFileTest, ReadsEveryKindOfValueLine) {
       {"CR LF line ends",
        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\r\n"
        "\"x\"=\"a\"\r\n\"y\"=hex:01,\\\r\n  02\r\n",
-       {{u"x", RegValue{1, Sz(u"a")}}, {u"y", RegValue{3, {1, 2}}}}},
+       {{u"x", RegValue{1, SzBytes(u"a")}}, {u"y", RegValue{3, {1, 2}}}}},
       {"UTF-16LE export",
        Utf16Export(kHead + "\"instancename\"=\"Kärkölä\"\n\"lastrecnum\"=dword:00000009\n"),
-       {{u"instancename", RegValue{1, Sz(u"Kärkölä")}}, {u"lastrecnum", RegValue{4, {9, 0, 0, 0}}}}},
+       {{u"instancename", RegValue{1, SzBytes(u"Kärkölä")}}, {u"lastrecnum", RegValue{4, {9, 0, 0, 0}}}}},
       {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + kHead + "\"x\"=dword:2\n", {{u"x", RegValue{4, {2, 0, 0, 0}}}}},
       {"no line end at the end", kHead + "\"x\"=dword:3", {{u"x", RegValue{4, {3, 0, 0, 0}}}}},
-      {"names without regard to case", kHead + "\"ChatURL\"=\"u\"\n", {{u"chaturl", RegValue{1, Sz(u"u")}}}},
+      {"names without regard to case", kHead + "\"ChatURL\"=\"u\"\n", {{u"chaturl", RegValue{1, SzBytes(u"u")}}}},
       {"key path without regard to case",
        "Windows Registry Editor Version 5.00\n\n[hkey_local_machine\\software\\TRESK\\Vantrel]\n\"x\"=dword:4\n",
        {{u"x", RegValue{4, {4, 0, 0, 0}}}}},
@@ -189,7 +177,7 @@ TEST(RegFileTest, SettingAValueRewritesOnlyItsOwnLines) {
            "\"instancename\"=\"i\"\r\n\r\n" +
            other},
       {"added after the last value of the key", kHead + "\"chaturl\"=\"u\"\n\n; end\n", u"instancename",
-       RegValue{1, Sz(u"Demo")}, kHead + "\"chaturl\"=\"u\"\n\"instancename\"=\"Demo\"\n\n; end\n"},
+       RegValue{1, SzBytes(u"Demo")}, kHead + "\"chaturl\"=\"u\"\n\"instancename\"=\"Demo\"\n\n; end\n"},
       {"added to an empty key", kHead + "\n" + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\other]\n\"x\"=dword:1\n", u"x",
        RegValue{4, {2, 0, 0, 0}},
        kHead + "\"x\"=dword:00000002\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\other]\n\"x\"=dword:1\n"},
@@ -230,20 +218,20 @@ TEST(RegFileTest, EveryValueIsWrittenAsRegeditWouldAndReadsBackTheSame) {
     RegValue value;
     std::vector<std::string> lines;
   } rows[] = {
-      {"plain string", u"chaturl", RegValue{1, Sz(u"https://a/b")}, {"\"chaturl\"=\"https://a/b\""}},
-      {"string to escape", u"x", RegValue{1, Sz(u"a\\\"b")}, {R"("x"="a\\\"b")"}},
-      {"name to escape", u"a\"\\\n", RegValue{1, Sz(u"v")}, {R"("a\"\\\n"="v")"}},
-      {"default value", u"", RegValue{1, Sz(u"v")}, {"@=\"v\""}},
-      {"string with a line break", u"x", RegValue{1, Sz(u"a\nb")}, {"\"x\"=hex(1):61,00,0a,00,62,00,00,00"}},
+      {"plain string", u"chaturl", RegValue{1, SzBytes(u"https://a/b")}, {"\"chaturl\"=\"https://a/b\""}},
+      {"string to escape", u"x", RegValue{1, SzBytes(u"a\\\"b")}, {R"("x"="a\\\"b")"}},
+      {"name to escape", u"a\"\\\n", RegValue{1, SzBytes(u"v")}, {R"("a\"\\\n"="v")"}},
+      {"default value", u"", RegValue{1, SzBytes(u"v")}, {"@=\"v\""}},
+      {"string with a line break", u"x", RegValue{1, SzBytes(u"a\nb")}, {"\"x\"=hex(1):61,00,0a,00,62,00,00,00"}},
       {"string with a NUL inside",
        u"x",
-       RegValue{1, Sz(std::u16string_view(u"a\0b", 3))},
+       RegValue{1, SzBytes(std::u16string_view(u"a\0b", 3))},
        {"\"x\"=hex(1):61,00,00,00,62,00,00,00"}},
       {"string without its NUL", u"x", RegValue{1, {0x61, 0}}, {"\"x\"=hex(1):61,00"}},
       {"string of odd size", u"x", RegValue{1, {0x61, 0, 0}}, {"\"x\"=hex(1):61,00,00"}},
       {"string without data", u"x", RegValue{1, {}}, {"\"x\"=hex(1):"}},
       {"lone surrogate", u"x", RegValue{1, {0x00, 0xD8, 0, 0}}, {"\"x\"=hex(1):00,d8,00,00"}},
-      {"pair of surrogates", u"x", RegValue{1, Sz(u"\U0001F600")}, {"\"x\"=\"\U0001F600\""}},
+      {"pair of surrogates", u"x", RegValue{1, SzBytes(u"\U0001F600")}, {"\"x\"=\"\U0001F600\""}},
       {"dword", u"x", RegValue{4, {0xff, 0xff, 0xff, 0xff}}, {"\"x\"=dword:ffffffff"}},
       {"short dword", u"x", RegValue{4, {1}}, {"\"x\"=hex(4):01"}},
       {"binary", u"x", RegValue{3, {0xab}}, {"\"x\"=hex:ab"}},

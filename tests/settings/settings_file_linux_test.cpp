@@ -16,15 +16,16 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
-#include "real_store_module.h"
+#include "tests/service/module_harness.h"
 #include "scratch_key.h"
 #include "settings/reg_file.h"
+#include "settings/reg_value_bytes.h"
 #include "settings/settings_key_claim.h"
 
 namespace vantrel {
 namespace {
 
-using testing::RealStoreModule;
+using testing::ModuleHarness;
 using testing::ScratchKey;
 using testing::TraceRecorder;
 
@@ -47,16 +48,9 @@ std::optional<RegValue> FileValue(const std::string& path, std::u16string_view n
   return RegFile::Parse(ReadBytes(path)).Find(kKey, name);
 }
 
-RegValue Sz(std::u16string_view text) {
-  RegValue value{kRegSz, {}};
-  for (char16_t c : text) value.data.insert(value.data.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
-  value.data.insert(value.data.end(), {0, 0});
-  return value;
-}
+RegValue Sz(std::u16string_view text) { return {kRegSz, SzBytes(text)}; }
 
-RegValue Dword(std::uint32_t n) {
-  return {kRegDword, {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)}};
-}
+RegValue Dword(std::uint32_t n) { return {kRegDword, DwordBytes(n)}; }
 
 // One use of the key as TalletaUusiAvain makes it: open, one write, close.
 void StoreInteger(const String& name, std::int32_t value) {
@@ -82,8 +76,8 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     SCOPED_TRACE(row.name);
     ScratchKey scratch({});
     WriteBytes(scratch.File(), row.text);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -107,8 +101,8 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
 TEST(SettingsFileTest, NoFileIsCreatedWithMode0600AndItsFoldersAndTheFirstCycleIsAFirstRun) {
   ScratchKey scratch({});
   scratch.UseFile(scratch.Folder() + "/var/lib/vantrel/settings.reg");
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
   TraceRecorder trace;
 
   module.TarkastaLogit();
@@ -140,8 +134,8 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     WriteBytes(scratch.Folder() + "/plain", "not a folder");
     std::filesystem::create_symlink("loop", scratch.Folder() + "/loop");
     scratch.UseFile(scratch.Folder() + row.file);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -196,8 +190,8 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     if (::testing::Test::HasFatalFailure()) return;
     struct stat before;
     ASSERT_EQ(lstat(scratch.File().c_str(), &before), 0);
-    RealStoreModule::World world;
-    RealStoreModule module(world);
+    ModuleHarness::World world;
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -308,9 +302,9 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
       WriteBytes(file, kHead + "\"chaturl\"=\"http://chat/one\"\n\"lastrecnum\"=dword:00000001\n");
       chmod(file.c_str(), 0640);
     }
-    RealStoreModule::World world;
+    ModuleHarness::World world;
     world.records = {5};
-    RealStoreModule module(world);
+    ModuleHarness module(world, {.settings_key = true});
     TraceRecorder trace;
 
     module.TarkastaLogit();
@@ -334,7 +328,7 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
     world.posts.clear();
     module.TarkastaLogit();
     ASSERT_EQ(world.posts.size(), 1u);
-    EXPECT_EQ(world.posts[0].first, u"http://chat/two");
+    EXPECT_EQ(world.posts[0].url, u"http://chat/two");
     EXPECT_EQ(FileValue(file, u"lastrecnum"), Dword(5));
   }
 }
@@ -347,19 +341,18 @@ TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingEl
                            "\"lastrecnum\"=dword:00000003\n";
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  std::string utf16 = "\xFF\xFE";
-  for (char16_t c : FromUtf8(crlf)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  WriteBytes(scratch.File(), utf16);
+  const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(crlf));
+  WriteBytes(scratch.File(), "\xFF\xFE" + std::string(units.begin(), units.end()));
   chmod(scratch.File().c_str(), 0640);
 
-  RealStoreModule::World world;
+  ModuleHarness::World world;
   world.records = {5};
-  RealStoreModule module(world);
+  ModuleHarness module(world, {.settings_key = true});
   module.TarkastaLogit();
 
   ASSERT_EQ(world.posts.size(), 1u);
-  EXPECT_EQ(world.posts[0].first, u"http://chat/hook");
-  EXPECT_EQ(world.posts[0].second, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
+  EXPECT_EQ(world.posts[0].url, u"http://chat/hook");
+  EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
   std::string expected = crlf;
   expected.replace(expected.find("dword:00000003"), 14, "dword:00000005");
   EXPECT_EQ(ReadBytes(scratch.File()), expected);
@@ -380,8 +373,8 @@ TEST(SettingsFileTest, EveryWriteStartsFromTheFileAsItIsThen) {
 
 TEST(SettingsFileTest, AFileThatTurnsCorruptAfterOpeningIsNotWrittenOver) {
   ScratchKey scratch({});
-  RealStoreModule::World world;
-  RealStoreModule module(world);
+  ModuleHarness::World world;
+  ModuleHarness module(world, {.settings_key = true});
   StoreInteger(u"lastrecnum", 1);
   SettingsKey reg(NewSettingsKeyBackend());
   ASSERT_TRUE(reg.OpenKey());
@@ -475,7 +468,7 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
     ASSERT_NO_THROW(file = RegFile::Parse(ReadBytes(scratch.File()))) << "round " << round;
     const auto value = file.Find(kKey, u"lastrecnum");
     ASSERT_TRUE(value && value->type == kRegDword && value->data.size() == 4) << "round " << round;
-    const std::uint32_t number = value->data[0] | value->data[1] << 8 | value->data[2] << 16 | value->data[3] << 24;
+    const std::uint32_t number = DwordFromBytes(value->data.data());
     EXPECT_GE(number, seen) << "round " << round;
     seen = number;
     EXPECT_EQ(file.Find(kKey, u"chaturl"), Sz(u"http://chat/hook"));

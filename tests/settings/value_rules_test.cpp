@@ -9,32 +9,13 @@
 #include <optional>
 
 #include "scratch_key.h"
+#include "settings/reg_value_bytes.h"
 #include "settings/settings_key.h"
 
 namespace vantrel {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Utf16(std::u16string_view text) {
-  Bytes data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return data;
-}
-
-// text with its terminating NUL, as REG_SZ data is stored.
-Bytes Sz(std::u16string_view text) {
-  Bytes data = Utf16(text);
-  data.insert(data.end(), {0, 0});
-  return data;
-}
-
-Bytes Dword(std::uint32_t n) {
-  return {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)};
-}
 
 // What a read gave: the text or number read, or "error: " and the message.
 template <typename Read>
@@ -57,26 +38,26 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
     const char* read_string;   // the text, or the error
     const char* read_integer;  // the number, or the error; nullptr: not defined
   } rows[] = {
-      {"REG_SZ text", kRegSz, Sz(u"https://chat/hooks/a"), "https://chat/hooks/a", kGetFailed},
-      {"REG_SZ of one character is 4 bytes", kRegSz, Sz(u"7"), "7", kInvalidType},
-      {"REG_SZ of two characters is 6 bytes", kRegSz, Sz(u"42"), "42", kGetFailed},
-      {"REG_SZ lone NUL", kRegSz, Sz(u""), "", kInvalidType},
+      {"REG_SZ text", kRegSz, SzBytes(u"https://chat/hooks/a"), "https://chat/hooks/a", kGetFailed},
+      {"REG_SZ of one character is 4 bytes", kRegSz, SzBytes(u"7"), "7", kInvalidType},
+      {"REG_SZ of two characters is 6 bytes", kRegSz, SzBytes(u"42"), "42", kGetFailed},
+      {"REG_SZ lone NUL", kRegSz, SzBytes(u""), "", kInvalidType},
       {"REG_SZ without data", kRegSz, {}, "", kInvalidType},
-      {"REG_SZ with a NUL in the middle", kRegSz, Sz(std::u16string_view(u"ab\0cd", 5)), "ab", kGetFailed},
-      {"REG_SZ beyond ASCII", kRegSz, Sz(u"Kärkölä €"), "Kärkölä €", kGetFailed},
-      {"REG_EXPAND_SZ stays unexpanded", kRegExpandSz, Sz(u"%SystemRoot%\\x"), "%SystemRoot%\\x", kGetFailed},
-      {"REG_EXPAND_SZ lone NUL", kRegExpandSz, Sz(u""), "", kInvalidType},
-      {"REG_DWORD", kRegDword, Dword(42), kInvalidType, "42"},
-      {"REG_DWORD 0xFFFFFFFF is -1", kRegDword, Dword(0xFFFFFFFF), kInvalidType, "-1"},
-      {"REG_DWORD 0x80000000", kRegDword, Dword(0x80000000), kInvalidType, "-2147483648"},
+      {"REG_SZ with a NUL in the middle", kRegSz, SzBytes(std::u16string_view(u"ab\0cd", 5)), "ab", kGetFailed},
+      {"REG_SZ beyond ASCII", kRegSz, SzBytes(u"Kärkölä €"), "Kärkölä €", kGetFailed},
+      {"REG_EXPAND_SZ stays unexpanded", kRegExpandSz, SzBytes(u"%SystemRoot%\\x"), "%SystemRoot%\\x", kGetFailed},
+      {"REG_EXPAND_SZ lone NUL", kRegExpandSz, SzBytes(u""), "", kInvalidType},
+      {"REG_DWORD", kRegDword, DwordBytes(42), kInvalidType, "42"},
+      {"REG_DWORD 0xFFFFFFFF is -1", kRegDword, DwordBytes(0xFFFFFFFF), kInvalidType, "-1"},
+      {"REG_DWORD 0x80000000", kRegDword, DwordBytes(0x80000000), kInvalidType, "-2147483648"},
       {"REG_DWORD without data", kRegDword, {}, "", nullptr},
       {"REG_DWORD of 8 bytes", kRegDword, Bytes(8, 1), kInvalidType, kGetFailed},
       {"REG_QWORD", kRegQword, Bytes{1, 0, 0, 0, 0, 0, 0, 0}, kInvalidType, kGetFailed},
-      {"REG_BINARY of 4 bytes", kRegBinary, Dword(7), kInvalidType, kInvalidType},
+      {"REG_BINARY of 4 bytes", kRegBinary, DwordBytes(7), kInvalidType, kInvalidType},
       {"REG_BINARY without data", kRegBinary, {}, "", kInvalidType},
-      {"REG_MULTI_SZ", kRegMultiSz, Utf16(std::u16string_view(u"a\0b\0\0", 5)), kInvalidType, kGetFailed},
+      {"REG_MULTI_SZ", kRegMultiSz, Utf16LeBytes(std::u16string_view(u"a\0b\0\0", 5)), kInvalidType, kGetFailed},
       {"REG_NONE without data", kRegNone, {}, "", kInvalidType},
-      {"REG_DWORD_BIG_ENDIAN", 5, Dword(7), kInvalidType, kInvalidType},
+      {"REG_DWORD_BIG_ENDIAN", 5, DwordBytes(7), kInvalidType, kInvalidType},
   };
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
@@ -114,11 +95,11 @@ TEST(ValueRulesTest, WritesStoreRegSzWithItsNulAndRegDword) {
     std::uint32_t type;
     Bytes data;
   } rows[] = {
-      {"string", [](SettingsKey& r) { r.WriteString(u"x", u"Demo ä"); }, kRegSz, Sz(u"Demo ä")},
+      {"string", [](SettingsKey& r) { r.WriteString(u"x", u"Demo ä"); }, kRegSz, SzBytes(u"Demo ä")},
       {"empty string", [](SettingsKey& r) { r.WriteString(u"x", u""); }, kRegSz, Bytes{0, 0}},
-      {"integer", [](SettingsKey& r) { r.WriteInteger(u"x", 42); }, kRegDword, Dword(42)},
-      {"negative integer", [](SettingsKey& r) { r.WriteInteger(u"x", -1); }, kRegDword, Dword(0xFFFFFFFF)},
-      {"string over an integer", [](SettingsKey& r) { r.WriteString(u"x", u"a"); }, kRegSz, Sz(u"a")},
+      {"integer", [](SettingsKey& r) { r.WriteInteger(u"x", 42); }, kRegDword, DwordBytes(42)},
+      {"negative integer", [](SettingsKey& r) { r.WriteInteger(u"x", -1); }, kRegDword, DwordBytes(0xFFFFFFFF)},
+      {"string over an integer", [](SettingsKey& r) { r.WriteString(u"x", u"a"); }, kRegSz, SzBytes(u"a")},
   };
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
@@ -144,7 +125,7 @@ TEST(ValueRulesTest, AQueryIntoATooSmallBufferAsksForMoreData) {
   testing::ScratchKey scratch({u"x"});
   auto key = NewSettingsKeyBackend();
   ASSERT_EQ(key->CreateKey(), kRegSuccess);
-  ASSERT_EQ(key->SetValue(u"x", kRegSz, Sz(u"abc")), kRegSuccess);
+  ASSERT_EQ(key->SetValue(u"x", kRegSz, SzBytes(u"abc")), kRegSuccess);
   std::uint32_t type = 0, size = 0;
   ASSERT_EQ(key->QueryValue(u"x", &type, nullptr, &size), kRegSuccess);
   EXPECT_EQ(type, kRegSz);

@@ -10,7 +10,7 @@
 
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
-#include "tests/watch/real_query_module.h"
+#include "tests/service/module_harness.h"
 #include "watch/event_log_query.h"
 
 namespace vantrel {
@@ -245,26 +245,26 @@ TEST_F(JournalQueryTest, TheCheckCycleReportsNewJournalEntries) {
   using testing::kProblemsNotice;
   using testing::kStartNotice;
   using testing::MemoryKey;
-  using testing::RealQueryModule;
+  using testing::ModuleHarness;
   JournalFolder folder;
   folder.Write({{"Pervasive SQL", 6, "engine started"}});
-  RealQueryModule::World world;
+  ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  RealQueryModule module(world);
+  ModuleHarness module(world, {.event_query = true});
 
   module.TarkastaLogit();  // first run: the information entry counts
-  EXPECT_EQ(world.notices, std::vector<std::string>{kStartNotice});
+  EXPECT_EQ(world.Notices(), std::vector<std::string>{kStartNotice});
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 1);
 
   module.TarkastaLogit();  // nothing new
   folder.Write({{"Pervasive SQL", 6, "more information"}});
   module.TarkastaLogit();  // information alone is not reported later
-  EXPECT_EQ(world.notices.size(), 1u);
+  EXPECT_EQ(world.Notices().size(), 1u);
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 1);
 
   folder.Write({{"Pervasive SQL", 3, "license problem"}});
   module.TarkastaLogit();
-  EXPECT_EQ(world.notices, (std::vector<std::string>{kStartNotice, kProblemsNotice}));
+  EXPECT_EQ(world.Notices(), (std::vector<std::string>{kStartNotice, kProblemsNotice}));
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
 }
 

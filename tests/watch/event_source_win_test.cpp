@@ -7,7 +7,7 @@
 
 #include "platform/exception.h"
 #include "tests/platform/trace_recorder.h"
-#include "tests/watch/real_query_module.h"
+#include "tests/service/module_harness.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source_win.h"
 
@@ -94,14 +94,14 @@ TEST_F(WmiQueryTest, AQueryWmiRejectsFailsWithItsDescription) {
 TEST_F(WmiQueryTest, TheCheckCycleRunsTheRealQuery) {
   using testing::kStartNotice;
   using testing::MemoryKey;
-  using testing::RealQueryModule;
-  RealQueryModule::World world;
+  using testing::ModuleHarness;
+  ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  RealQueryModule module(world);
+  ModuleHarness module(world, {.event_query = true});
   TraceRecorder trace;
   module.TarkastaLogit();  // first run: Wine's log has no entry, so 0 is stored
   module.TarkastaLogit();  // later run: nothing found, nothing posted
-  EXPECT_EQ(world.notices, std::vector<std::string>{kStartNotice});
+  EXPECT_EQ(world.Notices(), std::vector<std::string>{kStartNotice});
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 0);
   EXPECT_TRUE(trace.lines.empty()) << (trace.lines.empty() ? "" : trace.lines[0]);
 }

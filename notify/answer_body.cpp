@@ -1,9 +1,10 @@
-#include "notify/body_decoding.h"
+#include "notify/answer_body.h"
 
 #include <zlib.h>
 
 #include "notify/charset.h"
 #include "notify/http_transport.h"
+#include "platform/ascii.h"
 
 namespace vantrel {
 
@@ -38,19 +39,6 @@ GunzipResult Gunzip(const std::string& in, std::string& out) {
   return rc == Z_STREAM_END ? GunzipResult::kDone : GunzipResult::kBroken;
 }
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
-}
-
 struct UnicodeName {
   const char* name;
   std::size_t unit_size;
@@ -65,6 +53,33 @@ constexpr UnicodeName kUnicodeNames[] = {
 };
 
 }  // namespace
+
+ContentTypeParts SplitContentType(const std::string& value) {
+  ContentTypeParts type;
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos <= value.size()) {
+    std::size_t semi = value.find(';', pos);
+    if (semi == std::string::npos) semi = value.size();
+    const std::string part(Trim(std::string_view(value).substr(pos, semi - pos)));
+    if (!first && StartsWithIgnoringAsciiCase(part, "charset=")) {
+      type.charset = part.substr(8);
+      if (type.charset.size() >= 2 && type.charset.front() == '"' && type.charset.back() == '"')
+        type.charset = type.charset.substr(1, type.charset.size() - 2);
+    } else if (first || !part.empty()) {
+      if (!first) type.media += "; ";
+      type.media += part;
+    }
+    first = false;
+    pos = semi + 1;
+  }
+  return type;
+}
+
+bool AnswerBodyIsText(int status, const ContentTypeParts& type) {
+  return status >= 300 || !type.charset.empty() || StartsWithIgnoringAsciiCase(type.media, "text") ||
+         StartsWithIgnoringAsciiCase(type.media, "application/json");
+}
 
 bool DecodeUnicodeUnits(const std::string& bytes, std::size_t unit_size, bool big_endian, String& text) {
   text.clear();
@@ -113,8 +128,8 @@ bool DecodeBody(const std::string& raw, const std::string& content_encoding, con
     }
     bytes = &inflated;
   }
-  const std::string name = Trim(charset);
-  const std::string lower = LowerAscii(name);
+  const std::string name(Trim(charset));
+  const std::string lower = AsciiLowered(name);
   bool decoded = false;
   if (lower.empty() || lower == "utf-8" || lower == "utf8") {
     decoded = TryFromUtf8(*bytes, text);

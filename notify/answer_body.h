@@ -1,5 +1,6 @@
-// The text of an answer body: gzip inflated first, then the declared charset
-// decoded. UTF-8 and UTF-16/UTF-32 are read here, the same on both
+// The body of the chat server's answer as text: which answers are read as
+// text (by status and Content-Type), then gzip inflated and the declared
+// charset decoded. UTF-8 and UTF-16/UTF-32 are read here, the same on both
 // platforms; any other charset goes to the platform's converter (charset.h).
 #pragma once
 
@@ -13,6 +14,19 @@ namespace vantrel {
 // text of ERROR_NO_UNICODE_TRANSLATION), on both platforms.
 inline constexpr char16_t kNoMappingMessage[] =
     u"No mapping for the Unicode character exists in the target multi-byte code page";
+
+// A Content-Type value taken apart.
+struct ContentTypeParts {
+  std::string media;    // the value without its charset parameter
+  std::string charset;  // that parameter's value, unquoted; empty when none
+};
+ContentTypeParts SplitContentType(const std::string& value);
+
+// True when the body of an answer is read as text: from status 300 up
+// always, whatever its type; below that only when it declares a charset or
+// its media type begins with "text" or "application/json" (letter case
+// ignored).
+bool AnswerBodyIsText(int status, const ContentTypeParts& type);
 
 // Decodes an answer body: inflated first when content_encoding is exactly
 // "gzip", then decoded in charset (UTF-8 when empty). False, with text empty

@@ -1,0 +1,49 @@
+#include "notify/poster.h"
+
+#include <memory>
+
+#include "notify/exchange_failure.h"
+#include "notify/rest_client.h"
+#include "platform/exception.h"
+#include "platform/trace.h"
+
+namespace vantrel {
+
+String PostReport::Describe() const {
+  if (status_code != 0) {
+    return u"HTTP " + IntToStr(status_code) + (status_text.empty() ? String() : u" " + status_text);
+  }
+  if (failure.starts_with(kExchangeFailurePrefix)) return failure.substr(std::size(kExchangeFailurePrefix) - 1);
+  return failure;
+}
+
+// The request, the response and the client are released in that order on
+// every way out (locals are destroyed in reverse order of declaration).
+PostReport PostToWebhook(const String& url, const MessageDocument& notice) {
+  std::unique_ptr<RestClient> RESTClient1;
+  std::unique_ptr<RestResponse> RESTResponse1;
+  std::unique_ptr<RestRequest> RESTRequest1;
+
+  // Preparing the request: failures here are not caught.
+  CreateRestComponents(RESTClient1, RESTRequest1, RESTResponse1);
+  RESTClient1->SetBaseURL(url);
+  RESTRequest1->ParamByName(u"body")->Value = notice.ToUtf8Json();
+  RESTRequest1->Method = RestRequestMethod::kPost;
+
+  PostReport report;
+  try {
+    RESTRequest1->Execute();
+  } catch (const std::exception&) {
+    report.failure = CurrentFailureMessage();
+    TraceValue(u"virhe chat postauksesssa ", report.failure);
+    return report;
+  }
+  report.status_code = RESTResponse1->StatusCode;
+  report.status_text = RESTResponse1->StatusText;
+  TraceValue(u"resposene", report.status_text);
+  TraceValue(u"statuscode", IntToStr(report.status_code));
+  TraceValue(u"statustxt", report.status_text);
+  return report;
+}
+
+}  // namespace vantrel

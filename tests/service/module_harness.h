@@ -1,0 +1,100 @@
+// The service module for tests: every port gets a small recorder of World,
+// or the build's real part where a test asks for it (RealParts).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/service/module_fakes.h"
+
+namespace vantrel::testing {
+
+// The ports that get the build's real part; each other port gets its
+// recorder. Standard output (the test switch's answer) is always recorded.
+struct RealParts {
+  bool settings_key = false;   // the registry on Windows, the settings file on Linux
+  bool event_query = false;    // WMI on Windows, the journal on Linux
+  bool poster = false;         // the exchange with the webhook at fchatavain
+  bool computer_name = false;  // the "computername" variable, or the host name
+  bool clock = false;          // the local time and its offset from UTC
+  bool status_report = false;  // the status line to the service manager
+};
+
+// A post the recorder took in place of the exchange.
+struct Post {
+  String url;
+  std::string json;
+  std::optional<std::int64_t> stored_at_post;  // the memory key's "lastrecnum" when the post was made
+};
+
+// What a recorded post answers.
+inline const PostReport kAccepted{200, u"OK", u""};
+inline const PostReport kRefused{500, u"Internal Server Error", u""};
+
+// The notices of a check that finds the entries of an instance named "Demo"
+// on a computer named KONE1.
+inline const std::string kStartNotice = "{\"text\":\"PSQL lisenssivalvonta käynnistetty Demo, koneen nimi KONE1\"}";
+inline const std::string kProblemsNotice = "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Demo, koneen nimi KONE1\"}";
+
+class ModuleHarness : public TVantrelSrv {
+ public:
+  struct World {
+    FakeTimer timer;
+    MemoryKey key;
+    std::vector<std::int64_t> records;                   // record numbers in the event log
+    std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
+    String computer = u"KONE1";
+    std::optional<String> computer_name_error;  // raised when the name is read
+    DateTime now = 46365.5;
+    int utc_offset_minutes = 120;
+    PostReport answer = kAccepted;  // what every recorded post gives
+    std::vector<Post> posts;
+    std::vector<std::string> statuses;  // every check's status line
+    std::string output;                 // standard output, a line end after each line
+
+    // The JSON text of every recorded post, in order.
+    std::vector<std::string> Notices() const {
+      std::vector<std::string> notices;
+      for (const Post& post : posts) notices.push_back(post.json);
+      return notices;
+    }
+  };
+
+  explicit ModuleHarness(World& world, RealParts real = {})
+      : TVantrelSrv(world.timer.Factory(), PortsOf(world, real)) {}
+
+ private:
+  static ModulePorts PortsOf(World& w, const RealParts& real) {
+    ModulePorts ports;  // the real parts, replaced below by the recorders
+    if (!real.settings_key) ports.settings_key = w.key.Factory();
+    if (!real.event_query) {
+      ports.query_event_log = [&w](RecordMark& mark, EventLines& lines, bool first_run) {
+        w.queries.emplace_back(mark.number, first_run);
+        QueryRecords(w.records, mark, lines);
+      };
+    }
+    if (!real.poster) {
+      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice) {
+        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum")});
+        return w.answer;
+      };
+    }
+    if (!real.computer_name) {
+      ports.computer_name = [&w] {
+        if (w.computer_name_error) throw Exception(*w.computer_name_error);
+        return w.computer;
+      };
+    }
+    if (!real.clock) {
+      ports.local_time = [&w] { return w.now; };
+      ports.utc_offset_minutes = [&w](std::int64_t) { return w.utc_offset_minutes; };
+    }
+    if (!real.status_report) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
+    ports.standard_output = [&w](const String& line) { w.output += ToUtf8(line) + "\n"; };
+    return ports;
+  }
+};
+
+}  // namespace vantrel::testing

@@ -55,15 +55,17 @@ class TVantrelSrv : public ServiceModule {
   explicit TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports = ModulePorts());
   ~TVantrelSrv() override;
 
-  // The tick handler: runs a check on the first tick and whenever 12 or more
-  // whole hours lie between two ticks. Never lets an error out.
+  // The tick handler: runs a check on the first tick and then on the first
+  // tick 12 or more whole hours after the last completed check; a check that
+  // fails is tried again at the next tick. Never lets an error out.
   void Timer1Timer(void* sender);
 
   // One check cycle: settings, event query, notice, post, stored number.
   // Errors leave it for the tick handler.
   void TarkastaLogit();
 
-  // Posts the document to fchatavain; true exactly on HTTP status 200.
+  // Posts the document to fchatavain through the poster port; true exactly
+  // on HTTP status 200. A request that cannot be prepared raises.
   bool postaa(MessageDocument data);
 
   // Makes the registry-access object into reg (in every case) and opens the
@@ -102,7 +104,7 @@ class TVantrelSrv : public ServiceModule {
   String fchatavain;                // webhook URL
   std::int64_t flastrecnum = 0;     // record number of the last entry taken
   String flastrecpos;               // that entry's position in the log, where the source gives one
-  DateTime fedellinenajo = 0.0;     // time of the last tick that did not fail
+  DateTime fedellinenajo = 0.0;     // when the last completed check ended
   // The mark of a notice the chat accepted whose store failed: it stands in
   // for the stored mark until a store succeeds, so the entries are not
   // posted again.

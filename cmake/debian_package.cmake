@@ -4,7 +4,8 @@
 # /usr/sbin/vantrel, the README and the copyright under
 # /usr/share/doc/vantrel, and the settings folder /var/lib/vantrel (mode
 # 0700: the settings file holds the webhook's token). The library
-# dependencies come from dpkg-shlibdeps. The package has no maintainer
+# dependencies come from dpkg-shlibdeps, and libcurl4, which the program
+# loads when it posts. The package has no maintainer
 # scripts and enables nothing: `vantrel /install` writes and enables the
 # systemd unit, as without the package.
 
@@ -47,6 +48,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl is loaded when a notice is posted, not linked, so dpkg-shlibdeps
+# cannot see it: the package names it itself.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")

@@ -1,0 +1,66 @@
+#include "notify/curl_library_linux.h"
+
+#include <dlfcn.h>
+
+#include "notify/http_transport_test_seam.h"
+
+namespace vantrel {
+
+namespace {
+
+std::string& LibraryName() {
+  static std::string name;
+  return name;
+}
+
+// Fills one function slot from the library; false when it has no such name.
+template <typename Function>
+bool Find(void* library, const char* name, Function& slot, std::string& error) {
+  slot = reinterpret_cast<Function>(dlsym(library, name));
+  if (slot == nullptr) error = std::string(name) + " not found beside libcurl";
+  return slot != nullptr;
+}
+
+}  // namespace
+
+namespace testing_seam {
+void SetCurlLibraryName(const std::string& name) { LibraryName() = name; }
+}  // namespace testing_seam
+
+const CurlLibrary* LoadCurlLibrary(std::string& error) {
+  static CurlLibrary library;
+  static const CurlLibrary* loaded = nullptr;
+  if (loaded) return loaded;
+  const std::string file = LibraryName().empty() ? "libcurl.so.4" : LibraryName();
+  // Never closed: the process that loads it makes one attempt and ends.
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    error = why ? why : file + " cannot be loaded";
+    return nullptr;
+  }
+  CurlLibrary& l = library;
+  if (!Find(handle, "curl_global_init", l.global_init, error) || !Find(handle, "curl_easy_init", l.easy_init, error) ||
+      !Find(handle, "curl_easy_cleanup", l.easy_cleanup, error) ||
+      !Find(handle, "curl_easy_setopt", l.easy_setopt, error) ||
+      !Find(handle, "curl_easy_perform", l.easy_perform, error) ||
+      !Find(handle, "curl_easy_getinfo", l.easy_getinfo, error) ||
+      !Find(handle, "curl_easy_strerror", l.easy_strerror, error) ||
+      !Find(handle, "curl_slist_append", l.slist_append, error) ||
+      !Find(handle, "curl_slist_free_all", l.slist_free_all, error) ||
+      !Find(handle, "CRYPTO_get_ex_new_index", l.crypto_get_ex_new_index, error) ||
+      !Find(handle, "SSL_CTX_set_ex_data", l.ssl_ctx_set_ex_data, error) ||
+      !Find(handle, "SSL_CTX_get_ex_data", l.ssl_ctx_get_ex_data, error) ||
+      !Find(handle, "SSL_get_SSL_CTX", l.ssl_get_ssl_ctx, error) ||
+      !Find(handle, "SSL_CTX_set_client_cert_cb", l.ssl_ctx_set_client_cert_cb, error)) {
+    return nullptr;
+  }
+  if (l.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    error = "libcurl could not be initialised";
+    return nullptr;
+  }
+  loaded = &library;
+  return loaded;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,40 @@
+// libcurl, loaded when an attempt is made and never before: the service
+// waits twelve hours between posts, and a process that has mapped libcurl
+// and its TLS stack keeps their relocated pages (and OpenSSL stays mapped
+// once loaded), so the attempts run in a child process that loads it
+// (http_transport_linux.cpp). Only the functions the attempt calls are
+// looked up, libcurl's own and the few of OpenSSL's that stop a handshake
+// that asks for a client certificate.
+#pragma once
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <string>
+
+namespace vantrel {
+
+struct CurlLibrary {
+  decltype(&curl_global_init) global_init;
+  decltype(&curl_easy_init) easy_init;
+  decltype(&curl_easy_cleanup) easy_cleanup;
+  decltype(&curl_easy_setopt) easy_setopt;
+  decltype(&curl_easy_perform) easy_perform;
+  decltype(&curl_easy_getinfo) easy_getinfo;
+  decltype(&curl_easy_strerror) easy_strerror;
+  decltype(&curl_slist_append) slist_append;
+  decltype(&curl_slist_free_all) slist_free_all;
+  // OpenSSL, the TLS library libcurl is built with, found among its own.
+  decltype(&CRYPTO_get_ex_new_index) crypto_get_ex_new_index;
+  decltype(&SSL_CTX_set_ex_data) ssl_ctx_set_ex_data;
+  decltype(&SSL_CTX_get_ex_data) ssl_ctx_get_ex_data;
+  decltype(&SSL_get_SSL_CTX) ssl_get_ssl_ctx;
+  decltype(&SSL_CTX_set_client_cert_cb) ssl_ctx_set_client_cert_cb;
+};
+
+// The library, loaded and initialised on the first call of the process;
+// null with error saying why when it cannot be loaded (not installed, or a
+// function missing).
+const CurlLibrary* LoadCurlLibrary(std::string& error);
+
+}  // namespace vantrel

@@ -20,6 +20,7 @@
 #include "notify/attempt_result.h"
 #include "notify/curl_attempt_linux.h"
 #include "notify/http_transport.h"
+#include "platform/fd_write_linux.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -29,16 +30,6 @@ namespace {
 // What the child sends at the most: the body up to its limit, the headers
 // and the framing around them.
 constexpr std::size_t kMaxResultBytes = kMaxAnswerBody + (std::size_t{1} << 20);
-
-bool WriteAll(int fd, const std::string& bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Everything the child writes, until it closes the pipe by ending.
 std::string ReadAll(int fd) {
@@ -67,7 +58,7 @@ std::string ReadAll(int fd) {
     result = AttemptResult();
     result.failure.message = u"Error sending data: " + FromUtf8(e.what());
   }
-  _exit(WriteAll(out, EncodeAttemptResult(result)) ? 0 : 1);
+  _exit(WriteAll(out, EncodeAttemptResult(result)) == 0 ? 0 : 1);
 }
 
 String SystemFailure(const char* what, int error) {

@@ -6,24 +6,29 @@
 
 namespace vantrel {
 
-bool TVantrelSrv::avaaRekisteri(std::unique_ptr<SettingsKey>& reg) {
-  reg = std::make_unique<SettingsKey>(ports_.settings_key());
+namespace {
+
+// Makes the key object into reg (in every case) and opens the key with
+// open; a failure while opening is traced and gives false.
+bool OpenTraced(std::unique_ptr<SettingsKey>& reg, std::unique_ptr<RegistryBackend> backend,
+                bool (SettingsKey::*open)()) {
+  reg = std::make_unique<SettingsKey>(std::move(backend));
   try {
-    return reg->OpenKey();
+    return (reg.get()->*open)();
   } catch (const std::exception&) {
     TraceValue(u"virhe rekisterin aukaisussa" + CurrentFailureMessage());
   }
   return false;
 }
 
+}  // namespace
+
+bool TVantrelSrv::avaaRekisteri(std::unique_ptr<SettingsKey>& reg) {
+  return OpenTraced(reg, ports_.settings_key(), &SettingsKey::OpenKey);
+}
+
 bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<SettingsKey>& reg) {
-  reg = std::make_unique<SettingsKey>(ports_.settings_key());
-  try {
-    return reg->OpenKeyReadOnly();
-  } catch (const std::exception&) {
-    TraceValue(u"virhe rekisterin aukaisussa" + CurrentFailureMessage());
-  }
-  return false;
+  return OpenTraced(reg, ports_.settings_key(), &SettingsKey::OpenKeyReadOnly);
 }
 
 void TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "platform/errno_code_linux.h"
+#include "platform/fd_write_linux.h"
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
 #include "settings/settings_key.h"
@@ -92,16 +93,6 @@ int ReadAll(int fd, std::string& out) {
     out.append(buffer, static_cast<std::size_t>(n));
     offset += n;
   }
-}
-
-int WriteAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
 }
 
 // Raises the file's parse failure as the store's own, naming the file.

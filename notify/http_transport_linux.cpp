@@ -88,6 +88,7 @@ class ChildProcessTransport : public HttpTransport {
     }
     to_parent.reset();
     const std::string bytes = ReadAll(from_child.get());
+    from_child.reset();  // a child still writing (more than a result can hold) ends on the closed pipe
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

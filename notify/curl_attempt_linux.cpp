@@ -1,7 +1,7 @@
 #include "notify/curl_attempt_linux.h"
 
 #include <chrono>
-#include <cstring>
+#include <string_view>
 
 #include "notify/curl_library_linux.h"
 #include "platform/unique_handle.h"
@@ -9,7 +9,6 @@
 namespace vantrel {
 
 namespace {
-
 
 // The library this process loaded; set before any attempt is made.
 const CurlLibrary* g_curl = nullptr;
@@ -30,11 +29,19 @@ void AppendHeader(HeaderList& list, const std::string& line) {
 struct Receiver {
   HttpAnswer* answer;
   bool got_status = false;
+  std::size_t header_bytes = 0;
+  bool headers_cut = false;  // more than kMaxAnswerHeaders came
 };
 
+// A short count (0) past the header limit makes libcurl stop the transfer.
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Receiver*>(user);
   const size_t len = size * n;
+  r->header_bytes += len;
+  if (r->header_bytes > kMaxAnswerHeaders) {
+    r->headers_cut = true;
+    return 0;
+  }
   std::string line(data, len);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (line.rfind("HTTP/", 0) == 0) {
@@ -44,7 +51,7 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
     const std::size_t sp1 = line.find(' ');
     if (sp1 != std::string::npos) {
       const std::size_t sp2 = line.find(' ', sp1 + 1);
-      r->answer->status = std::atoi(line.substr(sp1 + 1, sp2 - sp1 - 1).c_str());
+      r->answer->status = ParseStatusCode(std::string_view(line).substr(sp1 + 1, sp2 - sp1 - 1));
       r->answer->reason = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
     }
   } else {
@@ -180,7 +187,9 @@ AttemptResult PerformWithCurl(const HttpAttempt& a) {
   const String detail = FormatCodeText(rc, g_curl->easy_strerror(rc));
   double connect_time = 0;
   getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
-  if (client_certificate_asked) {
+  if (receiver.headers_cut) {
+    failure.message = u"Error receiving data: the answer's headers are longer than 256 KiB";
+  } else if (client_certificate_asked) {
     failure.kind = HttpFailure::kClientCertificate;
     failure.message = u"Unspecified certificate from client";
   } else if (rc == CURLE_PEER_FAILED_VERIFICATION) {

@@ -38,6 +38,16 @@ bool AppendAnswerBody(HttpAnswer& answer, const char* data, std::size_t size) {
   return fits;
 }
 
+int ParseStatusCode(std::string_view digits) {
+  if (digits.size() != 3) return 0;
+  int code = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + (c - '0');
+  }
+  return code;
+}
+
 void AddHeaderLine(HttpHeaders& headers, const std::string& line) {
   const std::size_t colon = line.find(':');
   if (colon == std::string::npos) return;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,14 @@ struct HttpFailure {
 // "http://host:80/path?query".
 std::string AttemptUrl(const HttpAttempt& attempt);
 
+// The most of an answer's header lines a transport reads (their bytes in
+// all); past it the attempt fails rather than let a server that never ends
+// its headers take the memory.
+constexpr std::size_t kMaxAnswerHeaders = std::size_t{256} << 10;
+
+// The status code of a status line's code field: three digits, else 0.
+int ParseStatusCode(std::string_view digits);
+
 // Appends a piece of the answer's body. Past kMaxAnswerBody it keeps only
 // what fits, sets body_cut and returns false: the transport then stops
 // reading and closes the connection.
@@ -70,8 +79,10 @@ class HttpTransport {
   virtual bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) = 0;
 };
 
-// The platform's transport; raises "Error obtaining session handle" when the
-// platform refuses its top handle.
+// The platform's transport. On Windows it raises "Error obtaining session
+// handle" when WinHTTP refuses its top handle; on Linux nothing is opened
+// until an attempt, and a libcurl that cannot be loaded fails each attempt
+// with that message and the reason.
 std::unique_ptr<HttpTransport> NewHttpTransport();
 
 // The limit of each network phase: 120000 ms unless a test shortened it.

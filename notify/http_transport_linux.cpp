@@ -27,19 +27,19 @@ namespace vantrel {
 
 namespace {
 
-// What the child sends at the most: the body up to its limit, the headers
-// and the framing around them.
-constexpr std::size_t kMaxResultBytes = kMaxAnswerBody + (std::size_t{1} << 20);
+// What the child sends at the most: the body and the headers up to their
+// limits, and the framing around them.
+constexpr std::size_t kMaxResultBytes = kMaxAnswerBody + kMaxAnswerHeaders + (std::size_t{1} << 16);
 
-// Everything the child writes, until it closes the pipe by ending.
-std::string ReadAll(int fd) {
-  std::string bytes;
+// Everything the child writes, until it closes the pipe by ending; false
+// when that is more than a result can hold.
+bool ReadAll(int fd, std::string& bytes) {
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return bytes;
-    if (bytes.size() + static_cast<std::size_t>(n) > kMaxResultBytes) return std::string();
+    if (n <= 0) return true;
+    if (bytes.size() + static_cast<std::size_t>(n) > kMaxResultBytes) return false;
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
 }
@@ -87,12 +87,17 @@ class ChildProcessTransport : public HttpTransport {
       RunAttemptAndEnd(attempt, to_parent.get(), parent);
     }
     to_parent.reset();
-    const std::string bytes = ReadAll(from_child.get());
+    std::string bytes;
+    const bool whole = ReadAll(from_child.get(), bytes);
     from_child.reset();  // a child still writing (more than a result can hold) ends on the closed pipe
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     AttemptResult result;
+    if (!whole) {
+      failure.message = u"Error receiving data: the HTTP attempt's result is larger than it can be";
+      return false;
+    }
     if (!DecodeAttemptResult(bytes, result)) {
       failure.message = u"Error receiving data: the HTTP attempt ended without a result (" +
                         (WIFSIGNALED(status) ? u"signal " + IntToStr(WTERMSIG(status))

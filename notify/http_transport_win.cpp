@@ -137,7 +137,7 @@ class WinHttpTransport : public HttpTransport {
 
     std::wstring text;
     if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text)) return fail(u"Error receiving data: " + Detail(GetLastError()));
-    answer.status = _wtoi(text.c_str());
+    answer.status = ParseStatusCode(Narrow(text.data(), text.size()));
     QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
     answer.reason = Narrow(text.data(), text.size());
     std::wstring raw;

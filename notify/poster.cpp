@@ -28,7 +28,6 @@ PostReport PostToWebhook(const String& url, const MessageDocument& notice) {
   CreateRestComponents(RESTClient1, RESTRequest1, RESTResponse1);
   RESTClient1->SetBaseURL(url);
   RESTRequest1->ParamByName(u"body")->Value = notice.ToUtf8Json();
-  RESTRequest1->Method = RestRequestMethod::kPost;
 
   PostReport report;
   try {

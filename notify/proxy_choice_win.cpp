@@ -37,8 +37,7 @@ ProxyChoice ChooseProxy(const ProxySources& sources) {
   // Discovery (DHCP and DNS "wpad") only when the configuration cannot be
   // read at all: its answer could come from anyone on the network, and the
   // account's auto-detect flag is set by default almost everywhere.
-  const bool discover = !sources.account(&ie);
-  if (!discover) {
+  if (sources.account(&ie)) {
     const GlobalText script(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
     if (script) {
       WINHTTP_AUTOPROXY_OPTIONS opts{};
@@ -48,8 +47,7 @@ ProxyChoice ChooseProxy(const ProxySources& sources) {
     } else if (proxy) {
       return ProxyChoice{true, Text(proxy), Text(bypass)};
     }
-  }
-  if (discover) {
+  } else {
     WINHTTP_AUTOPROXY_OPTIONS opts{};
     opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
     opts.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;

@@ -24,7 +24,7 @@ struct RestRequestParameter {
 
 class RestClient {
  public:
-  // Opens the platform's top handle; raises "Error obtaining session handle".
+  // Makes the platform's transport (see NewHttpTransport).
   RestClient();
   RestClient(const RestClient&) = delete;
   RestClient& operator=(const RestClient&) = delete;

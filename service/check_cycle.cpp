@@ -83,8 +83,7 @@ bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
 }
 
 void TVantrelSrv::StoreDeliveredMark() {
-  TalletaUusiAvain(fdelivered->number, fdelivered->position);
-  fdelivered.reset();
+  if (TalletaUusiAvain(fdelivered->number, fdelivered->position)) fdelivered.reset();
 }
 
 }  // namespace vantrel

@@ -31,9 +31,10 @@ bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<SettingsKey>& reg) {
   return OpenTraced(reg, ports_.settings_key(), &SettingsKey::OpenKeyReadOnly);
 }
 
-void TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
+bool TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
   std::unique_ptr<SettingsKey> reg;
-  if (avaaRekisteri(reg)) {
+  if (!avaaRekisteri(reg)) return false;
+  {
     if (value >= INT32_MIN && value <= INT32_MAX) {
       reg->WriteInteger(u"lastrecnum", static_cast<std::int32_t>(value));
     } else {
@@ -45,6 +46,7 @@ void TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
     if (!position.empty()) reg->WriteString(u"lastrecpos", position);
     reg->CloseKey();
   }
+  return true;
 }
 
 }  // namespace vantrel

@@ -85,8 +85,9 @@ class TVantrelSrv : public ServiceModule {
 
   // Stores value as "lastrecnum" when the key opens: a REG_DWORD while it
   // fits in 32 signed bits, a REG_QWORD above; then a position, when given,
-  // as "lastrecpos". A failed write raises.
-  void TalletaUusiAvain(std::int64_t value, const String& position = String());
+  // as "lastrecpos". A failed write raises; a key that cannot be opened
+  // stores nothing and gives false, silently.
+  bool TalletaUusiAvain(std::int64_t value, const String& position = String());
 
   // The install hook: switches Timer1 off, takes the instance name from the
   // command line or the naming dialog and stores it as "instancename";
@@ -111,8 +112,8 @@ class TVantrelSrv : public ServiceModule {
   std::optional<RecordMark> fdelivered;
 
  private:
-  // Stores fdelivered and forgets it once stored; a failed write raises and
-  // keeps it.
+  // Stores fdelivered and forgets it once stored; a failed write raises, and
+  // a key that cannot be opened stores nothing: both keep it.
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);

@@ -12,11 +12,6 @@ namespace {
 
 constexpr char16_t kSourceName[] = u"Pervasive SQL";
 
-// The most of one message a line keeps (in UTF-8 bytes): a line says that
-// something happened, and forty messages of megabytes each would otherwise
-// hold all of them in memory for one check.
-constexpr std::size_t kMaxMessageBytes = 64 * 1024;
-
 // The type name a failed conversion names for a value.
 String TypeName(const EventValue& value) {
   switch (value.index()) {

@@ -15,6 +15,11 @@ class EventSource;
 // Ordered lines, two per entry found.
 using EventLines = std::vector<String>;
 
+// The most of one message a line keeps (in UTF-8 bytes), cut between
+// characters: a line says that something happened, and forty messages of
+// megabytes each would otherwise be held in memory for one check.
+inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;
+
 // How far the log has been read: the record number of the last entry taken
 // and, where the source gives one, that entry's position in the log (empty
 // otherwise).

@@ -10,11 +10,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -24,6 +22,7 @@
 #include "platform/environment.h"
 #include "platform/exception.h"
 #include "platform/unique_handle.h"
+#include "watch/event_log_query.h"
 #include "watch/event_source.h"
 
 namespace vantrel {
@@ -91,12 +90,33 @@ int EventTypeOfPriority(int priority) {
   return 0;
 }
 
-// The fields of the entry the journal stands on that the query reads, in
-// one pass over the entry (a lookup by name would pass over it once per
-// field): its EventType from PRIORITY (one digit; 0, never selected, for 7,
-// another value or none), and its host name and message when it has them.
-// A field that cannot be read counts as missing: a damaged entry must not
-// hold up every entry behind it at every check.
+// How much of a field's value is kept: the bytes a line keeps, and room for
+// the character the cut falls in. The journal hands out a compressed field
+// only up to its data threshold, but an uncompressed one whole (it is mapped
+// from the file), so the copy is cut here as well.
+constexpr std::size_t kMaxFieldBytes = kMaxMessageBytes + 4;
+
+// The EventType of a PRIORITY field ("PRIORITY=" and one digit); 0, never
+// selected, for 7 or another value.
+int EventTypeOfField(std::string_view field) {
+  const char digit = field.size() == sizeof "PRIORITY=0" - 1 ? field.back() : 'x';
+  return digit >= '0' && digit <= '9' ? EventTypeOfPriority(digit - '0') : 0;
+}
+
+// The EventType of the entry the journal stands on; 0 for one without a
+// PRIORITY it can read.
+int EventTypeOfEntry(sd_journal* j) {
+  const void* data = nullptr;
+  std::size_t size = 0;
+  if (sd_journal_get_data(j, "PRIORITY", &data, &size) < 0) return 0;
+  return EventTypeOfField(std::string_view(static_cast<const char*>(data), size));
+}
+
+// The fields of the entry the journal stands on that its lines need, in one
+// pass over the entry (a lookup by name would pass over it once per field):
+// its EventType, and its host name and message when it has them. A field
+// that cannot be read counts as missing: a damaged entry must not hold up
+// every entry behind it at every check.
 struct EntryFields {
   int event_type = 0;
   std::optional<std::string> host;
@@ -111,12 +131,11 @@ EntryFields ReadFields(sd_journal* j) {
   while (sd_journal_enumerate_data(j, &data, &size) > 0) {
     const std::string_view field(static_cast<const char*>(data), size);
     if (field.starts_with("PRIORITY=")) {
-      const char digit = field.size() == sizeof "PRIORITY=0" - 1 ? field.back() : 'x';
-      fields.event_type = digit >= '0' && digit <= '9' ? EventTypeOfPriority(digit - '0') : 0;
+      fields.event_type = EventTypeOfField(field);
     } else if (field.starts_with("_HOSTNAME=")) {
-      fields.host = std::string(field.substr(sizeof "_HOSTNAME=" - 1));
+      fields.host = std::string(field.substr(sizeof "_HOSTNAME=" - 1, kMaxFieldBytes));
     } else if (field.starts_with("MESSAGE=")) {
-      fields.message = std::string(field.substr(sizeof "MESSAGE=" - 1));
+      fields.message = std::string(field.substr(sizeof "MESSAGE=" - 1, kMaxFieldBytes));
     }
   }
   return fields;
@@ -156,10 +175,6 @@ String WmiDateTime(std::uint64_t usec) {
   return FromUtf8(std::string_view(text, static_cast<std::size_t>(p - text)));
 }
 
-// How much of one field is read: "MESSAGE=", 64 KiB that a line keeps, and
-// room for the character the cut falls in.
-constexpr std::size_t kDataThreshold = 8 + 64 * 1024 + 4;
-
 // The machine's own host name, for an entry that does not name one.
 String OwnHostName() {
   char host[256] = {};
@@ -173,10 +188,10 @@ std::int64_t RecordNumberOf(std::uint64_t seqnum) {
   return seqnum > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(seqnum);
 }
 
-// The journal entry the walk stands on; valid until the walk moves on.
-// Missing fields never fail: WMI always names the computer, so an entry
-// without _HOSTNAME names this machine, and one whose time cannot be read
-// gets an empty TimeGenerated.
+// One entry of the walk, with the fields its lines need copied out of the
+// journal. Missing fields never fail: WMI always names the computer, so an
+// entry without _HOSTNAME names this machine; its time is the realtime stamp
+// of its cursor, which every entry has.
 class JournalEntry : public EventEntry {
  public:
   JournalEntry(EntryFields fields, const struct Position& pos, std::string cursor)
@@ -257,7 +272,7 @@ class JournalSource : public EventSource {
     journal_.reset(opened);
     // A line keeps 64 KiB of a message; a little more is read, so that the
     // cut falls between characters, and a huge message is never read whole.
-    sd_journal_set_data_threshold(journal_.get(), kDataThreshold);
+    sd_journal_set_data_threshold(journal_.get(), sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
   }
 
   // Finds where the new entries begin, so that the walk forward delivers
@@ -285,12 +300,14 @@ class JournalSource : public EventSource {
     std::string oldest_new, cursor, newest_sequence;
     Position pos;
     // The end of the journal and a failure to move alike end the walk back.
+    // Every entry of the source can end it, the types the query leaves out
+    // too: the mark's own entry may be one of them (a first run takes
+    // information entries as well).
     while (sd_journal_previous(j) > 0) {
-      if (!Selected(ReadFields(j).event_type)) continue;
-      if (!ReadCursor(j, cursor, pos)) break;
+      if (!ReadCursor(j, cursor, pos)) continue;
       if (newest_sequence.empty()) newest_sequence = pos.seqnum_id;
       if (rule_->EndsWalkBack(pos, newest_sequence)) break;
-      if (rule_->IsNew(pos)) oldest_new = cursor;
+      if (rule_->IsNew(pos) && Selected(EventTypeOfEntry(j))) oldest_new = cursor;
     }
     if (oldest_new.empty()) {
       done_ = true;
@@ -308,8 +325,7 @@ class JournalSource : public EventSource {
     // The end of the journal and a failure to move alike end the walk quietly.
     while (!done_ && sd_journal_next(j) > 0) {
       EntryFields fields = ReadFields(j);
-      if (!Selected(fields.event_type)) continue;
-      if (!ReadCursor(j, cursor, pos)) break;
+      if (!Selected(fields.event_type) || !ReadCursor(j, cursor, pos)) continue;
       if (rule_->IsNew(pos)) return std::make_unique<JournalEntry>(std::move(fields), pos, std::move(cursor));
     }
     done_ = true;

@@ -52,6 +52,21 @@ TEST(ChildTransportTest, TheAnswerComesBackWhileThisProcessNeverMapsLibcurl) {
   for (const char* library : {"libcurl", "libssl", "libcrypto"}) EXPECT_FALSE(Mapped(library)) << library;
 }
 
+// A server that never ends its headers: the attempt stops past 256 KiB of
+// them instead of taking the memory.
+TEST(ChildTransportTest, HeadersPastTheirLimitFailTheAttempt) {
+  std::string headers;
+  for (int i = 0; headers.size() <= kMaxAnswerHeaders; ++i) {
+    headers += "X-Filler-" + std::to_string(i) + ": " + std::string(1000, 'h') + "\r\n";
+  }
+  TestServer server({Answer("HTTP/1.1 200 OK", headers)});
+  const std::unique_ptr<HttpTransport> transport = NewHttpTransport();
+  HttpAnswer answer;
+  HttpFailure failure;
+  EXPECT_FALSE(transport->Perform(AttemptTo(server), answer, failure));
+  EXPECT_EQ(ToUtf8(failure.message), "Error receiving data: the answer's headers are longer than 256 KiB");
+}
+
 TEST(ChildTransportTest, ALibraryThatCannotBeLoadedFailsTheAttempt) {
   TestServer server({Answer("HTTP/1.1 200 OK")});
   testing_seam::SetCurlLibraryName("libvantrel-missing.so.0");

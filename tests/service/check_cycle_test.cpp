@@ -182,6 +182,28 @@ TEST(CheckCycleTest, ADeliveredMarkIsStoredAlsoWhenTheNextNoticeIsRefused) {
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 6);
 }
 
+// A key that cannot be opened when the delivered mark is to be stored
+// stores nothing, silently; the mark is kept until a store succeeds.
+TEST(CheckCycleTest, ADeliveredMarkWaitsForAKeyThatCannotBeOpened) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
+  world.key.writable = false;
+  world.records = {4};
+  ModuleHarness module(world);
+  EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
+
+  world.key.writable = true;
+  world.key.openable = false;
+  EXPECT_EQ(CycleFailure(module), u"");
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
+
+  world.key.openable = true;
+  EXPECT_EQ(CycleFailure(module), u"");
+  EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{4}, false)) << "the delivered entry is not asked for";
+  EXPECT_EQ(world.posts.size(), 1u) << "posted once";
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4);
+}
+
 TEST(CheckCycleTest, AnEmptyChatUrlFallsBackToTheDefaultAndADeletedOneIsKept) {
   ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(0);

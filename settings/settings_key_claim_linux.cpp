@@ -40,10 +40,19 @@ std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey() {
   if (MakeFolders(FolderOf(file)) != 0) return nullptr;
   // Mode 0600: a user who could open it could hold the lock and keep the
   // service from starting.
-  UniqueFd fd(open(HiddenBeside(file, ".lock").c_str(),
-                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+  const std::string lock = HiddenBeside(file, ".lock");
+  UniqueFd fd(open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+  // A link, a FIFO or a folder put where the lock file belongs would let a
+  // second service run beside the first: it refuses to start instead.
+  // Where the folder cannot be written (no rights, a read-only or full file
+  // system) nothing can be stored either, and the service runs unclaimed.
+  const bool not_a_lock =
+      fd ? fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) : errno == ELOOP || errno == EISDIR || errno == ENXIO;
+  if (not_a_lock) {
+    throw Exception(u"Cannot claim the settings file " + FromUtf8(file) + u": " + FromUtf8(lock) +
+                    u" is no regular file; this one ends");
+  }
   if (!fd) return nullptr;
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return nullptr;

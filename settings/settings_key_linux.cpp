@@ -65,9 +65,17 @@ struct NotRegularFile {
   std::string opened;  // what was opened, as the kernel names it
 };
 
-// Opens a file that may turn out to be anything: without blocking (a FIFO
-// with no writer, a device) and without becoming the controlling terminal.
+// Opens a file that may turn out to be anything. A device found at path
+// raises NotRegularFile before it is opened, as opening some devices does
+// something (a watchdog arms, a tape rewinds); anything else is opened
+// without blocking (a FIFO with no writer) and without becoming the
+// controlling terminal, for CheckRegular to refuse what is no regular file.
 UniqueFd OpenWithoutBlocking(const std::string& path, int flags, mode_t mode = 0) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
+    char resolved[PATH_MAX];
+    throw NotRegularFile{st.st_mode, realpath(path.c_str(), resolved) ? std::string(resolved) : path};
+  }
   return UniqueFd(open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
 }
 

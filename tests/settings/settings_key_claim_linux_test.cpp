@@ -1,0 +1,45 @@
+// The Linux claim's lock file: anything but a regular file where it belongs
+// (put there to let a second service run beside the first) refuses the
+// service instead of leaving it unclaimed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/exception.h"
+#include "scratch_key.h"
+#include "settings/settings_key_claim.h"
+
+namespace vantrel {
+namespace {
+
+TEST(SettingsKeyClaimLinux, ALockPathThatIsNoRegularFileRefusesTheService) {
+  struct Row {
+    const char* name;
+    void (*make)(const std::string& lock, const std::string& folder);
+  } rows[] = {
+      {"a link", [](const std::string& lock, const std::string& folder) {
+         ASSERT_EQ(symlink((folder + "/elsewhere").c_str(), lock.c_str()), 0);
+       }},
+      {"a FIFO", [](const std::string& lock, const std::string&) { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }},
+      {"a folder", [](const std::string& lock, const std::string&) { ASSERT_EQ(mkdir(lock.c_str(), 0700), 0); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing::ScratchKey scratch({});
+    const std::string lock = scratch.Folder() + "/.settings.reg.lock";
+    row.make(lock, scratch.Folder());
+    try {
+      ClaimSettingsKey();
+      ADD_FAILURE() << "claimed";
+    } catch (const Exception& e) {
+      EXPECT_EQ(ToUtf8(e.Message()), "Cannot claim the settings file " + scratch.File() + ": " + lock +
+                                         " is no regular file; this one ends");
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/elsewhere")) << "nothing made where a link leads";
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -23,7 +23,8 @@ String WebhookSite(const String& url) {
   const std::size_t scheme_end = url.find(u"://");
   if (scheme_end == String::npos) return String();
   const std::size_t host_start = scheme_end + 3;
-  std::size_t host_end = url.find_first_of(u"/?#", host_start);
+  // A backslash ends it too: the exchange reads it as a slash.
+  std::size_t host_end = url.find_first_of(u"/\\?#", host_start);
   if (host_end == String::npos) host_end = url.size();
   String authority = url.substr(host_start, host_end - host_start);
   if (const std::size_t at = authority.rfind(u'@'); at != String::npos) authority.erase(0, at + 1);

@@ -12,6 +12,7 @@
 
 #include "host/install_scm.h"
 #include "platform/errno_code_linux.h"
+#include "platform/fd_write_linux.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
 
@@ -113,10 +114,9 @@ class UnitFolder : public ScmPort {
     UniqueFd fd(::mkstemp(temp.data()));
     if (!fd) RaiseErrno();
     const std::string text = UnitText(registration);
-    bool ok = ::fchmod(fd.get(), 0644) == 0 &&
-              ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-              ::fsync(fd.get()) == 0;
-    int error = errno;
+    int error = ::fchmod(fd.get(), 0644) == 0 ? WriteAll(fd.get(), text) : errno;
+    if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+    bool ok = error == 0;
     if (ok && ::link(temp.c_str(), unit.c_str()) != 0) {
       ok = false;
       error = errno;

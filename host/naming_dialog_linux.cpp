@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/naming_dialog.h"
+#include "platform/fd_write_linux.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -38,18 +39,6 @@ class RawTerminal {
   bool active_ = false;
 };
 
-void Put(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 // Characters in UTF-16 units of a UTF-8 text.
 std::size_t Utf16Length(const std::string& text) { return FromUtf8(text).size(); }
 
@@ -59,18 +48,18 @@ std::optional<String> AskInstanceName() {
   UniqueFd tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
   if (!tty) return std::nullopt;
   RawTerminal raw(tty.get());
-  Put(tty.get(), ToUtf8(kNamingTitle) + "\nNimi: ");
+  WriteAll(tty.get(), ToUtf8(kNamingTitle) + "\nNimi: ");
   std::string text;
   for (;;) {
     char c = 0;
     const ssize_t n = ::read(tty.get(), &c, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || c == 0x1b || c == 0x04 || c == 0x03) {  // end, Esc, Ctrl-D, Ctrl-C
-      Put(tty.get(), "\n");
+      WriteAll(tty.get(), "\n");
       return std::nullopt;
     }
     if (c == '\r' || c == '\n') {
-      Put(tty.get(), "\n");
+      WriteAll(tty.get(), "\n");
       return FromUtf8(text);
     }
     if (c == 0x7f || c == 0x08) {
@@ -78,14 +67,14 @@ std::optional<String> AskInstanceName() {
       // Drops one whole character (its continuation bytes too).
       while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) text.pop_back();
       if (!text.empty()) text.pop_back();
-      Put(tty.get(), "\b \b");
+      WriteAll(tty.get(), "\b \b");
       continue;
     }
     if (static_cast<unsigned char>(c) < 0x20) continue;
     const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
     if (!continuation && Utf16Length(text) >= kNamingMaxLength) continue;
     text.push_back(c);
-    Put(tty.get(), std::string(1, c));
+    WriteAll(tty.get(), std::string(1, c));
   }
 }
 

@@ -13,7 +13,6 @@
 
 #include "host/service_application.h"
 #include "host/service_thread.h"
-#include "host/status_note.h"
 #include "platform/exception.h"
 #include "platform/system_text.h"
 #include "platform/unique_fd.h"
@@ -42,29 +41,20 @@ std::optional<std::uint32_t> ControlCodeOfSignal(std::uint32_t sig) {
 }
 
 // Reports to systemd's notify socket; nothing at all when it is not set.
-// A report that repeats the state the service is in (an interrogate) is no
-// change of state: it shows the last check's note again, if there is one,
-// rather than replace it with the state's text.
 class SdNotifySink : public StatusSink {
  public:
   std::optional<String> Send(const ServiceStatusRecord& record) override {
-    const bool repeat = record.current_state == last_state_;
-    last_state_ = record.current_state;
     std::string message;
     if (record.current_state == ServiceState::kRunning) message += "READY=1\n";
     if (record.current_state == ServiceState::kStopPending) message += "STOPPING=1\n";
     if (IsPending(record.current_state)) {
       message += "EXTEND_TIMEOUT_USEC=" + std::to_string(std::uint64_t{record.wait_hint} * 1000) + "\n";
     }
-    const String note = repeat ? LastStatusNote() : String();
-    message += "STATUS=" + ToUtf8(note.empty() ? StatusText(record.current_state) : note);
+    message += "STATUS=" + ToUtf8(StatusText(record.current_state));
     const int r = sd_notify(0, message.c_str());
     if (r < 0) return SystemErrorText(static_cast<std::uint32_t>(-r));
     return std::nullopt;
   }
-
- private:
-  std::optional<ServiceState> last_state_;  // reports come from one thread at a time
 };
 
 // Control codes read from the blocked control signals through a signalfd.

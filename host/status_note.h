@@ -12,8 +12,4 @@ namespace vantrel {
 // that listens; never raises.
 void PublishStatusNote(const String& text);
 
-// The last note published, or empty; a report that repeats the state the
-// service is in (an interrogate) shows it again instead of the state's text.
-String LastStatusNote();
-
 }  // namespace vantrel

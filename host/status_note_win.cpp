@@ -6,6 +6,4 @@ namespace vantrel {
 // The debug lines of the check tell the same story.
 void PublishStatusNote(const String&) {}
 
-String LastStatusNote() { return String(); }
-
 }  // namespace vantrel

@@ -6,12 +6,11 @@ import json
 import os
 import pwd
 import re
-import signal
 import subprocess
 import time
 import unittest
 
-from harness import (HOST, KEY, PROBLEMS_TEXT, Case, answer, free_port, wait_until)
+from harness import (HOST, KEY, PROBLEMS_TEXT, Case, answer, free_port)
 
 NAME = "Tuotanto 1"
 TEST_TEXT = "PSQL lisenssivalvonnan testiviesti "
@@ -176,23 +175,6 @@ class Administrator(unittest.TestCase):
                 states = [s for s in status_notes(run) if not s.startswith("Last check")]
                 self.assertEqual(states[-1], "Stopped")
                 self.assertIn("Running", states)
-
-    def test_an_interrogate_shows_the_last_check_again(self):
-        with Case() as c:
-            hook = c.receiver()
-            c.write_settings(f'"chaturl"="{hook.url()}"', '"lastrecnum"=dword:00000000')
-            c.add_entries((3, "licence limit reached"))
-            run = c.start()
-            checked = lambda: [s for s in status_notes(run) if s.startswith("Last check")]
-            self.assertTrue(wait_until(lambda: checked(), 5), run.notes)
-            # SIGHUP stands for interrogate: the same state reported again,
-            # no change of state, so the check's line stays.
-            run.process.send_signal(signal.SIGHUP)
-            self.assertTrue(wait_until(lambda: len(checked()) == 2, 5), run.notes)
-            self.assertEqual(checked()[0], checked()[1])
-            self.assertEqual(status_notes(run)[-1], checked()[0])
-            self.assertEqual(run.stop(), 0)
-            self.assertEqual(status_notes(run)[-1], "Stopped")
 
 
 if __name__ == "__main__":

@@ -1,13 +1,15 @@
 # The Debian package of the Linux build:
 #   cmake --build build/linux --target package
 # makes build/linux/vantrel_<version>_amd64.deb with the program as
-# /usr/sbin/vantrel, the README and the copyright under
-# /usr/share/doc/vantrel, and the settings folder /var/lib/vantrel (mode
-# 0700: the settings file holds the webhook's token). The library
-# dependencies come from dpkg-shlibdeps, and libcurl4, which the program
-# loads when it posts. The package has no maintainer
-# scripts and enables nothing: `vantrel /install` writes and enables the
-# systemd unit, as without the package.
+# /usr/sbin/vantrel, its manual page vantrel(8), the README and the
+# copyright under /usr/share/doc/vantrel, and the settings folder
+# /var/lib/vantrel (mode 0700: the settings file holds the webhook's token).
+# The library dependencies come from dpkg-shlibdeps, and libcurl4, which the
+# program loads when it posts. The package enables nothing: `vantrel
+# /install` writes and enables the systemd unit, as without the package.
+# Its maintainer scripts (packaging/) restart a running service after an
+# upgrade, remove the service /install made when the package is removed,
+# and delete the settings when it is purged.
 
 install(TARGETS vantrel RUNTIME DESTINATION sbin)
 
@@ -23,6 +25,15 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/changelog.gz
                    COMMENT "Compressing the package changelog")
 add_custom_target(package_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/package/changelog.gz)
 install(FILES ${PROJECT_BINARY_DIR}/package/changelog.gz DESTINATION ${doc_dir})
+
+# The manual page, compressed the same way.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/vantrel.8 ${PROJECT_BINARY_DIR}/package/vantrel.8 @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/package/vantrel.8.gz
+                   COMMAND gzip -9 -n -f -k ${PROJECT_BINARY_DIR}/package/vantrel.8
+                   DEPENDS ${PROJECT_BINARY_DIR}/package/vantrel.8
+                   COMMENT "Compressing the manual page")
+add_custom_target(package_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/package/vantrel.8.gz)
+install(FILES ${PROJECT_BINARY_DIR}/package/vantrel.8.gz DESTINATION share/man/man8)
 
 # The private settings folder is meant: lintian is told so.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME vantrel)
@@ -51,6 +62,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl is loaded when a notice is posted, not linked, so dpkg-shlibdeps
 # cannot see it: the package names it itself.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88)")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
+                                       ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")

@@ -15,6 +15,7 @@
 #include "platform/fd_write_linux.h"
 #include "platform/exception.h"
 #include "platform/unique_fd.h"
+#include "settings/settings_file_path_linux.h"
 
 namespace vantrel {
 
@@ -25,6 +26,7 @@ constexpr std::uint32_t kServiceDoesNotExist = 1060;
 constexpr std::uint32_t kServiceExists = 1073;
 constexpr char kDefaultUnitDir[] = "/etc/systemd/system";
 constexpr char kWantsDir[] = "multi-user.target.wants";
+constexpr char kStateFolder[] = "/var/lib/vantrel";
 
 // The failure of a file operation on the unit folder in the code a Windows
 // file call gives (a folder gone on the way: 3, the path not found);
@@ -53,32 +55,99 @@ void ReloadSystemd(bool own_folder) {
   }
 }
 
-// The executable (quoted when it holds a blank) as the command of
-// ExecStart=. systemd reads C escapes and expands "%" specifiers in it, so a
-// path holding them would name another file; those characters are escaped.
-// ("$" stays: systemd expands variables only in the arguments.)
-std::string ExecStartCommand(const String& binary_path) {
-  std::string path = ToUtf8(binary_path);
-  bool quoted = path.size() >= 2 && path.front() == '"' && path.back() == '"';
-  if (quoted) path = path.substr(1, path.size() - 2);
-  if (path.find_first_of(" \t") != std::string::npos) quoted = true;
-  std::string command;
+// A path as one word of a unit line, quoted when quoted is set or it holds
+// a blank. systemd reads C escapes and expands "%" specifiers in such a
+// word, so a path holding them would name another file; those characters
+// are escaped. ("$" stays: systemd expands variables only in arguments.)
+std::string UnitPathWord(const std::string& path, bool quoted) {
+  std::string word;
   for (char c : path) {
     switch (c) {
-      case '\\': command += "\\\\"; break;
-      case '"': command += "\\\""; break;
-      case '\n': command += "\\n"; break;
-      case '%': command += "%%"; break;
-      default: command += c;
+      case '\\': word += "\\\\"; break;
+      case '"': word += "\\\""; break;
+      case '\n': word += "\\n"; break;
+      case '%': word += "%%"; break;
+      default: word += c;
     }
   }
-  return quoted ? '"' + command + '"' : command;
+  quoted = quoted || path.find_first_of(" \t") != std::string::npos;
+  return quoted ? '"' + word + '"' : word;
+}
+
+// The executable (quoted when it holds a blank) as the command of ExecStart=.
+std::string ExecStartCommand(const String& binary_path) {
+  std::string path = ToUtf8(binary_path);
+  const bool quoted = path.size() >= 2 && path.front() == '"' && path.back() == '"';
+  if (quoted) path = path.substr(1, path.size() - 2);
+  return UnitPathWord(path, quoted);
+}
+
+// A crash brings the service back after a pause; a service that keeps
+// failing at once (five starts in ten minutes) is left failed rather than
+// started for ever, so it cannot post the same notice again and again.
+constexpr char kStartLimit[] = "StartLimitIntervalSec=10min\nStartLimitBurst=5\n";
+constexpr char kRestart[] = "Restart=on-failure\nRestartSec=10s\n";
+
+// The sandbox. The service is root without any capability: enough to read
+// the journal files and its own settings (both root's), and nothing more.
+// It writes only its state folder (and where its settings link leads),
+// reaches the network through IPv4, IPv6 and local sockets (the journal and
+// the notify socket), and may run its own executable for each HTTP attempt.
+constexpr char kSandbox[] =
+    "# A sandbox: vantrel(8) says what each line keeps out and how a drop-in\n"
+    "# (systemctl edit VantrelSrv) loosens one.\n"
+    "CapabilityBoundingSet=\n"
+    "NoNewPrivileges=yes\n"
+    "ProtectSystem=strict\n"
+    "StateDirectory=vantrel\n"
+    "StateDirectoryMode=0700\n"
+    "ProtectHome=yes\n"
+    "PrivateTmp=yes\n"
+    "PrivateDevices=yes\n"
+    "PrivateUsers=yes\n"
+    "PrivateMounts=yes\n"
+    "ProtectHostname=yes\n"
+    "ProtectClock=yes\n"
+    "ProtectKernelTunables=yes\n"
+    "ProtectKernelModules=yes\n"
+    "ProtectKernelLogs=yes\n"
+    "ProtectControlGroups=yes\n"
+    "ProtectProc=invisible\n"
+    "ProcSubset=pid\n"
+    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
+    "RestrictNamespaces=yes\n"
+    "RestrictRealtime=yes\n"
+    "RestrictSUIDSGID=yes\n"
+    "LockPersonality=yes\n"
+    "MemoryDenyWriteExecute=yes\n"
+    "SystemCallArchitectures=native\n"
+    "SystemCallFilter=@system-service\n"
+    "SystemCallFilter=~@privileged @resources\n"
+    "SystemCallErrorNumber=EPERM\n"
+    "UMask=0077\n"
+    "RemoveIPC=yes\n";
+
+// The settings file may be a link to another folder (under /etc, say),
+// which the read-only system would keep the service from writing. When the
+// settings this install stored lie outside the state folder, the unit lets
+// the service write the folder where they lie ("-": a folder gone later
+// does not keep the service from starting).
+std::string SettingsFolderLine() {
+  std::string file;
+  if (ResolveLinks(SettingsPath(), file) != 0) return {};
+  std::string folder = FolderOf(file);
+  if (char* real = ::realpath(folder.c_str(), nullptr)) {
+    folder = real;
+    std::free(real);
+  }
+  if (folder == kStateFolder || folder.starts_with(std::string(kStateFolder) + "/")) return {};
+  return "ReadWritePaths=" + UnitPathWord("-" + folder, false) + "\n";
 }
 
 std::string UnitText(const ServiceRegistration& registration) {
-  return "[Unit]\nDescription=" + ToUtf8(registration.display_name) +
-         "\n\n[Service]\nType=notify\nExecStart=" + ExecStartCommand(registration.binary_path) +
-         "\n\n[Install]\nWantedBy=multi-user.target\n";
+  return "[Unit]\nDescription=" + ToUtf8(registration.display_name) + "\n" + kStartLimit +
+         "\n[Service]\nType=notify\nExecStart=" + ExecStartCommand(registration.binary_path) + "\n" + kRestart +
+         kSandbox + SettingsFolderLine() + "\n[Install]\nWantedBy=multi-user.target\n";
 }
 
 class UnitService : public ScmService {

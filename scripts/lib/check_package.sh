@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Checks the Debian package that `cmake --build build/linux --target package`
-# made: lintian finds no error, and the program unpacked from it into a
-# scratch root (dpkg -x: nothing is installed on this machine) posts its test
-# notice to a local webhook.
+# made: lintian finds no error or warning, and the program unpacked from it
+# into a scratch root (dpkg -x: nothing is installed on this machine) posts
+# its test notice to a local webhook. What its maintainer scripts do is
+# tried on a booted machine (scripts/lib/system_tests.sh).
 # Usage: scripts/lib/check_package.sh PACKAGE.deb
 set -euo pipefail
 deb=$1
 cd "$(dirname "$0")/../.."
 
 echo "-- lintian $(basename "$deb")"
-lintian --fail-on error "$deb"
+lintian --fail-on error,warning "$deb"
 
 work=$(mktemp -d)
 receiver_pid=""
@@ -27,7 +28,9 @@ for doc in README.md copyright changelog.gz; do
 done
 [ "$(stat -c %a "$work/root/var/lib/vantrel")" = 700 ] || fail "/var/lib/vantrel is not mode 0700"
 [ ! -e "$work/root/etc" ] || fail "the package ships files under /etc"
-[ -z "$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'inst$|rm$')" ] || fail "the package has maintainer scripts"
+[ -f "$work/root/usr/share/man/man8/vantrel.8.gz" ] || fail "no manual page vantrel(8)"
+scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed -n 's|^\./||; /inst$\|rm$/p' | sort | tr '\n' ' ')
+[ "$scripts" = "postinst postrm prerm " ] || fail "the maintainer scripts are: $scripts"
 
 : > "$work/notices"
 python3 scripts/lib/webhook_receiver.py "$work/port" "$work/notices" > /dev/null &

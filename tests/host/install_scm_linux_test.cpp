@@ -1,12 +1,16 @@
-// The Linux service manager (a unit folder) failing part way: the code and
-// wording each failure gives, and nothing left behind by a create that fails.
+// The Linux service manager (a unit folder): the unit it writes, as systemd
+// reads and rates it, and failing part way: the code and wording each
+// failure gives, and nothing left behind by a create that fails.
 #include <gtest/gtest.h>
+
+#include <stdio.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "host/install_scm.h"
@@ -68,6 +72,97 @@ TEST(UnitFolder, EachFailureGivesTheCodeAWindowsCallWouldGive) {
             << name;
       }
     }
+  }
+}
+
+// What a command printed on standard output and error, and how it ended.
+struct Output {
+  int status = -1;
+  std::string text;
+};
+
+Output RunCommand(const std::string& command) {
+  Output output;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.text.append(buffer, n);
+  output.status = ::pclose(pipe);
+  return output;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The unit written for the settings at settings_path (a link, a file or
+// nothing), from a folder holding blanks and "%".
+std::string UnitFor(const fs::path& dir, const fs::path& settings_path) {
+  fs::create_directories(dir / "units");
+  setenv("VANTREL_UNIT_DIR", (dir / "units").c_str(), 1);
+  setenv("VANTREL_REGISTRY", settings_path.c_str(), 1);
+  const ServiceRegistration registration{u"VantrelSrv", u"Vantrel", u"/usr/bin/true"};
+  OpenPlatformScm()->Create(registration);
+  unsetenv("VANTREL_UNIT_DIR");
+  unsetenv("VANTREL_REGISTRY");
+  return ReadFile(dir / "units" / "VantrelSrv.service");
+}
+
+// systemd reads the unit without a complaint (a misspelt directive or a path
+// it cannot parse is a warning of systemd-analyze verify), and rates its
+// sandbox at most 2.0, for every place the settings may lie.
+TEST(UnitFolder, SystemdReadsTheUnitAndRatesItsSandboxAtMostTwo) {
+  if (RunCommand("systemd-analyze --version").status != 0) GTEST_SKIP() << "no systemd-analyze here";
+  struct Row {
+    const char* name;
+    std::function<fs::path(const fs::path& dir)> settings;  // makes the settings, gives their path
+    std::function<std::string(const fs::path& dir)> writable;  // the ReadWritePaths= line, or none
+  };
+  const testing::ScratchFolder scratch("vantrel-unit");
+  const fs::path odd = scratch.Path() / "etc 100%";
+  const Row rows[] = {
+      {"the settings at the default path", [](const fs::path&) { return fs::path("/var/lib/vantrel/settings.reg"); },
+       [](const fs::path&) { return std::string(); }},
+      {"a link made before the install, to a folder with a blank and a %",
+       [&](const fs::path& dir) {
+         fs::create_directories(odd);
+         std::ofstream(odd / "settings.reg") << "Windows Registry Editor Version 5.00\n";
+         fs::create_symlink(odd / "settings.reg", dir / "settings.reg");
+         return dir / "settings.reg";
+       },
+       [&](const fs::path&) { return "ReadWritePaths=\"-" + scratch.Path().string() + "/etc 100%%\"\n"; }},
+      {"a relative link through another link",
+       [&](const fs::path& dir) {
+         fs::create_directories(dir.parent_path() / "srv");
+         fs::create_symlink("../srv/settings.reg", dir / "second.reg");
+         fs::create_symlink("second.reg", dir / "settings.reg");
+         return dir / "settings.reg";
+       },
+       [](const fs::path& dir) { return "ReadWritePaths=-" + dir.parent_path().string() + "/srv\n"; }},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path dir = scratch.Path() / std::to_string(++n) / "lib";
+    fs::create_directories(dir);
+    const std::string unit = UnitFor(dir, row.settings(dir));
+    const std::string writable = row.writable(dir);
+    if (writable.empty()) {
+      EXPECT_EQ(unit.find("ReadWritePaths="), std::string::npos) << unit;
+    } else {
+      EXPECT_NE(unit.find("\n" + writable), std::string::npos) << unit;
+    }
+    const std::string file = (dir / "units" / "VantrelSrv.service").string();
+    const Output verified = RunCommand("systemd-analyze verify --man=no '" + file + "'");
+    EXPECT_EQ(verified.status, 0);
+    EXPECT_EQ(verified.text, "") << unit;
+    const Output rated = RunCommand("systemd-analyze security --offline=yes --no-pager '" + file + "'");
+    const std::string::size_type at = rated.text.find("Overall exposure level for VantrelSrv.service: ");
+    ASSERT_NE(at, std::string::npos) << rated.text;
+    EXPECT_LE(std::stod(rated.text.substr(at + 47)), 2.0) << rated.text;
   }
 }
 

@@ -1,0 +1,340 @@
+#!/usr/bin/env python3
+"""The Debian package on a booted Debian machine with a real systemd and
+journald: installed with apt, the service installed, started, restarted,
+killed, stopped, upgraded, removed and purged as an administrator would,
+with the chat webhook inside the machine.
+
+Environment (scripts/lib/system_tests.sh sets it):
+  VANTREL_SYSTEM_ROOT         the cached Debian root (never written)
+  VANTREL_SYSTEM_DEB          the package
+  VANTREL_SYSTEM_UPGRADE_DEB  the same package with a higher version
+  VANTREL_SYSTEM_WORK         a folder for the machines' overlays
+"""
+import json
+import os
+import re
+import signal
+import sys
+import time
+import unittest
+
+from machine import Machine
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RECEIVER = os.path.join(HERE, "..", "..", "scripts", "lib", "webhook_receiver.py")
+SOURCE = "Pervasive SQL"
+SETTINGS = "/var/lib/vantrel/settings.reg"
+UNIT = "/etc/systemd/system/VantrelSrv.service"
+WANTS = "/etc/systemd/system/multi-user.target.wants/VantrelSrv.service"
+
+
+def wait_for(what, probe, seconds=30):
+    """probe's first true answer within the time, polled; fails naming what."""
+    deadline = time.monotonic() + seconds
+    while True:
+        answer = probe()
+        if answer:
+            return answer
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {seconds} s for {what}")
+        time.sleep(0.1)
+
+
+class SystemdMachine(unittest.TestCase):
+    machines = 0
+
+    def setUp(self):
+        names = ("VANTREL_SYSTEM_ROOT", "VANTREL_SYSTEM_DEB", "VANTREL_SYSTEM_UPGRADE_DEB", "VANTREL_SYSTEM_WORK")
+        if not all(os.environ.get(n) for n in names):
+            self.skipTest("run by scripts/lib/system_tests.sh")
+        SystemdMachine.machines += 1
+        self.m = Machine(os.environ["VANTREL_SYSTEM_ROOT"], os.environ["VANTREL_SYSTEM_WORK"],
+                         f"vantrel-{os.getpid()}-{SystemdMachine.machines}")
+        self.addCleanup(self.m.close)
+        self.addCleanup(self._show_on_failure)
+
+    def _show_on_failure(self):
+        # What the service said, for a case that failed.
+        result = self._outcome.result
+        if self.m.leader and any(test is self for test, _ in result.failures + result.errors):
+            journal = self.m.run("journalctl", "--no-pager", "-n", "60", "-u", "VantrelSrv", check=False)
+            print(f"\n-- the service's journal:\n{journal.stdout}", file=sys.stderr)
+
+    # -- the machine, the package and the webhook -----------------------------
+
+    def install_package(self, deb):
+        self.m.put(deb, "/root/" + os.path.basename(deb))
+        self.m.run("apt-get", "install", "-y", "-q", "--no-install-recommends", "/root/" + os.path.basename(deb))
+
+    def webhook(self, name, host="127.0.0.1", hold=False):
+        """Starts a webhook receiver inside the machine; its URL."""
+        self.m.put(RECEIVER, "/srv/webhook_receiver.py")
+        self.m.run("systemd-run", "--unit", "webhook-" + name, "--service-type=exec",
+                   "python3", "/srv/webhook_receiver.py", f"/srv/{name}.port", f"/srv/{name}.notices",
+                   "--host", host, *(["--hold"] if hold else []))
+        port = wait_for(f"the webhook {name} to listen",
+                        lambda: os.path.exists(self.m.path(f"/srv/{name}.port")) and
+                        self.m.read(f"/srv/{name}.port"))
+        shown = f"[{host}]" if ":" in host else host
+        return f"http://{shown}:{port}/hooks/{name}"
+
+    def notices(self, name):
+        """The texts the webhook has received, in order."""
+        try:
+            lines = self.m.read(f"/srv/{name}.notices").splitlines()
+        except FileNotFoundError:
+            return []
+        return [json.loads(line)["text"] for line in lines]
+
+    def wait_for_notices(self, name, count):
+        return wait_for(f"{count} notices at the webhook {name}",
+                        lambda: len(self.notices(name)) >= count and self.notices(name))
+
+    def set_value(self, line):
+        """Adds one value line to the settings file, as the README does."""
+        with open(self.m.path(self.m.run("realpath", SETTINGS).stdout.strip()), "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+    def install_service(self, name, url, *value_lines):
+        self.m.run("vantrel", "/install", name, "/silent")
+        self.set_value(f'"chaturl"="{url}"')
+        for line in value_lines:
+            self.set_value(line)
+
+    def host_name(self):
+        return self.m.run("hostname").stdout.strip()
+
+    def start_notice(self, name):
+        return f"PSQL lisenssivalvonta käynnistetty {name}, koneen nimi {self.host_name()}"
+
+    def problems_notice(self, name):
+        return f"Mahdollisia PSQL lisenssiongelmia {name}, koneen nimi {self.host_name()}"
+
+    # -- the service ------------------------------------------------------------
+
+    def show(self, prop):
+        return self.m.run("systemctl", "show", "-p", prop, "--value", "VantrelSrv.service").stdout.strip()
+
+    def main_pid(self):
+        return int(self.show("MainPID"))
+
+    def wait_for_check(self, after_status="", pid=None):
+        """Waits until the running service has finished a check since the
+        status after_status (by the process pid when given); its status."""
+        def done():
+            status = self.show("StatusText")
+            return (status.startswith("Last check") and status != after_status and
+                    (pid is None or self.main_pid() == pid) and status)
+        return wait_for("a finished check", done)
+
+    def restart_and_wait_for_check(self, command="restart"):
+        """Starts (or restarts) the service; the status of its first check."""
+        before_status, before_pid = self.show("StatusText"), self.main_pid()
+        self.m.run("systemctl", command, "VantrelSrv.service")
+        pid = self.main_pid()
+        self.assertNotEqual(pid, before_pid)
+        return self.wait_for_check(before_status, pid)
+
+    def write_entry(self, how, message, tag=SOURCE):
+        """An error entry written the way a daemon writes it: through
+        syslog(3) (logger) or through its standard output (systemd-cat)."""
+        if how == "syslog":
+            self.m.run("logger", "-t", tag, "-p", "err", message)
+        else:
+            self.m.run("systemd-cat", "-t", tag, "-p", "err", "echo", message)
+        wait_for(f"the entry {message!r} in the journal",
+                 lambda: message in self.m.run("journalctl", "--no-pager", "-o", "cat", "-n", "200").stdout)
+
+    def service_log(self):
+        return self.m.run("journalctl", "--no-pager", "-o", "cat", "-u", "VantrelSrv").stdout
+
+    def assertNoFailureLines(self):
+        log = self.service_log()
+        for line in log.splitlines():
+            self.assertFalse(re.match(r"(Virhe haussa|virhe )", line), f"the service said {line!r}:\n{log}")
+
+    def stored_number(self):
+        text = self.m.read(self.m.run("realpath", SETTINGS).stdout.strip())
+        found = re.search(r'^"lastrecnum"=(dword|hex\(b\)):(\S+)', text, re.M)
+        self.assertIsNotNone(found, text)
+        if found.group(1) == "dword":
+            return int(found.group(2), 16)
+        return int.from_bytes(bytes.fromhex(found.group(2).replace(",", "")), "little")
+
+    @staticmethod
+    def entries_of(notice_lines):
+        """The messages of the entries under a notice (date, time, message)."""
+        return [line.split(" ", 2)[2] for line in notice_lines[1:]]
+
+    # -- cases ------------------------------------------------------------------
+
+    def test_installed_as_the_readme_says_it_posts_shows_its_status_and_comes_back_after_a_kill(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        # The settings kept under /etc through a link made before /install.
+        self.m.run("mkdir", "-p", "/etc/vantrel")
+        self.m.run("ln", "-s", "/etc/vantrel/settings.reg", SETTINGS)
+        installed = self.m.run("vantrel", "/install", "Kontti 1")
+        self.assertIn("Service installed successfully", installed.stderr)
+        self.set_value(f'"chaturl"="{self.webhook("a")}"')
+        tested = self.m.run("vantrel", "/test", check=False)
+        self.assertEqual(tested.returncode, 0, tested.stdout + tested.stderr)
+        self.assertEqual(self.notices("a"),
+                         [f"PSQL lisenssivalvonnan testiviesti Kontti 1, koneen nimi {self.host_name()}"])
+
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.assertEqual(self.wait_for_notices("a", 2)[1], self.start_notice("Kontti 1"))
+        status = self.wait_for_check()
+        self.assertRegex(status, r"^Last check \d{4}-\d\d-\d\d \d\d:\d\d:\d\d: .*start notice delivered; "
+                                 r"next check after ")
+        shown = self.m.run("systemctl", "status", "--no-pager", "VantrelSrv").stdout
+        self.assertIn(f'Status: "{status}"', shown)
+        # The mark is stored where the link leads; the link stays.
+        self.assertIn('"lastrecnum"=', self.m.read("/etc/vantrel/settings.reg"))
+        self.assertTrue(os.path.islink(self.m.path(SETTINGS)))
+        self.assertNoFailureLines()
+
+        security = self.m.run("systemd-analyze", "security", "--no-pager", "VantrelSrv.service").stdout
+        level = re.search(r"Overall exposure level for VantrelSrv\.service: (\d+\.\d+)", security)
+        self.assertIsNotNone(level, security)
+        self.assertLessEqual(float(level.group(1)), 2.0, security)
+
+        killed = self.main_pid()
+        self.m.run("systemctl", "kill", "-s", "KILL", "VantrelSrv")
+        wait_for("systemd to start the killed service again",
+                 lambda: self.show("ActiveState") == "active" and self.main_pid() not in (0, killed), seconds=60)
+        self.wait_for_check(pid=self.main_pid())
+        self.assertEqual(len(self.notices("a")), 2, "the start notice was posted again")
+
+    def test_entries_of_the_engine_are_reported_once_however_they_reach_the_journal(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        # IPv6 to the webhook, and the entries under the notice.
+        self.install_service("Kontti 2", self.webhook("b", host="::1"), '"details"=dword:00000001')
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.assertEqual(self.wait_for_notices("b", 1), [self.start_notice("Kontti 2")])
+        self.wait_for_check()
+
+        # syslog(3) with the blank in its tag: journald keeps no identifier,
+        # only the message "Pervasive SQL: License limit reached".
+        self.write_entry("syslog", "License limit reached")
+        self.write_entry("stdout", "Too many users")
+        self.write_entry("syslog", f"{SOURCE}: another program's words", tag="other")
+        self.restart_and_wait_for_check()
+        notice = self.wait_for_notices("b", 2)[1].split("\n")
+        self.assertEqual(notice[0], self.problems_notice("Kontti 2"))
+        self.assertCountEqual(self.entries_of(notice), ["License limit reached", "Too many users"])
+
+        status = self.restart_and_wait_for_check()
+        self.assertIn(": no new entries; ", status)
+        self.assertEqual(len(self.notices("b")), 2)
+        self.assertNoFailureLines()
+
+    def test_journald_restarted_under_the_waiting_service_loses_nothing(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.install_service("Kontti 6", self.webhook("f"), '"details"=dword:00000001')
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.wait_for_notices("f", 1)
+        self.wait_for_check()
+        waiting = self.main_pid()
+        self.m.run("systemctl", "restart", "systemd-journald")
+        self.write_entry("stdout", "Written after journald restarted")
+        self.assertEqual((self.show("ActiveState"), self.main_pid()), ("active", waiting))
+        self.restart_and_wait_for_check()
+        notice = self.wait_for_notices("f", 2)[1].split("\n")
+        self.assertEqual(self.entries_of(notice), ["Written after journald restarted"])
+        self.assertNoFailureLines()
+
+    def test_a_volatile_journal_after_a_reboot_has_its_new_entries_reported_once(self):
+        self.m.mount()
+        os.makedirs(self.m.path("/etc/systemd/journald.conf.d"))
+        with open(self.m.path("/etc/systemd/journald.conf.d/volatile.conf"), "w") as f:
+            f.write("[Journal]\nStorage=volatile\n")
+        self.m.boot()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.install_service("Kontti 3", self.webhook("c"), '"details"=dword:00000001')
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.wait_for_notices("c", 1)
+        self.wait_for_check()
+        # Many entries before the reported one, so that the next boot's
+        # journal, which numbers from 1 again, stays below the mark.
+        self.m.run("sh", "-c", "seq 3000 | systemd-cat -t filler")
+        self.write_entry("stdout", "Before the reboot")
+        self.restart_and_wait_for_check()
+        self.assertEqual(self.entries_of(self.wait_for_notices("c", 2)[1].split("\n")), ["Before the reboot"])
+        mark = self.stored_number()
+
+        self.m.reboot()
+        self.assertEqual(self.show("ActiveState"), "active")  # enabled: started at boot
+        self.wait_for_check()
+        # The webhook went with the old boot: a new one, and the URL changed
+        # while the service is stopped.
+        self.m.run("systemctl", "stop", "VantrelSrv")
+        url = self.webhook("c2")
+        self.m.run("sed", "-i", f's|^"chaturl"=.*|"chaturl"="{url}"|', SETTINGS)
+        self.write_entry("stdout", "After the reboot")
+        cursor = self.m.run("journalctl", "-o", "export", "-n", "1", "-t", SOURCE).stdout
+        number = int(re.search(r"^__CURSOR=.*;i=([0-9a-f]+);", cursor, re.M).group(1), 16)
+        self.assertLess(number, mark, "the new boot's entry is not below the mark: the case shows nothing")
+        self.restart_and_wait_for_check("start")
+        self.assertEqual(self.entries_of(self.wait_for_notices("c2", 1)[0].split("\n")), ["After the reboot"])
+        self.restart_and_wait_for_check()
+        self.assertEqual(len(self.notices("c2")), 1)
+
+    def test_a_stop_while_the_webhook_holds_the_post_ends_the_service_within_two_seconds(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.install_service("Kontti 4", self.webhook("d", hold=True))
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.wait_for_notices("d", 1)  # received, never answered
+        started = time.monotonic()
+        self.m.run("systemctl", "--no-block", "stop", "VantrelSrv")
+        wait_for("the service to stop", lambda: self.show("ActiveState") == "inactive")
+        stopped = time.monotonic() - started
+        self.assertLess(stopped, 2.0, f"the stop took {stopped:.1f} s")
+
+    def test_the_package_upgraded_keeps_the_mark_removed_leaves_no_unit_purged_leaves_no_settings(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        # Through a proxy given in a drop-in: the webhook's own host has no
+        # address inside the machine, so only the proxy can carry the post.
+        proxy = self.webhook("e").split("/hooks/")[0]
+        self.install_service("Kontti 5", "http://chat.invalid/hooks/e")
+        os.makedirs(self.m.path(UNIT + ".d"))
+        with open(self.m.path(UNIT + ".d/proxy.conf"), "w") as f:
+            f.write(f"[Service]\nEnvironment=http_proxy={proxy}\n")
+        self.m.run("systemctl", "daemon-reload")
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.wait_for_notices("e", 1)
+        self.wait_for_check()
+        self.write_entry("stdout", "Before the upgrade")
+        self.restart_and_wait_for_check()
+        self.wait_for_notices("e", 2)
+        mark = self.stored_number()
+
+        before_status, before_pid = self.show("StatusText"), self.main_pid()
+        self.install_package(os.environ["VANTREL_SYSTEM_UPGRADE_DEB"])
+        version = self.m.run("dpkg-query", "-W", "-f", "${Version}", "vantrel").stdout
+        self.assertTrue(version.endswith("+1"), version)
+        pid = self.main_pid()
+        self.assertNotEqual(pid, before_pid, "the upgrade did not restart the service")
+        self.wait_for_check(before_status, pid)
+        self.assertEqual(self.stored_number(), mark)
+        self.assertEqual(len(self.notices("e")), 2)
+
+        self.m.run("apt-get", "remove", "-y", "-q", "vantrel")
+        for path in (UNIT, WANTS, "/usr/sbin/vantrel"):
+            self.assertFalse(os.path.lexists(self.m.path(path)), path)
+        self.assertEqual(self.show("ActiveState"), "inactive")
+        listed = self.m.run("systemctl", "list-unit-files", "--no-legend", "VantrelSrv.service", check=False)
+        self.assertEqual(listed.stdout.strip(), "")
+        self.assertTrue(os.path.exists(self.m.path(SETTINGS)), "removing the package removed the settings")
+
+        self.m.run("apt-get", "purge", "-y", "-q", "vantrel")
+        self.assertFalse(os.path.lexists(self.m.path("/var/lib/vantrel")))
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # cleanups run on a stop from outside too
+    unittest.main()

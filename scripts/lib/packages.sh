@@ -19,5 +19,8 @@ LINUX_PACKAGES=(cmake g++ pkg-config googletest libgtest-dev libcurl4-openssl-de
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
 # What making and checking the Debian package adds.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)
+# What booting a Debian machine for the package's tests adds (systemd-nspawn
+# and the root made by mmdebstrap).
+SYSTEM_PACKAGES=(systemd-container mmdebstrap)
 # What scripts/fuzz adds: clang with libFuzzer and the sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-dev)

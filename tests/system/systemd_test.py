@@ -14,11 +14,12 @@ import json
 import os
 import re
 import signal
+import subprocess
 import sys
 import time
 import unittest
 
-from machine import Machine
+from machine import PATH, Machine
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RECEIVER = os.path.join(HERE, "..", "..", "scripts", "lib", "webhook_receiver.py")
@@ -333,6 +334,48 @@ class SystemdMachine(unittest.TestCase):
 
         self.m.run("apt-get", "purge", "-y", "-q", "vantrel")
         self.assertFalse(os.path.lexists(self.m.path("/var/lib/vantrel")))
+
+    def test_the_package_in_a_chroot_without_systemd_installs_upgrades_removes_and_purges(self):
+        self.m.mount()  # never booted: nothing runs systemd
+
+        def dpkg(*args):
+            return subprocess.run(["chroot", self.m.merged, "env", "-i", "PATH=" + PATH, "dpkg", *args],
+                                  capture_output=True, text=True, timeout=120)
+
+        def unit_for(program):
+            # What /install writes, as far as the package's scripts look.
+            os.makedirs(self.m.path(os.path.dirname(WANTS)), exist_ok=True)
+            with open(self.m.path(UNIT), "w") as f:
+                f.write(f"[Unit]\nDescription=Vantrel\n\n[Service]\nType=notify\nExecStart={program}\n\n"
+                        "[Install]\nWantedBy=multi-user.target\n")
+            os.symlink(UNIT, self.m.path(WANTS))
+
+        for deb in (os.environ["VANTREL_SYSTEM_DEB"], os.environ["VANTREL_SYSTEM_UPGRADE_DEB"]):
+            self.m.put(deb, "/root/" + os.path.basename(deb))
+        first, upgrade = ("/root/" + os.path.basename(os.environ[n])
+                          for n in ("VANTREL_SYSTEM_DEB", "VANTREL_SYSTEM_UPGRADE_DEB"))
+        steps = [("install", lambda: dpkg("-i", first)),
+                 ("/install", lambda: unit_for("/usr/sbin/vantrel")),
+                 ("upgrade", lambda: dpkg("-i", upgrade)),
+                 ("remove", lambda: dpkg("-r", "vantrel")),
+                 ("remove again", lambda: dpkg("-r", "vantrel")),
+                 ("purge", lambda: dpkg("-P", "vantrel")),
+                 ("purge again", lambda: dpkg("-P", "vantrel"))]
+        for name, step in steps:
+            done = step()
+            if done is not None:
+                self.assertEqual(done.returncode, 0, f"{name}: {done.stdout}{done.stderr}")
+            if name == "upgrade":
+                self.assertTrue(os.path.exists(self.m.path(UNIT)))
+        for path in (UNIT, WANTS, "/var/lib/vantrel"):
+            self.assertFalse(os.path.lexists(self.m.path(path)), path)
+
+        # A unit made for another copy of the program (a build folder's)
+        # is not the package's to remove.
+        self.assertEqual(dpkg("-i", first).returncode, 0)
+        unit_for("/home/dev/vantrel/build/linux/vantrel")
+        self.assertEqual(dpkg("-r", "vantrel").returncode, 0)
+        self.assertTrue(os.path.islink(self.m.path(WANTS)))
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ close() shuts the machine down and removes the mount and the groups,
 whatever state it is in.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -57,14 +58,17 @@ class CommandFailed(AssertionError):
 
 
 class Machine:
-    """One booted container over the root folder."""
+    """One booted container over the root folder, named vantrel-PID-N after
+    the process that made it."""
 
-    def __init__(self, root, work, name):
+    live = set()  # the machines not closed yet, for a run that is stopped
+
+    def __init__(self, root, work, number):
         self.root = root
-        self.name = name
-        self.dir = os.path.join(work, name)
+        self.name = f"vantrel-{os.getpid()}-{number}"
+        self.dir = os.path.join(work, self.name)
         self.merged = os.path.join(self.dir, "merged")
-        self.cgroups = [os.path.join(h, "vantrel-" + name) for h in cgroup_hierarchies()]
+        self.cgroups = [os.path.join(h, self.name) for h in cgroup_hierarchies()]
         self.nspawn = None
         self.leader = None
         self.log = None
@@ -79,6 +83,7 @@ class Machine:
 
     def mount(self):
         """Mounts the overlay, so that files can be written before a boot."""
+        Machine.live.add(self)
         for sub in ("upper", "work", "merged"):
             os.makedirs(os.path.join(self.dir, sub))
         subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
@@ -186,8 +191,24 @@ class Machine:
                 subprocess.run(["umount", "-l", self.merged])
             self.mounted = False
         shutil.rmtree(self.dir, ignore_errors=True)
+        Machine.live.discard(self)
         if errors:
             raise RuntimeError("; ".join(errors))
+
+    @staticmethod
+    def remove_stale(work):
+        """Removes what a run that was killed left behind in work: machines
+        whose process is gone (their mounts, groups and files)."""
+        for name in os.listdir(work):
+            found = re.fullmatch(r"vantrel-(\d+)-\d+", name)
+            if not found or os.path.exists(f"/proc/{found.group(1)}"):
+                continue
+            merged = os.path.join(work, name, "merged")
+            if os.path.ismount(merged):
+                subprocess.run(["umount", "-l", merged])
+            for hierarchy in cgroup_hierarchies():
+                remove_cgroup(os.path.join(hierarchy, name))
+            shutil.rmtree(os.path.join(work, name), ignore_errors=True)
 
     # -- inside -------------------------------------------------------------
 

@@ -50,7 +50,7 @@ class SystemdMachine(unittest.TestCase):
             self.skipTest("run by scripts/lib/system_tests.sh")
         SystemdMachine.machines += 1
         self.m = Machine(os.environ["VANTREL_SYSTEM_ROOT"], os.environ["VANTREL_SYSTEM_WORK"],
-                         f"vantrel-{os.getpid()}-{SystemdMachine.machines}")
+                         SystemdMachine.machines)
         self.addCleanup(self.m.close)
         self.addCleanup(self._show_on_failure)
 
@@ -378,6 +378,17 @@ class SystemdMachine(unittest.TestCase):
         self.assertTrue(os.path.islink(self.m.path(WANTS)))
 
 
+def interrupted(*_):
+    raise KeyboardInterrupt
+
+
 if __name__ == "__main__":
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # cleanups run on a stop from outside too
-    unittest.main()
+    if os.environ.get("VANTREL_SYSTEM_WORK"):
+        Machine.remove_stale(os.environ["VANTREL_SYSTEM_WORK"])
+    # Stopped from outside, the run still shuts down every machine it made.
+    signal.signal(signal.SIGTERM, interrupted)
+    try:
+        unittest.main()
+    finally:
+        for machine in list(Machine.live):
+            machine.close()

@@ -204,7 +204,7 @@ class SystemdMachine(unittest.TestCase):
         self.m.run("systemctl", "kill", "-s", "KILL", "VantrelSrv")
         wait_for("systemd to start the killed service again",
                  lambda: self.show("ActiveState") == "active" and self.main_pid() not in (0, killed), seconds=60)
-        self.wait_for_check(pid=self.main_pid())
+        self.wait_for_check(status, self.main_pid())
         self.assertEqual(len(self.notices("a")), 2, "the start notice was posted again")
 
     def test_entries_of_the_engine_are_reported_once_however_they_reach_the_journal(self):

@@ -83,8 +83,8 @@ std::string ExecStartCommand(const String& binary_path) {
 }
 
 // A crash brings the service back after a pause; a service that keeps
-// failing at once (five starts in ten minutes) is left failed rather than
-// started for ever, so it cannot post the same notice again and again.
+// failing (started five times within ten minutes) is left failed rather
+// than started for ever, so it cannot post the same notice again and again.
 constexpr char kStartLimit[] = "StartLimitIntervalSec=10min\nStartLimitBurst=5\n";
 constexpr char kRestart[] = "Restart=on-failure\nRestartSec=10s\n";
 

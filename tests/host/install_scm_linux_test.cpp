@@ -98,8 +98,8 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-// The unit written for the settings at settings_path (a link, a file or
-// nothing), from a folder holding blanks and "%".
+// The unit written when the settings path is settings_path (a file, a link
+// or nothing yet).
 std::string UnitFor(const fs::path& dir, const fs::path& settings_path) {
   fs::create_directories(dir / "units");
   setenv("VANTREL_UNIT_DIR", (dir / "units").c_str(), 1);

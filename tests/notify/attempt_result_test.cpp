@@ -98,7 +98,7 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
   request.attempt.port = 8443;
   request.attempt.target = "/hooks/a%20b?x=1";
   request.attempt.headers = {{"Accept", "application/json"}, {"Content-type", "application/json"}};
-  request.attempt.body = std::string("{\"text\":\"h\xC3\xA4\"}\0", 17);
+  request.attempt.body = std::string("{\"text\":\"h\xC3\xA4\"}\0", 15);
   request.attempt.verify_certificate = false;
   request.attempt.timeout_ms = 1500;
   request.library = "libvantrel-missing.so.0";

@@ -14,6 +14,7 @@
 #include "host/service_application.h"
 #include "host/service_thread.h"
 #include "platform/exception.h"
+#include "platform/service_stop_linux.h"
 #include "platform/system_text.h"
 #include "platform/unique_fd.h"
 
@@ -71,8 +72,12 @@ class SignalControlSource : public ControlSource {
       signalfd_siginfo info{};
       const ssize_t n = read(fd_.get(), &info, sizeof info);
       if (n == sizeof info) {
-        if (auto code = ControlCodeOfSignal(info.ssi_signo)) return code;
-        continue;
+        auto code = ControlCodeOfSignal(info.ssi_signo);
+        if (!code) continue;
+        // The main thread may be waiting for an HTTP attempt: the stop ends
+        // it, rather than the service waiting minutes for its answer.
+        if (*code == kControlStop) AnnounceServiceStop();
+        return code;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) throw std::system_error(errno, std::generic_category(), "read signalfd");

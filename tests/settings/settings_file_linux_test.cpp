@@ -90,7 +90,7 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     EXPECT_EQ(trace.lines[0].back(), '=');
     reg.reset();
 
-    module.TalletaUusiAvain(7);
+    module.TalletaUusiAvain({7, String()});
     module.TarkastaLogit();
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}})) << "never a first run";
     EXPECT_EQ(trace.lines.size(), 3u) << "every use traces it again";
@@ -143,7 +143,7 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     ASSERT_TRUE(reg);
     EXPECT_EQ(reg->LastError(), kRegAccessDenied);
     reg.reset();
-    module.TalletaUusiAvain(5);
+    module.TalletaUusiAvain({5, String()});
     module.TarkastaLogit();
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}}));
     EXPECT_TRUE(trace.lines.empty());
@@ -198,7 +198,7 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     EXPECT_FALSE(module.avaaRekisteri(reg));
     ASSERT_TRUE(reg);
     reg.reset();
-    module.TalletaUusiAvain(7);
+    module.TalletaUusiAvain({7, String()});
     module.TarkastaLogit();
 
     std::string says = row.says;

@@ -3,7 +3,6 @@
 // its link in multi-user.target.wants/.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include "platform/errno_code_linux.h"
 #include "platform/fd_write_linux.h"
 #include "platform/exception.h"
+#include "platform/spawn_linux.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {
@@ -36,21 +36,14 @@ constexpr char kWantsDir[] = "multi-user.target.wants";
 void ReloadSystemd(bool own_folder) {
   struct stat st {};
   if (own_folder || ::stat("/run/systemd/system", &st) != 0) return;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null_fd = ::open("/dev/null", O_RDWR);
-    if (null_fd >= 0) {
-      ::dup2(null_fd, 1);
-      ::dup2(null_fd, 2);
-    }
-    ::execlp("systemctl", "systemctl", "daemon-reload", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  if (pid > 0) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  SpawnOptions options;
+  options.program = "systemctl";
+  options.search_path = true;
+  options.arguments = {"systemctl", "daemon-reload"};
+  options.environment = EnvironmentWithout({});
+  options.quiet = true;
+  const pid_t pid = SpawnProgram(options);
+  if (pid > 0) WaitForProgram(pid);
 }
 
 // The executable (quoted when it holds a blank) as the command of

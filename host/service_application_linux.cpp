@@ -14,6 +14,7 @@
 #include "host/service_application.h"
 #include "host/service_thread.h"
 #include "platform/exception.h"
+#include "platform/service_stop_linux.h"
 #include "platform/system_text.h"
 #include "platform/unique_fd.h"
 
@@ -71,8 +72,12 @@ class SignalControlSource : public ControlSource {
       signalfd_siginfo info{};
       const ssize_t n = read(fd_.get(), &info, sizeof info);
       if (n == sizeof info) {
-        if (auto code = ControlCodeOfSignal(info.ssi_signo)) return code;
-        continue;
+        auto code = ControlCodeOfSignal(info.ssi_signo);
+        if (!code) continue;
+        // The main thread may be waiting for an HTTP attempt: the stop ends
+        // it, rather than the service waiting minutes for its answer.
+        if (*code == kControlStop) AnnounceServiceStop();
+        return code;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) throw std::system_error(errno, std::generic_category(), "read signalfd");
@@ -88,10 +93,15 @@ class SignalControlSource : public ControlSource {
   UniqueFd fd_;
 };
 
-// The ServiceMain callback: the start sequence with the service thread.
-void ServiceMain(ServiceModule& module) {
+// The ServiceMain callback: the claim, then the start sequence with the
+// service thread.
+void ServiceMain(ServiceApplication& application, ServiceModule& module) {
   SdNotifySink sink;
   module.SetStatusSink(&sink);
+  if (!application.ClaimAtServiceStart(module)) {
+    module.SetStatusSink(nullptr);
+    return;
+  }
   RunStartSequence(module, [&module] {
     std::thread service_thread([&module] {
       try {
@@ -132,7 +142,7 @@ std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
   // its code (EIO, "Input/output error") after it.
   return [this]() -> std::uint32_t {
     try {
-      if (module_) ServiceMain(*module_);
+      if (module_) ServiceMain(*this, *module_);
       return 0;
     } catch (...) {
       app_writer_.LogMessage(CurrentFailureMessage());

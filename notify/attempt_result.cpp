@@ -16,6 +16,14 @@ void PutText(std::string& out, std::string_view text) {
   out += text;
 }
 
+void PutHeaders(std::string& out, const HttpHeaders& headers) {
+  PutNumber(out, headers.size());
+  for (const auto& [name, value] : headers) {
+    PutText(out, name);
+    PutText(out, value);
+  }
+}
+
 class Reader {
  public:
   explicit Reader(std::string_view bytes) : rest_(bytes) {}
@@ -34,16 +42,83 @@ class Reader {
     rest_.remove_prefix(size);
     return true;
   }
+  bool Headers(HttpHeaders& headers) {
+    std::uint64_t count = 0;
+    if (!Number(count)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::string name, value;
+      if (!Text(name) || !Text(value)) return false;
+      headers.emplace_back(std::move(name), std::move(value));
+    }
+    return true;
+  }
+  // The next byte, taken; 0 at the end.
+  char Tag() {
+    if (rest_.empty()) return 0;
+    const char tag = rest_[0];
+    rest_.remove_prefix(1);
+    return tag;
+  }
   bool AtEnd() const { return rest_.empty(); }
 
  private:
   std::string_view rest_;
 };
 
+constexpr char kRequest = 'R';
+constexpr char kHead = 'H';
 constexpr char kAnswered = 'A';
 constexpr char kFailed = 'F';
 
+bool ReadHead(Reader& in, HttpAnswer& a) {
+  std::uint64_t status = 0;
+  if (!in.Number(status) || status > 999 || !in.Text(a.reason) || !in.Headers(a.headers)) return false;
+  a.status = static_cast<int>(status);
+  return true;
+}
+
 }  // namespace
+
+std::string EncodeAttemptRequest(const AttemptRequest& request) {
+  const HttpAttempt& a = request.attempt;
+  std::string out(1, kRequest);
+  PutText(out, a.method);
+  PutNumber(out, a.secure ? 1 : 0);
+  PutText(out, a.host);
+  PutNumber(out, static_cast<std::uint64_t>(a.port));
+  PutText(out, a.target);
+  PutHeaders(out, a.headers);
+  PutText(out, a.body);
+  PutNumber(out, a.verify_certificate ? 1 : 0);
+  PutNumber(out, static_cast<std::uint64_t>(a.timeout_ms));
+  PutText(out, request.library);
+  return out;
+}
+
+bool DecodeAttemptRequest(std::string_view bytes, AttemptRequest& request) {
+  request = AttemptRequest();
+  HttpAttempt& a = request.attempt;
+  Reader in(bytes);
+  std::uint64_t secure = 0, port = 0, verify = 0, timeout = 0;
+  if (in.Tag() != kRequest || !in.Text(a.method) || !in.Number(secure) || !in.Text(a.host) || !in.Number(port) ||
+      !in.Text(a.target) || !in.Headers(a.headers) || !in.Text(a.body) || !in.Number(verify) ||
+      !in.Number(timeout) || !in.Text(request.library) || port > 65535 || timeout > 0x7fffffff) {
+    return false;
+  }
+  a.secure = secure != 0;
+  a.port = static_cast<int>(port);
+  a.verify_certificate = verify != 0;
+  a.timeout_ms = static_cast<int>(timeout);
+  return in.AtEnd();
+}
+
+std::string EncodeAnswerHead(const HttpAnswer& a) {
+  std::string out(1, kHead);
+  PutNumber(out, static_cast<std::uint64_t>(a.status));
+  PutText(out, a.reason);
+  PutHeaders(out, a.headers);
+  return out;
+}
 
 std::string EncodeAttemptResult(const AttemptResult& result) {
   std::string out;
@@ -52,13 +127,10 @@ std::string EncodeAttemptResult(const AttemptResult& result) {
     out += kAnswered;
     PutNumber(out, static_cast<std::uint64_t>(a.status));
     PutText(out, a.reason);
-    PutNumber(out, a.headers.size());
-    for (const auto& [name, value] : a.headers) {
-      PutText(out, name);
-      PutText(out, value);
-    }
+    PutHeaders(out, a.headers);
     PutText(out, a.body);
     PutNumber(out, a.body_cut ? 1 : 0);
+    PutText(out, ToUtf8(a.body_failure));
   } else {
     out += kFailed;
     PutNumber(out, static_cast<std::uint64_t>(result.failure.kind));
@@ -67,35 +139,39 @@ std::string EncodeAttemptResult(const AttemptResult& result) {
   return out;
 }
 
-bool DecodeAttemptResult(std::string_view bytes, AttemptResult& result) {
+AttemptOutput DecodeAttemptResult(std::string_view bytes, AttemptResult& result) {
   result = AttemptResult();
-  if (bytes.empty()) return false;
-  const char tag = bytes[0];
-  Reader in(bytes.substr(1));
+  Reader in(bytes);
+  char tag = in.Tag();
+  AttemptOutput got = AttemptOutput::kNothing;
+  if (tag == kHead) {
+    if (!ReadHead(in, result.answer)) return AttemptOutput::kNothing;
+    result.answered = true;
+    if (in.AtEnd()) return AttemptOutput::kHead;
+    got = AttemptOutput::kHead;
+    tag = in.Tag();
+  }
+  // A result cut short leaves what the head said.
+  AttemptResult whole;
   std::uint64_t number = 0;
   if (tag == kAnswered) {
-    HttpAnswer& a = result.answer;
-    if (!in.Number(number)) return false;
-    a.status = static_cast<int>(number);
-    std::uint64_t headers = 0;
-    if (!in.Text(a.reason) || !in.Number(headers)) return false;
-    for (std::uint64_t i = 0; i < headers; ++i) {
-      std::string name, value;
-      if (!in.Text(name) || !in.Text(value)) return false;
-      a.headers.emplace_back(std::move(name), std::move(value));
-    }
-    if (!in.Text(a.body) || !in.Number(number)) return false;
+    HttpAnswer& a = whole.answer;
+    std::string body_failure;
+    if (!ReadHead(in, a) || !in.Text(a.body) || !in.Number(number) || !in.Text(body_failure)) return got;
     a.body_cut = number != 0;
-    result.answered = true;
+    a.body_failure = FromUtf8(body_failure);
+    whole.answered = true;
   } else if (tag == kFailed) {
     std::string message;
-    if (!in.Number(number) || number > HttpFailure::kClientCertificate || !in.Text(message)) return false;
-    result.failure.kind = static_cast<HttpFailure::Kind>(number);
-    result.failure.message = FromUtf8(message);
+    if (!in.Number(number) || number > HttpFailure::kNoSession || !in.Text(message)) return got;
+    whole.failure.kind = static_cast<HttpFailure::Kind>(number);
+    whole.failure.message = FromUtf8(message);
   } else {
-    return false;
+    return tag == 0 ? got : AttemptOutput::kNothing;
   }
-  return in.AtEnd();
+  if (!in.AtEnd()) return AttemptOutput::kNothing;
+  result = std::move(whole);
+  return AttemptOutput::kWhole;
 }
 
 }  // namespace vantrel

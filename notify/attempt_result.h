@@ -1,5 +1,6 @@
-// One attempt's outcome as bytes, for an attempt made in another process and
-// handed back through a pipe: the answer, or the failure, whole.
+// One attempt as bytes, for an attempt made in another process: the attempt
+// handed to that process, and what it hands back through a pipe (the head of
+// a 200 answer as soon as it has come, then the whole result).
 #pragma once
 
 #include <string>
@@ -8,6 +9,16 @@
 #include "notify/http_transport.h"
 
 namespace vantrel {
+
+// What the attempt process is asked to do.
+struct AttemptRequest {
+  HttpAttempt attempt;
+  std::string library;  // the HTTP library to load in place of the usual one; empty for that
+};
+
+std::string EncodeAttemptRequest(const AttemptRequest& request);
+// False when bytes are not one whole request.
+bool DecodeAttemptRequest(std::string_view bytes, AttemptRequest& request);
 
 // The outcome of Perform: answered with answer, or not with failure.
 struct AttemptResult {
@@ -19,8 +30,20 @@ struct AttemptResult {
 // The result as bytes that DecodeAttemptResult reads back.
 std::string EncodeAttemptResult(const AttemptResult& result);
 
-// Reads bytes that EncodeAttemptResult wrote; false when they are not one
-// whole result (an attempt that ended before it had written all of it).
-bool DecodeAttemptResult(std::string_view bytes, AttemptResult& result);
+// The status line and headers of an answer (without its body), sent ahead
+// of the result once they have all come.
+std::string EncodeAnswerHead(const HttpAnswer& answer);
+
+// How much of an attempt process's output has come.
+enum class AttemptOutput {
+  kNothing,  // no whole head and no whole result: the attempt ended early
+  kHead,     // the head of an answer alone: result.answer has its status, reason and headers
+  kWhole,    // the whole result
+};
+
+// Reads what EncodeAnswerHead (at most once) and then EncodeAttemptResult
+// wrote, or the start of it: a head followed by part of a result is kHead.
+// Bytes of another kind, or more after a whole result, are kNothing.
+AttemptOutput DecodeAttemptResult(std::string_view bytes, AttemptResult& result);
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #include "notify/curl_attempt_linux.h"
 
 #include <chrono>
+#include <functional>
 #include <string_view>
 
 #include "notify/curl_library_linux.h"
@@ -27,13 +28,32 @@ void AppendHeader(HeaderList& list, const std::string& line) {
 }
 
 struct Receiver {
-  HttpAnswer* answer;
-  bool got_status = false;
+  CURL* curl = nullptr;
+  bool secure = false;
+  HttpAnswer* answer = nullptr;
+  const std::function<void(const HttpAnswer&)>* on_head = nullptr;
+  HttpAnswer tunnel;             // the proxy's answer to CONNECT, for an https attempt through one
+  bool in_tunnel_answer = false;  // the lines now coming are that answer's
+  bool got_status = false;        // a status line of the server's answer came
+  bool head_complete = false;     // ... and all the headers of its final answer
   std::size_t header_bytes = 0;
   bool headers_cut = false;  // more than kMaxAnswerHeaders came
 };
 
-// A short count (0) past the header limit makes libcurl stop the transfer.
+// Fills status and reason from a status line "HTTP/1.1 200 OK".
+void ReadStatusLine(const std::string& line, HttpAnswer& answer) {
+  answer.headers.clear();
+  answer.status = 0;
+  answer.reason.clear();
+  const std::size_t sp1 = line.find(' ');
+  if (sp1 == std::string::npos) return;
+  const std::size_t sp2 = line.find(' ', sp1 + 1);
+  answer.status = ParseStatusCode(std::string_view(line).substr(sp1 + 1, sp2 - sp1 - 1));
+  answer.reason = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
+}
+
+// Each line of every answer's head, the blank line that ends it included. A
+// short count (0) past the header limit makes libcurl stop the transfer.
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   auto* r = static_cast<Receiver*>(user);
   const size_t len = size * n;
@@ -45,17 +65,27 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   std::string line(data, len);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   if (line.rfind("HTTP/", 0) == 0) {
-    // A new status line (after a 1xx answer, say): start again.
-    r->answer->headers.clear();
-    r->got_status = true;
-    const std::size_t sp1 = line.find(' ');
-    if (sp1 != std::string::npos) {
-      const std::size_t sp2 = line.find(' ', sp1 + 1);
-      r->answer->status = ParseStatusCode(std::string_view(line).substr(sp1 + 1, sp2 - sp1 - 1));
-      r->answer->reason = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
+    // Before the TLS handshake with the server, an https attempt's status
+    // line can only be a proxy's answer to CONNECT.
+    curl_off_t handshaken = 0;
+    if (r->secure) g_curl->easy_getinfo(r->curl, CURLINFO_APPCONNECT_TIME_T, &handshaken);
+    r->in_tunnel_answer = r->secure && handshaken == 0;
+    if (r->in_tunnel_answer) {
+      ReadStatusLine(line, r->tunnel);
+    } else {
+      // A new status line (after a 1xx answer, say): start again.
+      ReadStatusLine(line, *r->answer);
+      r->got_status = true;
+    }
+  } else if (line.empty()) {
+    // The end of a head; a final answer's (not 1xx, not the proxy's) makes
+    // the answer known before its body comes.
+    if (!r->in_tunnel_answer && r->got_status && r->answer->status >= 200 && !r->head_complete) {
+      r->head_complete = true;
+      if (*r->on_head) (*r->on_head)(*r->answer);
     }
   } else {
-    AddHeaderLine(r->answer->headers, line);
+    AddHeaderLine(r->in_tunnel_answer ? r->tunnel.headers : r->answer->headers, line);
   }
   return len;
 }
@@ -124,18 +154,21 @@ CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* asked) {
 
 }  // namespace
 
-AttemptResult PerformWithCurl(const HttpAttempt& a) {
+AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_file,
+                              const std::function<void(const HttpAnswer&)>& on_head) {
   AttemptResult result;
   HttpAnswer& answer = result.answer;
   HttpFailure& failure = result.failure;
   std::string error;
-  g_curl = LoadCurlLibrary(error);
+  g_curl = LoadCurlLibrary(library_file, error);
   if (g_curl == nullptr) {
+    failure.kind = HttpFailure::kNoSession;
     failure.message = u"Error obtaining session handle: " + FromUtf8(error);
     return result;
   }
   const CurlHandle curl(g_curl->easy_init());
   if (!curl) {
+    failure.kind = HttpFailure::kNoSession;
     failure.message = u"Error obtaining session handle";
     return result;
   }
@@ -171,7 +204,11 @@ AttemptResult PerformWithCurl(const HttpAttempt& a) {
   AppendHeader(headers, "Expect:");
   for (const auto& [name, value] : a.headers) AppendHeader(headers, name + ": " + value);
   setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  Receiver receiver{&answer};
+  Receiver receiver;
+  receiver.curl = c;
+  receiver.secure = a.secure;
+  receiver.answer = &answer;
+  receiver.on_head = &on_head;
   setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
   setopt(c, CURLOPT_HEADERDATA, &receiver);
   setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
@@ -185,6 +222,19 @@ AttemptResult PerformWithCurl(const HttpAttempt& a) {
   }
 
   const String detail = FormatCodeText(rc, g_curl->easy_strerror(rc));
+  if (receiver.head_complete) {
+    // The answer stands; its body broke off.
+    answer.body_failure = u"Error reading data: " + detail;
+    result.answered = true;
+    return result;
+  }
+  const int tunnel = receiver.tunnel.status;
+  if (tunnel != 0 && (tunnel < 200 || tunnel > 299)) {
+    // The proxy refused the tunnel: its answer is the attempt's.
+    answer = std::move(receiver.tunnel);
+    result.answered = true;
+    return result;
+  }
   double connect_time = 0;
   getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
   if (receiver.headers_cut) {

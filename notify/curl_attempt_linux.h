@@ -3,14 +3,24 @@
 // the environment (http_proxy, https_proxy, no_proxy).
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "notify/attempt_result.h"
 #include "notify/http_transport.h"
 
 namespace vantrel {
 
-// Loads libcurl (curl_library_linux.h) and makes the attempt; a library
-// that cannot be loaded fails it with "Error obtaining session handle: " and
-// the loader's reason.
-AttemptResult PerformWithCurl(const HttpAttempt& attempt);
+// Loads the library of that file (curl_library_linux.h) and makes the
+// attempt; a library that cannot be loaded fails it (kNoSession) with "Error
+// obtaining session handle: " and the loader's reason. on_head, when set, is
+// called once the status line and headers of the final answer have all
+// come, before its body is read.
+//
+// Through a proxy, an https attempt first asks the proxy for a tunnel
+// (CONNECT); a proxy that refuses it gives its own answer as the attempt's,
+// as it does for an http attempt that it refuses.
+AttemptResult PerformWithCurl(const HttpAttempt& attempt, const std::string& library_file,
+                              const std::function<void(const HttpAnswer&)>& on_head = nullptr);
 
 }  // namespace vantrel

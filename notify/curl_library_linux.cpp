@@ -27,11 +27,12 @@ namespace testing_seam {
 void SetCurlLibraryName(const std::string& name) { LibraryName() = name; }
 }  // namespace testing_seam
 
-const CurlLibrary* LoadCurlLibrary(std::string& error) {
+std::string CurlLibraryFile() { return LibraryName().empty() ? "libcurl.so.4" : LibraryName(); }
+
+const CurlLibrary* LoadCurlLibrary(const std::string& file, std::string& error) {
   static CurlLibrary library;
   static const CurlLibrary* loaded = nullptr;
   if (loaded) return loaded;
-  const std::string file = LibraryName().empty() ? "libcurl.so.4" : LibraryName();
   // Never closed: the process that loads it makes one attempt and ends.
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {

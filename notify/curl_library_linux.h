@@ -1,8 +1,8 @@
 // libcurl, loaded when an attempt is made and never before: the service
 // waits twelve hours between posts, and a process that has mapped libcurl
 // and its TLS stack keeps their relocated pages (and OpenSSL stays mapped
-// once loaded), so the attempts run in a child process that loads it
-// (http_transport_linux.cpp). Only the functions the attempt calls are
+// once loaded), so each attempt runs in a process of its own that loads it
+// (http_attempt_process_linux.cpp). Only the functions the attempt calls are
 // looked up, libcurl's own and the few of OpenSSL's that stop a handshake
 // that asks for a client certificate.
 #pragma once
@@ -32,9 +32,13 @@ struct CurlLibrary {
   decltype(&SSL_CTX_set_client_cert_cb) ssl_ctx_set_client_cert_cb;
 };
 
-// The library, loaded and initialised on the first call of the process;
-// null with error saying why when it cannot be loaded (not installed, or a
-// function missing).
-const CurlLibrary* LoadCurlLibrary(std::string& error);
+// The file name of the library the attempts load: "libcurl.so.4", unless a
+// test named another (http_transport_test_seam.h).
+std::string CurlLibraryFile();
+
+// The library of that file name, loaded and initialised on the first call
+// of the process; null with error saying why when it cannot be loaded (not
+// installed, or a function missing).
+const CurlLibrary* LoadCurlLibrary(const std::string& file, std::string& error);
 
 }  // namespace vantrel

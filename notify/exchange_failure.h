@@ -9,6 +9,14 @@ namespace vantrel {
 
 inline constexpr char16_t kExchangeFailurePrefix[] = u"REST request failed: ";
 
+// The platform's HTTP stack cannot be had at all ("Error obtaining session
+// handle"): no failure of the exchange, so the poster does not catch it and
+// the check that posted fails as a whole.
+class SessionHandleFailure : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Raises the exchange's failure: kExchangeFailurePrefix, then message.
 [[noreturn]] inline void FailExchange(const String& message) { throw Exception(kExchangeFailurePrefix + message); }
 

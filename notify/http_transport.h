@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,10 +42,17 @@ struct HttpAnswer {
   // The body went on past kMaxAnswerBody: reading stopped there and the
   // connection was closed, so body holds only its first kMaxAnswerBody bytes.
   bool body_cut = false;
+  // Reading the body failed after the status line and the headers had all
+  // come (cut off, a broken chunk, a timeout, the service's stop): why, as
+  // "Error reading data: ..."; body holds what came before. Empty when the
+  // body was read to its end.
+  String body_failure;
 };
 
 struct HttpFailure {
-  enum Kind { kOther, kSecureChannel, kClientCertificate };
+  // kNoSession: the platform's HTTP stack cannot be had at all ("Error
+  // obtaining session handle"), which is no failure of one exchange.
+  enum Kind { kOther, kSecureChannel, kClientCertificate, kNoSession };
   Kind kind = kOther;
   String message;  // without "REST request failed: "
 };
@@ -74,16 +82,24 @@ void AddHeaderLine(HttpHeaders& headers, const std::string& line);
 class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
-  // One attempt; true with answer filled (also when its body was cut at
-  // kMaxAnswerBody), or false with failure filled.
+  // One attempt; true with answer filled once its status line and headers
+  // have all come (also when its body was cut at kMaxAnswerBody or could
+  // not be read to its end), or false with failure filled.
   virtual bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) = 0;
 };
 
 // The platform's transport. On Windows it raises "Error obtaining session
-// handle" when WinHTTP refuses its top handle; on Linux nothing is opened
-// until an attempt, and a libcurl that cannot be loaded fails each attempt
-// with that message and the reason.
+// handle" (SessionHandleFailure) when WinHTTP refuses its top handle; on
+// Linux nothing is opened until an attempt, and a libcurl that cannot be
+// loaded fails each attempt as kNoSession with that message and the reason.
 std::unique_ptr<HttpTransport> NewHttpTransport();
+
+// When this process was started by NewHttpTransport's transport to make
+// one HTTP attempt (Linux: each attempt runs in a fresh copy of the
+// program), makes it, hands the result back and gives the exit code;
+// otherwise it does nothing and gives nothing. The first call of main, of
+// the program and of every test program.
+std::optional<int> RunHttpAttemptProcess();
 
 // The limit of each network phase: 120000 ms unless a test shortened it.
 int HttpPhaseTimeoutMs();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "notify/exchange_failure.h"
 #include "notify/http_transport.h"
 #include "notify/proxy_choice_win.h"
 #include "platform/exception.h"
@@ -58,7 +59,7 @@ class WinHttpTransport : public HttpTransport {
  public:
   WinHttpTransport()
       : session_(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
-    if (!session_) throw Exception(u"Error obtaining session handle");
+    if (!session_) throw SessionHandleFailure(u"Error obtaining session handle");
   }
 
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
@@ -156,16 +157,23 @@ class WinHttpTransport : public HttpTransport {
       AddHeaderLine(answer.headers, line);
     }
     // Past the body limit reading stops; closing the request handle on the
-    // way out closes the connection with the rest unread.
+    // way out closes the connection with the rest unread. The status line
+    // and the headers have all come: a body that breaks off leaves the
+    // answer standing, with the failure beside it.
     std::string buf;
     for (;;) {
       DWORD avail = 0;
-      if (!WinHttpQueryDataAvailable(req, &avail)) return fail(u"Error reading data: " + Detail(GetLastError()));
+      if (!WinHttpQueryDataAvailable(req, &avail)) {
+        answer.body_failure = u"Error reading data: " + Detail(GetLastError());
+        break;
+      }
       if (avail == 0) break;
       buf.resize(std::min<std::size_t>(avail, kMaxAnswerBody + 1));
       DWORD got = 0;
-      if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got))
-        return fail(u"Error reading data: " + Detail(GetLastError()));
+      if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got)) {
+        answer.body_failure = u"Error reading data: " + Detail(GetLastError());
+        break;
+      }
       if (got == 0) break;
       if (!AppendAnswerBody(answer, buf.data(), got)) break;
     }
@@ -179,5 +187,8 @@ class WinHttpTransport : public HttpTransport {
 }  // namespace
 
 std::unique_ptr<HttpTransport> NewHttpTransport() { return std::make_unique<WinHttpTransport>(); }
+
+// WinHTTP runs in the process itself: no process is ever started for it.
+std::optional<int> RunHttpAttemptProcess() { return std::nullopt; }
 
 }  // namespace vantrel

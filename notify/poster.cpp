@@ -32,6 +32,8 @@ PostReport PostToWebhook(const String& url, const MessageDocument& notice) {
   PostReport report;
   try {
     RESTRequest1->Execute();
+  } catch (const SessionHandleFailure&) {
+    throw;  // no HTTP stack at all: the check fails, as when preparing fails
   } catch (const std::exception&) {
     report.failure = CurrentFailureMessage();
     TraceValue(u"virhe chat postauksesssa ", report.failure);

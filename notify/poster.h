@@ -27,8 +27,9 @@ struct PostReport {
 // for each network phase, redirects followed), and writes the debug lines:
 // "resposene", "statuscode" and "statustxt" for an answer; for a failed
 // exchange "virhe chat postauksesssa " with its message. A failure while the
-// request is prepared (WinHTTP refuses its top handle, the URL names no
-// host) raises, with no line written.
+// request is prepared (the URL names no host) raises, with no line written;
+// so does an HTTP stack that cannot be had at all ("Error obtaining session
+// handle": WinHTTP refuses its top handle, libcurl cannot be loaded).
 PostReport PostToWebhook(const String& url, const MessageDocument& notice);
 
 }  // namespace vantrel

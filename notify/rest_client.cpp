@@ -47,8 +47,13 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
         verify = false;  // the certificate is accepted: send again without checks
         continue;
       }
+      if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(failure.message);
       FailExchange(failure.message);
     }
+    // A body that broke off fails the exchange, except after a 200: the chat
+    // server took the notice when it answered so, and failing here would
+    // post it again at the next check.
+    if (!answer.body_failure.empty() && answer.status != 200) FailExchange(answer.body_failure);
     cookies.Take(target, answer.headers);
 
     if (answer.status < 300 || answer.status > 399 || !client.HandleRedirects) return answer;
@@ -81,7 +86,9 @@ void ReadAnswer(HttpAnswer answer, RestResponse& r) {
   if (!AnswerBodyIsText(answer.status, type)) return;
   String text, message;
   bool decoded = false;
-  if (answer.body_cut) {
+  if (!answer.body_failure.empty()) {
+    message = answer.body_failure;
+  } else if (answer.body_cut) {
     message = u"Error reading the answer: it is longer than 16 MiB";
   } else {
     decoded = DecodeBody(r.RawBytes, encoding, type.charset, text, message);
@@ -92,9 +99,9 @@ void ReadAnswer(HttpAnswer answer, RestResponse& r) {
     r = RestResponse();
     FailExchange(message);
   }
-  // A 200 whose body cannot be decoded (or was cut) does not fail: the chat
-  // server has taken the notice, and failing here would post it again at
-  // the next check. The status stands and the text stays empty.
+  // A 200 whose body cannot be decoded (or was cut, or broke off) does not
+  // fail: the chat server has taken the notice, and failing here would post
+  // it again at the next check. The status stands and the text stays empty.
 }
 
 }  // namespace

@@ -205,9 +205,10 @@ class SettingsFaults(unittest.TestCase):
             self.assertEqual(os.readlink(c.settings), "etc/new/vantrel.reg")
             self.assertEqual(os.stat(target).st_mode & 0o7777, 0o600)
             # A fresh installation: 0 stored in the new file before the start
-            # notice went to the built-in webhook (refused by the test's proxy).
+            # notice went to the built-in webhook (refused by the test's
+            # proxy), unless the stop ended that post before it got there.
             self.assertEqual(c.stored("lastrecnum"), "dword:00000000")
-            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
+            self.assertIn([m for m, _ in c.trap.targets], ([], ["CONNECT"]))
             self.assertEqual(sorted(os.listdir(c.dir)), ["etc", "journal", "settings.reg"])
             self.assertEqual(sorted(os.listdir(os.path.dirname(target))), [".vantrel.reg.lock", "vantrel.reg"])
 

@@ -1,5 +1,6 @@
-// An attempt's result as the child process that made it hands it back:
-// written and read back whole, and anything less than a whole result refused.
+// An attempt as it goes to the process that makes it, and its result as that
+// process hands it back: written and read back whole, a 200's head alone
+// when the process ended before its result, and anything else refused.
 #include "notify/attempt_result.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ AttemptResult Answered() {
   r.answer.headers = {{"Location", "/next"}, {"Set-Cookie", "a=b; Path=/"}, {"X-Empty", ""}};
   r.answer.body = std::string("bytes \0 and \xFF past ASCII", 24);
   r.answer.body_cut = true;
+  r.answer.body_failure = u"Error reading data: (18) cut \u00e4";
   return r;
 }
 
@@ -25,6 +27,13 @@ AttemptResult Failed() {
   return r;
 }
 
+AttemptResult NoSession() {
+  AttemptResult r;
+  r.failure.kind = HttpFailure::kNoSession;
+  r.failure.message = u"Error obtaining session handle: libcurl.so.4: cannot open shared object file";
+  return r;
+}
+
 void ExpectSame(const AttemptResult& a, const AttemptResult& b) {
   EXPECT_EQ(a.answered, b.answered);
   EXPECT_EQ(a.answer.status, b.answer.status);
@@ -32,24 +41,82 @@ void ExpectSame(const AttemptResult& a, const AttemptResult& b) {
   EXPECT_EQ(a.answer.headers, b.answer.headers);
   EXPECT_EQ(a.answer.body, b.answer.body);
   EXPECT_EQ(a.answer.body_cut, b.answer.body_cut);
+  EXPECT_TRUE(a.answer.body_failure == b.answer.body_failure);
   EXPECT_EQ(a.failure.kind, b.failure.kind);
   EXPECT_TRUE(a.failure.message == b.failure.message);
 }
 
 TEST(AttemptResultTest, ReadsBackWhatWasWrittenAndNothingLess) {
-  for (const AttemptResult& original : {Answered(), Failed(), AttemptResult()}) {
+  for (const AttemptResult& original : {Answered(), Failed(), NoSession(), AttemptResult()}) {
     const std::string bytes = EncodeAttemptResult(original);
     AttemptResult read;
-    ASSERT_TRUE(DecodeAttemptResult(bytes, read));
+    ASSERT_EQ(DecodeAttemptResult(bytes, read), AttemptOutput::kWhole);
     ExpectSame(read, original);
-    // A child that ended part way through its writing.
+    // A process that ended part way through its writing.
     for (std::size_t size = 0; size < bytes.size(); ++size) {
-      EXPECT_FALSE(DecodeAttemptResult(bytes.substr(0, size), read)) << size << " of " << bytes.size();
+      EXPECT_EQ(DecodeAttemptResult(bytes.substr(0, size), read), AttemptOutput::kNothing)
+          << size << " of " << bytes.size();
     }
-    EXPECT_FALSE(DecodeAttemptResult(bytes + "x", read)) << "more than one result";
+    EXPECT_EQ(DecodeAttemptResult(bytes + "x", read), AttemptOutput::kNothing) << "more than one result";
   }
   AttemptResult read;
-  EXPECT_FALSE(DecodeAttemptResult("Z", read)) << "an unknown kind of result";
+  EXPECT_EQ(DecodeAttemptResult("Z", read), AttemptOutput::kNothing) << "an unknown kind of result";
+}
+
+// The head of a 200 goes ahead of the result: alone, or with a result cut
+// short, it is what is known; the whole result that follows it wins.
+TEST(AttemptResultTest, AHeadAloneTellsTheStatusAndHeaders) {
+  HttpAnswer head;
+  head.status = 200;
+  head.reason = "OK";
+  head.headers = {{"Content-Type", "application/json"}};
+  const std::string head_bytes = EncodeAnswerHead(head);
+  const std::string result_bytes = EncodeAttemptResult(Answered());
+
+  AttemptResult read;
+  ASSERT_EQ(DecodeAttemptResult(head_bytes, read), AttemptOutput::kHead);
+  EXPECT_TRUE(read.answered);
+  EXPECT_EQ(read.answer.status, 200);
+  EXPECT_EQ(read.answer.reason, "OK");
+  EXPECT_EQ(read.answer.headers, head.headers);
+  EXPECT_TRUE(read.answer.body.empty());
+  for (std::size_t size : {std::size_t{1}, result_bytes.size() / 2, result_bytes.size() - 1}) {
+    EXPECT_EQ(DecodeAttemptResult(head_bytes + result_bytes.substr(0, size), read), AttemptOutput::kHead) << size;
+    EXPECT_EQ(read.answer.status, 200);
+  }
+  ASSERT_EQ(DecodeAttemptResult(head_bytes + result_bytes, read), AttemptOutput::kWhole);
+  ExpectSame(read, Answered());
+  EXPECT_EQ(DecodeAttemptResult(head_bytes.substr(0, head_bytes.size() - 1), read), AttemptOutput::kNothing);
+  EXPECT_EQ(DecodeAttemptResult(head_bytes + "Z", read), AttemptOutput::kNothing);
+}
+
+TEST(AttemptResultTest, TheRequestReadsBackWhole) {
+  AttemptRequest request;
+  request.attempt.method = "POST";
+  request.attempt.secure = true;
+  request.attempt.host = "[::1]";
+  request.attempt.port = 8443;
+  request.attempt.target = "/hooks/a%20b?x=1";
+  request.attempt.headers = {{"Accept", "application/json"}, {"Content-type", "application/json"}};
+  request.attempt.body = std::string("{\"text\":\"h\xC3\xA4\"}\0", 15);
+  request.attempt.verify_certificate = false;
+  request.attempt.timeout_ms = 1500;
+  request.library = "libvantrel-missing.so.0";
+  const std::string bytes = EncodeAttemptRequest(request);
+  AttemptRequest read;
+  ASSERT_TRUE(DecodeAttemptRequest(bytes, read));
+  EXPECT_EQ(read.attempt.method, request.attempt.method);
+  EXPECT_EQ(read.attempt.secure, true);
+  EXPECT_EQ(read.attempt.host, request.attempt.host);
+  EXPECT_EQ(read.attempt.port, 8443);
+  EXPECT_EQ(read.attempt.target, request.attempt.target);
+  EXPECT_EQ(read.attempt.headers, request.attempt.headers);
+  EXPECT_EQ(read.attempt.body, request.attempt.body);
+  EXPECT_EQ(read.attempt.verify_certificate, false);
+  EXPECT_EQ(read.attempt.timeout_ms, 1500);
+  EXPECT_EQ(read.library, request.library);
+  for (std::size_t size = 0; size < bytes.size(); ++size) EXPECT_FALSE(DecodeAttemptRequest(bytes.substr(0, size), read));
+  EXPECT_FALSE(DecodeAttemptRequest(bytes + "x", read));
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // sockets, winsock on Windows, so it also runs under Wine). It answers the
 // requests in order with scripted raw answers (the last one repeats) and
 // keeps every request as received. "%PORT%" in an answer becomes the
-// server's port. It can also stay silent, or follow its answer with a body
-// that never ends.
+// server's port. It can also stay silent, before its answer or after it, or
+// follow its answer with a body that never ends. A request of a proxy
+// client ("CONNECT host:443", "POST http://host/...") is answered the same
+// way, so it stands in for a proxy too.
 #pragma once
 
 #ifdef _WIN32
@@ -72,6 +74,7 @@ class TestServer {
     kScripted,  // the answers
     kSilent,    // nothing: the connection stays open without a word
     kEndless,   // the answer, then body bytes until the client goes away
+    kThenSilent,  // the answer, then nothing more: the connection stays open
   };
   enum class Family { kIPv4, kIPv6 };
 
@@ -185,6 +188,9 @@ class TestServer {
         for (std::size_t p; (p = a.find("%PORT%")) != std::string::npos;) a.replace(p, 6, std::to_string(port_));
         send(c, a.data(), static_cast<int>(a.size()), 0);
         if (reply_ == Reply::kEndless) SendEndlessBody(c);
+        if (reply_ == Reply::kThenSilent) {
+          while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
       }
 #ifdef _WIN32
       shutdown(c, SD_SEND);

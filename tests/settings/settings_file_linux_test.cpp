@@ -1,6 +1,7 @@
 // The Linux settings key: the settings file that VANTREL_REGISTRY names,
 // created, refused, read, locked and replaced atomically.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -443,22 +444,33 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
                                  "\"chaturl\"=\"http://chat/hook\"\n\"lastrecnum\"=dword:00000000\n");
   std::mt19937 random(12345);
   std::uint32_t seen = 0;
-  for (int round = 0; round < 40; ++round) {
+  constexpr int kRounds = 40;
+  for (int round = 0; round < kRounds; ++round) {
+    int written[2];
+    ASSERT_EQ(pipe(written), 0);
+    UniqueFd written_read(written[0]), written_write(written[1]);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      // Counts up from the stored number for as long as it lives.
+      // Counts up from the stored number for as long as it lives, and says
+      // so after each write.
       try {
         for (;;) {
           SettingsKey reg(NewSettingsKeyBackend());
           if (!reg.OpenKey()) _exit(1);
           reg.WriteInteger(u"lastrecnum", reg.ReadInteger(u"lastrecnum") + 1);
+          (void)!write(written[1], "w", 1);
         }
       } catch (...) {
         _exit(2);
       }
     }
-    usleep(std::uniform_int_distribution<useconds_t>(200, 8000)(random));
+    written_write.reset();
+    // Once it has written, however long that took on a busy machine, it is
+    // killed at a random point of its next writes.
+    pollfd first{written_read.get(), POLLIN, 0};
+    ASSERT_EQ(poll(&first, 1, 60000), 1) << "round " << round << ": the writer wrote nothing in a minute";
+    usleep(std::uniform_int_distribution<useconds_t>(0, 8000)(random));
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -474,7 +486,7 @@ TEST(SettingsFileTest, AWriterKilledAtAnyPointLeavesTheOldFileOrTheNewOne) {
     EXPECT_EQ(file.Find(kKey, u"chaturl"), Sz(u"http://chat/hook"));
     EXPECT_NE(file.Text().find(kOtherKey), std::string::npos);
   }
-  EXPECT_GT(seen, 0u) << "the writers got some writes done";
+  EXPECT_GE(seen, std::uint32_t{kRounds}) << "every writer wrote at least once";
   StoreInteger(u"lastrecnum", 0);
   EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/.settings.reg.tmp")) << "a dead writer's file is cleared";
 }

@@ -96,7 +96,8 @@ bool MarkLedger::Load(SettingsKey& reg) {
       mark = passed_->second;  // nothing new came between
     } else {
       passed_.reset();
-      if (!why.empty()) TraceUnusedPosition(why, stored.number);
+      if (!why.empty() && traced_ != stored) TraceUnusedPosition(why, stored.number);
+      if (!why.empty()) traced_ = stored;
     }
     mark_ = std::move(mark);
     loaded_ = std::move(stored);

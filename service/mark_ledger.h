@@ -27,10 +27,12 @@ class MarkLedger {
   // is no "lastrecnum" and no delivered mark waits: a first run, and the
   // mark held in memory stays. A position that cannot be read, or that was
   // written for another number, is traced and not used: the number alone
-  // decides. A delivered mark that waits to be stored stands in for the
-  // stored one; so does the mark a check without new entries reached, as
-  // long as the settings hold what they held then. A value of the wrong
-  // type raises as any setting does ("lastrecpos": is not used).
+  // decides; the trace is written once for the values as they stand, not
+  // at every check that finds them unchanged. A delivered mark that waits
+  // to be stored stands in for the stored one; so does the mark a check
+  // without new entries reached, as long as the settings hold what they
+  // held then. A "lastrecnum" of the wrong type raises as any setting does;
+  // a "lastrecpos" that is no text is a position that cannot be read.
   bool Load(SettingsKey& reg);
 
   // The mark the next query starts from.
@@ -72,6 +74,8 @@ class MarkLedger {
   std::optional<StoredValues> loaded_;  // as last loaded or stored
   // The mark reached by checks that found nothing since loaded_ was read.
   std::optional<std::pair<StoredValues, RecordMark>> passed_;
+  // The values whose position was last traced as not used.
+  std::optional<StoredValues> traced_;
 };
 
 }  // namespace vantrel

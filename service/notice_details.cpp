@@ -53,9 +53,10 @@ std::optional<std::int64_t> WmiTimeToUtcMicros(const String& text) {
 }
 
 // The first line of a message that is not blank, without the blanks around
-// it. A NUL ends it as a line break does.
+// it. A NUL ends it as a line break does, and NULs before it are passed over
+// as blank lines are. Empty when the whole message is blank.
 String FirstLine(const String& message) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\0'; };
   std::size_t start = 0;
   while (start < message.size() && blank(message[start])) ++start;
   std::size_t end = start;
@@ -100,6 +101,8 @@ Entry ReadEntry(const String& header, const String* message_line, const UtcOffse
   }
   if (message_line && message_line->rfind(kMessagePrefix, 0) == 0) {
     entry.message = CleanCut(FirstLine(message_line->substr(std::size(kMessagePrefix) - 1)), kDetailMessageChars);
+    // A message with nothing to read in it says so, as a missing one does.
+    if (entry.message.empty()) entry.message = kEmptyMessage;
   } else if (message_line && *message_line == kEmptyMessage) {
     entry.message = kEmptyMessage;
   } else if (message_line) {

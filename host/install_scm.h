@@ -25,7 +25,8 @@ String QuotedBinaryPath(const String& path);
 class ScmService {
  public:
   virtual ~ScmService() = default;
-  // Deletes the registration; raises the operating-system failure.
+  // Deletes the registration and what the platform keeps beside it; raises
+  // the operating-system failure.
   virtual void Delete() = 0;
 };
 
@@ -33,8 +34,10 @@ class ScmService {
 class ScmPort {
  public:
   virtual ~ScmPort() = default;
-  // Creates the registration (auto start, own process, LocalSystem); raises
-  // the operating-system failure (1073 when it exists).
+  // Creates the registration (auto start, own process, LocalSystem) with what
+  // the platform keeps beside it (Windows: a restart a minute after a crash,
+  // the event sources' message file); raises the operating-system failure
+  // (1073 when it exists) and then leaves nothing created.
   virtual std::unique_ptr<ScmService> Create(const ServiceRegistration& registration) = 0;
   // Opens the registration by name (1060 when absent).
   virtual std::unique_ptr<ScmService> Open(const String& name) = 0;

@@ -11,6 +11,8 @@ enum class BoxKind { kError, kInformation, kApplicationError };
 // Error: title "Error", error icon; information: title "Information";
 // application error: title "Application Error", error icon. One OK button;
 // returns when closed (Linux: the title then the text on standard error).
+// Windows, where nobody sees the desktop (an installer's action run by
+// msiexec): an entry of the Application log under the executable's name.
 void ShowMessageBox(BoxKind kind, const String& text);
 
 }  // namespace vantrel

@@ -14,7 +14,7 @@ constexpr std::size_t kNamingMaxLength = 255;
 
 // Shows the dialog with an empty box; the text when confirmed (possibly
 // empty), nothing when cancelled (Linux: a prompt on /dev/tty, no terminal
-// counts as cancelled).
+// counts as cancelled; Windows: a desktop nobody sees counts as cancelled).
 std::optional<String> AskInstanceName();
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/naming_dialog.h"
+#include "host/visible_desktop_win.h"
 
 namespace vantrel {
 
@@ -84,6 +85,7 @@ INT_PTR CALLBACK NamingProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 }  // namespace
 
 std::optional<String> AskInstanceName() {
+  if (!DesktopIsVisible()) return std::nullopt;  // nobody could answer: cancelled
   TemplateWriter t;
   t.Dword(DS_MODALFRAME | DS_CENTER | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
   t.Dword(0);

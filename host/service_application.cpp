@@ -1,5 +1,8 @@
 #include "host/service_application.h"
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -15,12 +18,50 @@ namespace {
 
 ServiceModule* g_module_reference = nullptr;
 
+// The exit codes of the STOPPED report of a start whose claim was refused:
+// ERROR_SERVICE_SPECIFIC_ERROR, and 1, as the process's own exit code.
+constexpr std::uint32_t kServiceSpecificError = 1066;
+constexpr std::uint32_t kRefusedExitCode = 1;
+
 }  // namespace
+
+// Set by the service's start on the ServiceMain thread, or by the dispatcher
+// thread when the dispatcher returned without starting the service (as
+// outside the service manager); waited for by the main thread.
+struct ServiceApplication::ServiceStart {
+  enum class Outcome { kPending, kStarted, kRefused, kNotStarted };
+
+  void Decide(Outcome decided, std::shared_ptr<void> held = nullptr, std::exception_ptr refused = nullptr) {
+    {
+      std::lock_guard lock(mutex);
+      if (outcome != Outcome::kPending) return;
+      outcome = decided;
+      claim = std::move(held);
+      refusal = std::move(refused);
+    }
+    changed.notify_all();
+  }
+
+  Outcome Wait() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return outcome != Outcome::kPending; });
+    return outcome;
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  Outcome outcome = Outcome::kPending;
+  std::shared_ptr<void> claim;
+  std::exception_ptr refusal;
+};
 
 ServiceModule* ModuleReference() { return g_module_reference; }
 
 ServiceApplication::ServiceApplication(std::vector<String> arguments)
-    : switches_(ParseSwitches(arguments)), app_writer_(ExecutableFileName()), platform_(NewPlatform()) {}
+    : switches_(ParseSwitches(arguments)),
+      app_writer_(ExecutableFileName()),
+      platform_(NewPlatform()),
+      start_(std::make_unique<ServiceStart>()) {}
 
 ServiceApplication::~ServiceApplication() {
   module_.reset();
@@ -52,12 +93,9 @@ int ServiceApplication::Run() {
     case RunMode::kTest:
       if (!SendTestNotice) throw Exception(u"The test notice is not built in");
       return SendTestNotice();
-    case RunMode::kService: {
-      // Held until the service mode has ended, its last check included.
-      const std::shared_ptr<void> claim = ClaimServiceMode ? ClaimServiceMode() : nullptr;
+    case RunMode::kService:
       RunServiceMode();
       return 0;
-    }
   }
   return 0;
 }
@@ -75,20 +113,44 @@ void ServiceApplication::RunMainLoop() {
   }
 }
 
+bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
+  try {
+    start_->Decide(ServiceStart::Outcome::kStarted, ClaimServiceMode ? ClaimServiceMode() : nullptr);
+    return true;
+  } catch (...) {
+    start_->Decide(ServiceStart::Outcome::kRefused, nullptr, std::current_exception());
+  }
+  // The service manager sees a start that failed, not one that ran and
+  // stopped; a stop it was told of never counts as a crash to recover from.
+  module.Win32ErrCode = kServiceSpecificError;
+  module.ErrCode = kRefusedExitCode;
+  module.SetStatus(ServiceState::kStopped);
+  return false;
+}
+
 void ServiceApplication::RunServiceMode() {
   std::function<std::uint32_t()> dispatch = ServiceDispatcher();
   std::uint32_t dispatcher_result = 0;
   std::thread dispatcher([this, dispatch = std::move(dispatch), &dispatcher_result] {
     dispatcher_result = dispatch();
+    start_->Decide(ServiceStart::Outcome::kNotStarted);
     loop_.Quit();
   });
-  try {
-    RunMainLoop();
-  } catch (...) {
-    dispatcher.detach();
-    throw;
+  // The claim guards the checks, and the main loop delivers the ticks that
+  // run them: it begins only once the service has started under the claim.
+  // Started outside the service manager nothing starts, nothing is claimed
+  // and no check runs; the dispatcher's code is logged below.
+  if (start_->Wait() == ServiceStart::Outcome::kStarted) {
+    try {
+      RunMainLoop();
+    } catch (...) {
+      dispatcher.detach();
+      throw;
+    }
   }
   dispatcher.join();
+  start_->claim.reset();  // held until the last check has ended
+  if (start_->refusal) std::rethrow_exception(start_->refusal);
   if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
 }
 

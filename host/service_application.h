@@ -52,10 +52,19 @@ class ServiceApplication {
   // install or uninstall run fails with "not built in".
   std::function<void(bool install, bool silent)> UpdateRegistration;
 
-  // Service mode calls it before anything else and holds what it gives until
-  // the mode ends; it raises to refuse the run, as when another process
-  // already serves the same settings. Unset: nothing is claimed.
+  // The service's own start calls it (ClaimAtServiceStart) and the process
+  // holds what it gives until the service mode ends; it raises to refuse the
+  // start, as when another process already serves the same settings. Unset:
+  // nothing is claimed.
   std::function<std::shared_ptr<void>()> ClaimServiceMode;
+
+  // Service mode, in the service's own start on the platform's ServiceMain
+  // thread, with the module's status sink set and before its first report:
+  // takes ClaimServiceMode's claim and lets the main loop, whose ticks run
+  // the checks, begin. A refused claim reports STOPPED with the
+  // service-specific exit code 1 and gives false; Run then raises the
+  // refusal once the dispatcher has returned.
+  bool ClaimAtServiceStart(ServiceModule& module);
 
   // Sends the test notice and gives the exit code (the module sets it);
   // while unset, a test run fails with "not built in".
@@ -76,20 +85,26 @@ class ServiceApplication {
   // system error code that ended it.
   std::function<std::uint32_t()> ServiceDispatcher();
 
+  // What the service's start told the main thread: the claim it holds, or
+  // the refusal; in service_application.cpp.
+  struct ServiceStart;
+
   void AdoptModule(std::unique_ptr<ServiceModule> module);
   // Runs the main loop until quit; a failure escaping one message goes to
   // the application writer and the loop goes on, a failure of the loop
   // itself (std::system_error) is raised.
   void RunMainLoop();
-  // Service mode: the dispatcher on its own thread, the main loop on this
-  // one until the dispatcher has returned; a code it returns goes to the
-  // application writer.
+  // Service mode: the dispatcher on its own thread; on this one the main
+  // loop, once the service has started under its claim, until the dispatcher
+  // has returned. A code the dispatcher returns goes to the application
+  // writer; a refused claim is raised.
   void RunServiceMode();
 
   Switches switches_;
   MainLoop loop_;
   EventLogger app_writer_;
   std::shared_ptr<Platform> platform_;
+  std::unique_ptr<ServiceStart> start_;
   std::unique_ptr<ServiceModule> module_;  // destroyed first: its timer uses the loop
 };
 

@@ -93,10 +93,15 @@ class SignalControlSource : public ControlSource {
   UniqueFd fd_;
 };
 
-// The ServiceMain callback: the start sequence with the service thread.
-void ServiceMain(ServiceModule& module) {
+// The ServiceMain callback: the claim, then the start sequence with the
+// service thread.
+void ServiceMain(ServiceApplication& application, ServiceModule& module) {
   SdNotifySink sink;
   module.SetStatusSink(&sink);
+  if (!application.ClaimAtServiceStart(module)) {
+    module.SetStatusSink(nullptr);
+    return;
+  }
   RunStartSequence(module, [&module] {
     std::thread service_thread([&module] {
       try {
@@ -137,7 +142,7 @@ std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
   // its code (EIO, "Input/output error") after it.
   return [this]() -> std::uint32_t {
     try {
-      if (module_) ServiceMain(*module_);
+      if (module_) ServiceMain(*this, *module_);
       return 0;
     } catch (...) {
       app_writer_.LogMessage(CurrentFailureMessage());

@@ -89,6 +89,8 @@ class ThreadControlQueue : public ControlQueue, public ControlSource {
 };
 
 ServiceController g_controller = nullptr;
+// The application whose dispatcher runs; set before the dispatcher starts.
+ServiceApplication* g_application = nullptr;
 
 void WINAPI ControlHandlerTrampoline(DWORD code) {
   if (g_controller) g_controller(code);
@@ -128,6 +130,12 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
   }
   ScmStatusSink sink(handle);
   module->SetStatusSink(&sink);
+  // The service really starts here: a start from a console never comes this
+  // far (the dispatcher fails with 1063), and only this one claims.
+  if (!g_application || !g_application->ClaimAtServiceStart(*module)) {
+    module->SetStatusSink(nullptr);
+    return;
+  }
   RunStartSequence(*module, [module] {
     DWORD thread_id = 0;
     ThreadHandle thread(CreateThread(nullptr, 0, ServiceThreadBody, module, CREATE_SUSPENDED, &thread_id));
@@ -159,6 +167,7 @@ void ServiceApplication::Initialize() {
 }
 
 std::function<std::uint32_t()> ServiceApplication::ServiceDispatcher() {
+  g_application = this;
   return [name = module_ ? module_->Name() : String()]() -> std::uint32_t {
     // The dispatch table: the one module, then the terminator.
     SERVICE_TABLE_ENTRYW table[2] = {

@@ -26,6 +26,17 @@ bool AskForUrl(const ProxySources& sources, WINHTTP_AUTOPROXY_OPTIONS& opts, Pro
   return answered;
 }
 
+// The machine's WinHTTP proxy (`netsh winhttp set proxy`), when it names
+// one.
+bool AskMachine(const ProxySources& sources, ProxyChoice& choice) {
+  WINHTTP_PROXY_INFO info{};
+  if (!sources.machine(&info)) return false;
+  const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+  if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !proxy) return false;
+  choice = ProxyChoice{true, Text(proxy), Text(bypass)};
+  return true;
+}
+
 }  // namespace
 
 // A service runs as LocalSystem, whose own configuration is almost always
@@ -34,9 +45,6 @@ bool AskForUrl(const ProxySources& sources, WINHTTP_AUTOPROXY_OPTIONS& opts, Pro
 ProxyChoice ChooseProxy(const ProxySources& sources) {
   ProxyChoice choice;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie{};
-  // Discovery (DHCP and DNS "wpad") only when the configuration cannot be
-  // read at all: its answer could come from anyone on the network, and the
-  // account's auto-detect flag is set by default almost everywhere.
   if (sources.account(&ie)) {
     const GlobalText script(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy), bypass(ie.lpszProxyBypass);
     if (script) {
@@ -48,16 +56,20 @@ ProxyChoice ChooseProxy(const ProxySources& sources) {
       return ProxyChoice{true, Text(proxy), Text(bypass)};
     }
   } else {
+    // The configuration cannot be read (as for a service that does not
+    // impersonate). The proxy an administrator set for the machine comes
+    // first; discovery (DHCP and DNS "wpad") only without one, since its
+    // answer, even "direct", could come from anyone on the network. It never
+    // runs for a configuration that can be read: the account's auto-detect
+    // flag is set by default almost everywhere.
+    if (AskMachine(sources, choice)) return choice;
     WINHTTP_AUTOPROXY_OPTIONS opts{};
     opts.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
     opts.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    if (AskForUrl(sources, opts, choice)) return choice;
+    AskForUrl(sources, opts, choice);
+    return choice;
   }
-  WINHTTP_PROXY_INFO info{};
-  if (sources.machine(&info)) {
-    const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
-    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && proxy) choice = ProxyChoice{true, Text(proxy), Text(bypass)};
-  }
+  AskMachine(sources, choice);
   return choice;
 }
 

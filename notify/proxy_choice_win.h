@@ -29,8 +29,9 @@ struct ProxySources {
 };
 
 // First answer wins: the account's proxy script, the account's fixed proxy,
-// automatic discovery (only when the account's configuration cannot be
-// read), and last the machine's WinHTTP proxy.
+// then the machine's WinHTTP proxy. Only when the account's configuration
+// cannot be read is automatic discovery asked, after a machine's proxy that
+// is not set.
 ProxyChoice ChooseProxy(const ProxySources& sources);
 
 // The real sources for an attempt's URL on a session.

@@ -8,8 +8,13 @@ std::vector<String> SplitCommandLine(const String& line) {
   const std::size_t n = line.size();
   bool first = true;  // the program name
   for (;;) {
-    while (pos < n && line[pos] <= u' ') ++pos;
-    if (pos + 1 < n && line[pos] == u'"' && line[pos + 1] == u'"') pos += 2;
+    // Before an argument begins, blanks and pairs of double quotes (with the
+    // blanks after them) are skipped: `a "" b` holds two arguments.
+    for (;;) {
+      while (pos < n && line[pos] <= u' ') ++pos;
+      if (pos + 1 >= n || line[pos] != u'"' || line[pos + 1] != u'"') break;
+      pos += 2;
+    }
     String token;
     while (pos < n && line[pos] > u' ') {
       if (line[pos] == u'"') {
@@ -25,7 +30,7 @@ std::vector<String> SplitCommandLine(const String& line) {
       if (pos >= n && token.empty()) return args;
       continue;
     }
-    if (token.empty()) return args;
+    if (token.empty()) return args;  // only at the end of the line
     args.push_back(std::move(token));
   }
 }

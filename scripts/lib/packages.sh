@@ -15,8 +15,8 @@ ensure_packages() {
 # What building and running the Linux program needs.
 LINUX_PACKAGES=(cmake g++ pkg-config googletest libgtest-dev libcurl4-openssl-dev libssl-dev libsystemd-dev zlib1g-dev
                 systemd-journal-remote python3 openssl)
-# What the Windows build and its tests under Wine add.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# What the Windows build, its tests under Wine and its installer package (wixl) add.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 wixl msitools)
 # What making and checking the Debian package adds.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)
 # What scripts/fuzz adds: clang with libFuzzer and the sanitizer runtimes.

@@ -1,6 +1,7 @@
-// What Windows reads from vantrel.exe before it runs a line of it: the
-// version information (Explorer's Details, the service tools) and the
-// manifest (rights, common controls, supported versions).
+// What Windows reads from vantrel.exe without running it: the version
+// information (Explorer's Details, the service tools), the manifest (rights,
+// common controls, supported versions) and the message table that Event
+// Viewer formats the program's entries with.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,28 @@ TEST(ExecutableResourcesWin, Manifest) {
            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
        }) {
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
+
+// The program writes every event log entry with identifier 0 and its text as
+// the one string: Event Viewer formats it with the message file's entry 0,
+// which must give the text as it is, without a line break or anything added.
+TEST(ExecutableResourcesWin, MessageTableShowsTheEntryTextAsItIs) {
+  const vantrel::UniqueHandle<HMODULE, FreeLibrary> image(
+      LoadLibraryExW(VANTREL_BINARY_W, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(image) << GetLastError();
+  for (const wchar_t* text : {L"The service did not respond to the start or control request in a timely fashion",
+                              L"Another Vantrel service already uses the settings key "
+                              L"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel; this one ends",
+                              L"100% sure: %1 and %n stay as they are\r\nsecond line"}) {
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
+    wchar_t* formatted = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY, image.get(), 0,
+        0, reinterpret_cast<wchar_t*>(&formatted), 0, reinterpret_cast<va_list*>(arguments));
+    ASSERT_GT(length, 0u) << "no message 0: " << GetLastError();
+    const vantrel::UniqueHandle<HLOCAL, LocalFree> owned(formatted);
+    EXPECT_EQ(std::wstring(formatted, length), std::wstring(text));
   }
 }
 

@@ -1,20 +1,26 @@
 // The real program installing and removing itself with Wine's service
-// manager; only the silent, successful runs, which show no box.
+// manager; only the silent, successful runs, which show no box. The
+// registration carries the restart after a crash and the event sources'
+// message file, and removal takes the sources away again.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/unique_handle.h"
 #include "tests/host/run_program_win.h"
+#include "tests/host/service_registration_win.h"
 
 namespace {
 
 using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
-using vantrel::testing::RunProgram;
+using namespace vantrel::testing;
+
 
 TEST(InstallBinaryWin, SilentInstallRegistersThenSilentUninstallRemoves) {
   ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -23,29 +29,49 @@ TEST(InstallBinaryWin, SilentInstallRegistersThenSilentUninstallRemoves) {
     ScHandle stale(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_ALL_ACCESS));
     if (stale.get()) DeleteService(stale.get());
   }
+  DeleteEventSources();
 
   ASSERT_EQ(RunProgram(L"/install \"Wine testi\" /silent"), 0u);
+  std::wstring executable;  // the registered path without its quotes
   {
     ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_ALL_ACCESS));
     ASSERT_NE(service.get(), nullptr) << GetLastError();
-    DWORD needed = 0;
-    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-    std::vector<unsigned char> buffer(needed);
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    ASSERT_TRUE(QueryServiceConfigW(service.get(), config, needed, &needed)) << GetLastError();
-    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-    EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-    EXPECT_STREQ(config->lpDisplayName, L"Vantrel");
-    const std::wstring path = config->lpBinaryPathName;
+    const std::optional<ServiceConfig> config = ReadServiceConfig(service.get());
+    ASSERT_TRUE(config) << GetLastError();
+    EXPECT_EQ(config->type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config->start, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config->error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(config->display_name, L"Vantrel");
+    const std::wstring& path = config->binary_path;
     EXPECT_EQ(path.find(L' ') == std::wstring::npos, path.front() != L'"') << path;
     EXPECT_NE(path.find(L"vantrel.exe"), std::wstring::npos) << path;
+    executable = path.front() == L'"' ? path.substr(1, path.size() - 2) : path;
+
+    // A crash restarts it after a minute, every time; a stop never does.
+    // Wine keeps no failure actions (ERROR_INVALID_LEVEL when they are read):
+    // they are checked where Windows can read them, and through the calls in
+    // service_recovery_win_test.
+    if (const std::optional<Recovery> recovery = ReadRecovery(service.get())) {
+      EXPECT_EQ(recovery->actions, (std::vector<std::pair<SC_ACTION_TYPE, DWORD>>{{SC_ACTION_RESTART, 60000}}));
+      EXPECT_EQ(recovery->reset_period, 86400u);
+      EXPECT_EQ(recovery->non_crash_failures, std::optional<bool>(false));
+    } else {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
+    }
+  }
+  for (const wchar_t* source : kEventSources) {
+    const std::optional<EventSourceEntry> entry = ReadEventSource(source);
+    ASSERT_TRUE(entry) << "source not registered";
+    EXPECT_EQ(entry->message_file, executable);
+    EXPECT_EQ(entry->types, static_cast<DWORD>(EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
+                                               EVENTLOG_INFORMATION_TYPE));
   }
 
   ASSERT_EQ(RunProgram(L"/uninstall /silent"), 0u);
   ScHandle gone(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_ALL_ACCESS));
   EXPECT_EQ(gone.get(), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  for (const wchar_t* source : kEventSources) EXPECT_FALSE(ReadEventSource(source)) << "source left behind";
 }
 
 }  // namespace

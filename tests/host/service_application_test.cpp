@@ -21,12 +21,6 @@ int FailBeforeRun(ServiceApplication&) { throw Exception(u"boom"); }
 
 int FailNotOurOwn(ServiceApplication&) { throw std::runtime_error("bad_alloc or the like"); }
 
-// Another process serves the same settings: service mode is refused.
-int RefusedClaim(ServiceApplication& application) {
-  application.ClaimServiceMode = []() -> std::shared_ptr<void> { throw Exception(u"already running"); };
-  return application.Run();
-}
-
 int FailingRegistration(ServiceApplication& application) {
   application.UpdateRegistration = [](bool, bool) { throw Exception(u"no rights"); };
   return application.Run();
@@ -50,8 +44,7 @@ TEST(RunApplication, AFailureThatEscapesGoesToTheEventLogInServiceModeAndToTheBo
   const Row rows[] = {
       {"service mode, before Run", {}, FailBeforeRun, 1, {u"boom"}, {}},
       {"service mode, a failure not of the program's own", {}, FailNotOurOwn, 1, {u"bad_alloc or the like"}, {}},
-      {"service mode refused by the claim", {}, RefusedClaim, 1, {u"already running"}, {}},
-      {"the silent switch alone is service mode", {u"/silent"}, RefusedClaim, 1, {u"already running"}, {}},
+      {"the silent switch alone is service mode", {u"/silent"}, FailBeforeRun, 1, {u"boom"}, {}},
       {"an unknown switch is service mode", {u"//install"}, FailBeforeRun, 1, {u"boom"}, {}},
       {"install, before Run", {u"-INSTALL", u"Name"}, FailBeforeRun, 1, {}, {u"boom"}},
       {"install, from the registration", {u"/install"}, FailingRegistration, 1, {}, {u"no rights"}},

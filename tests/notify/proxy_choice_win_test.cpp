@@ -40,10 +40,15 @@ TEST(ProxyChoice, Table) {
   const Row rows[] = {
       {"LocalSystem: nothing configured anywhere", Account::kEmpty, kNone, kNone, kNone, L"", "am"},
       {"LocalSystem behind the machine's proxy", Account::kEmpty, kNone, kNone, L"m:8080", L"m:8080", "am"},
-      {"unreadable configuration: discovery first", Account::kUnreadable, kNone, L"d:3128", L"m:8080", L"d:3128",
-       "ad"},
-      {"unreadable configuration, nothing discovered", Account::kUnreadable, kNone, kNone, L"m:8080", L"m:8080",
-       "adm"},
+      // The configuration cannot be read (a service that does not
+      // impersonate): the machine's proxy, when set, before discovery.
+      {"unreadable configuration: the machine's proxy first", Account::kUnreadable, kNone, L"d:3128", L"m:8080",
+       L"m:8080", "am"},
+      {"unreadable configuration: discovery's direct loses", Account::kUnreadable, kNone, kDirect, L"m:8080",
+       L"m:8080", "am"},
+      {"unreadable configuration, no machine proxy: discovery", Account::kUnreadable, kNone, L"d:3128", kNone,
+       L"d:3128", "amd"},
+      {"unreadable configuration, nothing anywhere", Account::kUnreadable, kNone, kNone, kNone, L"", "amd"},
       {"the account's auto-detect flag starts no discovery", Account::kDiscover, kNone, L"d:3128", L"m:8080",
        L"m:8080", "am"},
       {"the account's fixed proxy wins", Account::kFixed, kNone, L"d:3128", L"m:8080", L"a:80", "a"},

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace vantrel::testing;
+using vantrel::UniqueHandle;
 
 class EndToEndWin : public ::testing::Test {
  protected:
@@ -70,6 +71,49 @@ TEST_F(EndToEndWin, FreshInstallStartedByServiceManagerPostsStartNoticeOnce) {
   ScHandle gone(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
   EXPECT_FALSE(gone);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// The one-service claim is taken where the service really starts. A start
+// by the service manager while another process holds it is refused: the
+// service stops with the service-specific exit code 1, its process ends with
+// 1 and nothing is posted. A start from a console while the service runs
+// never comes that far: the dispatcher fails (1063) and it ends with 0,
+// leaving the running service alone.
+TEST_F(EndToEndWin, TheClaimIsTakenWhereTheServiceStarts) {
+  TestServer chat({Answer("HTTP/1.1 200 OK")});
+  ASSERT_EQ(RunProgram(L"/install /silent \"Demo 1\""), 0u);
+  ASSERT_EQ(SetChatUrl(chat.Url("/hook")), ERROR_SUCCESS);
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  {
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    {
+      // As another service process running its checks holds it.
+      UniqueHandle<HANDLE, CloseHandle> held(CreateMutexW(nullptr, FALSE, L"Global\\VantrelSrv.settings"));
+      ASSERT_TRUE(held) << GetLastError();
+      ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "a Vantrel process is running";
+      RunCommandLine(L"net.exe start VantrelSrv");  // what it says of the refusal is Wine's
+      const auto refused = WaitForState(service.get(), SERVICE_STOPPED, 10000);
+      ASSERT_TRUE(refused);
+      EXPECT_EQ(refused->dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+      EXPECT_EQ(refused->dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+      EXPECT_EQ(refused->dwServiceSpecificExitCode, 1u);
+    }
+    EXPECT_TRUE(chat.Requests().empty());
+
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
+    EXPECT_EQ(RunProgram(L""), 0u) << "a console start was refused in the service's name";
+    const auto still = QueryStatus(service.get());
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(still->dwProcessId, running->dwProcessId);
+    ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
+  }
+  EXPECT_EQ(chat.Requests().size(), 1u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -33,7 +34,7 @@ const std::string kConnected = "ConnectServer(BSTR:localhost, BSTR:root\\CIMV2, 
 
 // The stand-in's line for the program's query: the text byte for byte, the
 // language and the forward-only flag, and how many entries it selected.
-std::string QueryLine(int max_event_type, int above, int selected) {
+std::string QueryLine(int max_event_type, std::uint64_t above, int selected) {
   return "ExecQuery(BSTR:" + kQueryUpToType + std::to_string(max_event_type) + " and RecordNumber > " +
          std::to_string(above) + ", BSTR:WQL, I4:32) -> ObjectSet of " + std::to_string(selected);
 }
@@ -55,9 +56,26 @@ struct Check {
   std::vector<std::string> calls;        // the stand-in's record
   std::vector<std::string> failures;     // the "Virhe haussa=" and "callstack=" debug lines
   std::vector<std::string> notices;      // bodies posted to the webhook
-  std::optional<DWORD> stored;           // "lastrecnum" after the stop
+  std::optional<DWORD> stored;           // "lastrecnum" after the stop, a REG_DWORD...
+  std::optional<ULONGLONG> stored_wide;  // ...or a REG_QWORD (past 31 bits)
   std::optional<DWORD> exit_code;
 };
+
+// "lastrecnum" as the program stores a number past 31 bits.
+LSTATUS SetStoredQword(ULONGLONG value) {
+  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"lastrecnum", REG_QWORD, &value, sizeof value);
+}
+
+std::optional<ULONGLONG> StoredQword() {
+  ULONGLONG value = 0;
+  DWORD type = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"lastrecnum", RRF_RT_ANY, &type, &value, &size) !=
+          ERROR_SUCCESS ||
+      type != REG_QWORD) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 class WmiEndToEnd : public ::testing::Test {
  protected:
@@ -111,6 +129,7 @@ class WmiEndToEnd : public ::testing::Test {
     const std::vector<Received> requests = chat_.Requests();
     for (std::size_t i = posted_before; i < requests.size(); ++i) check.notices.push_back(requests[i].body);
     check.stored = StoredRecordNumber();
+    check.stored_wide = StoredQword();
     return check;
   }
 
@@ -272,6 +291,26 @@ TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsWhatItRead) {
         << row.name;
     EXPECT_EQ(check.stored, std::optional<DWORD>(row.stored)) << row.name;
   }
+}
+
+// The log's record numbers are uint32. Past 2^31 WMI scripting hands them
+// out as negative VT_I4 values, and the mark, a REG_QWORD since it passed 31
+// bits, goes into the query as the number it is.
+TEST_F(WmiEndToEnd, RecordNumbersPast2To31) {
+  constexpr ULONGLONG kMark = 2147483650;  // 2^31 + 2
+  ASSERT_EQ(SetStoredQword(kMark), ERROR_SUCCESS);
+  StandInFixture log;
+  log.entries = {PervasiveEntry(2147483649u, 1), PervasiveEntry(2147483651u, 1), PervasiveEntry(4294967295u, 2),
+                 PervasiveEntry(2147483652u, 3)};
+
+  const Check check = StartAndStop(log, true);
+  ExpectEveryObjectReleased(check, "past 2^31");
+  EXPECT_EQ(Starting(check.calls, "ExecQuery"), std::vector<std::string>{QueryLine(2, kMark, 2)});
+  EXPECT_EQ(Starting(check.calls, "Get entry 3 RecordNumber"),
+            std::vector<std::string>{"Get entry 3 RecordNumber() -> I4"});
+  EXPECT_EQ(check.notices, std::vector<std::string>{Notice(kProblemsText)});
+  EXPECT_EQ(check.failures, std::vector<std::string>{});
+  EXPECT_EQ(check.stored_wide, std::optional<ULONGLONG>(4294967295u));
 }
 
 }  // namespace

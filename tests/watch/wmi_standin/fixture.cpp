@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <oleauto.h>
+
 namespace wmi_standin {
 
 namespace {
@@ -17,11 +19,15 @@ struct KnownProperty {
   Kind kind;
 };
 
-// The properties of Win32_NTLogEvent the program selects or filters on.
+// The properties of Win32_NTLogEvent with their CIM types (uint8, uint16,
+// uint32, string or datetime, arrays).
 constexpr KnownProperty kProperties[] = {
-    {L"Category", Kind::kNumber},     {L"ComputerName", Kind::kText}, {L"EventCode", Kind::kNumber},
-    {L"EventType", Kind::kNumber},    {L"Logfile", Kind::kText},      {L"Message", Kind::kText},
-    {L"RecordNumber", Kind::kNumber}, {L"SourceName", Kind::kText},   {L"TimeGenerated", Kind::kText},
+    {L"Category", Kind::kUint16},       {L"CategoryString", Kind::kText}, {L"ComputerName", Kind::kText},
+    {L"Data", Kind::kArray},            {L"EventCode", Kind::kUint16},    {L"EventIdentifier", Kind::kUint32},
+    {L"EventType", Kind::kUint8},       {L"InsertionStrings", Kind::kArray}, {L"Logfile", Kind::kText},
+    {L"Message", Kind::kText},          {L"RecordNumber", Kind::kUint32}, {L"SourceName", Kind::kText},
+    {L"TimeGenerated", Kind::kText},    {L"TimeWritten", Kind::kText},    {L"Type", Kind::kText},
+    {L"User", Kind::kText},
 };
 
 bool SameWithoutCase(const std::wstring& a, const wchar_t* b) {
@@ -33,18 +39,28 @@ bool SameWithoutCase(const std::wstring& a, const wchar_t* b) {
   return true;
 }
 
-std::optional<std::int32_t> ParseInt32(const std::wstring& text) {
-  if (text.empty()) return std::nullopt;
+// A decimal number from 0 to max.
+std::optional<std::uint32_t> ParseUnsigned(const std::wstring& text, std::uint32_t max) {
+  if (text.empty() || !std::iswdigit(text[0])) return std::nullopt;
   wchar_t* end = nullptr;
   errno = 0;
-  const long long value = std::wcstoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != L'\0' || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  const unsigned long long value = std::wcstoull(text.c_str(), &end, 10);
+  if (errno != 0 || *end != L'\0' || value > max) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> ParseNumber(Kind kind, const std::wstring& text) {
+  switch (kind) {
+    case Kind::kUint8: return ParseUnsigned(text, UINT8_MAX);
+    case Kind::kUint16: return ParseUnsigned(text, UINT16_MAX);
+    case Kind::kUint32: return ParseUnsigned(text, UINT32_MAX);
+    default: return std::nullopt;
+  }
 }
 
 std::optional<std::size_t> ParseCount(const std::wstring& text) {
-  std::optional<std::int32_t> n = ParseInt32(text);
-  if (!n || *n < 0) return std::nullopt;
+  std::optional<std::uint32_t> n = ParseUnsigned(text, INT32_MAX);
+  if (!n) return std::nullopt;
   return static_cast<std::size_t>(*n);
 }
 
@@ -61,13 +77,13 @@ bool ParseEntry(const std::wstring& rest, Entry& entry) {
     std::wstring spelling;
     const Kind kind = PropertyKind(field.substr(0, eq), &spelling);
     const std::wstring value = Unescape(field.substr(eq + 1));
-    if (kind == Kind::kUnknown) return false;
-    if (kind == Kind::kNumber) {
-      std::optional<std::int32_t> number = ParseInt32(value);
+    if (kind == Kind::kUnknown || kind == Kind::kArray) return false;
+    if (kind == Kind::kText) {
+      entry.properties[spelling] = value;
+    } else {
+      std::optional<std::uint32_t> number = ParseNumber(kind, value);
       if (!number) return false;
       entry.properties[spelling] = *number;
-    } else {
-      entry.properties[spelling] = value;
     }
   }
   return true;
@@ -117,6 +133,36 @@ Kind PropertyKind(const std::wstring& name, std::wstring* spelling) {
     }
   }
   return Kind::kUnknown;
+}
+
+const std::vector<std::wstring>& ClassProperties() {
+  static const std::vector<std::wstring> names = [] {
+    std::vector<std::wstring> all;
+    for (const KnownProperty& p : kProperties) all.push_back(p.spelling);
+    return all;
+  }();
+  return names;
+}
+
+VARIANT ScriptingValue(Kind kind, const Value& value) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_NULL;
+  if (const auto* number = std::get_if<std::uint32_t>(&value)) {
+    if (kind == Kind::kUint8) {
+      v.vt = VT_UI1;
+      v.bVal = static_cast<BYTE>(*number);
+    } else {
+      // Automation has no unsigned 32-bit type that scripts read: uint16 and
+      // uint32 go out as VT_I4, a uint32 past 2^31 with its bits as they are.
+      v.vt = VT_I4;
+      v.lVal = static_cast<LONG>(*number);
+    }
+  } else if (const auto* text = std::get_if<std::wstring>(&value)) {
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+  }
+  return v;
 }
 
 Value Entry::Get(const std::wstring& spelling) const {

@@ -13,11 +13,19 @@
 //   read_fails_after=N                       reading any property of an entry
 //                                            delivered after the Nth fails
 // In values, \t \n \r and \\ stand for a tab, line feed, carriage return
-// and backslash. RecordNumber, EventType, Category and EventCode are
-// numbers (VT_I4); the other properties are text (VT_BSTR).
+// and backslash. Numbers are written in decimal and must fit their CIM type
+// (RecordNumber up to 4294967295, EventType up to 255).
+//
+// The properties are those of Win32_NTLogEvent with their CIM types, and a
+// value goes out as WMI scripting hands it out: uint32 and uint16 as VT_I4
+// (a uint32 past 2^31 as a negative VT_I4 with the same bits), uint8 as
+// VT_UI1, strings and datetimes as VT_BSTR, null as VT_NULL. The arrays
+// (Data, InsertionStrings) are always null here.
 #pragma once
 
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include <cstdint>
 #include <map>
@@ -28,14 +36,21 @@
 
 namespace wmi_standin {
 
-// A property value: null, a number or text.
-using Value = std::variant<std::monostate, std::int32_t, std::wstring>;
+// A property value: null, a number (any unsigned CIM integer) or text.
+using Value = std::variant<std::monostate, std::uint32_t, std::wstring>;
 
-enum class Kind { kUnknown, kNumber, kText };
+enum class Kind { kUnknown, kUint8, kUint16, kUint32, kText, kArray };
 
 // The property of Win32_NTLogEvent the stand-in knows by this name (compared
 // without case, as WMI does), with its proper spelling; kUnknown otherwise.
 Kind PropertyKind(const std::wstring& name, std::wstring* spelling = nullptr);
+
+// Every property of the class, in the order SELECT * gives them.
+const std::vector<std::wstring>& ClassProperties();
+
+// The VARIANT a property of this kind holds for value, as WMI scripting
+// gives it (the caller clears it).
+VARIANT ScriptingValue(Kind kind, const Value& value);
 
 struct Entry {
   std::map<std::wstring, Value> properties;  // by proper spelling; missing = null

@@ -21,8 +21,8 @@ namespace vantrel::testing {
 
 // One Win32_NTLogEvent entry of the fixture; an empty field is null.
 struct StandInEntry {
-  std::optional<std::int32_t> record_number;
-  std::optional<std::int32_t> event_type;  // 1 error, 2 warning, 3 information
+  std::optional<std::uint32_t> record_number;  // the log's uint32, past 2^31 too
+  std::optional<std::uint32_t> event_type;     // 1 error, 2 warning, 3 information
   std::optional<std::string> source_name;  // UTF-8, as all texts here
   std::optional<std::string> logfile;
   std::optional<std::string> computer_name;
@@ -31,7 +31,7 @@ struct StandInEntry {
 };
 
 // An entry of the watched source in the Application log, every field set.
-inline StandInEntry PervasiveEntry(std::int32_t record_number, std::int32_t event_type) {
+inline StandInEntry PervasiveEntry(std::uint32_t record_number, std::uint32_t event_type) {
   return {record_number,
           event_type,
           "Pervasive SQL",

@@ -15,9 +15,11 @@
 //          form fails as WMI does ("Invalid class", "Invalid query")
 //   SWbemObjectSet._NewEnum -> an IEnumVARIANT (VT_UNKNOWN) over the set,
 //          walked forward with Next; it can fail part way
-//   SWbemObject.<property> -> the selected properties of one entry:
-//          RecordNumber, EventType, Category, EventCode as VT_I4, the others
-//          as VT_BSTR, a null one as VT_NULL; reads can fail on demand
+//   SWbemObject.<property> -> any property of the class; a selected one
+//          with the VARIANT type WMI scripting gives its CIM type (uint32
+//          and uint16 as VT_I4, a record number past 2^31 negative; uint8
+//          as VT_UI1; strings and datetimes as VT_BSTR; null as VT_NULL),
+//          one outside the SELECT list as VT_NULL; reads can fail on demand
 // A failing call raises as WMI scripting does: DISP_E_EXCEPTION with the
 // description and code in EXCEPINFO, and the same as the thread's error
 // object (IErrorInfo); the enumerator's Next returns the code itself.
@@ -258,15 +260,17 @@ class EntryObject : public Automation {
 
  protected:
   DISPID MemberId(const std::wstring& name) override {
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (SameWithoutCase(name, columns_[i].c_str())) return static_cast<DISPID>(i + 1);
+    const std::vector<std::wstring>& all = ClassProperties();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (SameWithoutCase(name, all[i].c_str())) return static_cast<DISPID>(i + 1);
     }
     return DISPID_UNKNOWN;
   }
 
   HRESULT Call(DISPID id, const DISPPARAMS& params, VARIANT& result, EXCEPINFO* excep) override {
-    if (id < 1 || static_cast<std::size_t>(id) > columns_.size()) return DISP_E_MEMBERNOTFOUND;
-    const std::wstring& name = columns_[id - 1];
+    const std::vector<std::wstring>& all = ClassProperties();
+    if (id < 1 || static_cast<std::size_t>(id) > all.size()) return DISP_E_MEMBERNOTFOUND;
+    const std::wstring& name = all[id - 1];
     const std::wstring line = L"Get entry " + std::to_wstring(index_ + 1) + L" " + name + ArgumentList(params);
     if (params.cArgs != 0) {
       Record(line + L" -> bad parameter count");
@@ -276,17 +280,10 @@ class EntryObject : public Automation {
       Record(line + L" -> error " + Hex(kGenericFailure.code));
       return Raise(excep, L"SWbemObjectEx", kGenericFailure);
     }
-    const Value value = fixture_->entries[index_].Get(name);
-    VariantInit(&result);
-    if (const auto* number = std::get_if<std::int32_t>(&value)) {
-      result.vt = VT_I4;
-      result.lVal = *number;
-    } else if (const auto* text = std::get_if<std::wstring>(&value)) {
-      result.vt = VT_BSTR;
-      result.bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
-    } else {
-      result.vt = VT_NULL;
-    }
+    // A property outside the SELECT list is there, and null.
+    bool selected = false;
+    for (const std::wstring& column : columns_) selected = selected || column == name;
+    result = ScriptingValue(PropertyKind(name), selected ? fixture_->entries[index_].Get(name) : Value());
     Record(line + L" -> " + TypeName(result.vt));
     return S_OK;
   }
@@ -456,12 +453,7 @@ class Services : public Automation {
       if (Matches(*query, fixture_->entries[i])) matches.push_back(i);
     }
     std::vector<std::wstring> columns = query->columns;
-    if (columns.empty()) {
-      for (const wchar_t* name : {L"Category", L"ComputerName", L"EventCode", L"EventType", L"Logfile", L"Message",
-                                  L"RecordNumber", L"SourceName", L"TimeGenerated"}) {
-        columns.push_back(name);
-      }
-    }
+    if (columns.empty()) columns = ClassProperties();
     Record(line + L" -> ObjectSet of " + std::to_wstring(matches.size()));
     ReturnObject(result, new ObjectSet(fixture_, std::move(matches), std::move(columns)));
     return S_OK;

@@ -1,5 +1,6 @@
 #include "tests/watch/wmi_standin/wql.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
@@ -125,13 +126,15 @@ class Parser {
           return std::nullopt;
         }
         if (!Advance()) return std::nullopt;
+        const bool number_kind = kind == Kind::kUint8 || kind == Kind::kUint16 || kind == Kind::kUint32;
         if (kind == Kind::kText && token_.type == Token::Type::kText && condition.op == Condition::Op::kEquals) {
           condition.literal = token_.text;
-        } else if (kind == Kind::kNumber && token_.type == Token::Type::kNumber) {
+        } else if (number_kind && token_.type == Token::Type::kNumber) {
           wchar_t* end = nullptr;
+          errno = 0;
           const long long n = std::wcstoll(token_.text.c_str(), &end, 10);
-          if (n < INT32_MIN || n > INT32_MAX) return std::nullopt;
-          condition.literal = static_cast<std::int32_t>(n);
+          if (errno != 0) return std::nullopt;
+          condition.literal = static_cast<std::int64_t>(n);
         } else {
           return std::nullopt;
         }
@@ -165,16 +168,17 @@ bool Satisfies(const Condition& condition, const Value& value) {
     const auto* literal = std::get_if<std::wstring>(&condition.literal);
     return literal != nullptr && SameWithoutCase(*text, *literal);
   }
-  const auto* number = std::get_if<std::int32_t>(&value);
-  const auto* literal = std::get_if<std::int32_t>(&condition.literal);
+  const auto* number = std::get_if<std::uint32_t>(&value);
+  const auto* literal = std::get_if<std::int64_t>(&condition.literal);
   if (number == nullptr || literal == nullptr) return false;  // null satisfies nothing
+  const std::int64_t n = *number;
   switch (condition.op) {
     case Condition::Op::kEquals:
-      return *number == *literal;
+      return n == *literal;
     case Condition::Op::kAtMost:
-      return *number <= *literal;
+      return n <= *literal;
     case Condition::Op::kAbove:
-      return *number > *literal;
+      return n > *literal;
   }
   return false;
 }

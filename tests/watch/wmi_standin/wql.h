@@ -4,12 +4,15 @@
 //     [WHERE Condition {AND Condition}]
 //   Condition: Property = "text" | Property <= number | Property > number
 // Keywords and property names are compared without case; blanks between the
-// parts may be any number. Text compares without case, as WMI does; a null
-// property satisfies no condition.
+// parts may be any number. Text compares without case, as WMI does; a number
+// compares by its value, so an unsigned property past 2^31 is above
+// 2147483650 as it is in the log; a null property satisfies no condition.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "tests/watch/wmi_standin/fixture.h"
@@ -20,7 +23,7 @@ struct Condition {
   enum class Op { kEquals, kAtMost, kAbove };
   std::wstring property;  // proper spelling
   Op op = Op::kEquals;
-  Value literal;
+  std::variant<std::wstring, std::int64_t> literal;
 };
 
 struct Query {

@@ -1,0 +1,211 @@
+// vantrel.msi under Wine's msiexec, as an administrator deploys it to a
+// fleet: a quiet install with the instance name and the webhook on the
+// command line, the service started by net start posting its start notice,
+// an upgrade and a repair that keep every setting and the stored record
+// number, and a removal that leaves nothing of the service but the settings
+// (unless REMOVESETTINGS=1 asks for them too).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <msi.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/host/service_registration_win.h"
+#include "tests/service/service_control_win.h"
+
+namespace {
+
+using namespace vantrel::testing;
+
+constexpr wchar_t kUpgradeCode[] = L"{6B0E2C4B-7F7A-4C1E-9E55-3C5D2A8F1A17}";
+
+// The Windows path of a file of the build folder: Wine names the Unix root
+// as a drive.
+std::wstring WindowsPath(const char* unix_path) {
+  using ToDos = WCHAR*(CDECL*)(const char*);
+  auto to_dos = reinterpret_cast<ToDos>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  const std::string path(unix_path);
+  if (to_dos == nullptr) return std::wstring(path.begin(), path.end());
+  WCHAR* dos = to_dos(unix_path);
+  if (dos == nullptr) return std::wstring();
+  std::wstring out(dos);
+  HeapFree(GetProcessHeap(), 0, dos);
+  return out;
+}
+
+std::wstring ExpandedPath(const wchar_t* text) {
+  wchar_t out[MAX_PATH];
+  const DWORD n = ExpandEnvironmentStringsW(text, out, MAX_PATH);
+  return n > 0 && n <= MAX_PATH ? std::wstring(out) : std::wstring();
+}
+
+DWORD Msiexec(const std::wstring& arguments) { return RunCommandLine(L"msiexec.exe " + arguments); }
+
+// Every installed product of the package's family, by its product code.
+std::vector<std::wstring> InstalledProducts() {
+  std::vector<std::wstring> products;
+  wchar_t code[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsW(kUpgradeCode, 0, i, code) == ERROR_SUCCESS; ++i) products.push_back(code);
+  return products;
+}
+
+std::optional<std::wstring> SettingText(const wchar_t* name) {
+  wchar_t value[512];
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+std::optional<DWORD> SettingNumber(const wchar_t* name) {
+  DWORD value = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool SettingsKeyExists() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return false;
+  RegCloseKey(raw);
+  return true;
+}
+
+class MsiEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { Clean(); }
+  void TearDown() override { Clean(); }
+
+  // No Vantrel product, service, event source or test value is left.
+  static void Clean() {
+    for (const std::wstring& product : InstalledProducts()) Msiexec(L"/x " + product + L" /qn");
+    RemoveService();
+    DeleteEventSources();
+    DeleteTestValues();
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", L"details");
+  }
+
+  // The service's registration, which must be the one /install makes.
+  void ExpectRegisteredAsInstallMakesIt(const char* when) {
+    SCOPED_TRACE(when);
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    const std::optional<ServiceConfig> config = ReadServiceConfig(service.get());
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->binary_path, L"\"" + program_ + L"\"");  // the path holds a blank
+    EXPECT_EQ(config->display_name, L"Vantrel");
+    EXPECT_EQ(config->type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config->start, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config->error_control, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    if (const std::optional<Recovery> recovery = ReadRecovery(service.get())) {  // not under Wine
+      EXPECT_EQ(recovery->actions, (std::vector<std::pair<SC_ACTION_TYPE, DWORD>>{{SC_ACTION_RESTART, 60000}}));
+    }
+    for (const wchar_t* source : kEventSources) {
+      const std::optional<EventSourceEntry> entry = ReadEventSource(source);
+      ASSERT_TRUE(entry) << "no event source";
+      EXPECT_EQ(entry->message_file, program_);
+      EXPECT_EQ(entry->types, 7u);
+    }
+    EXPECT_NE(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES) << "no program";
+  }
+
+  void ExpectNothingOfTheServiceLeft() {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    EXPECT_FALSE(service);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    for (const wchar_t* source : kEventSources) EXPECT_FALSE(ReadEventSource(source)) << "event source left";
+    EXPECT_EQ(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES) << "program left";
+    EXPECT_EQ(InstalledProducts(), std::vector<std::wstring>{});
+  }
+
+  const std::wstring msi_ = WindowsPath(VANTREL_MSI);
+  const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
+  const std::wstring program_ = ExpandedPath(L"%ProgramFiles%\\Vantrel\\vantrel.exe");
+};
+
+TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
+  const std::wstring computer = ComputerNameVariable();
+  ASSERT_FALSE(computer.empty());
+  ASSERT_FALSE(msi_.empty());
+  TestServer chat({Answer("HTTP/1.1 200 OK")});
+  const std::string url = chat.Url("/hook");
+
+  // The administrator's one command.
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" +
+                    std::wstring(url.begin(), url.end()) + L" DETAILS=1"),
+            0u);
+  ExpectRegisteredAsInstallMakesIt("after the install");
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
+  EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
+  EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
+
+  {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
+    EXPECT_EQ(chat.Requests().front().body,
+              "{\"text\":\"PSQL lisenssivalvonta k\xC3\xA4ynnistetty Demo 1, koneen nimi " + Utf8(computer) + "\"}");
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));
+    ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
+  }
+  ASSERT_EQ(SetStoredRecordNumber(41), ERROR_SUCCESS);  // the mark of later checks
+
+  // An upgrade without any property, then a repair: the settings and the
+  // mark stay, the name is taken from the settings, the service is
+  // registered as before.
+  ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
+  const std::vector<std::wstring> products = InstalledProducts();
+  ASSERT_EQ(products.size(), 1u) << "the older version is still installed";
+  // A repair of every file (msiexec /fa CODE /qn; Wine's msiexec takes no
+  // product code, its msi.dll does).
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  ASSERT_EQ(MsiReinstallProductW(products.front().c_str(), REINSTALLMODE_FILEREPLACE | REINSTALLMODE_MACHINEDATA |
+                                                               REINSTALLMODE_USERDATA | REINSTALLMODE_SHORTCUT),
+            static_cast<UINT>(ERROR_SUCCESS));
+  ExpectRegisteredAsInstallMakesIt("after the upgrade and the repair");
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
+  EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
+  EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
+
+  // Removal: the service, its sources and the program go; the settings and
+  // the mark stay for a later installation.
+  ASSERT_EQ(Msiexec(L"/x \"" + next_msi_ + L"\" /qn"), 0u);
+  ExpectNothingOfTheServiceLeft();
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
+
+  // Installed again with the stored name, and removed with its settings.
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn"), 0u);
+  ExpectRegisteredAsInstallMakesIt("installed again");
+  ASSERT_EQ(Msiexec(L"/x \"" + msi_ + L"\" /qn REMOVESETTINGS=1"), 0u);
+  ExpectNothingOfTheServiceLeft();
+  EXPECT_FALSE(SettingsKeyExists());
+  EXPECT_EQ(chat.Requests().size(), 1u);
+}
+
+// Without an instance name, and none stored, the first installation is
+// refused before anything is installed: the program would otherwise ask for
+// the name in a dialog nobody sees.
+TEST_F(MsiEndToEnd, AFirstInstallWithoutInstanceNameIsRefused) {
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"instancename");
+  EXPECT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn CHATURL=http://127.0.0.1:9/hook"),
+            static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+  ExpectNothingOfTheServiceLeft();
+  EXPECT_EQ(SettingText(L"chaturl"), std::nullopt);
+}
+
+}  // namespace

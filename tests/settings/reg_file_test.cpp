@@ -16,8 +16,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr char16_t kKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
 const std::string kHead = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
 
-// The file as a Windows export writes it: UTF-16LE with its byte-order mark
-// and CR LF line ends.
 // The text as regedit exports it: UTF-16LE with its mark, CR LF. A '§'
 // stands for a lone high surrogate, which UTF-8 cannot carry.
 std::string Utf16Export(const std::string& utf8) {

@@ -27,6 +27,15 @@ std::string Outcome(Read read) {
   }
 }
 
+// Stores a value as another writer of the key would, through a backend of
+// its own that is closed again before the value is read.
+void WriteThroughNewBackend(const String& name, std::uint32_t type, const Bytes& data) {
+  auto writer = NewSettingsKeyBackend();
+  ASSERT_EQ(writer->CreateKey(), kRegSuccess);
+  ASSERT_EQ(writer->SetValue(name, type, data), kRegSuccess);
+  writer->CloseKey();
+}
+
 constexpr const char* kGetFailed = "error: Failed to get data for 'x'";
 constexpr const char* kInvalidType = "error: Invalid data type for 'x'";
 
@@ -62,12 +71,7 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    {
-      auto writer = NewSettingsKeyBackend();
-      ASSERT_EQ(writer->CreateKey(), kRegSuccess);
-      ASSERT_EQ(writer->SetValue(u"x", row.type, row.data), kRegSuccess);
-      writer->CloseKey();
-    }
+    ASSERT_NO_FATAL_FAILURE(WriteThroughNewBackend(u"x", row.type, row.data));
     SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_TRUE(reg.ValueExists(u"x"));
@@ -100,12 +104,7 @@ TEST(ValueRulesTest, TheMarkReadsAQwordOfEightBytesAloneAsSixtyFourBits) {
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    {
-      auto writer = NewSettingsKeyBackend();
-      ASSERT_EQ(writer->CreateKey(), kRegSuccess);
-      ASSERT_EQ(writer->SetValue(u"x", row.type, row.data), kRegSuccess);
-      writer->CloseKey();
-    }
+    ASSERT_NO_FATAL_FAILURE(WriteThroughNewBackend(u"x", row.type, row.data));
     SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_EQ(Outcome([&] { return std::to_string(reg.ReadInteger64(u"x")); }), row.read);

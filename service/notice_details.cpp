@@ -19,9 +19,10 @@ struct Entry {
 };
 
 // The first line of a message that is not blank, without the blanks around
-// it. A NUL ends it as a line break does.
+// it. A NUL ends it as a line break does, and NULs before it are passed over
+// as blank lines are. Empty when the whole message is blank.
 String FirstLine(const String& message) {
-  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\0'; };
   std::size_t start = 0;
   while (start < message.size() && blank(message[start])) ++start;
   std::size_t end = start;
@@ -62,7 +63,9 @@ Entry EntryOf(const EventRecord& record, const UtcOffsetAt& offset_at) {
     entry.time = CleanCut(record.time, 40);  // shown as the log gave it
   }
   if (record.message_read) {
-    entry.message = record.message ? CleanCut(FirstLine(*record.message), kDetailMessageChars) : kEmptyMessage;
+    entry.message = record.message ? CleanCut(FirstLine(*record.message), kDetailMessageChars) : String();
+    // A message with nothing to read in it says so, as a missing one does.
+    if (entry.message.empty()) entry.message = kEmptyMessage;
   }
   return entry;
 }

@@ -369,14 +369,34 @@ class JournalSource : public EventSource {
     // several such lists at every step, which costs several times more than
     // reading each entry's PRIORITY here.
     const std::string identifier = "SYSLOG_IDENTIFIER=" + source_;
-    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(sequence.plan.above + 1);
     if (sd_journal_add_match(j, identifier.data(), identifier.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
-        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 ||
-        (sequence.plan.above > 0 ? sd_journal_seek_cursor(j, cursor.c_str()) : sd_journal_seek_head(j)) < 0) {
+        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || SeekFirstAbove(j, sequence) < 0) {
       journal_.reset();
       file.state = FileWalk::State::kEndedEarly;
     }
   }
+
+  // Places the walk so that the next entry is the first one numbered above
+  // the sequence's mark. A later check finds it by stepping back from the
+  // file's end over the few new entries, which touches only the end of the
+  // file; after more steps than a later check usually has, a seek by the
+  // number (a search through the whole file's lists) is cheaper.
+  static int SeekFirstAbove(sd_journal* j, const SequenceWalk& sequence) {
+    const std::uint64_t above = sequence.plan.above;
+    if (above == 0) return sd_journal_seek_head(j);
+    int r = sd_journal_seek_tail(j);
+    for (int steps = 0; r >= 0 && steps < kStepsBack; ++steps) {
+      r = sd_journal_previous(j);
+      if (r == 0) return sd_journal_seek_head(j);  // every entry of the file is above the mark
+      std::uint64_t number = 0, realtime = 0;
+      if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
+    }
+    if (r < 0) return r;
+    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(above + 1);
+    return sd_journal_seek_cursor(j, cursor.c_str());
+  }
+
+  static constexpr int kStepsBack = 64;
 
   // The next new entry of the file; nullptr once its walk has ended.
   std::unique_ptr<EventEntry> NextOfFile(SequenceWalk& sequence, FileWalk& file) {

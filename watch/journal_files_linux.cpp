@@ -61,8 +61,9 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-void AddFilesOf(const std::string& folder, std::vector<JournalFileHeader>& files) {
-  for (const std::string& name : Names(folder)) {
+void AddFilesOf(const std::string& folder, const std::vector<std::string>& names,
+                std::vector<JournalFileHeader>& files) {
+  for (const std::string& name : names) {
     if (!IsJournalFileName(name)) continue;
     if (std::optional<JournalFileHeader> header = ReadJournalFileHeader(folder + "/" + name)) {
       files.push_back(std::move(*header));
@@ -73,9 +74,13 @@ void AddFilesOf(const std::string& folder, std::vector<JournalFileHeader>& files
 // A root folder's files, and those of its machine folders (of only_machine
 // when it is given).
 void AddRoot(const std::string& root, const std::string& only_machine, std::vector<JournalFileHeader>& files) {
-  AddFilesOf(root, files);
-  for (const std::string& name : Names(root)) {
-    if (IsId128(name) && (only_machine.empty() || name == only_machine)) AddFilesOf(root + "/" + name, files);
+  const std::vector<std::string> names = Names(root);
+  AddFilesOf(root, names, files);
+  for (const std::string& name : names) {
+    if (IsId128(name) && (only_machine.empty() || name == only_machine)) {
+      const std::string machine = root + "/" + name;
+      AddFilesOf(machine, Names(machine), files);
+    }
   }
 }
 

@@ -240,6 +240,7 @@ struct SequenceWalk {
   SequenceMarks::Plan plan;
   std::vector<FileWalk> files;
   std::uint64_t highest_delivered = 0;
+  std::string only_boot;  // when set, only the entries of this boot are read
 };
 
 class JournalSource : public EventSource {
@@ -268,15 +269,16 @@ class JournalSource : public EventSource {
     }
     marks_ = std::move(*marks);
 
+    const std::string boot = RunningBoot();
     std::map<std::string, SequenceWalk> sequences;
     for (JournalFileHeader& file : ListJournalFiles(folder_)) {
       SequenceWalk& walk = sequences[file.sequence];
       walk.sequence.id = file.sequence;
       walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
+      walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
       walk.files.push_back({std::move(file.path), file.tail});
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
-    const std::string boot = RunningBoot();
     if (std::optional<std::string> why = marks_->Settle(present_, boot)) {
       TraceUnusedPosition(FromUtf8(*why), query.above_record);
     }
@@ -284,9 +286,9 @@ class JournalSource : public EventSource {
     for (auto& [id, walk] : sequences) {
       walk.plan = marks_->PlanFor(walk.sequence);
       if (walk.plan.action == SequenceMarks::Action::kReadIfOfThisBoot) {
-        walk.plan = HoldsEntriesOfBoot(walk, boot) ? SequenceMarks::Plan{SequenceMarks::Action::kReadAbove, 0}
-                                                   : SequenceMarks::Plan{SequenceMarks::Action::kSkip, 0};
-        if (walk.plan.action == SequenceMarks::Action::kSkip) continue;  // left out before: not new
+        if (!HoldsEntriesOfBoot(walk, boot)) continue;  // nothing new in it, and it stays unknown
+        walk.plan = SequenceMarks::Plan{SequenceMarks::Action::kReadAbove, 0};
+        walk.only_boot = boot;
       }
       if (walk.plan.action == SequenceMarks::Action::kSkip) {
         marks_->Advance(id, walk.plan.above);
@@ -370,10 +372,18 @@ class JournalSource : public EventSource {
     // reading each entry's PRIORITY here.
     const std::string identifier = "SYSLOG_IDENTIFIER=" + source_;
     if (sd_journal_add_match(j, identifier.data(), identifier.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
-        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || SeekFirstAbove(j, sequence) < 0) {
+        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || !MatchBoot(j, sequence.only_boot) ||
+        SeekFirstAbove(j, sequence) < 0) {
       journal_.reset();
       file.state = FileWalk::State::kEndedEarly;
     }
+  }
+
+  // Narrows the walk to the entries of one boot, when one is given.
+  static bool MatchBoot(sd_journal* j, const std::string& boot) {
+    if (boot.empty()) return true;
+    const std::string match = "_BOOT_ID=" + boot;
+    return sd_journal_add_conjunction(j) >= 0 && sd_journal_add_match(j, match.data(), match.size()) >= 0;
   }
 
   // Places the walk so that the next entry is the first one numbered above

@@ -20,6 +20,7 @@ namespace {
 // Where the header keeps what is read here (the journal file format as
 // systemd documents it: a packed little-endian struct at the file's start).
 constexpr std::size_t kSignature = 0;        // "LPKSHHRH"
+constexpr std::size_t kTailBootId = 56;      // 16 bytes: the boot of the newest entry
 constexpr std::size_t kSeqnumId = 72;        // 16 bytes
 constexpr std::size_t kHeaderSize = 88;      // le64
 constexpr std::size_t kEntryCount = 152;     // le64 n_entries
@@ -103,7 +104,8 @@ std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) 
   if (std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 || Le64(header + kHeaderSize) < kHeaderRead) {
     return std::nullopt;
   }
-  JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum)};
+  JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum),
+                         Hex(header + kTailBootId, 16)};
   if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return std::nullopt;
   return file;
 }

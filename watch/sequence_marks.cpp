@@ -136,14 +136,20 @@ void SequenceMarks::Advance(const std::string& id, std::uint64_t through) {
 }
 
 void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool complete) {
-  std::vector<Known> ordered;
-  for (auto id = advanced_.rbegin(); id != advanced_.rend(); ++id) ordered.push_back(*Find(*id));
-  const auto moved_on = [this](const Known& k) {
-    return std::find(advanced_.begin(), advanced_.end(), k.id) != advanced_.end();
+  std::vector<Known> by_age;
+  for (auto id = advanced_.rbegin(); id != advanced_.rend(); ++id) by_age.push_back(*Find(*id));
+  for (const Known& k : known_) {
+    if (std::find(advanced_.begin(), advanced_.end(), k.id) == advanced_.end()) by_age.push_back(k);
+  }
+  // 0: written in the running boot, 1: others in the journal, 2: gone from it.
+  const auto rank = [&present](const Known& k) {
+    const auto it = std::find_if(present.begin(), present.end(), [&k](const JournalSequence& s) { return s.id == k.id; });
+    return it == present.end() ? 2 : it->this_boot ? 0 : 1;
   };
-  for (bool in_journal : {true, false}) {
-    for (const Known& k : known_) {
-      if (!moved_on(k) && Holds(present, k.id) == in_journal) ordered.push_back(k);
+  std::vector<Known> ordered;
+  for (int wanted : {0, 1, 2}) {
+    for (const Known& k : by_age) {
+      if (rank(k) == wanted) ordered.push_back(k);
     }
   }
   bool left_out = false;

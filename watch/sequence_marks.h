@@ -6,11 +6,13 @@
 // number is above that sequence's mark, or when its sequence was never seen.
 //
 // The marks live in the position stored beside the record number, at most
-// kBound sequences: those that last moved on. When the journal holds more at
-// once, the ones that moved on longest ago are left out and the marks note
-// it; from then on, until every sequence in the journal is known again, a
-// sequence it does not know is new only when it holds entries of the running
-// boot, so a sequence left out is never reported again.
+// kBound sequences. When the journal holds more at once, some are left out:
+// first those it no longer holds, then those not written in the running
+// boot, and among them the ones that moved on longest ago; the marks note
+// it. From then on, until every sequence in the journal is known again, only
+// the entries of the running boot count as new in a sequence the marks do
+// not know. A sequence left out while it held none of them is so never
+// reported again, and what the running journald writes to it later is.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,7 @@ namespace vantrel {
 struct JournalSequence {
   std::string id;          // 32 hexadecimal digits
   std::uint64_t tail = 0;  // the highest number its files hold
+  bool this_boot = false;  // the last entry of one of its files was written in the running boot
 };
 
 class SequenceMarks {
@@ -36,7 +39,7 @@ class SequenceMarks {
   enum class Action {
     kSkip,              // nothing in it is new
     kReadAbove,         // its entries above `above` are new
-    kReadIfOfThisBoot,  // read whole when it holds entries of the running boot; skip otherwise
+    kReadIfOfThisBoot,  // its entries of the running boot are new, the others not
   };
   struct Plan {
     Action action = Action::kSkip;
@@ -72,9 +75,10 @@ class SequenceMarks {
   // `through`: its mark moves there, never back.
   void Advance(const std::string& id, std::uint64_t through);
 
-  // Ends the check: the sequences that moved on come first, the newest
-  // first, then the others as they were, those still in the journal before
-  // the ones it no longer holds; past kBound the last are left out. complete
+  // Ends the check: the sequences of the journal written in the running boot
+  // come first, then its others, then the ones it no longer holds; within
+  // each, those that moved on come first, the newest first, then the others
+  // as they were. Past kBound the last are left out. complete
   // is false when the check ended before dealing with every sequence: the
   // number rule (if any) then stays for the ones it did not reach.
   void Finish(const std::vector<JournalSequence>& present, bool complete);

@@ -290,6 +290,18 @@ TEST_F(JournalQueryTest, MoreSequencesThanTheBound) {
   EXPECT_EQ(messages, (std::vector<std::string>{"now1", name + "-2"}))
       << "a sequence of an earlier boot that was never seen counts as one left out";
   EXPECT_TRUE(Query(third.mark, false).lines.empty());
+
+  // A sequence left out that the running boot writes to again: only what it
+  // wrote is new.
+  const std::string marks_now = ToUtf8(third.mark.position);
+  int left_out = 0;
+  while (marks_now.find(ReadJournalFileHeader(folder.Path() + "/s" + std::to_string(left_out) + ".journal")->sequence) !=
+         std::string::npos) {
+    ++left_out;
+  }
+  const std::string again = "s" + std::to_string(left_out);
+  folder.Write(Errors(again + "-", 1, 2), again + ".journal", {testing::RunningBoot(), 0});
+  EXPECT_EQ(Messages(Query(third.mark, false)), std::vector<std::string>{again + "-2"});
 }
 
 // A syslog(3) tag with a blank is one journald cannot take: the entry comes

@@ -109,6 +109,33 @@ TEST(SequenceMarksTest, ACheckMovesMarksOnAndKeepsTheNewestWithinTheBound) {
   EXPECT_FALSE(kept->Text().ends_with(",forgot")) << kept->Text();
 }
 
+// Past the bound, a sequence written in the running boot is kept over ones
+// of earlier boots, even over those that moved on after it; of the others,
+// the ones the journal no longer holds are left out first.
+TEST(SequenceMarksTest, TheBoundLeavesOutSequencesOfEarlierBootsFirst) {
+  const std::string running = Id('e'), gone = Id('f');
+  std::optional<SequenceMarks> marks = SequenceMarks::Read(running + "=3," + gone + "=4", 0);
+  ASSERT_TRUE(marks);
+  std::vector<JournalSequence> journal{{running, 3, true}};
+  for (std::size_t i = 0; i + 1 < SequenceMarks::kBound; ++i) {
+    journal.push_back({std::string(30, 'd') + (i < 10 ? "0" : "") + std::to_string(i), 1, false});
+    marks->Advance(journal.back().id, 1);
+  }
+  marks->Finish(journal, true);
+  const std::optional<SequenceMarks> kept = SequenceMarks::Read(marks->Text(), 0);
+  ASSERT_TRUE(kept) << marks->Text();
+  EXPECT_EQ(kept->PlanFor(journal.front()), (Plan{Action::kSkip, 3})) << marks->Text();
+  EXPECT_EQ(marks->Text().find(gone), std::string::npos) << marks->Text();
+  EXPECT_FALSE(marks->Text().ends_with(",forgot")) << "only a sequence the journal no longer holds was left out";
+
+  journal.push_back({Id('0'), 1, false});
+  SequenceMarks more = *kept;
+  more.Advance(journal.back().id, 1);
+  more.Finish(journal, true);
+  EXPECT_EQ(more.PlanFor(journal.front()), (Plan{Action::kSkip, 3})) << more.Text();
+  EXPECT_EQ(more.PlanFor(journal[1]).action, Action::kReadIfOfThisBoot) << "the oldest of an earlier boot";
+}
+
 // A check that ended part way keeps the number rule for the sequences it
 // did not reach; a complete one drops it.
 TEST(SequenceMarksTest, TheNumberRuleStaysUntilACheckReachesEverySequence) {

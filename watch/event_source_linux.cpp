@@ -264,7 +264,7 @@ class JournalSource : public EventSource {
     if (max_event_type_ < 1) return;  // nothing is asked for
     std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
     if (!marks) {
-      TraceUnusedPosition(u"it cannot be read", query.above_record);
+      TraceOnce(u"it cannot be read", query);
       marks = SequenceMarks::NumberRule(query.above_record);
     }
     marks_ = std::move(*marks);
@@ -279,9 +279,7 @@ class JournalSource : public EventSource {
       walk.files.push_back({std::move(file.path), file.tail});
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
-    if (std::optional<std::string> why = marks_->Settle(present_, boot)) {
-      TraceUnusedPosition(FromUtf8(*why), query.above_record);
-    }
+    if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
 
     for (auto& [id, walk] : sequences) {
       walk.plan = marks_->PlanFor(walk.sequence);
@@ -377,6 +375,18 @@ class JournalSource : public EventSource {
       journal_.reset();
       file.state = FileWalk::State::kEndedEarly;
     }
+  }
+
+  // Says why the stored position is not used, once for the values as they
+  // stand: while checks cannot store their mark (the chat refuses every
+  // post), each one starts from the same values and comes to the same
+  // reason.
+  static void TraceOnce(const String& why, const EventQuery& query) {
+    static String last;
+    String said = why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position;
+    if (said == last) return;
+    TraceUnusedPosition(why, query.above_record);
+    last = std::move(said);
   }
 
   // Narrows the walk to the entries of one boot, when one is given.

@@ -258,6 +258,26 @@ TEST_F(JournalQueryTest, AFirstRunKnowsEverySequence) {
   EXPECT_EQ(Messages(Query(first.mark, false)), std::vector<std::string>{"q1"});
 }
 
+// A stored position that is not used is said so once for the values as
+// they stand, also when the next check starts from the same ones (its post
+// failed): an earlier version's cursor that cannot be read, and one of the
+// running boot that names a sequence the journal does not hold.
+TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 4));
+  const std::string elsewhere = "s=" + std::string(32, '9') + ";i=3;b=" + testing::RunningBoot() + ";m=1;t=1;x=1";
+  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere}) {
+    const RecordMark stored{3, FromUtf8(cursor)};
+    const auto traced = [&stored] {
+      const std::vector<std::string> trace = Query(stored, false).trace;
+      return std::count_if(trace.begin(), trace.end(), [](const std::string& l) { return l.starts_with("lastrecpos"); });
+    };
+    EXPECT_EQ(traced(), 1) << cursor;
+    EXPECT_EQ(traced(), 0) << cursor;
+    EXPECT_EQ(Messages(Query(stored, false)), std::vector<std::string>{"a4"}) << cursor;
+  }
+}
+
 // The marks keep SequenceMarks::kBound sequences. A journal that holds more
 // at once reports each entry once: the sequences left out are not read
 // again, new entries of the known ones and sequences of the running boot

@@ -229,6 +229,7 @@ class JournalEntry : public EventEntry {
 struct FileWalk {
   std::string path;
   std::uint64_t tail = 0;
+  bool online = false;
   enum class State { kWaiting, kWalking, kDone, kEndedEarly } state = State::kWaiting;
   std::uint64_t last_delivered = 0;  // the number of the last entry delivered from it
 };
@@ -276,7 +277,7 @@ class JournalSource : public EventSource {
       walk.sequence.id = file.sequence;
       walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
       walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
-      walk.files.push_back({std::move(file.path), file.tail});
+      walk.files.push_back({std::move(file.path), file.tail, file.online});
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
     if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
@@ -321,7 +322,8 @@ class JournalSource : public EventSource {
   }
 
   // The marks moved over what the walk dealt with: a sequence walked to
-  // its end up to the highest number its headers gave; one whose walk
+  // its end up to the highest number its headers gave (short of the last
+  // entry of a file open for writing, see below); one whose walk
   // ended part way only as far as every one of its files got, as another
   // file may hold the numbers after that. The mark's number is the highest
   // one taken in the last sequence that gave entries.
@@ -333,7 +335,15 @@ class JournalSource : public EventSource {
       for (const SequenceWalk& sequence : walks_) {
         std::uint64_t through = sequence.sequence.tail;
         for (const FileWalk& file : sequence.files) {
-          if (file.state == FileWalk::State::kDone) continue;
+          if (file.state == FileWalk::State::kDone) {
+            // The writer numbers an entry (and its header says so) before it
+            // links the entry into the lists the walk follows; one writer
+            // writes one entry at a time, so only the last entry of a file
+            // open for writing may have been missed, and it is left for the
+            // next check.
+            if (file.online) through = std::min(through, std::max({file.tail - 1, file.last_delivered, sequence.plan.above}));
+            continue;
+          }
           if (file.state != FileWalk::State::kEndedEarly) complete = false;
           through = std::min(through, std::max(file.last_delivered, sequence.plan.above));
         }

@@ -20,6 +20,7 @@ namespace {
 // Where the header keeps what is read here (the journal file format as
 // systemd documents it: a packed little-endian struct at the file's start).
 constexpr std::size_t kSignature = 0;        // "LPKSHHRH"
+constexpr std::size_t kState = 16;           // 1 byte: 0 offline, 1 online (open for writing), 2 archived
 constexpr std::size_t kTailBootId = 56;      // 16 bytes: the boot of the newest entry
 constexpr std::size_t kSeqnumId = 72;        // 16 bytes
 constexpr std::size_t kHeaderSize = 88;      // le64
@@ -105,7 +106,7 @@ std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) 
     return std::nullopt;
   }
   JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum),
-                         Hex(header + kTailBootId, 16)};
+                         Hex(header + kTailBootId, 16), header[kState] == 1};
   if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return std::nullopt;
   return file;
 }

@@ -17,6 +17,7 @@ struct JournalFileHeader {
   std::uint64_t head = 0;  // the number of its first entry
   std::uint64_t tail = 0;  // the number of its last entry
   std::string tail_boot;   // the boot its last entry was written in: 32 hexadecimal digits
+  bool online = false;     // open for writing: its last entry may still be being written
 };
 
 // The files under folder (VANTREL_JOURNAL_DIR), or of the local system

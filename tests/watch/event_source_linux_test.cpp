@@ -258,6 +258,26 @@ TEST_F(JournalQueryTest, AFirstRunKnowsEverySequence) {
   EXPECT_EQ(Messages(Query(first.mark, false)), std::vector<std::string>{"q1"});
 }
 
+// The writer numbers an entry in the file header before the entry can be
+// found: a check at that moment must not move the mark over it. The header
+// of a file open for writing is made to count one entry more than it holds.
+TEST_F(JournalQueryTest, TheLastEntryOfAFileBeingWrittenIsLeftForTheNextCheck) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 2));
+  const std::string path = folder.Path() + "/x.journal";
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  const unsigned char online = 1, tail[8] = {3};
+  std::fseek(file, 16, SEEK_SET);
+  std::fwrite(&online, 1, 1, file);
+  std::fseek(file, 160, SEEK_SET);  // the number of the last entry
+  std::fwrite(tail, 1, sizeof tail, file);
+  std::fclose(file);
+  const QueryResult result = Query(0, false);
+  EXPECT_EQ(Messages(result), (std::vector<std::string>{"a1", "a2"}));
+  EXPECT_EQ(ToUtf8(result.mark.position), ReadJournalFileHeader(path)->sequence + "=2");
+}
+
 // A stored position that is not used is said so once for the values as
 // they stand, also when the next check starts from the same ones (its post
 // failed): an earlier version's cursor that cannot be read, and one of the

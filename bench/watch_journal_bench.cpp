@@ -41,16 +41,16 @@ bool WriteEntries(const std::string& dir, int first, int count) {
 
 // Best of several runs of one query, in milliseconds.
 double QueryMs(const vantrel::RecordMark& start, bool first_run, vantrel::RecordMark* reached,
-               std::size_t* lines_found) {
+               std::size_t* entries_found) {
   double best = 1e300;
   for (int run = 0; run < 5; ++run) {
     vantrel::RecordMark mark = start;
-    vantrel::EventLines lines;
+    vantrel::EventRecords records;
     auto t0 = std::chrono::steady_clock::now();
-    vantrel::QueryEventLog(mark, lines, first_run);
+    vantrel::QueryEventLog(mark, records, first_run, vantrel::kDefaultSourceName);
     best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     *reached = mark;
-    *lines_found = lines.size();
+    *entries_found = records.size();
   }
   return best;
 }
@@ -74,7 +74,7 @@ struct Measure {
   double journalctl_info_ms;
   double full_ms;
   double later_ms;
-  std::size_t later_lines;
+  std::size_t later_entries;
 };
 
 bool Run(int history, int fresh, Measure* out) {
@@ -85,14 +85,14 @@ bool Run(int history, int fresh, Measure* out) {
   setenv("VANTREL_JOURNAL_DIR", dir.c_str(), 1);
   bool ok = WriteEntries(dir, 0, history);
   vantrel::RecordMark mark;
-  std::size_t lines = 0;
+  std::size_t entries = 0;
   if (ok) {
-    out->full_ms = QueryMs(vantrel::RecordMark(), true, &mark, &lines);
+    out->full_ms = QueryMs(vantrel::RecordMark(), true, &mark, &entries);
     ok = WriteEntries(dir, history, fresh);
   }
   if (ok) {
     vantrel::RecordMark reached;
-    out->later_ms = QueryMs(mark, false, &reached, &out->later_lines);
+    out->later_ms = QueryMs(mark, false, &reached, &out->later_entries);
     out->journalctl_warning_ms = JournalctlMs(dir, "warning");
     out->journalctl_info_ms = JournalctlMs(dir, "info");
     ok = out->journalctl_warning_ms > 0 && out->journalctl_info_ms > 0;
@@ -115,10 +115,10 @@ int main() {
     std::fprintf(stderr, "could not make the journal files with %s, or run journalctl\n", kJournalRemote);
     return 1;
   }
-  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu lines)\n", kSmall, small.full_ms,
-              small.later_ms, small.later_lines);
-  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu lines)\n", kLarge, large.full_ms,
-              large.later_ms, large.later_lines);
+  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu entries)\n", kSmall, small.full_ms,
+              small.later_ms, small.later_entries);
+  std::printf("history %6d: first check %8.2f ms, later check %6.3f ms (%zu entries)\n", kLarge, large.full_ms,
+              large.later_ms, large.later_entries);
   std::printf("later check, %dx history / 1x history: %.2f (first check: %.2f)\n", kLarge / kSmall,
               large.later_ms / small.later_ms, large.full_ms / small.full_ms);
   std::printf("later check / first check on %d entries: %.4f\n", kLarge, large.later_ms / large.full_ms);

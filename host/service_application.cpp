@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -162,18 +163,37 @@ ProgramPorts PlatformProgramPorts() {
   };
 }
 
+namespace {
+
+// Writes the failure being handled where this run's mode shows it; the
+// process's exit code for it.
+int ReportFailure(const ProgramPorts& ports) {
+  const String message = CurrentFailureMessage();
+  if (ParseSwitches(ports.arguments).mode == RunMode::kService) {
+    ports.log_failure(message);
+  } else {
+    ports.show_failure(message);
+  }
+  return 1;
+}
+
+}  // namespace
+
 int RunApplication(const std::function<int(ServiceApplication&)>& steps, const ProgramPorts& ports) {
+  std::optional<ServiceApplication> application;
   try {
-    ServiceApplication application(ports.arguments);
-    return steps(application);
+    application.emplace(ports.arguments);
   } catch (...) {
-    const String message = CurrentFailureMessage();
-    if (ParseSwitches(ports.arguments).mode == RunMode::kService) {
-      ports.log_failure(message);
-    } else {
-      ports.show_failure(message);
-    }
-    return 1;
+    return ReportFailure(ports);
+  }
+  // A failure of the steps is shown while the application, its module and
+  // the module's timer still live: the box's own message loop goes on
+  // running the timer, so a check falls due and runs while the box waits,
+  // as it does under any other box of the program.
+  try {
+    return steps(*application);
+  } catch (...) {
+    return ReportFailure(ports);
   }
 }
 

@@ -35,7 +35,9 @@ void PercentEncodeInto(std::string& out, std::string_view utf8, bool is_path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (char ch : utf8) {
     const auto b = static_cast<unsigned char>(ch);
-    bool escape = b <= 32 || b >= 0x7F;
+    // DEL (0x7F) is ASCII and no control character of the list: it goes
+    // out as it stands.
+    bool escape = b <= 32 || b >= 0x80;
     if (!escape) escape = std::strchr("*<>#%{}|\\^[]\"`", ch) != nullptr;
     if (!escape && is_path && ch == '+') escape = true;
     if (escape) {
@@ -96,6 +98,23 @@ void SplitHostPort(const Text& authority, Text& host, Text& port, bool& has_port
 bool ValidBrackets(const std::string& host) {
   if (host.empty() || host[0] != '[') return host.find_first_of("[]") == std::string::npos;
   return host.size() > 2 && host.back() == ']' && host.find(']') == host.size() - 1;
+}
+
+// A scheme: a letter, then letters, digits, "+", "-" and ".".
+bool ValidScheme(const String& scheme) {
+  const auto letter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  if (scheme.empty() || !letter(scheme[0])) return false;
+  return std::all_of(scheme.begin(), scheme.end(), [&](char16_t c) {
+    return letter(c) || (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+  });
+}
+
+// A character a host name, an IPv6 literal or a port can be written with;
+// anything beyond ASCII counts, for a name in its own script.
+bool AuthorityChar(char16_t c) {
+  if (c >= 0x80) return true;
+  if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return true;
+  return std::u16string_view(u"-._~%!$&'()*+,;=:[]").find(c) != std::u16string_view::npos;
 }
 
 // Splits an absolute URL text into scheme://authority and the rest.
@@ -215,6 +234,61 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
     path = (slash == std::string::npos ? "/" : cur_path.substr(0, slash + 1)) + path;
   }
   return origin + RemoveDotSegments(path) + suffix;
+}
+
+String UrlSite(const String& input) {
+  std::size_t b = 0, e = input.size();
+  while (b < e && input[b] <= 32) ++b;
+  while (e > b && input[e - 1] <= 32) --e;
+  String url = input.substr(b, e - b);
+  if (url.empty()) return kUnnamedWebhook;
+  if (url.find(u"://") == String::npos) url = u"http://" + url;
+  const std::size_t sep = url.find(u"://");
+  const String scheme = url.substr(0, sep);
+  // A backslash ends the authority too: the base URL reads it as a slash.
+  const std::size_t end = url.find_first_of(u"/\\?#", sep + 3);
+  String authority = url.substr(sep + 3, end == String::npos ? String::npos : end - sep - 3);
+  if (const std::size_t at = authority.rfind(u'@'); at != String::npos) authority.erase(0, at + 1);
+  String host, port;
+  bool has_port = false;
+  SplitHostPort(authority, host, port, has_port);
+  if (!ValidScheme(scheme) || host.empty() || !std::all_of(authority.begin(), authority.end(), AuthorityChar))
+    return kUnnamedWebhook;
+  return scheme + u"://" + authority;
+}
+
+String WithUrlsAsSites(const String& text) {
+  String out;
+  std::size_t from = 0;
+  for (std::size_t sep; (sep = text.find(u"://", from)) != String::npos;) {
+    std::size_t start = sep;
+    while (start > from && text[start - 1] > u' ' && text[start - 1] != u'"') --start;
+    std::size_t end = text.size();
+    const std::size_t open = text.rfind(u'"', sep);
+    const std::size_t close = text.rfind(u'"');
+    const bool quoted = open != String::npos && open >= from && close > sep;
+    if (quoted) {
+      start = open + 1;
+      end = close;
+    }
+    const String site = UrlSite(text.substr(start, end - start));
+    if (quoted && site == kUnnamedWebhook) {
+      --start;  // no quotes around the words
+      ++end;
+    }
+    out += text.substr(from, start - from) + site;
+    from = end;
+  }
+  out += text.substr(from);
+
+  // The one failure that names a host alone, at the end of its message.
+  constexpr std::u16string_view kConnecting = u"Error connecting to server: ";
+  if (const std::size_t at = out.find(kConnecting); at != String::npos) {
+    const std::size_t host = at + kConnecting.size();
+    if (const std::size_t user_end = out.rfind(u'@'); user_end != String::npos && user_end >= host)
+      out.erase(host, user_end + 1 - host);
+  }
+  return out;
 }
 
 }  // namespace vantrel

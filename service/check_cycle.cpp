@@ -4,68 +4,66 @@
 namespace vantrel {
 
 void TVantrelSrv::TarkastaLogit() {
-  bool first_run = false;
-  bool details = false;
-  String instance_name;
   report_ = CheckReport();
+  const CheckSettings settings = ReadCheckSettings();
+  const EventRecords records = QueryNewRecords(settings);
+  const MessageDocument notice = NoticeOf(settings, records);
+  if (!records.empty()) {
+    if (PostNotice(notice)) ledger_.Delivered();
+    StoreDeliveredMark();  // what this or an earlier notice delivered
+  } else if (settings.first_run) {
+    // Watching starts here: 0 is stored before the start notice goes out,
+    // whatever becomes of it.
+    TalletaUusiAvain(ledger_.FirstRunMark());
+    PostNotice(notice);
+  } else {
+    StoreDeliveredMark();  // a store that failed after the chat accepted its notice
+  }
+}
 
+TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
+  CheckSettings settings;
   std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     if (reg->ValueExists(u"chaturl")) fchatavain = reg->ReadString(u"chaturl");
-    if (reg->ValueExists(u"instancename")) instance_name = reg->ReadString(u"instancename");
-    if (reg->ValueExists(u"lastrecnum")) {
-      flastrecnum = reg->ReadInteger64(u"lastrecnum");
-      flastrecpos = reg->ValueExists(u"lastrecpos") ? reg->ReadString(u"lastrecpos") : String();
-    } else {
-      first_run = true;
-    }
+    if (reg->ValueExists(u"instancename")) settings.instance_name = reg->ReadString(u"instancename");
+    settings.first_run = !ledger_.Load(*reg);
     // The entries under the notice, when the administrator asked for them:
     // a REG_DWORD other than 0. Any other type fails the check as any
     // setting of the wrong type does.
-    if (reg->ValueExists(u"details")) details = reg->ReadInteger(u"details") != 0;
+    if (reg->ValueExists(u"details")) settings.details = reg->ReadInteger(u"details") != 0;
+    // The event source watched, when it is another than Pervasive SQL.
+    if (reg->ValueExists(u"source")) settings.source_name = reg->ReadString(u"source");
     reg->CloseKey();
-    // Entries the chat has accepted are never posted again by this process,
-    // also when their mark could not be stored: the delivered mark stands in
-    // for the stored one, and a start notice has gone out with it.
-    if (fdelivered) {
-      flastrecnum = fdelivered->number;
-      flastrecpos = fdelivered->position;
-      first_run = false;
-    }
   }
   reg.reset();
-
   if (fchatavain.empty()) fchatavain = kDefaultChatUrl;
+  if (settings.source_name.empty()) settings.source_name = kDefaultSourceName;
+  return settings;
+}
 
-  EventLines lines;
-  RecordMark mark{flastrecnum, flastrecpos};
-  ports_.query_event_log(mark, lines, first_run);
-  flastrecnum = mark.number;
-  flastrecpos = mark.position;
-  report_.entries = (lines.size() + 1) / 2;  // two lines per entry
-  report_.first_run = first_run;
+EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
+  EventRecords records;
+  RecordMark mark = ledger_.Mark();
+  ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  ledger_.Reached(std::move(mark), !records.empty());
+  report_.entries = records.size();
+  report_.first_run = settings.first_run;
+  return records;
+}
 
+MessageDocument TVantrelSrv::NoticeOf(const CheckSettings& settings, const EventRecords& records) {
   MessageDocument doc;
   doc.InitFast();
-
-  const String where = instance_name + u", koneen nimi " + ports_.computer_name();
+  const String where = settings.instance_name + u", koneen nimi " + ports_.computer_name();
   const String notice =
-      (first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ") + where;
-  if (!lines.empty()) {
-    doc.SetMember(u"text", details ? NoticeWithDetails(notice, lines, ports_.utc_offset_minutes) : notice);
-    if (PostNotice(doc)) {
-      fdelivered = mark;
-      StoreDeliveredMark();
-    } else if (fdelivered) {
-      StoreDeliveredMark();  // what an earlier notice delivered is kept, at least
-    }
-  } else if (first_run) {
-    TalletaUusiAvain(0);
+      (settings.first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ") + where;
+  if (!records.empty()) {
+    doc.SetMember(u"text", settings.details ? NoticeWithDetails(notice, records, ports_.utc_offset_minutes) : notice);
+  } else if (settings.first_run) {
     doc.SetMember(u"text", notice);
-    PostNotice(doc);
-  } else if (fdelivered) {
-    StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
+  return doc;
 }
 
 // One POST of the document to fchatavain; true exactly on 200. A failure
@@ -83,7 +81,7 @@ bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
 }
 
 void TVantrelSrv::StoreDeliveredMark() {
-  if (TalletaUusiAvain(fdelivered->number, fdelivered->position)) fdelivered.reset();
+  if (const std::optional<RecordMark> delivered = ledger_.DeliveredMark()) TalletaUusiAvain(*delivered);
 }
 
 }  // namespace vantrel

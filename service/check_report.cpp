@@ -1,5 +1,7 @@
 #include "service/check_report.h"
 
+#include "notify/url.h"
+
 namespace vantrel {
 
 namespace {
@@ -10,9 +12,12 @@ constexpr std::size_t kMaxFailureChars = 300;
 // timer tick after that.
 constexpr DateTime kCheckGapDays = 0.5;
 
-// text on one line: line breaks and other control characters become blanks,
-// a CR LF pair one blank; cut to kMaxFailureChars.
-String OneLine(const String& text) {
+// A failure's message on one line, any URL in it reduced to its scheme and
+// host (every local user reads the line, and the webhook's path holds its
+// token): line breaks and other control characters become blanks, a CR LF
+// pair one blank; cut to kMaxFailureChars.
+String OneLine(const String& message) {
+  const String text = WithUrlsAsSites(message);
   String out;
   for (std::size_t i = 0; i < text.size() && out.size() < kMaxFailureChars; ++i) {
     if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;

@@ -22,7 +22,8 @@ struct CheckReport {
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check
 // after <yyyy-mm-dd hh:mm>" for a check that ended at finished; for a check
 // that failed ("failure" not empty) what it did before, its message and
-// that it is tried again within ten minutes. Always one line.
+// that it is tried again within ten minutes. Always one line, and a URL in a
+// failure's message is named by its scheme and host alone.
 String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure);
 
 }  // namespace vantrel

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "platform/text.h"
-#include "watch/event_log_query.h"
+#include "watch/event_record.h"
 
 namespace vantrel {
 
@@ -22,13 +22,12 @@ inline constexpr std::size_t kDetailMessageChars = 200;
 // The whole notice stays below this many UTF-16 characters.
 inline constexpr std::size_t kDetailNoticeLimit = 2000;
 
-// The notice followed by the entries that lines holds (two lines per entry,
-// as the event log query gathers them), newest first, one per line after a
-// line break: the local time "yyyy-mm-dd hh:mm:ss", a blank and the first
-// line of the message cut to kDetailMessageChars characters ("Empty message"
-// for an entry without one). Entries past kDetailEntries, or past the limit
-// of the whole text, are counted in a last line "… ja N muuta". Without
-// entries the notice stands alone, as it is.
-String NoticeWithDetails(const String& notice, const EventLines& lines, const UtcOffsetAt& offset_at);
+// The notice followed by the records' entries, newest first, one per line
+// after a line break: the local time "yyyy-mm-dd hh:mm:ss", a blank and the
+// first line of the message cut to kDetailMessageChars characters ("Empty
+// message" for an entry without one). Entries past kDetailEntries, or past
+// the limit of the whole text, are counted in a last line "… ja N muuta".
+// Without entries the notice stands alone, as it is.
+String NoticeWithDetails(const String& notice, const EventRecords& records, const UtcOffsetAt& offset_at);
 
 }  // namespace vantrel

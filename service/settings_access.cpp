@@ -1,5 +1,3 @@
-#include <cstdint>
-
 #include "platform/exception.h"
 #include "platform/trace.h"
 #include "service/vantrel_srv.h"
@@ -31,21 +29,12 @@ bool TVantrelSrv::OpenSettingsForReading(std::unique_ptr<SettingsKey>& reg) {
   return OpenTraced(reg, ports_.settings_key(), &SettingsKey::OpenKeyReadOnly);
 }
 
-bool TVantrelSrv::TalletaUusiAvain(std::int64_t value, const String& position) {
+bool TVantrelSrv::TalletaUusiAvain(const RecordMark& mark) {
   std::unique_ptr<SettingsKey> reg;
   if (!avaaRekisteri(reg)) return false;
-  {
-    if (value >= INT32_MIN && value <= INT32_MAX) {
-      reg->WriteInteger(u"lastrecnum", static_cast<std::int32_t>(value));
-    } else {
-      reg->WriteInteger64(u"lastrecnum", value);
-    }
-    // The number first: an end between the two writes leaves the new number
-    // beside a position that names another one, and such a position is not
-    // used, so the number alone counts, as before positions were kept.
-    if (!position.empty()) reg->WriteString(u"lastrecpos", position);
-    reg->CloseKey();
-  }
+  MarkLedger::Write(*reg, mark);
+  reg->CloseKey();
+  ledger_.Stored(mark);
   return true;
 }
 

@@ -2,10 +2,13 @@
 // exchange's debug lines and a verdict on standard output, so that an
 // administrator can check the URL, a proxy or a certificate before the
 // service runs. Nothing is written to the settings and the event log is not
-// read.
+// read. What it prints names the webhook by its scheme and host alone: the
+// output ends up in terminals, tickets and screenshots, and the path and
+// query of the URL are its token.
 #include <functional>
 #include <memory>
 
+#include "notify/url.h"
 #include "platform/exception.h"
 #include "platform/trace.h"
 #include "service/vantrel_srv.h"
@@ -15,21 +18,6 @@ namespace vantrel {
 namespace {
 
 const char16_t kTestText[] = u"PSQL lisenssivalvonnan testiviesti ";
-
-// The scheme and host (with its port) of a URL, without the path that holds
-// the webhook's token and without any user name or password; empty when the
-// URL has no "://".
-String WebhookSite(const String& url) {
-  const std::size_t scheme_end = url.find(u"://");
-  if (scheme_end == String::npos) return String();
-  const std::size_t host_start = scheme_end + 3;
-  // A backslash ends it too: the exchange reads it as a slash.
-  std::size_t host_end = url.find_first_of(u"/\\?#", host_start);
-  if (host_end == String::npos) host_end = url.size();
-  String authority = url.substr(host_start, host_end - host_start);
-  if (const std::size_t at = authority.rfind(u'@'); at != String::npos) authority.erase(0, at + 1);
-  return url.substr(0, host_start) + authority;
-}
 
 // Sends the debug lines to out while it lives, then to the platform's
 // debug output again.
@@ -46,7 +34,9 @@ class DebugLinesTo {
 int TVantrelSrv::SendTestNotice() {
   Timer1.SetEnabled(false);  // no check runs in this process
   const auto& out = ports_.standard_output;
-  DebugLinesTo debug_lines(out);
+  // The exchange's debug lines go to the same screen as the verdict, so a
+  // URL in them is reduced as there; the service's own lines stay whole.
+  DebugLinesTo debug_lines([&out](const String& line) { out(WithUrlsAsSites(line)); });
   try {
     // The settings as a check reads them, but opened for reading alone: a
     // user who may only read the settings can test, and nothing is created.
@@ -69,13 +59,13 @@ int TVantrelSrv::SendTestNotice() {
     MessageDocument doc;
     doc.InitFast();
     doc.SetMember(u"text", kTestText + instance_name + u", koneen nimi " + ports_.computer_name());
-    const String site = WebhookSite(fchatavain);
-    const String to = site.empty() ? String() : u" to " + site;
+    const String to = u" to " + UrlSite(fchatavain);
     const bool delivered = postaa(doc);
-    out((delivered ? u"Test notice delivered" : u"Test notice not delivered") + to + u": " + last_post_.Describe());
+    out((delivered ? u"Test notice delivered" : u"Test notice not delivered") + to + u": " +
+        WithUrlsAsSites(last_post_.Describe()));
     return delivered ? 0 : 1;
   } catch (...) {
-    out(u"Test notice not sent: " + CurrentFailureMessage());
+    out(u"Test notice not sent: " + WithUrlsAsSites(CurrentFailureMessage()));
     return 1;
   }
 }

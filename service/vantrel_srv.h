@@ -13,6 +13,7 @@
 #include "notify/poster.h"
 #include "platform/date_time.h"
 #include "service/check_report.h"
+#include "service/mark_ledger.h"
 #include "service/periodic_timer.h"
 #include "settings/settings_key.h"
 #include "watch/event_log_query.h"
@@ -24,8 +25,9 @@ namespace vantrel {
 struct ModulePorts {
   // The four registry calls for one use of the settings key.
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
-  // The event log query.
-  std::function<void(RecordMark&, EventLines&, bool)> query_event_log = QueryEventLog;
+  // The event log query: the records of the named source's entries after
+  // the mark (information too on a first run), the mark moved on.
+  std::function<void(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
   // One post of a notice to the webhook URL, its debug lines written; raises
   // when the request cannot be prepared.
   std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;
@@ -60,8 +62,9 @@ class TVantrelSrv : public ServiceModule {
   // fails is tried again at the next tick. Never lets an error out.
   void Timer1Timer(void* sender);
 
-  // One check cycle: settings, event query, notice, post, stored number.
-  // Errors leave it for the tick handler.
+  // One check cycle: settings, the new records, notice, post, and the mark
+  // stored once the chat has accepted the notice. Errors leave it for the
+  // tick handler.
   void TarkastaLogit();
 
   // Posts the document to fchatavain through the poster port; true exactly
@@ -83,11 +86,11 @@ class TVantrelSrv : public ServiceModule {
   // 1 otherwise.
   int SendTestNotice();
 
-  // Stores value as "lastrecnum" when the key opens: a REG_DWORD while it
-  // fits in 32 signed bits, a REG_QWORD above; then a position, when given,
-  // as "lastrecpos". A failed write raises; a key that cannot be opened
-  // stores nothing and gives false, silently.
-  bool TalletaUusiAvain(std::int64_t value, const String& position = String());
+  // Stores the mark when the key opens: its number as "lastrecnum" (a
+  // REG_DWORD while it fits in 32 signed bits, a REG_QWORD above), then its
+  // position as "lastrecpos". A failed write raises; a key that cannot be
+  // opened stores nothing and gives false, silently.
+  bool TalletaUusiAvain(const RecordMark& mark);
 
   // The install hook: switches Timer1 off, takes the instance name from the
   // command line or the naming dialog and stores it as "instancename";
@@ -101,23 +104,38 @@ class TVantrelSrv : public ServiceModule {
   // What the last check did so far.
   const CheckReport& LastCheck() const { return report_; }
 
+  // The record number of the last entry taken (the mark's number).
+  std::int64_t flastrecnum() const { return ledger_.Mark().number; }
+  // The mark, stored and held.
+  const MarkLedger& Ledger() const { return ledger_; }
+
   // Module state, touched only on the main thread.
   String fchatavain;                // webhook URL
-  std::int64_t flastrecnum = 0;     // record number of the last entry taken
-  String flastrecpos;               // that entry's position in the log, where the source gives one
   DateTime fedellinenajo = 0.0;     // when the last completed check ended
-  // The mark of a notice the chat accepted whose store failed: it stands in
-  // for the stored mark until a store succeeds, so the entries are not
-  // posted again.
-  std::optional<RecordMark> fdelivered;
 
  private:
-  // Stores fdelivered and forgets it once stored; a failed write raises, and
-  // a key that cannot be opened stores nothing: both keep it.
+  // What a check reads from the settings besides the mark.
+  struct CheckSettings {
+    bool first_run = false;
+    bool details = false;
+    String instance_name;
+    String source_name;
+  };
+
+  // Reads the settings in their order (fchatavain, the instance name, the
+  // mark, "details", "source"); a key that cannot be opened reads as none.
+  CheckSettings ReadCheckSettings();
+  // The records of the entries after the mark; the mark moves on in memory.
+  EventRecords QueryNewRecords(const CheckSettings& settings);
+  // The document with the notice for the records, when there is one to post.
+  MessageDocument NoticeOf(const CheckSettings& settings, const EventRecords& records);
+  // Stores the delivered mark, when one waits; a failed write raises, and a
+  // key that cannot be opened stores nothing: both keep it waiting.
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);
 
+  MarkLedger ledger_;
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "platform/ascii.h"
 #include "settings/reg_value_bytes.h"
@@ -176,35 +177,64 @@ bool SameRegistryName(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+namespace {
+
+// Splits UTF-16LE bytes (after the mark, an even count) into lines at each
+// LF unit; each line keeps its bytes as they were, line end included.
+void SplitUtf16Lines(std::string_view bytes, const std::function<void(std::string_view raw)>& take) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    if (bytes[i] == '\n' && bytes[i + 1] == '\0') {
+      take(bytes.substr(start, i + 2 - start));
+      start = i + 2;
+    }
+  }
+  if (start < bytes.size()) take(bytes.substr(start));
+}
+
+}  // namespace
+
 RegFile RegFile::Parse(std::string_view bytes) {
-  std::string text;
+  RegFile file;
+  const auto add_line = [&file](std::string_view text, std::optional<std::string> raw) {
+    Line line;
+    if (!text.empty() && text.back() == '\n') {
+      text.remove_suffix(1);
+      line.eol = "\n";
+      if (!text.empty() && text.back() == '\r') {
+        text.remove_suffix(1);
+        line.eol = "\r\n";
+      }
+    }
+    line.text = text;
+    line.raw = std::move(raw);
+    file.lines_.push_back(std::move(line));
+  };
+
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    text = ToUtf8(Utf16LeText({reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2}));
-  } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    text = bytes.substr(3);
+    file.encoding_ = Encoding::kUtf16Le;
+    std::string_view units = bytes.substr(2);
+    if (units.size() % 2 != 0) {
+      file.odd_byte_ = units.substr(units.size() - 1);
+      units.remove_suffix(1);
+    }
+    SplitUtf16Lines(units, [&](std::string_view raw) {
+      const String text = Utf16LeText({reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()});
+      add_line(ToUtf8(text), std::string(raw));
+    });
   } else {
-    text = bytes;
-  }
-
-  RegFile file;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t lf = text.find('\n', start);
-    Line line;
-    if (lf == std::string::npos) {
-      line.text = text.substr(start);
-      start = text.size();
-    } else {
-      line.text = text.substr(start, lf - start);
-      line.eol = "\n";
-      start = lf + 1;
+    std::string_view text = bytes;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+      file.encoding_ = Encoding::kUtf8WithMark;
+      text.remove_prefix(3);
     }
-    if (!line.eol.empty() && !line.text.empty() && line.text.back() == '\r') {
-      line.text.pop_back();
-      line.eol = "\r\n";
+    while (!text.empty()) {
+      const std::size_t lf = text.find('\n');
+      const std::size_t size = lf == std::string_view::npos ? text.size() : lf + 1;
+      add_line(text.substr(0, size), std::nullopt);
+      text.remove_prefix(size);
     }
-    file.lines_.push_back(std::move(line));
   }
   if (!file.lines_.empty() && !file.lines_[0].eol.empty()) file.eol_ = file.lines_[0].eol;
   file.Index();
@@ -298,10 +328,28 @@ void RegFile::Index() {
   }
 }
 
+std::string RegFile::Encoded(const Line& line) const {
+  if (encoding_ != Encoding::kUtf16Le) return line.text + line.eol;
+  if (line.raw) return *line.raw;
+  const std::vector<std::uint8_t> bytes = Utf16LeBytes(FromUtf8(line.text + line.eol));
+  return std::string(bytes.begin(), bytes.end());
+}
+
 std::string RegFile::Text() const {
   std::string out;
-  for (const Line& line : lines_) out += line.text + line.eol;
-  return out;
+  if (encoding_ == Encoding::kUtf16Le) out = "\xFF\xFE";
+  if (encoding_ == Encoding::kUtf8WithMark) out = "\xEF\xBB\xBF";
+  for (const Line& line : lines_) out += Encoded(line);
+  // An odd last byte stays the last, after any line added below it, so
+  // every unit before it keeps its place.
+  return out + odd_byte_;
+}
+
+void RegFile::EndLastLine() {
+  Line& last = lines_.back();
+  if (!last.eol.empty()) return;
+  last.eol = eol_;
+  if (last.raw) *last.raw += Encoded(Line{"", eol_, std::nullopt});
 }
 
 bool RegFile::HasKey(std::u16string_view key) const {
@@ -314,7 +362,7 @@ void RegFile::AppendSection(std::u16string_view key) {
     lines_.push_back(MakeLine(std::string(kRegFileHeader)));
     lines_.push_back(MakeLine(""));
   }
-  if (lines_.back().eol.empty()) lines_.back().eol = eol_;
+  EndLastLine();
   if (!TrimLine(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
   lines_.push_back(MakeLine("[" + ToUtf8(key) + "]"));
   lines_.push_back(MakeLine(""));
@@ -354,7 +402,7 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
       const std::string inner_eol = first->eol.empty() ? eol_ : first->eol;
       const std::string last_eol = (end - 1)->eol;
       std::vector<Line> replacement;
-      for (const std::string& text : texts) replacement.push_back({text, inner_eol});
+      for (const std::string& text : texts) replacement.push_back({text, inner_eol, std::nullopt});
       replacement.back().eol = last_eol;
       const auto at = lines_.erase(first, end);
       lines_.insert(at, replacement.begin(), replacement.end());
@@ -367,7 +415,7 @@ void RegFile::Set(std::u16string_view key, std::u16string_view name, const RegVa
   const Section& section = *std::find_if(sections_.rbegin(), sections_.rend(),
                                          [&](const Section& s) { return SameRegistryName(s.key, key); });
   const std::size_t at = section.end;
-  if (at == lines_.size() && lines_.back().eol.empty()) lines_.back().eol = eol_;
+  if (at == lines_.size()) EndLastLine();
   std::vector<Line> added;
   // Hex data left hanging on a backslash would take the new line as its
   // continuation; a blank line ends it first.

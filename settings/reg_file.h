@@ -47,12 +47,14 @@ class RegFile {
   RegFile() = default;
 
   // Reads a file's bytes: UTF-16LE after its byte-order mark, UTF-8 otherwise
-  // (a UTF-8 byte-order mark is skipped); CR LF or LF line ends. A file of no
-  // bytes is an empty file. Raises RegFileError naming the first bad line.
+  // (with or without its byte-order mark); CR LF or LF line ends. A file of
+  // no bytes is an empty file. Raises RegFileError naming the first bad line.
   static RegFile Parse(std::string_view bytes);
 
-  // The file as UTF-8 text. Every line that no Set or AddKey replaced is as it
-  // was read, comments and other keys included.
+  // The file's bytes, in the encoding it was read in (a new file: UTF-8
+  // without a mark), its byte-order mark included. Every line that no Set or
+  // AddKey replaced is byte for byte as it was read, comments, other keys,
+  // lone surrogates and a trailing odd byte included.
   std::string Text() const;
 
   // True when some section names key.
@@ -73,9 +75,13 @@ class RegFile {
 
  private:
   struct Line {
-    std::string text;  // without its line end
+    std::string text;  // UTF-8, without its line end
     std::string eol;   // "\r\n", "\n", or empty for a last line without one
+    // A UTF-16LE file's line as read, line end included; written back as it
+    // stands, so what the UTF-8 text cannot hold (a lone surrogate) stays.
+    std::optional<std::string> raw;
   };
+  enum class Encoding { kUtf8, kUtf8WithMark, kUtf16Le };
   struct Entry {
     String key;
     String name;
@@ -92,12 +98,18 @@ class RegFile {
   void Index();
   // Appends a section header (and the file header when there is none).
   void AppendSection(std::u16string_view key);
-  Line MakeLine(std::string text) const { return {std::move(text), eol_}; }
+  // Gives the last line the file's line end if it has none.
+  void EndLastLine();
+  // A line's bytes in the file's encoding.
+  std::string Encoded(const Line& line) const;
+  Line MakeLine(std::string text) const { return {std::move(text), eol_, std::nullopt}; }
 
   std::vector<Line> lines_;
   std::vector<Section> sections_;
   std::vector<Entry> entries_;
   std::string eol_ = "\n";  // line end of new lines: the first line's, else LF
+  Encoding encoding_ = Encoding::kUtf8;
+  std::string odd_byte_;  // a UTF-16LE file's last byte that makes no unit
 };
 
 // The line or lines that write value under name, as regedit exports them:

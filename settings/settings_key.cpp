@@ -72,7 +72,11 @@ std::int32_t SettingsKey::ReadInteger(const String& name) {
 
 std::int64_t SettingsKey::ReadInteger64(const String& name) {
   std::uint32_t type = 0, size = 0;
-  if (backend_->QueryValue(name, &type, nullptr, &size) != kRegSuccess || type != kRegQword) return ReadInteger(name);
+  // Only a REG_QWORD of exactly 8 bytes is a 64-bit number; any other value
+  // is read as the 32-bit one, with its rules and messages ("Invalid data
+  // type" for a short one, "Failed to get data" for a long one).
+  if (backend_->QueryValue(name, &type, nullptr, &size) != kRegSuccess || type != kRegQword || size != 8)
+    return ReadInteger(name);
   std::uint8_t buffer[8] = {};
   size = sizeof buffer;
   last_error_ = backend_->QueryValue(name, &type, buffer, &size);

@@ -10,8 +10,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr char16_t kSourceName[] = u"Pervasive SQL";
-
 // The type name a failed conversion names for a value.
 String TypeName(const EventValue& value) {
   switch (value.index()) {
@@ -48,32 +46,29 @@ std::int64_t ValueNumber(const EventValue& value) {
   ConversionError(value, u"Int64");
 }
 
-// Appends the two lines of one entry and moves the mark to it. A failure
-// part way leaves what was appended before it.
-void TakeEntry(EventEntry& entry, RecordMark& mark, EventLines& lines) {
-  String computer = ValueText(entry.Property(u"ComputerName"));
-  String time = ValueText(entry.Property(u"TimeGenerated"));
-  lines.push_back(u"Computer: " + computer + u" Time: " + time);
+// Makes the record of one entry and moves the mark to it when its number is
+// above the mark's. A failure part way keeps the record as far as it got:
+// from the computer name and time on, the entry counts as found.
+void TakeEntry(EventEntry& entry, RecordMark& mark, EventRecords& records) {
+  EventRecord taken;
+  taken.computer = ValueText(entry.Property(u"ComputerName"));
+  taken.time = ValueText(entry.Property(u"TimeGenerated"));
+  taken.message_read = false;
+  EventRecord& record = records.emplace_back(std::move(taken));
 
   EventValue message = entry.Property(u"Message");
-  if (std::holds_alternative<std::monostate>(message)) {
-    lines.push_back(u"Empty message");
-  } else {
-    lines.push_back(u" Message : " + CutToUtf8Size(ValueText(message), kMaxMessageBytes));
+  if (!std::holds_alternative<std::monostate>(message)) {
+    record.message = CutToUtf8Size(ValueText(message), kMaxMessageBytes);
   }
+  record.message_read = true;
 
   // A null RecordNumber is below every number, so it never raises the mark.
-  EventValue record = entry.Property(u"RecordNumber");
-  if (std::holds_alternative<std::monostate>(record)) return;
-  const std::int64_t number = ValueNumber(record);
-  String position = entry.Position();
-  if (!position.empty()) {
-    // Positioned entries come oldest first, and their numbers compare only
-    // within one numbering of the log: the newest entry is the mark.
-    mark = RecordMark{number, std::move(position)};
-  } else if (mark.number < number) {
-    mark = RecordMark{number, String()};
-  }
+  EventValue number = entry.Property(u"RecordNumber");
+  if (std::holds_alternative<std::monostate>(number)) return;
+  const std::int64_t value = ValueNumber(number);
+  record.position = entry.Position();
+  record.number = value;
+  if (mark.number < value) mark = RecordMark{value, record.position};
 }
 
 void TraceFailure(const String& message) {
@@ -81,45 +76,80 @@ void TraceFailure(const String& message) {
   TraceValue(u"callstack", String());  // the stack trace text is always empty
 }
 
+// A numbered log that was cleared numbers its entries from 1 again: asked
+// for the entries above the old mark it would answer nothing for months, or,
+// once it has grown past the mark, leave out every entry up to it. Cleared
+// when its newest record number is below the mark, or when the entry it now
+// holds under the mark's number is another than the mark's own; then the
+// whole log is read, once. A log whose oldest record is above the mark has
+// only wrapped (its old entries were overwritten, the numbers went on), and
+// an empty log, or one that cannot tell, decides nothing.
+void StartAfterAClear(EventSource& source, RecordMark& mark) {
+  const std::optional<RecordRange> range = source.Range();
+  if (!range) return;
+  if (range->newest < mark.number) {
+    TraceValue(u"event log cleared, newest record", IntToStr(range->newest) + u" below the mark " + IntToStr(mark.number));
+    mark = RecordMark();
+    return;
+  }
+  if (!IsRecordIdentity(mark.position) || mark.number < range->oldest) return;
+  const std::optional<String> now = source.PositionOf(mark.number);
+  if (now && !SameRecord(*now, mark.position)) {
+    TraceValue(u"event log cleared, record " + IntToStr(mark.number), u"another entry than the mark's");
+    mark = RecordMark();
+  }
+}
+
+// WQL text: a string literal's quote and backslash are escaped.
+String WqlString(const String& text) {
+  String quoted = u"\"";
+  for (char16_t c : text) {
+    if (c == u'"' || c == u'\\') quoted += u'\\';
+    quoted += c;
+  }
+  return quoted + u"\"";
+}
+
 }  // namespace
 
-String EventLogQueryText(std::int64_t record_number, bool first_run) {
+void TraceUnusedPosition(const String& why, std::int64_t number) {
+  TraceValue(u"lastrecpos not used", why + u"; the number " + IntToStr(number) + u" alone decides");
+}
+
+String EventLogQueryText(std::int64_t record_number, bool first_run, const String& source_name) {
   return String(u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  "
                 u"FROM Win32_NTLogEvent   Where Logfile=") +
-         u"\"" + u"Application" + u"\"" + u" and SourceName=" + u"\"" + kSourceName + u"\"" + u" and EventType <= " +
+         u"\"" + u"Application" + u"\"" + u" and SourceName=" + WqlString(source_name) + u" and EventType <= " +
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
 void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventLines& lines, bool first_run) {
+                       EventRecords& records, bool first_run, const String& source_name) {
+  std::unique_ptr<EventSource> source;
   try {
-    std::unique_ptr<EventSource> source = open_source();
-
-    // A cleared log numbers its entries from 1 again: asked for the entries
-    // above the old mark it would answer nothing for months. An empty log
-    // decides nothing; the rule acts at its first entry.
-    if (const std::optional<std::int64_t> newest = source->NewestRecordNumber(); newest && *newest < mark.number) {
-      TraceValue(u"event log cleared, newest record", IntToStr(*newest) + u" below the mark " + IntToStr(mark.number));
-      mark = RecordMark();
-    }
+    source = open_source();
+    StartAfterAClear(*source, mark);
 
     EventQuery query;
-    query.text = EventLogQueryText(mark.number, first_run);
-    query.source_name = kSourceName;
+    query.text = EventLogQueryText(mark.number, first_run, source_name);
+    query.source_name = source_name;
     query.max_event_type = first_run ? 3 : 2;
     query.above_record = mark.number;
     query.above_position = mark.position;
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
-    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, lines);
+    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
   } catch (...) {
     TraceFailure(CurrentFailureMessage());
   }
+  if (source) {
+    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
+  }
 }
 
-void QueryEventLog(RecordMark& mark, EventLines& lines, bool first_run) {
-  QueryEventLogFrom(OpenEventSource, mark, lines, first_run);
+void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+  QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
 }
 
 }  // namespace vantrel

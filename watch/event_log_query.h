@@ -4,46 +4,34 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "platform/text.h"
+#include "watch/event_record.h"
 
 namespace vantrel {
 
 class EventSource;
 
-// Ordered lines, two per entry found.
-using EventLines = std::vector<String>;
+// The event source watched when the settings name none.
+inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 
-// The most of one message a line keeps (in UTF-8 bytes), cut between
-// characters: a line says that something happened, and forty messages of
-// megabytes each would otherwise be held in memory for one check.
-inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;
-
-// How far the log has been read: the record number of the last entry taken
-// and, where the source gives one, that entry's position in the log (empty
-// otherwise).
-struct RecordMark {
-  std::int64_t number = 0;
-  String position;
-
-  bool operator==(const RecordMark&) const = default;
-};
-
-// Appends two lines per entry of the watched source written after the mark
+// Appends a record for each entry of source_name written after the mark
 // (errors and warnings; information too on a first run) and moves the mark
-// on: to the highest record number read, or, for a source that gives
-// positions, to the newest entry read. A log whose newest record number is
-// below the mark has been cleared: it is traced and read from 0. Never
-// raises: a failure is traced and keeps what was gathered until then.
-void QueryEventLog(RecordMark& mark, EventLines& lines, bool first_run);
+// on over them. A numbered log that was cleared since the mark was taken is
+// read from its start, once, and the clear is traced. Never raises: a
+// failure is traced and keeps what was gathered until then.
+void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
 
 // The same query against the source that open_source connects to; tests and
 // QueryEventLog (with the platform's source) go through it.
 void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventLines& lines, bool first_run);
+                       EventRecords& records, bool first_run, const String& source_name);
 
-// The WQL text that asks for the entries above record_number.
-String EventLogQueryText(std::int64_t record_number, bool first_run);
+// Traces, in one line, that the position stored beside the mark is not used
+// and why: the number alone decides which entries are new.
+void TraceUnusedPosition(const String& why, std::int64_t number);
+
+// The WQL text that asks for source_name's entries above record_number.
+String EventLogQueryText(std::int64_t record_number, bool first_run, const String& source_name = kDefaultSourceName);
 
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "platform/text.h"
+#include "watch/event_record.h"
 
 namespace vantrel {
 
@@ -21,10 +22,10 @@ struct EventQuery {
   String source_name;          // entries written under this event source
   int max_event_type = 2;      // 1 error, 2 warning, 3 information
   std::int64_t above_record = 0;  // only RecordNumbers above this one
-  // Where the entry of above_record stands in the log, as the source gave it
-  // (EventEntry::Position); empty when unknown. A source that gives positions
-  // uses it to take the entries written after that entry, also when its log
-  // has started a new numbering since.
+  // Where the mark stands in the log, as the source gave it after the last
+  // walk (EventSource::MarkAfterWalk); empty when unknown. A source whose
+  // record numbers start again (the journal) decides by it which entries
+  // are new; the others go by above_record.
   String above_position;
 };
 
@@ -35,11 +36,16 @@ class EventEntry {
   // The named property (ComputerName, TimeGenerated, Message, RecordNumber);
   // raises Exception when the entry cannot give it.
   virtual EventValue Property(const String& name) = 0;
-  // Where the entry stands in the log, stored beside its record number so
-  // that a later query can tell a log that started again; empty for a source
-  // whose record numbers alone order its entries. A source that gives
-  // positions delivers its entries oldest first.
+  // Where the entry stands in the log (a RecordIdentity for a numbered log),
+  // kept beside the record number when the entry becomes the mark; empty
+  // for a source that tells none. Raises Exception as Property does.
   virtual String Position() { return String(); }
+};
+
+// The record numbers a log holds now.
+struct RecordRange {
+  std::int64_t oldest = 0;
+  std::int64_t newest = 0;
 };
 
 // A connection to the event log that runs one query and walks its result
@@ -47,15 +53,28 @@ class EventEntry {
 class EventSource {
  public:
   virtual ~EventSource() = default;
-  // The highest record number the log holds now; nothing when the log is
-  // empty or the source cannot tell without reading it.
-  virtual std::optional<std::int64_t> NewestRecordNumber() { return std::nullopt; }
+  // The oldest and newest record numbers the log holds now, read without
+  // reading the log; nothing when the log is empty or the source cannot
+  // tell.
+  virtual std::optional<RecordRange> Range() { return std::nullopt; }
+  // The position (EventEntry::Position) of the entry the log holds now under
+  // record number; nothing when it cannot be read.
+  virtual std::optional<String> PositionOf(std::int64_t number) {
+    (void)number;
+    return std::nullopt;
+  }
   // Runs the query and starts the walk; raises Exception on failure.
   virtual void Execute(const EventQuery& query) = 0;
   // The next entry, or nullptr at the end of the result (a source that
   // cannot deliver more ends the walk quietly). Raises Exception only for a
   // failure outside the walk itself.
   virtual std::unique_ptr<EventEntry> Next() = 0;
+  // Once the walk has ended, also part way: the mark that covers what it
+  // delivered and passed over, for a source that keeps its own account of
+  // the log (the journal, numbered per sequence); nothing for a source
+  // whose mark is its highest record number and that entry's position.
+  // Never raises.
+  virtual std::optional<RecordMark> MarkAfterWalk() { return std::nullopt; }
 };
 
 // Connects to the platform's event log; raises Exception on failure.

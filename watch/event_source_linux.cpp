@@ -1,19 +1,32 @@
 // The event source on Linux: the systemd journal through sd-journal.
 //
 // An entry stands for an event of the Application log when its
-// SYSLOG_IDENTIFIER is the source name. Its EventType comes from PRIORITY
-// (0-3 error 1, 4 warning 2, 5-6 information 3, 7 and a missing PRIORITY
-// never selected), its RecordNumber is its journal sequence number, and its
-// TimeGenerated is its realtime stamp as a WMI date-time in local time.
+// SYSLOG_IDENTIFIER is the source name, or when it came through the syslog
+// transport without an identifier and its message begins with the source
+// name and ": " (journald cannot take a tag with a blank from syslog(3), and
+// leaves it in the message; the prefix is then no part of the message). Its
+// EventType comes from PRIORITY (0-3 error 1, 4 warning 2, 5-6 information
+// 3, 7 and a missing PRIORITY never selected), its RecordNumber is its
+// journal sequence number, and its TimeGenerated is its realtime stamp as a
+// WMI date-time in local time.
+//
+// Which entries are new is decided per journal sequence (SequenceMarks):
+// the file headers tell each file's sequence and numbers, so a check reads
+// only the files that hold something new, each from its first new number.
+#include <systemd/sd-id128.h>
 #include <systemd/sd-journal.h>
+#include <dirent.h>
 #include <time.h>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +37,8 @@
 #include "platform/unique_handle.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
+#include "watch/journal_files_linux.h"
+#include "watch/sequence_marks.h"
 
 namespace vantrel {
 
@@ -36,50 +51,31 @@ using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
   throw Exception(FromUtf8(what + ": " + std::system_category().message(-negative_errno)));
 }
 
-// Where an entry stands in the journal: the sequence it belongs to, its
-// number in that sequence and its realtime stamp, all read from its cursor
-// ("s=<sequence id>;i=<number, hex>;b=...;m=...;t=<realtime, hex>;x=...").
-// The cursor is the entry's position as the query stores it.
-struct Position {
-  std::string seqnum_id;
-  std::uint64_t seqnum = 0;
-  std::uint64_t realtime = 0;
-};
-
-// Reads the three values from a cursor; false when one of them is missing.
-bool ParseCursor(std::string_view cursor, Position& pos) {
-  bool have_id = false, have_number = false, have_time = false;
-  const auto hex = [](std::string_view text, std::uint64_t& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    return error == std::errc() && end == text.data() + text.size() && !text.empty();
-  };
-  while (!cursor.empty()) {
-    const std::size_t semi = cursor.find(';');
-    const std::string_view part = cursor.substr(0, semi);
-    cursor = semi == std::string_view::npos ? std::string_view() : cursor.substr(semi + 1);
-    if (part.starts_with("s=")) {
-      pos.seqnum_id = std::string(part.substr(2));
-      have_id = !pos.seqnum_id.empty();
-    } else if (part.starts_with("i=")) {
-      have_number = hex(part.substr(2), pos.seqnum);
-    } else if (part.starts_with("t=")) {
-      have_time = hex(part.substr(2), pos.realtime);
-    }
-  }
-  return have_id && have_number && have_time;
-}
-
 // Frees a text that sd-journal allocated for its caller.
 void FreeText(char* text) { std::free(text); }
 
-// The cursor of the entry the journal stands on, and what it says.
-bool ReadCursor(sd_journal* j, std::string& cursor, Position& pos) {
+// The number and realtime stamp of the entry the journal stands on, from
+// its cursor ("s=<sequence>;i=<number, hex>;b=...;m=...;t=<realtime, hex>;
+// x=..."); false when it cannot be read.
+bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& realtime) {
   char* raw = nullptr;
   if (sd_journal_get_cursor(j, &raw) < 0) return false;
   const UniqueHandle<char*, FreeText> owned(raw);
   if (!owned) return false;
-  cursor = owned.get();
-  return ParseCursor(cursor, pos);
+  const auto hex = [](std::string_view text, std::uint64_t& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+  };
+  bool have_number = false, have_time = false;
+  std::string_view cursor = owned.get();
+  while (!cursor.empty()) {
+    const std::size_t semi = cursor.find(';');
+    const std::string_view part = cursor.substr(0, semi);
+    cursor = semi == std::string_view::npos ? std::string_view() : cursor.substr(semi + 1);
+    if (part.starts_with("i=")) have_number = hex(part.substr(2), number);
+    if (part.starts_with("t=")) have_time = hex(part.substr(2), realtime);
+  }
+  return have_number && have_time;
 }
 
 // The EventType of a syslog priority; 0 for one never selected.
@@ -90,10 +86,10 @@ int EventTypeOfPriority(int priority) {
   return 0;
 }
 
-// How much of a field's value is kept: the bytes a line keeps, and room for
-// the character the cut falls in. The journal hands out a compressed field
-// only up to its data threshold, but an uncompressed one whole (it is mapped
-// from the file), so the copy is cut here as well.
+// How much of a field's value is kept: the bytes a record keeps, and room
+// for the character the cut falls in. The journal hands out a compressed
+// field only up to its data threshold, but an uncompressed one whole (it is
+// mapped from the file), so the copy is cut here as well.
 constexpr std::size_t kMaxFieldBytes = kMaxMessageBytes + 4;
 
 // The EventType of a PRIORITY field ("PRIORITY=" and one digit); 0, never
@@ -103,20 +99,10 @@ int EventTypeOfField(std::string_view field) {
   return digit >= '0' && digit <= '9' ? EventTypeOfPriority(digit - '0') : 0;
 }
 
-// The EventType of the entry the journal stands on; 0 for one without a
-// PRIORITY it can read.
-int EventTypeOfEntry(sd_journal* j) {
-  const void* data = nullptr;
-  std::size_t size = 0;
-  if (sd_journal_get_data(j, "PRIORITY", &data, &size) < 0) return 0;
-  return EventTypeOfField(std::string_view(static_cast<const char*>(data), size));
-}
-
-// The fields of the entry the journal stands on that its lines need, in one
-// pass over the entry (a lookup by name would pass over it once per field):
-// its EventType, and its host name and message when it has them. A field
-// that cannot be read counts as missing: a damaged entry must not hold up
-// every entry behind it at every check.
+// What an entry of the walk gives a record, read in one pass over the
+// entry (a lookup by name would pass over it once per field). A field that
+// cannot be read counts as missing: a damaged entry must not hold up every
+// entry behind it at every check.
 struct EntryFields {
   int event_type = 0;
   std::optional<std::string> host;
@@ -139,6 +125,25 @@ EntryFields ReadFields(sd_journal* j) {
     }
   }
   return fields;
+}
+
+// The length of the tag that syslog(3) put before the message of an entry
+// whose tag journald could not take: the source name and ": ", or the
+// source name, "[pid]" and ": " (the LOG_PID form); nothing when the message
+// does not begin so.
+std::optional<std::size_t> SyslogTagLength(std::string_view message, std::string_view source) {
+  if (!message.starts_with(source)) return std::nullopt;
+  std::size_t at = source.size();
+  if (at < message.size() && message[at] == '[') {
+    const std::size_t close = message.find(']', at);
+    if (close == std::string_view::npos || close == at + 1 ||
+        !std::all_of(message.begin() + at + 1, message.begin() + close, [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    at = close + 1;
+  }
+  if (message.substr(at, 2) != ": ") return std::nullopt;
+  return at + 2;
 }
 
 // Writes value as width decimal digits, with leading zeros, ending at end.
@@ -188,14 +193,20 @@ std::int64_t RecordNumberOf(std::uint64_t seqnum) {
   return seqnum > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(seqnum);
 }
 
-// One entry of the walk, with the fields its lines need copied out of the
+std::string RunningBoot() {
+  sd_id128_t boot;
+  char text[SD_ID128_STRING_MAX];
+  return sd_id128_get_boot(&boot) < 0 ? std::string() : std::string(sd_id128_to_string(boot, text));
+}
+
+// One entry of the walk, with the fields its record needs copied out of the
 // journal. Missing fields never fail: WMI always names the computer, so an
 // entry without _HOSTNAME names this machine; its time is the realtime stamp
 // of its cursor, which every entry has.
 class JournalEntry : public EventEntry {
  public:
-  JournalEntry(EntryFields fields, const struct Position& pos, std::string cursor)
-      : fields_(std::move(fields)), seqnum_(pos.seqnum), realtime_(pos.realtime), cursor_(std::move(cursor)) {}
+  JournalEntry(EntryFields fields, const std::string& sequence, std::uint64_t seqnum, std::uint64_t realtime)
+      : fields_(std::move(fields)), sequence_(sequence), seqnum_(seqnum), realtime_(realtime) {}
 
   EventValue Property(const String& name) override {
     if (name == u"ComputerName") return fields_.host ? FromUtf8(*fields_.host) : OwnHostName();
@@ -205,150 +216,299 @@ class JournalEntry : public EventEntry {
     throw Exception(u"Method '" + name + u"' not supported by automation object");
   }
 
-  String Position() override { return FromUtf8(cursor_); }
+  String Position() override { return FromUtf8(sequence_ + "=" + std::to_string(seqnum_)); }
 
  private:
   EntryFields fields_;
+  const std::string& sequence_;
   std::uint64_t seqnum_;
-  std::uint64_t realtime_;  // from the cursor: every entry has one
-  std::string cursor_;
+  std::uint64_t realtime_;
 };
 
-// Which entries are new. With the position of the mark's entry: an entry of
-// the mark's sequence when its number is above the mark's, an entry of any
-// other sequence when it was written after the mark's entry, so that a
-// journal that started numbering again (a volatile journal after a reboot,
-// files removed) is reported once, and so are the old sequence's entries
-// after the mark. Without a position (a mark stored before positions were
-// kept, or none at all): an entry whose number is above the mark.
-class NewEntryRule {
- public:
-  NewEntryRule(std::int64_t above, const std::string& position) : above_(above) {
-    Position stored;
-    // A position that names another number than the mark is left over from
-    // a store that did not complete: the number alone counts then.
-    positioned_ = above > 0 && ParseCursor(position, stored) && stored.seqnum == static_cast<std::uint64_t>(above);
-    if (positioned_) mark_ = stored;
-  }
+// One file of a sequence and how far its walk got.
+struct FileWalk {
+  std::string path;
+  std::uint64_t tail = 0;
+  bool online = false;
+  enum class State { kWaiting, kWalking, kDone, kEndedEarly } state = State::kWaiting;
+  std::uint64_t last_delivered = 0;  // the number of the last entry delivered from it
+};
 
-  // True when every entry is new, so there is nothing to look for first.
-  bool TakesAll() const { return !positioned_ && above_ <= 0; }
-
-  bool IsNew(const Position& pos) const {
-    if (positioned_ && pos.seqnum_id != mark_.seqnum_id) return pos.realtime > mark_.realtime;
-    return above_ < 0 || pos.seqnum > static_cast<std::uint64_t>(above_);
-  }
-
-  // Walking back from the newest entry, true at the first entry behind which
-  // nothing new lies: any entry that is not new when the mark's position is
-  // known (the journal orders the entries of one sequence by number and
-  // those of different ones by time); without it, an entry of the newest
-  // sequence at or below the mark, as other sequences' numbers do not
-  // compare with it.
-  bool EndsWalkBack(const Position& pos, const std::string& newest_sequence) const {
-    if (IsNew(pos)) return false;
-    return positioned_ || pos.seqnum_id == newest_sequence;
-  }
-
- private:
-  std::int64_t above_;
-  bool positioned_ = false;
-  Position mark_;
+// One sequence of the journal, what the check does with it, and its files,
+// the lowest numbers first.
+struct SequenceWalk {
+  JournalSequence sequence;
+  SequenceMarks::Plan plan;
+  std::vector<FileWalk> files;
+  std::uint64_t highest_delivered = 0;
+  std::string only_boot;  // when set, only the entries of this boot are read
 };
 
 class JournalSource : public EventSource {
  public:
   JournalSource() {
-    sd_journal* opened = nullptr;
-    std::optional<String> dir = GetEnvironmentValue(u"VANTREL_JOURNAL_DIR");
+    const std::optional<String> dir = GetEnvironmentValue(u"VANTREL_JOURNAL_DIR");
     if (dir && !dir->empty()) {
-      std::string path = ToUtf8(*dir);
-      int r = sd_journal_open_directory(&opened, path.c_str(), 0);
-      if (r < 0) ThrowJournalError("Cannot open the journal folder " + path, r);
-    } else {
-      int r = sd_journal_open(&opened, SD_JOURNAL_LOCAL_ONLY);
-      if (r < 0) ThrowJournalError("Cannot open the journal", r);
+      folder_ = ToUtf8(*dir);
+      const std::unique_ptr<DIR, int (*)(DIR*)> opened(opendir(folder_.c_str()), closedir);
+      if (!opened) ThrowJournalError("Cannot open the journal folder " + folder_, -errno);
     }
-    journal_.reset(opened);
-    // A line keeps 64 KiB of a message; a little more is read, so that the
-    // cut falls between characters, and a huge message is never read whole.
-    sd_journal_set_data_threshold(journal_.get(), sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
   }
 
-  // Finds where the new entries begin, so that the walk forward delivers
-  // them oldest first and a later check costs in proportion to the entries
-  // written since the check before, not to the journal's history: from the
-  // newest entry back to the first one behind which nothing new lies.
+  // Lists the journal's files, decides for each sequence what is new in it,
+  // and lines up the files that hold new entries: known sequences from the
+  // one that moved on longest ago, then the others.
   void Execute(const EventQuery& query) override {
-    sd_journal* j = journal_.get();
-    rule_.emplace(query.above_record, ToUtf8(query.above_position));
+    source_ = ToUtf8(query.source_name);
     max_event_type_ = query.max_event_type;
+    above_record_ = query.above_record;
+    if (max_event_type_ < 1) return;  // nothing is asked for
+    std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
+    if (!marks) {
+      TraceOnce(u"it cannot be read", query);
+      marks = SequenceMarks::NumberRule(query.above_record);
+    }
+    marks_ = std::move(*marks);
+
+    const std::string boot = RunningBoot();
+    std::map<std::string, SequenceWalk> sequences;
+    for (JournalFileHeader& file : ListJournalFiles(folder_)) {
+      SequenceWalk& walk = sequences[file.sequence];
+      walk.sequence.id = file.sequence;
+      walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
+      walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
+      walk.files.push_back({std::move(file.path), file.tail, file.online});
+    }
+    for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
+    if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
+
+    for (auto& [id, walk] : sequences) {
+      walk.plan = marks_->PlanFor(walk.sequence);
+      if (walk.plan.action == SequenceMarks::Action::kReadIfOfThisBoot) {
+        if (!HoldsEntriesOfBoot(walk, boot)) continue;  // nothing new in it, and it stays unknown
+        walk.plan = SequenceMarks::Plan{SequenceMarks::Action::kReadAbove, 0};
+        walk.only_boot = boot;
+      }
+      if (walk.plan.action == SequenceMarks::Action::kSkip) {
+        marks_->Advance(id, walk.plan.above);
+        continue;
+      }
+      std::erase_if(walk.files, [&walk](const FileWalk& f) { return f.tail <= walk.plan.above; });
+      walks_.push_back(std::move(walk));
+    }
+    // Sequences read whole (new ones) last.
+    std::stable_sort(walks_.begin(), walks_.end(), [](const SequenceWalk& a, const SequenceWalk& b) {
+      return a.plan.above > 0 && b.plan.above == 0;
+    });
+  }
+
+  // The new entries, file by file; an entry of another program that came
+  // through the syslog transport is passed over.
+  std::unique_ptr<EventEntry> Next() override {
+    while (walk_ < walks_.size()) {
+      SequenceWalk& sequence = walks_[walk_];
+      if (file_ == sequence.files.size()) {
+        ++walk_;
+        file_ = 0;
+        continue;
+      }
+      FileWalk& file = sequence.files[file_];
+      if (file.state == FileWalk::State::kWaiting) Open(sequence, file);
+      if (std::unique_ptr<EventEntry> entry = NextOfFile(sequence, file)) return entry;
+      journal_.reset();
+      ++file_;
+    }
+    return nullptr;
+  }
+
+  // The marks moved over what the walk dealt with: a sequence walked to
+  // its end up to the highest number its headers gave (short of the last
+  // entry of a file open for writing, see below); one whose walk
+  // ended part way only as far as every one of its files got, as another
+  // file may hold the numbers after that. The mark's number is the highest
+  // one taken in the last sequence that gave entries.
+  std::optional<RecordMark> MarkAfterWalk() override {
+    if (!marks_) return std::nullopt;
+    try {
+      RecordMark mark{above_record_, String()};
+      bool complete = true;
+      for (const SequenceWalk& sequence : walks_) {
+        std::uint64_t through = sequence.sequence.tail;
+        for (const FileWalk& file : sequence.files) {
+          if (file.state == FileWalk::State::kDone) {
+            // The writer numbers an entry (and its header says so) before it
+            // links the entry into the lists the walk follows; one writer
+            // writes one entry at a time, so only the last entry of a file
+            // open for writing may have been missed, and it is left for the
+            // next check.
+            if (file.online) through = std::min(through, std::max({file.tail - 1, file.last_delivered, sequence.plan.above}));
+            continue;
+          }
+          if (file.state != FileWalk::State::kEndedEarly) complete = false;
+          through = std::min(through, std::max(file.last_delivered, sequence.plan.above));
+        }
+        if (through > sequence.plan.above) marks_->Advance(sequence.sequence.id, through);
+        if (sequence.highest_delivered > 0) mark.number = RecordNumberOf(sequence.highest_delivered);
+      }
+      marks_->Finish(present_, complete);
+      mark.position = FromUtf8(marks_->Text());
+      return mark;
+    } catch (...) {
+      return std::nullopt;
+    }
+  }
+
+ private:
+  void Open(SequenceWalk& sequence, FileWalk& file) {
+    file.state = FileWalk::State::kWalking;
+    sd_journal* opened = nullptr;
+    const char* paths[] = {file.path.c_str(), nullptr};
+    // A file that cannot be opened (removed since it was listed, damaged)
+    // holds up nothing behind it.
+    if (sd_journal_open_files(&opened, paths, 0) < 0) {
+      file.state = FileWalk::State::kEndedEarly;
+      return;
+    }
+    journal_.reset(opened);
+    sd_journal* j = journal_.get();
+    // A record keeps 64 KiB of a message; a little more is read, so that the
+    // cut falls between characters, and a huge message is never read whole.
+    sd_journal_set_data_threshold(j, sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
     // The journal walks the entries of one field value by that value's own
     // list of entries; matches on PRIORITY as well would make it merge
     // several such lists at every step, which costs several times more than
     // reading each entry's PRIORITY here.
-    AddMatch("SYSLOG_IDENTIFIER=" + ToUtf8(query.source_name));
-    if (max_event_type_ < 1) {
-      done_ = true;
-      return;
+    const std::string identifier = "SYSLOG_IDENTIFIER=" + source_;
+    if (sd_journal_add_match(j, identifier.data(), identifier.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
+        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || !MatchBoot(j, sequence.only_boot) ||
+        SeekFirstAbove(j, sequence) < 0) {
+      journal_.reset();
+      file.state = FileWalk::State::kEndedEarly;
     }
-    if (rule_->TakesAll()) {
-      Seek(sd_journal_seek_head(j));
-      return;
-    }
-    Seek(sd_journal_seek_tail(j));
-    std::string oldest_new, cursor, newest_sequence;
-    Position pos;
-    // The end of the journal and a failure to move alike end the walk back.
-    // Every entry of the source can end it, the types the query leaves out
-    // too: the mark's own entry may be one of them (a first run takes
-    // information entries as well).
-    while (sd_journal_previous(j) > 0) {
-      if (!ReadCursor(j, cursor, pos)) continue;
-      if (newest_sequence.empty()) newest_sequence = pos.seqnum_id;
-      if (rule_->EndsWalkBack(pos, newest_sequence)) break;
-      if (rule_->IsNew(pos) && Selected(EventTypeOfEntry(j))) oldest_new = cursor;
-    }
-    if (oldest_new.empty()) {
-      done_ = true;
-      return;
-    }
-    Seek(sd_journal_seek_cursor(j, oldest_new.c_str()));
   }
 
-  // The new entries, oldest first; an entry that is not new (of another
-  // sequence, met on the way) is passed over.
-  std::unique_ptr<EventEntry> Next() override {
+  // Says why the stored position is not used, once for the values as they
+  // stand: while checks cannot store their mark (the chat refuses every
+  // post), each one starts from the same values and comes to the same
+  // reason.
+  static void TraceOnce(const String& why, const EventQuery& query) {
+    static String last;
+    String said = why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position;
+    if (said == last) return;
+    TraceUnusedPosition(why, query.above_record);
+    last = std::move(said);
+  }
+
+  // Narrows the walk to the entries of one boot, when one is given.
+  static bool MatchBoot(sd_journal* j, const std::string& boot) {
+    if (boot.empty()) return true;
+    const std::string match = "_BOOT_ID=" + boot;
+    return sd_journal_add_conjunction(j) >= 0 && sd_journal_add_match(j, match.data(), match.size()) >= 0;
+  }
+
+  // Places the walk so that the next entry is the first one numbered above
+  // the sequence's mark. A later check finds it by stepping back from the
+  // file's end over the few new entries, which touches only the end of the
+  // file; after more steps than a later check usually has, a seek by the
+  // number (a search through the whole file's lists) is cheaper.
+  static int SeekFirstAbove(sd_journal* j, const SequenceWalk& sequence) {
+    const std::uint64_t above = sequence.plan.above;
+    if (above == 0) return sd_journal_seek_head(j);
+    int r = sd_journal_seek_tail(j);
+    for (int steps = 0; r >= 0 && steps < kStepsBack; ++steps) {
+      r = sd_journal_previous(j);
+      if (r == 0) return sd_journal_seek_head(j);  // every entry of the file is above the mark
+      std::uint64_t number = 0, realtime = 0;
+      if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
+    }
+    if (r < 0) return r;
+    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(above + 1);
+    return sd_journal_seek_cursor(j, cursor.c_str());
+  }
+
+  static constexpr int kStepsBack = 64;
+
+  // The next new entry of the file; nullptr once its walk has ended.
+  std::unique_ptr<EventEntry> NextOfFile(SequenceWalk& sequence, FileWalk& file) {
+    if (file.state != FileWalk::State::kWalking) return nullptr;
     sd_journal* j = journal_.get();
-    std::string cursor;
-    Position pos;
-    // The end of the journal and a failure to move alike end the walk quietly.
-    while (!done_ && sd_journal_next(j) > 0) {
+    while (true) {
+      const int r = sd_journal_next(j);
+      if (r <= 0) {
+        file.state = r == 0 ? FileWalk::State::kDone : FileWalk::State::kEndedEarly;
+        return nullptr;
+      }
+      const std::optional<bool> tagged = TaggedAsSource(j);
+      if (!tagged) continue;  // another program's
+      std::uint64_t number = 0, realtime = 0;
+      if (!ReadNumberAndTime(j, number, realtime)) continue;
+      // What came after the file headers were read is left for the next
+      // check, which will see it in the headers.
+      if (number > sequence.sequence.tail) {
+        file.state = FileWalk::State::kDone;
+        return nullptr;
+      }
+      if (number <= sequence.plan.above) continue;
       EntryFields fields = ReadFields(j);
-      if (!Selected(fields.event_type) || !ReadCursor(j, cursor, pos)) continue;
-      if (rule_->IsNew(pos)) return std::make_unique<JournalEntry>(std::move(fields), pos, std::move(cursor));
+      if (!*tagged) {
+        const std::optional<std::size_t> tag =
+            fields.message ? SyslogTagLength(*fields.message, source_) : std::nullopt;
+        if (!tag) continue;
+        fields.message->erase(0, *tag);
+      }
+      if (fields.event_type == 0 || fields.event_type > max_event_type_) continue;
+      file.last_delivered = number;
+      sequence.highest_delivered = std::max(sequence.highest_delivered, number);
+      return std::make_unique<JournalEntry>(std::move(fields), sequence.sequence.id, number, realtime);
     }
-    done_ = true;
-    return nullptr;
   }
 
- private:
-  void AddMatch(const std::string& match) {
-    int r = sd_journal_add_match(journal_.get(), match.data(), match.size());
-    if (r < 0) ThrowJournalError("Cannot select " + match, r);
+  // Whether the entry the journal stands on is the source's: true when its
+  // SYSLOG_IDENTIFIER is the source name, false when it has none (it came
+  // through the syslog transport, and its message decides), nothing when it
+  // names another program.
+  std::optional<bool> TaggedAsSource(sd_journal* j) const {
+    const void* data = nullptr;
+    std::size_t size = 0;
+    if (sd_journal_get_data(j, "SYSLOG_IDENTIFIER", &data, &size) < 0) return false;
+    const std::string_view value = std::string_view(static_cast<const char*>(data), size).substr(18);
+    if (value == source_) return true;
+    return std::nullopt;
   }
 
-  static void Seek(int r) {
-    if (r < 0) ThrowJournalError("Cannot seek the journal", r);
+  // Whether the sequence's files hold an entry written in the running boot.
+  static bool HoldsEntriesOfBoot(const SequenceWalk& sequence, const std::string& boot) {
+    if (boot.empty()) return false;
+    const std::string match = "_BOOT_ID=" + boot;
+    for (const FileWalk& file : sequence.files) {
+      sd_journal* opened = nullptr;
+      const char* paths[] = {file.path.c_str(), nullptr};
+      if (sd_journal_open_files(&opened, paths, 0) < 0) continue;
+      const JournalHandle journal(opened);
+      if (sd_journal_add_match(opened, match.data(), match.size()) >= 0 && sd_journal_seek_head(opened) >= 0 &&
+          sd_journal_next(opened) > 0) {
+        return true;
+      }
+    }
+    return false;
   }
 
-  // True when an entry of this type is one the query asks for.
-  bool Selected(int event_type) const { return event_type != 0 && event_type <= max_event_type_; }
+  static std::string ToHex(std::uint64_t value) {
+    char text[17];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, 16);
+    return std::string(text, end);
+  }
 
-  JournalHandle journal_;
-  std::optional<NewEntryRule> rule_;
+  std::string folder_;  // empty: the local system journal
+  std::string source_;
   int max_event_type_ = 0;
-  bool done_ = false;
+  std::int64_t above_record_ = 0;
+  std::optional<SequenceMarks> marks_;
+  std::vector<JournalSequence> present_;
+  std::vector<SequenceWalk> walks_;
+  std::size_t walk_ = 0;
+  std::size_t file_ = 0;
+  JournalHandle journal_;  // the file being walked
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -22,8 +23,6 @@ namespace vantrel {
 const char16_t kWmiLocatorProgId[] = u"WbemScripting.SWbemLocator";
 
 namespace {
-
-
 
 // The system's text for an error code, or "OLE error XXXXXXXX" when the
 // system has none.
@@ -228,12 +227,33 @@ class WmiEntry : public EventEntry {
     CallByName(object_.get(), name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, value);
     // RecordNumber is an unsigned 32-bit property that the scripting objects
     // hand out as VT_I4: a record past 2^31 comes as a negative number.
-    if (name == u"RecordNumber" && (*value).vt == VT_I4) return std::int64_t{static_cast<ULONG>((*value).lVal)};
-    return ToEventValue(*value);
+    EventValue result = name == u"RecordNumber" && (*value).vt == VT_I4
+                            ? EventValue(std::int64_t{static_cast<ULONG>((*value).lVal)})
+                            : ToEventValue(*value);
+    if (name == u"RecordNumber") number_ = result;
+    if (name == u"TimeGenerated") time_ = result;
+    return result;
+  }
+
+  // The entry's record number, the second it was written and its event
+  // code, as PositionOf reads them from the classic event log; empty when
+  // the number or the time (read before) is not one.
+  String Position() override {
+    const auto* number = std::get_if<std::int64_t>(&number_);
+    const auto* time = std::get_if<String>(&time_);
+    const std::optional<std::int64_t> micros = time ? WmiTimeToUnixMicros(*time) : std::nullopt;
+    if (!number || !micros) return String();
+    const EventValue code = Property(u"EventCode");
+    const auto* code_number = std::get_if<std::int64_t>(&code);
+    const std::int64_t seconds = (*micros - (*micros % 1000000 + 1000000) % 1000000) / 1000000;
+    return RecordIdentity(*number, seconds,
+                          code_number ? std::optional<std::int64_t>(*code_number & 0xFFFF) : std::nullopt);
   }
 
  private:
   ComRef<IDispatch> object_;
+  EventValue number_;  // RecordNumber and TimeGenerated, once read
+  EventValue time_;
 };
 
 class WmiSource : public EventSource {
@@ -257,14 +277,35 @@ class WmiSource : public EventSource {
 
   // From the classic event log interface, which gives the oldest record
   // number and the count without reading the log.
-  std::optional<std::int64_t> NewestRecordNumber() override {
+  std::optional<RecordRange> Range() override {
     const EventLogHandle log(OpenEventLogW(nullptr, L"Application"));
     DWORD oldest = 0, count = 0;
     if (!log || !GetOldestEventLogRecord(log.get(), &oldest) || !GetNumberOfEventLogRecords(log.get(), &count) ||
         count == 0) {
       return std::nullopt;
     }
-    return std::int64_t{oldest} + count - 1;
+    return RecordRange{std::int64_t{oldest}, std::int64_t{oldest} + count - 1};
+  }
+
+  // One seek read of the classic event log at the record number.
+  std::optional<String> PositionOf(std::int64_t number) override {
+    if (number < 1 || number > 0xFFFFFFFFLL) return std::nullopt;
+    const EventLogHandle log(OpenEventLogW(nullptr, L"Application"));
+    if (!log) return std::nullopt;
+    std::vector<BYTE> buffer(0x10000);
+    DWORD read = 0, needed = 0;
+    const DWORD flags = EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ;
+    const DWORD record = static_cast<DWORD>(number);
+    BOOL ok = ReadEventLogW(log.get(), flags, record, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed);
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > buffer.size()) {
+      buffer.resize(needed);
+      ok = ReadEventLogW(log.get(), flags, record, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed);
+    }
+    if (!ok || read < sizeof(EVENTLOGRECORD)) return std::nullopt;
+    EVENTLOGRECORD entry;
+    std::memcpy(&entry, buffer.data(), sizeof entry);
+    if (entry.RecordNumber != record) return std::nullopt;
+    return RecordIdentity(number, std::int64_t{entry.TimeGenerated}, std::int64_t{entry.EventID & 0xFFFF});
   }
 
   void Execute(const EventQuery& query) override {

@@ -426,17 +426,22 @@ class Case:
         self.receivers.append(r)
         return r
 
-    def add_entries(self, *entries, file="e2e.journal", hostname=HOST, times=None):
+    def add_entries(self, *entries, file="e2e.journal", hostname=HOST, times=None, boot=None, clock=0):
         """Appends journal entries (priority, message) of the watched source
         to a journal file; their record numbers go on from the file's last
         one, starting at 1, so a new file starts a sequence of its own, as a
         journal does after a reboot or after its files were removed.
         hostname None writes no _HOSTNAME. times gives each entry's realtime
-        stamp (microseconds since 1970); otherwise it is the time of writing."""
+        stamp (microseconds since 1970); otherwise it is the time of writing,
+        off by clock microseconds (a wall clock that is wrong), while the
+        monotonic stamp goes on. boot: the _BOOT_ID, this machine's boot by
+        default."""
         text = ""
         for i, (priority, message) in enumerate(entries):
-            now = times[i] if times else time.time_ns() // 1000
-            text += (f"__REALTIME_TIMESTAMP={now}\n__MONOTONIC_TIMESTAMP={now}\n_BOOT_ID={self.boot_id}\n"
+            now = time.time_ns() // 1000
+            realtime = times[i] if times else now + clock
+            text += (f"__REALTIME_TIMESTAMP={realtime}\n__MONOTONIC_TIMESTAMP={now}\n"
+                     f"_BOOT_ID={boot or self.boot_id}\n"
                      + (f"_HOSTNAME={hostname}\n" if hostname else "") +
                      f"SYSLOG_IDENTIFIER=Pervasive SQL\nPRIORITY={priority}\nMESSAGE={message}\n\n")
         subprocess.run([JOURNAL_REMOTE, "-o", os.path.join(self.journal, file), "-"],

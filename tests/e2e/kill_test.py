@@ -142,9 +142,9 @@ class Kills(unittest.TestCase):
             with self.subTest(delay=delay):
                 self.assertEqual(requests, 1)
                 self.assertEqual(code, -signal.SIGKILL, "killed, not ended by itself")
-                # The number is written first, then the position of its entry
-                # beside it: an end between the two leaves the new number alone.
-                position = re.search(r'^"lastrecpos"="s=[0-9a-f]{32};i=2;[^"]*"\n', text, re.M)
+                # The number is written first, then the position written for
+                # it: an end between the two leaves the new number alone.
+                position = re.search(r'^"lastrecpos"="2:[0-9a-f]{32}=2:[0-9a-f]{8}"\n', text, re.M)
                 if position:
                     text = text[:position.start()] + text[position.end():]
                 self.assertIn(text, (old.replace("URL", url), new.replace("URL", url)))

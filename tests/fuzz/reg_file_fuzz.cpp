@@ -70,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes = fdp.ConsumeRemainingBytesAsString();
 
   std::optional<RegFile> file = TryParse(bytes);
+  // A file read and not changed is written back byte for byte.
+  if (file && file->Text() != bytes) std::abort();
   if (!file) file.emplace();
 
   // What a parse read, the file's own text reads again.

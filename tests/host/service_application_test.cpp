@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/service_application.h"
+#include "host/service_module.h"
 #include "platform/exception.h"
 
 namespace vantrel {
@@ -62,6 +63,35 @@ TEST(RunApplication, AFailureThatEscapesGoesToTheEventLogInServiceModeAndToTheBo
     EXPECT_EQ(RunApplication(row.steps, ports), row.exit_code);
     EXPECT_EQ(logged, row.logged);
     EXPECT_EQ(shown, row.shown);
+  }
+}
+
+// A module that only marks that it exists; made as the program makes its
+// own, through CreateForm, which hands it the timer factory first.
+struct MarkerModule : ServiceModule {
+  template <class TimerFactory>
+  explicit MarkerModule(const TimerFactory&) : ServiceModule(u"Marker", u"Marker") {}
+};
+
+// A box shown for a failure of the run (the service manager refused, the
+// removal failed) must find the module and its timer alive: checks go on
+// while the box waits. So must the event log line in service mode.
+TEST(RunApplication, AFailureIsReportedWhileTheModuleStillLives) {
+  for (const std::vector<String>& arguments :
+       std::vector<std::vector<String>>{{}, {u"/install"}, {u"/uninstall", u"/silent"}}) {
+    SCOPED_TRACE(arguments.empty() ? "service mode" : "registration");
+    std::vector<bool> module_alive;
+    const auto note = [&](const String&) { module_alive.push_back(ModuleReference() != nullptr); };
+    const ProgramPorts ports{arguments, note, note};
+    const Steps steps = [&arguments](ServiceApplication& application) -> int {
+      application.CreateForm<MarkerModule>();
+      if (arguments.empty()) throw Exception(u"failed with the module made");
+      application.UpdateRegistration = [](bool, bool) { throw Exception(u"OpenSCManager failed"); };
+      return application.Run();
+    };
+    EXPECT_EQ(RunApplication(steps, ports), 1);
+    EXPECT_EQ(module_alive, std::vector<bool>{true});
+    EXPECT_EQ(ModuleReference(), nullptr) << "the module outlives the run";
   }
 }
 

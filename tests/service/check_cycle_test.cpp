@@ -79,7 +79,7 @@ TEST(CheckCycleTest, ARefusedPostIsRepeatedFromTheStoredNumberNextCycle) {
   world.answer = kRefused;
   ModuleHarness module(world);
   module.TarkastaLogit();
-  EXPECT_EQ(module.flastrecnum, 8) << "advanced in memory";
+  EXPECT_EQ(module.flastrecnum(), 8) << "advanced in memory";
   world.answer = kAccepted;
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[1].first, 3) << "reloaded from the key";

@@ -113,14 +113,13 @@ struct MemoryKey {
   }
 };
 
-// An event log holding the given record numbers: two lines for each number
+// An event log holding the given record numbers: a record for each number
 // above the mark, which rises to the highest of them.
-inline void QueryRecords(const std::vector<std::int64_t>& records, RecordMark& mark, EventLines& lines) {
+inline void QueryRecords(const std::vector<std::int64_t>& records, RecordMark& mark, EventRecords& found) {
   const std::int64_t start = mark.number;
   for (std::int64_t r : records) {
     if (r <= start) continue;
-    lines.push_back(u"Computer: X Time: T");
-    lines.push_back(u" Message : m");
+    found.push_back({u"X", u"T", String(u"m"), true, r, String()});
     if (r > mark.number) mark.number = r;
   }
 }

@@ -45,6 +45,7 @@ class ModuleHarness : public TVantrelSrv {
     MemoryKey key;
     std::vector<std::int64_t> records;                   // record numbers in the event log
     std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
+    std::vector<String> sources;                         // the source each query asked for
     String computer = u"KONE1";
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
@@ -70,9 +71,10 @@ class ModuleHarness : public TVantrelSrv {
     ModulePorts ports;  // the real parts, replaced below by the recorders
     if (!real.settings_key) ports.settings_key = w.key.Factory();
     if (!real.event_query) {
-      ports.query_event_log = [&w](RecordMark& mark, EventLines& lines, bool first_run) {
+      ports.query_event_log = [&w](RecordMark& mark, EventRecords& found, bool first_run, const String& source) {
         w.queries.emplace_back(mark.number, first_run);
-        QueryRecords(w.records, mark, lines);
+        w.sources.push_back(source);
+        QueryRecords(w.records, mark, found);
       };
     }
     if (!real.poster) {

@@ -12,19 +12,16 @@ namespace {
 
 const String kNotice = u"Mahdollisia PSQL lisenssiongelmia Tuotanto 1, koneen nimi KONE1";
 
-// The two lines the event log query gathers for one entry.
+// What the notice shows of one entry.
 struct Entry {
   String time;                   // WMI date-time
   std::optional<String> message;  // nothing: a null message
 };
 
-EventLines LinesOf(const std::vector<Entry>& entries) {
-  EventLines lines;
-  for (const Entry& e : entries) {
-    lines.push_back(u"Computer: KONE1 Time: " + e.time);
-    lines.push_back(e.message ? u" Message : " + *e.message : String(u"Empty message"));
-  }
-  return lines;
+EventRecords RecordsOf(const std::vector<Entry>& entries) {
+  EventRecords records;
+  for (const Entry& e : entries) records.push_back({u"KONE1", e.time, e.message, true, 1, String()});
+  return records;
 }
 
 // At 12:00:0s on 10 December 2026, local time at UTC+2.
@@ -57,7 +54,12 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
       {"500 characters with a pair just past the cut: cut before it",
        {{At(1), x199 + u"\u00e4" + emoji + String(299, u'y')}}, u"\n" + Shown(1) + u" " + x199 + u"\u00e4"},
       {"a null message", {{At(1), std::nullopt}}, u"\n" + Shown(1) + u" Empty message"},
-      {"an empty message: the time alone", {{At(1), u""}}, u"\n" + Shown(1)},
+      {"an empty message reads as none", {{At(1), u""}}, u"\n" + Shown(1) + u" Empty message"},
+      {"a blank message reads as none", {{At(1), u" \t\r\n  \n"}}, u"\n" + Shown(1) + u" Empty message"},
+      {"NULs and blanks alone read as none",
+       {{At(1), String(1, u'\0') + u" " + String(1, u'\0') + u"\n"}}, u"\n" + Shown(1) + u" Empty message"},
+      {"NULs before the text are passed over as blank lines are",
+       {{At(1), String(1, u'\0') + u"\n text"}}, u"\n" + Shown(1) + u" text"},
       {"equal times keep the order of the query",
        {{At(1), u"first"}, {At(1), u"second"}, {At(2), u"newest"}},
        u"\n" + Shown(2) + u" newest\n" + Shown(1) + u" first\n" + Shown(1) + u" second"},
@@ -76,14 +78,14 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
        u"\n" + Shown(1) + u" tab here \uFFFD x"},
   };
   for (const Row& row : rows) {
-    const String got = NoticeWithDetails(kNotice, LinesOf(row.entries), [](std::int64_t) { return 120; });
+    const String got = NoticeWithDetails(kNotice, RecordsOf(row.entries), [](std::int64_t) { return 120; });
     EXPECT_EQ(ToUtf8(got), ToUtf8(kNotice + row.expected)) << row.name;
   }
 }
 
 TEST(NoticeDetailsTest, AnEntryCutOffByTheQueryShowsItsTime) {
-  const EventLines lines = {u"Computer: KONE1 Time: " + At(1)};  // the message could not be read
-  EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, lines, [](std::int64_t) { return 120; })),
+  const EventRecords cut = {{u"KONE1", At(1), std::nullopt, false, std::nullopt, String()}};  // message not read
+  EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, cut, [](std::int64_t) { return 120; })),
             ToUtf8(kNotice + u"\n" + Shown(1)));
 }
 
@@ -91,7 +93,7 @@ TEST(NoticeDetailsTest, TheWholeTextStaysBelowTwoThousandCharacters) {
   const String long_message(1000, u'm');  // each entry shows 200 of them
   std::vector<Entry> seven;
   for (int s = 1; s <= 7; ++s) seven.push_back({At(s), long_message});
-  const EventLines lines = LinesOf(seven);
+  const EventRecords records = RecordsOf(seven);
   const auto plus120 = [](std::int64_t) { return 120; };
 
   struct Row {
@@ -108,7 +110,7 @@ TEST(NoticeDetailsTest, TheWholeTextStaysBelowTwoThousandCharacters) {
   };
   for (const Row& row : rows) {
     const String notice(row.notice_chars, u'n');
-    const String got = NoticeWithDetails(notice, lines, plus120);
+    const String got = NoticeWithDetails(notice, records, plus120);
     EXPECT_EQ(got.substr(0, notice.size()), notice) << row.name;
     if (row.notice_chars < kDetailNoticeLimit) {
       EXPECT_LT(got.size(), kDetailNoticeLimit) << row.name;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "settings/reg_value_bytes.h"
 
 namespace vantrel {
@@ -14,15 +16,17 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr char16_t kKey[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
 const std::string kHead = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
 
-// The file as a Windows export writes it: UTF-16LE with its byte-order mark
-// and CR LF line ends.
+// The text as regedit exports it: UTF-16LE with its mark, CR LF. A '§'
+// stands for a lone high surrogate, which UTF-8 cannot carry.
 std::string Utf16Export(const std::string& utf8) {
   std::string crlf;
   for (char c : utf8) {
     if (c == '\n') crlf += '\r';
     crlf += c;
   }
-  const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(crlf));
+  String text = FromUtf8(crlf);
+  std::replace(text.begin(), text.end(), u'§', u'\xD800');
+  const std::vector<std::uint8_t> units = Utf16LeBytes(text);
   return "\xFF\xFE" + std::string(units.begin(), units.end());
 }
 
@@ -194,11 +198,15 @@ TEST(RegFileTest, SettingAValueRewritesOnlyItsOwnLines) {
        RegValue{4, {3, 0, 0, 0}}, kHead + "\"y\"=dword:1\n\"x\"=dword:00000003\n"},
       {"a deleted value set again", kHead + "\"x\"=-\n", u"x", RegValue{4, {3, 0, 0, 0}},
        kHead + "\"x\"=dword:00000003\n"},
-      {"UTF-16LE export written as UTF-8",
-       Utf16Export(kHead + "\"instancename\"=\"Kärkölä\"\n\"lastrecnum\"=dword:00000009\n"), u"lastrecnum",
-       RegValue{4, {10, 0, 0, 0}},
-       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\r\n"
-       "\"instancename\"=\"Kärkölä\"\r\n\"lastrecnum\"=dword:0000000a\r\n"},
+      {"UTF-16LE export kept as it came, a lone surrogate included",
+       Utf16Export(kHead + "\"note\"=\"a§b\"\n\"instancename\"=\"Kärkölä\"\n\"lastrecnum\"=dword:00000009\n"),
+       u"lastrecnum", RegValue{4, {10, 0, 0, 0}},
+       Utf16Export(kHead + "\"note\"=\"a§b\"\n\"instancename\"=\"Kärkölä\"\n\"lastrecnum\"=dword:0000000a\n")},
+      {"UTF-16LE with an odd last byte: it stays the last",
+       Utf16Export(kHead + "\"x\"=dword:1") + "A", u"lastrecnum", RegValue{4, {10, 0, 0, 0}},
+       Utf16Export(kHead + "\"x\"=dword:1\n\"lastrecnum\"=dword:0000000a\n") + "A"},
+      {"UTF-8 with its byte-order mark kept", "\xEF\xBB\xBF" + kHead + "\"lastrecnum\"=dword:00000009\n",
+       u"lastrecnum", RegValue{4, {10, 0, 0, 0}}, "\xEF\xBB\xBF" + kHead + "\"lastrecnum\"=dword:0000000a\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -91,7 +91,7 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     EXPECT_EQ(trace.lines[0].back(), '=');
     reg.reset();
 
-    module.TalletaUusiAvain(7);
+    module.TalletaUusiAvain({7, String()});
     module.TarkastaLogit();
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}})) << "never a first run";
     EXPECT_EQ(trace.lines.size(), 3u) << "every use traces it again";
@@ -144,7 +144,7 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithoutATra
     ASSERT_TRUE(reg);
     EXPECT_EQ(reg->LastError(), kRegAccessDenied);
     reg.reset();
-    module.TalletaUusiAvain(5);
+    module.TalletaUusiAvain({5, String()});
     module.TarkastaLogit();
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}}));
     EXPECT_TRUE(trace.lines.empty());
@@ -199,7 +199,7 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     EXPECT_FALSE(module.avaaRekisteri(reg));
     ASSERT_TRUE(reg);
     reg.reset();
-    module.TalletaUusiAvain(7);
+    module.TalletaUusiAvain({7, String()});
     module.TarkastaLogit();
 
     std::string says = row.says;
@@ -334,16 +334,24 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
   }
 }
 
-TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingElse) {
+// A file exported by regedit (UTF-16LE with its mark, CR LF) and copied over
+// as it is: read, and after a store the same bytes but the stored value's.
+TEST(SettingsFileTest, AWindowsExportKeepsItsFormAndOnlyTheStoredValueChanges) {
   ScratchKey scratch({});
   const std::string text = "Windows Registry Editor Version 5.00\n\n" + kOtherKey + "\n; set by hand\n" +
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n\"ChatUrl\"=\"http://chat/hook\"\n"
                            "\"instancename\"=hex(2):4b,00,e4,00,72,00,6b,00,f6,00,00,00\n"
+                           "\"Käyttäjän muistio\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
+                           "  15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,\\\n"
+                           "  2e,2f\n"
                            "\"lastrecnum\"=dword:00000003\n";
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(crlf));
-  WriteBytes(scratch.File(), "\xFF\xFE" + std::string(units.begin(), units.end()));
+  const auto exported = [](const std::string& utf8) {
+    const std::vector<std::uint8_t> units = Utf16LeBytes(FromUtf8(utf8));
+    return "\xFF\xFE" + std::string(units.begin(), units.end());
+  };
+  WriteBytes(scratch.File(), exported(crlf));
   chmod(scratch.File().c_str(), 0640);
 
   ModuleHarness::World world;
@@ -356,7 +364,7 @@ TEST(SettingsFileTest, AWindowsExportIsReadAndRewrittenAsUtf8KeepingEverythingEl
   EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Kärkö, koneen nimi KONE1\"}");
   std::string expected = crlf;
   expected.replace(expected.find("dword:00000003"), 14, "dword:00000005");
-  EXPECT_EQ(ReadBytes(scratch.File()), expected);
+  EXPECT_EQ(ReadBytes(scratch.File()), exported(expected));
   struct stat st;
   ASSERT_EQ(stat(scratch.File().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u) << "the file keeps its mode";

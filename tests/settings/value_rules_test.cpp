@@ -27,6 +27,15 @@ std::string Outcome(Read read) {
   }
 }
 
+// Stores a value as another writer of the key would, through a backend of
+// its own that is closed again before the value is read.
+void WriteThroughNewBackend(const String& name, std::uint32_t type, const Bytes& data) {
+  auto writer = NewSettingsKeyBackend();
+  ASSERT_EQ(writer->CreateKey(), kRegSuccess);
+  ASSERT_EQ(writer->SetValue(name, type, data), kRegSuccess);
+  writer->CloseKey();
+}
+
 constexpr const char* kGetFailed = "error: Failed to get data for 'x'";
 constexpr const char* kInvalidType = "error: Invalid data type for 'x'";
 
@@ -62,12 +71,7 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
   testing::ScratchKey scratch({u"x"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    {
-      auto writer = NewSettingsKeyBackend();
-      ASSERT_EQ(writer->CreateKey(), kRegSuccess);
-      ASSERT_EQ(writer->SetValue(u"x", row.type, row.data), kRegSuccess);
-      writer->CloseKey();
-    }
+    ASSERT_NO_FATAL_FAILURE(WriteThroughNewBackend(u"x", row.type, row.data));
     SettingsKey reg(NewSettingsKeyBackend());
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_TRUE(reg.ValueExists(u"x"));
@@ -75,6 +79,35 @@ TEST(ValueRulesTest, EveryTypeAndSizeReadsAsTheStoreSays) {
     if (row.read_integer) {
       EXPECT_EQ(Outcome([&] { return std::to_string(reg.ReadInteger(u"x")); }), row.read_integer);
     }
+    reg.CloseKey();
+  }
+}
+
+// The mark ("lastrecnum") is read as a 64-bit number from a REG_QWORD of
+// exactly 8 bytes; every other value as the 32-bit integer, with its rules.
+TEST(ValueRulesTest, TheMarkReadsAQwordOfEightBytesAloneAsSixtyFourBits) {
+  struct Row {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+    const char* read;  // the number, or the error
+  } rows[] = {
+      {"REG_QWORD of 8 bytes", kRegQword, QwordBytes(0x123456789ull), "4886718345"},
+      {"REG_QWORD of 8 bytes, top bit set", kRegQword, QwordBytes(0xFFFFFFFFFFFFFFF9ull), "-7"},
+      {"REG_QWORD of 4 bytes", kRegQword, DwordBytes(7), kInvalidType},
+      {"REG_QWORD of 2 bytes", kRegQword, Bytes{7, 0}, kInvalidType},
+      {"REG_QWORD of 9 bytes", kRegQword, Bytes(9, 1), kGetFailed},
+      {"REG_QWORD without data", kRegQword, {}, kInvalidType},
+      {"REG_DWORD", kRegDword, DwordBytes(42), "42"},
+      {"REG_SZ", kRegSz, SzBytes(u"42"), kGetFailed},
+  };
+  testing::ScratchKey scratch({u"x"});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_NO_FATAL_FAILURE(WriteThroughNewBackend(u"x", row.type, row.data));
+    SettingsKey reg(NewSettingsKeyBackend());
+    ASSERT_TRUE(reg.OpenKey());
+    EXPECT_EQ(Outcome([&] { return std::to_string(reg.ReadInteger64(u"x")); }), row.read);
     reg.CloseKey();
   }
 }

@@ -69,7 +69,9 @@ struct FakeSource {
   bool fail_open = false;
   bool fail_execute = false;
   std::optional<std::size_t> fail_walk_after;  // Next raises after this many entries
-  std::optional<std::int64_t> newest;  // the log's newest record number, when it tells
+  std::optional<RecordMark> after_walk;        // the mark the source gives after its walk
+  std::optional<RecordRange> range;  // the log's oldest and newest record numbers, when it tells
+  std::map<std::int64_t, String> positions;  // what a seek read finds under a number
 
   std::vector<EventQuery> queries;
   int sources_alive = 0;
@@ -103,7 +105,13 @@ struct FakeSource {
         std::size_t next = 0;
         explicit SourceImpl(FakeSource* o) : owner(o) { ++owner->sources_alive; }
         ~SourceImpl() override { --owner->sources_alive; }
-        std::optional<std::int64_t> NewestRecordNumber() override { return owner->newest; }
+        std::optional<RecordRange> Range() override { return owner->range; }
+        std::optional<String> PositionOf(std::int64_t number) override {
+          const auto it = owner->positions.find(number);
+          if (it == owner->positions.end()) return std::nullopt;
+          return it->second;
+        }
+        std::optional<RecordMark> MarkAfterWalk() override { return owner->after_walk; }
         void Execute(const EventQuery& query) override {
           owner->queries.push_back(query);
           if (owner->fail_execute) throw Exception(u"Invalid query");
@@ -119,9 +127,10 @@ struct FakeSource {
   }
 };
 
-std::vector<std::string> Utf8Lines(const EventLines& lines) {
+// The records as the lines they render, in UTF-8.
+std::vector<std::string> Utf8Lines(const EventRecords& records) {
   std::vector<std::string> out;
-  for (const String& line : lines) out.push_back(ToUtf8(line));
+  for (const String& line : RecordLines(records)) out.push_back(ToUtf8(line));
   return out;
 }
 
@@ -134,8 +143,8 @@ TEST(EventLogQueryTest, PassesTheSelectionToTheSource) {
   for (const Row& row : rows) {
     FakeSource source;
     RecordMark mark{row.record_number, u"s=a;i=29;t=1"};
-    EventLines lines;
-    QueryEventLogFrom(source.Opener(), mark, lines, row.first_run);
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, row.first_run, kDefaultSourceName);
     ASSERT_EQ(source.queries.size(), 1u) << row.record_number;
     const EventQuery& query = source.queries[0];
     EXPECT_EQ(query.text, EventLogQueryText(row.record_number, row.first_run)) << row.record_number;
@@ -196,9 +205,9 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
     source.entries = row.entries;
     TraceRecorder trace;
     RecordMark mark{row.start, String()};
-    EventLines lines;
-    QueryEventLogFrom(source.Opener(), mark, lines, false);
-    EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
     EXPECT_EQ(mark, (RecordMark{row.record_number, String()})) << row.name;
     EXPECT_TRUE(trace.lines.empty()) << row.name;
     EXPECT_EQ(source.most_entries_alive, row.entries.empty() ? 0 : 1) << row.name << ": one entry held at a time";
@@ -207,13 +216,14 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
   }
 }
 
-TEST(EventLogQueryTest, KeepsExistingLines) {
+TEST(EventLogQueryTest, KeepsExistingRecords) {
   FakeSource source;
   source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{5})};
   RecordMark mark;
-  EventLines lines = {u"earlier"};
-  QueryEventLogFrom(source.Opener(), mark, lines, true);
-  EXPECT_EQ(Utf8Lines(lines), (std::vector<std::string>{"earlier", "Computer: A Time: t", " Message : m"}));
+  EventRecords records = {{u"B", u"earlier", std::nullopt, true, 1, String()}};
+  QueryEventLogFrom(source.Opener(), mark, records, true, kDefaultSourceName);
+  EXPECT_EQ(Utf8Lines(records), (std::vector<std::string>{"Computer: B Time: earlier", "Empty message",
+                                                          "Computer: A Time: t", " Message : m"}));
 }
 
 TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
@@ -295,9 +305,9 @@ TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
     source.entries = row.entries;
     TraceRecorder trace;
     RecordMark mark{10, String()};
-    EventLines lines;
-    QueryEventLogFrom(source.Opener(), mark, lines, false);
-    EXPECT_EQ(Utf8Lines(lines), row.lines) << row.name;
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
     EXPECT_EQ(mark.number, row.record_number) << row.name;
     EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;
     EXPECT_EQ(source.entries_alive, 0) << row.name << ": every entry released";
@@ -307,64 +317,114 @@ TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
 
 TEST(EventLogQueryTest, AnyOtherFailureIsTracedToo) {
   RecordMark mark{3, String()};
-  EventLines lines;
+  EventRecords records;
   TraceRecorder trace;
-  QueryEventLogFrom([]() -> std::unique_ptr<EventSource> { throw std::runtime_error("out of luck"); }, mark, lines,
-                    false);
+  QueryEventLogFrom([]() -> std::unique_ptr<EventSource> { throw std::runtime_error("out of luck"); }, mark, records,
+                    false, kDefaultSourceName);
   EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=out of luck", "callstack="}));
   EXPECT_EQ(mark.number, 3);
-  EXPECT_TRUE(lines.empty());
+  EXPECT_TRUE(records.empty());
 }
 
-// A log whose newest record number is below the mark was cleared and numbers
-// from 1 again: it is read from 0. An empty log, or one that cannot tell,
-// decides nothing.
+// A numbered log that was cleared numbers its entries from 1 again. It is
+// read whole, once, when its newest record number is below the mark, or
+// when the entry it holds under the mark's number is another than the
+// mark's (cleared and filled past the mark between two checks). A log whose
+// oldest record is above the mark has wrapped; an empty log, one that
+// cannot tell, a record that cannot be read, or a mark without the entry's
+// identity decide nothing.
 TEST(EventLogQueryTest, AClearedLogIsReadFromTheStart) {
+  const String mark_entry = RecordIdentity(1000, 1718094615, 7);
   struct Row {
     const char* name;
-    std::optional<std::int64_t> newest;
+    String stored_position;
+    std::optional<RecordRange> range;
+    std::optional<String> at_mark;  // what a seek read finds under 1000
     std::int64_t asked_above;
-    std::int64_t mark_after;
     std::vector<std::string> trace;
   } rows[] = {
-      {"cleared", 12, 0, 12, {"event log cleared, newest record=12 below the mark 1000"}},
-      {"empty or cannot tell", std::nullopt, 1000, 1000, {}},
-      {"newest at the mark", 1000, 1000, 1000, {}},
-      {"newest above the mark", 1500, 1000, 1000, {}},
+      {"newest below the mark", mark_entry, RecordRange{1, 12}, std::nullopt, 0,
+       {"event log cleared, newest record=12 below the mark 1000"}},
+      {"cleared and filled past the mark", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718100000, 7), 0,
+       {"event log cleared, record 1000=another entry than the mark's"}},
+      {"another event code at the same second", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718094615, 9),
+       0, {"event log cleared, record 1000=another entry than the mark's"}},
+      {"the mark's own entry", mark_entry, RecordRange{1, 1500}, mark_entry, 1000, {}},
+      {"the log gives no event code", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718094615, std::nullopt),
+       1000, {}},
+      {"wrapped: the mark's entry overwritten, the numbers went on", mark_entry, RecordRange{1200, 1500},
+       RecordIdentity(1000, 1718100000, 7), 1000, {}},
+      {"the record cannot be read", mark_entry, RecordRange{1, 1500}, std::nullopt, 1000, {}},
+      {"empty, or cannot tell", mark_entry, std::nullopt, RecordIdentity(1000, 1718100000, 7), 1000, {}},
+      {"newest at the mark, no identity stored", String(), RecordRange{1, 1000}, RecordIdentity(1000, 1, 7), 1000, {}},
+      {"a journal's position is no identity", u"0123456789abcdef0123456789abcdef=1000", RecordRange{1, 1500},
+       RecordIdentity(1000, 1, 7), 1000, {}},
   };
   for (const Row& row : rows) {
     FakeSource source;
-    source.newest = row.newest;
+    source.range = row.range;
+    if (row.at_mark) source.positions[1000] = *row.at_mark;
     // What the log holds: entries answer any query, so the number they raise
     // the mark to shows where the query began.
     source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{12})};
     TraceRecorder trace;
-    RecordMark mark{1000, String()};
-    EventLines lines;
-    QueryEventLogFrom(source.Opener(), mark, lines, false);
+    RecordMark mark{1000, row.stored_position};
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
     ASSERT_EQ(source.queries.size(), 1u) << row.name;
     EXPECT_EQ(source.queries[0].above_record, row.asked_above) << row.name;
     EXPECT_EQ(source.queries[0].text, EventLogQueryText(row.asked_above, false)) << row.name;
-    EXPECT_EQ(mark.number, row.mark_after) << row.name;
+    EXPECT_EQ(mark.number, row.asked_above == 0 ? 12 : 1000) << row.name;
     EXPECT_EQ(trace.lines, row.trace) << row.name;
   }
 }
 
-// A source with positions delivers its entries oldest first; the mark is the
-// newest entry's number and position, also when its number is lower than
-// the mark's (a log that started numbering again).
-TEST(EventLogQueryTest, APositionedSourceMovesTheMarkToTheNewestEntry) {
+// The mark moves to the highest record number taken, with that entry's
+// position; a source that keeps its own account of the log (the journal)
+// gives the mark after its walk, also after a walk that failed part way.
+TEST(EventLogQueryTest, TheMarkMovesToTheHighestEntryOrWhereTheSourceSays) {
+  FakeEntrySpec twelve = Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{12});
+  twelve.position = RecordIdentity(12, 100, 1);
+  FakeEntrySpec fifteen = Entry(String(u"A"), String(u"t2"), String(u"m2"), std::int64_t{15});
+  fifteen.position = RecordIdentity(15, 200, 2);
+  FakeEntrySpec fourteen = Entry(String(u"A"), String(u"t3"), String(u"m3"), std::int64_t{14});
+  fourteen.position = RecordIdentity(14, 300, 3);
+  {
+    FakeSource source;
+    source.entries = {twelve, fifteen, fourteen};
+    RecordMark mark{10, String()};
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(mark, (RecordMark{15, RecordIdentity(15, 200, 2)}));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2].position, RecordIdentity(14, 300, 3)) << "every record tells where it stands";
+  }
+  for (bool walk_fails : {false, true}) {
+    FakeSource source;
+    source.entries = {twelve, fifteen};
+    source.fail_walk_after = walk_fails ? std::optional<std::size_t>(1) : std::nullopt;
+    source.after_walk = RecordMark{3, u"walked"};
+    TraceRecorder trace;
+    RecordMark mark{10, String()};
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(mark, (RecordMark{3, u"walked"})) << walk_fails;
+    EXPECT_EQ(records.size(), walk_fails ? 1u : 2u);
+  }
+}
+
+// The source named in the settings is asked for; the WQL text quotes it.
+TEST(EventLogQueryTest, AsksForTheNamedSource) {
   FakeSource source;
-  FakeEntrySpec old_sequence = Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{1003});
-  old_sequence.position = u"old;1003";
-  FakeEntrySpec new_sequence = Entry(String(u"A"), String(u"t2"), String(u"m2"), std::int64_t{5});
-  new_sequence.position = u"new;5";
-  source.entries = {old_sequence, new_sequence};
-  RecordMark mark{1000, u"old;1000"};
-  EventLines lines;
-  QueryEventLogFrom(source.Opener(), mark, lines, false);
-  EXPECT_EQ(lines.size(), 4u);
-  EXPECT_EQ(mark, (RecordMark{5, u"new;5"}));
+  RecordMark mark{41, String()};
+  EventRecords records;
+  QueryEventLogFrom(source.Opener(), mark, records, false, u"Zen \\ \"Engine\"");
+  ASSERT_EQ(source.queries.size(), 1u);
+  EXPECT_EQ(ToUtf8(source.queries[0].source_name), "Zen \\ \"Engine\"");
+  EXPECT_EQ(ToUtf8(source.queries[0].text),
+            "SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  FROM "
+            "Win32_NTLogEvent   Where Logfile=\"Application\" and SourceName=\"Zen \\\\ \\\"Engine\\\"\" and "
+            "EventType <= 2 and RecordNumber > 41");
 }
 
 TEST(EventLogQueryTest, AMessageKeepsItsFirst64KiBCutBetweenCharacters) {
@@ -384,10 +444,10 @@ TEST(EventLogQueryTest, AMessageKeepsItsFirst64KiBCutBetweenCharacters) {
     FakeSource source;
     source.entries = {Entry(String(u"A"), String(u"t"), row.message, std::int64_t{1})};
     RecordMark mark;
-    EventLines lines;
-    QueryEventLogFrom(source.Opener(), mark, lines, false);
-    ASSERT_EQ(lines.size(), 2u) << row.name;
-    EXPECT_TRUE(lines[1] == u" Message : " + row.kept) << row.name << ": " << lines[1].size() - 11 << " kept";
+    EventRecords records;
+    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    ASSERT_EQ(records.size(), 1u) << row.name;
+    EXPECT_TRUE(records[0].message == row.kept) << row.name << ": " << records[0].message->size() << " kept";
   }
 }
 

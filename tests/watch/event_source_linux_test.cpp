@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "tests/watch/journal_folder.h"
 #include "tests/service/module_harness.h"
 #include "watch/event_log_query.h"
+#include "watch/journal_files_linux.h"
+#include "watch/sequence_marks.h"
 
 namespace vantrel {
 namespace {
@@ -27,17 +31,19 @@ struct QueryResult {
   RecordMark mark;
 };
 
-QueryResult Query(RecordMark mark, bool first_run) {
+QueryResult Query(RecordMark mark, bool first_run, const String& source = kDefaultSourceName) {
   TraceRecorder trace;
-  EventLines lines;
-  QueryEventLog(mark, lines, first_run);
+  EventRecords records;
+  QueryEventLog(mark, records, first_run, source);
   QueryResult result{{}, mark.number, trace.lines, mark};
-  for (const String& line : lines) result.lines.push_back(ToUtf8(line));
+  for (const String& line : RecordLines(records)) result.lines.push_back(ToUtf8(line));
   return result;
 }
 
 // A mark stored before positions were kept: the number alone.
-QueryResult Query(std::int64_t record_number, bool first_run) { return Query(RecordMark{record_number, String()}, first_run); }
+QueryResult Query(std::int64_t record_number, bool first_run, const String& source = kDefaultSourceName) {
+  return Query(RecordMark{record_number, String()}, first_run, source);
+}
 
 // The messages of the lines, in order.
 std::vector<std::string> Messages(const QueryResult& result) {
@@ -122,15 +128,17 @@ TEST_F(JournalQueryTest, ALaterRunFindsOnlyTheNewEntries) {
   EXPECT_EQ(again.mark, later.mark);
 }
 
-// The mark's position is the journal cursor of its entry, so that a journal
-// that starts numbering again is told from the one the mark was taken in.
-TEST_F(JournalQueryTest, TheMarkCarriesItsEntrysCursor) {
+// The mark's position names each sequence of the journal with the newest
+// number the check dealt with in it: the last entry of its files, whether
+// the source's or another program's.
+TEST_F(JournalQueryTest, TheMarkNamesEachSequenceWithItsNumber) {
   JournalFolder folder;
   folder.Write({{"Pervasive SQL", 3, "first"}, {"other", 3, "not ours"}});
   QueryResult result = Query(0, false);
   EXPECT_EQ(result.mark.number, 1);
-  const std::string cursor = ToUtf8(result.mark.position);
-  EXPECT_TRUE(cursor.starts_with("s=") && cursor.find(";i=1;") != std::string::npos) << cursor;
+  const std::string position = ToUtf8(result.mark.position);
+  EXPECT_EQ(position.size(), 32u + 2) << position;
+  EXPECT_TRUE(position.ends_with("=2")) << position;
 }
 
 // A journal whose sequence started again (a volatile journal after a reboot,
@@ -151,20 +159,16 @@ TEST_F(JournalQueryTest, ASequenceThatStartsAgainIsReportedOnce) {
 
   const QueryResult after = Query(before.mark, false);
   EXPECT_EQ(Messages(after), (std::vector<std::string>{"old after the check", "new 1", "new 3"}));
-  EXPECT_EQ(after.record_number, 3) << "the newest entry's number in its own sequence";
+  EXPECT_EQ(after.record_number, 3) << "the highest number of the sequence read last";
   EXPECT_TRUE(after.trace.empty());
   EXPECT_TRUE(Query(after.mark, false).lines.empty()) << "reported once";
 
   folder.Write({{"Pervasive SQL", 3, "new 4"}}, "new.journal");
   EXPECT_EQ(Messages(Query(after.mark, false)), std::vector<std::string>{"new 4"});
 
-  // A mark stored before positions were kept has its number alone, and the
-  // walk back ends at the newest sequence's first entry at or below it, as
-  // it always did; the first store after it adds the position.
-  EXPECT_TRUE(Query(1000, false).lines.empty());
-  // A position that names another number than the mark (a store cut short
-  // between its two values) is not used either.
-  EXPECT_TRUE(Query(RecordMark{1000, before.mark.position}, false).lines.empty());
+  // A mark stored before positions were kept has its number alone: an entry
+  // is new when its number is above it, in any sequence.
+  EXPECT_EQ(Messages(Query(1000, false)), std::vector<std::string>{"old after the check"});
 }
 
 // Journal sequence numbers count every entry of the host and pass 2^31 on
@@ -180,6 +184,194 @@ TEST_F(JournalQueryTest, SequenceNumbersPast31BitsRaiseTheMark) {
   EXPECT_EQ(after.record_number, 0x80000001LL);
   EXPECT_TRUE(Query(after.mark, false).lines.empty());
   EXPECT_TRUE(Query(0x80000001LL, false).lines.empty()) << "the number alone compares in full width too";
+  EXPECT_EQ(Messages(Query(0x80000000LL, false)), std::vector<std::string>{"next"});
+}
+
+// Errors numbered e1, e2, ... of the source, from `from` on.
+std::vector<testing::JournalEntrySpec> Errors(const std::string& name, int count, int from = 1) {
+  std::vector<testing::JournalEntrySpec> entries;
+  for (int i = from; i < from + count; ++i) entries.push_back({"Pervasive SQL", 3, name + std::to_string(i)});
+  return entries;
+}
+
+// Whether an entry is new never depends on the wall clock. Each row is a
+// journal as a machine with a wrong clock writes it: the entries after the
+// mark are reported once, whatever their times say.
+TEST_F(JournalQueryTest, AWrongClockLosesNothing) {
+  using testing::kHourUsec;
+  using testing::WriteOptions;
+  const WriteOptions new_boot{"fedcba9876543210fedcba9876543210", 0};
+  struct Row {
+    const char* name;
+    std::int64_t mark_clock;  // how far off the clock was when the mark's entries were written
+    // What is written after the check that took the mark.
+    std::function<void(JournalFolder&)> then;
+    std::vector<std::string> reported;
+  } rows[] = {
+      {"a second sequence in the same boot, its clock two hours behind", 0,
+       [](JournalFolder& f) {
+         f.Write(Errors("a", 2, 4), "a.journal");
+         f.Write({{"Pervasive SQL", 4, "b1"}}, "b.journal", {testing::kTestBoot, -2 * kHourUsec});
+       },
+       {"a4", "a5", "b1"}},
+      {"a reboot with the clock an hour behind, then set right", 0,
+       [&new_boot](JournalFolder& f) {
+         f.Write(Errors("n", 5), "n.journal", {new_boot.boot, -kHourUsec});
+         f.Write(Errors("n", 2, 6), "n.journal", new_boot);
+       },
+       {"n1", "n2", "n3", "n4", "n5", "n6", "n7"}},
+      {"the mark written with the clock a day ahead, then a reboot with the clock right", 24 * kHourUsec,
+       [&new_boot](JournalFolder& f) { f.Write(Errors("n", 10), "n.journal", new_boot); },
+       {"n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8", "n9", "n10"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    JournalFolder folder;
+    folder.Write(Errors("a", 3), "a.journal", {testing::kTestBoot, row.mark_clock});
+    const QueryResult first = Query(0, false);
+    ASSERT_EQ(Messages(first), (std::vector<std::string>{"a1", "a2", "a3"}));
+    row.then(folder);
+    const QueryResult later = Query(first.mark, false);
+    EXPECT_EQ(Messages(later), row.reported);
+    EXPECT_TRUE(later.trace.empty()) << later.trace[0];
+    const QueryResult again = Query(later.mark, false);
+    EXPECT_TRUE(again.lines.empty()) << "reported once: " << again.lines[1];
+    folder.Write(Errors("a", 1, 9), "a.journal");
+    EXPECT_EQ(Messages(Query(later.mark, false)), std::vector<std::string>{"a9"}) << "the first sequence goes on";
+  }
+}
+
+// A first run reports every sequence's entries and then knows every
+// sequence of the journal, also one with nothing of the source in it.
+TEST_F(JournalQueryTest, AFirstRunKnowsEverySequence) {
+  JournalFolder folder;
+  folder.Write({{"other", 3, "not ours"}}, "quiet.journal");
+  folder.Write(Errors("a", 2), "a.journal");
+  folder.Write({{"Pervasive SQL", 6, "started"}}, "b.journal");
+  const QueryResult first = Query(0, true);
+  std::vector<std::string> messages = Messages(first);
+  std::sort(messages.begin(), messages.end());
+  EXPECT_EQ(messages, (std::vector<std::string>{"a1", "a2", "started"}));
+  EXPECT_EQ(std::count(first.mark.position.begin(), first.mark.position.end(), u'='), 3) << ToUtf8(first.mark.position);
+  EXPECT_TRUE(Query(first.mark, false).lines.empty());
+  folder.Write(Errors("q", 1), "quiet.journal");
+  EXPECT_EQ(Messages(Query(first.mark, false)), std::vector<std::string>{"q1"});
+}
+
+// The writer numbers an entry in the file header before the entry can be
+// found: a check at that moment must not move the mark over it. The header
+// of a file open for writing is made to count one entry more than it holds.
+TEST_F(JournalQueryTest, TheLastEntryOfAFileBeingWrittenIsLeftForTheNextCheck) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 2));
+  const std::string path = folder.Path() + "/x.journal";
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  const unsigned char online = 1, tail[8] = {3};
+  std::fseek(file, 16, SEEK_SET);
+  std::fwrite(&online, 1, 1, file);
+  std::fseek(file, 160, SEEK_SET);  // the number of the last entry
+  std::fwrite(tail, 1, sizeof tail, file);
+  std::fclose(file);
+  const QueryResult result = Query(0, false);
+  EXPECT_EQ(Messages(result), (std::vector<std::string>{"a1", "a2"}));
+  EXPECT_EQ(ToUtf8(result.mark.position), ReadJournalFileHeader(path)->sequence + "=2");
+}
+
+// A stored position that is not used is said so once for the values as
+// they stand, also when the next check starts from the same ones (its post
+// failed): an earlier version's cursor that cannot be read, and one of the
+// running boot that names a sequence the journal does not hold.
+TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 4));
+  const std::string elsewhere = "s=" + std::string(32, '9') + ";i=3;b=" + testing::RunningBoot() + ";m=1;t=1;x=1";
+  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere}) {
+    const RecordMark stored{3, FromUtf8(cursor)};
+    const auto traced = [&stored] {
+      const std::vector<std::string> trace = Query(stored, false).trace;
+      return std::count_if(trace.begin(), trace.end(), [](const std::string& l) { return l.starts_with("lastrecpos"); });
+    };
+    EXPECT_EQ(traced(), 1) << cursor;
+    EXPECT_EQ(traced(), 0) << cursor;
+    EXPECT_EQ(Messages(Query(stored, false)), std::vector<std::string>{"a4"}) << cursor;
+  }
+}
+
+// The marks keep SequenceMarks::kBound sequences. A journal that holds more
+// at once reports each entry once: the sequences left out are not read
+// again, new entries of the known ones and sequences of the running boot
+// are reported. Which of the sequences that moved on in one check are left
+// out goes by their identifiers, so the test asks the marks which are kept.
+TEST_F(JournalQueryTest, MoreSequencesThanTheBound) {
+  JournalFolder folder;
+  const int count = static_cast<int>(SequenceMarks::kBound) + 2;
+  for (int i = 0; i < count; ++i) folder.Write(Errors("s" + std::to_string(i) + "-", 1), "s" + std::to_string(i) + ".journal");
+  const QueryResult first = Query(0, false);
+  ASSERT_EQ(first.lines.size(), 2u * count);
+  EXPECT_TRUE(ToUtf8(first.mark.position).ends_with(",forgot")) << ToUtf8(first.mark.position);
+
+  const QueryResult second = Query(first.mark, false);
+  EXPECT_TRUE(second.lines.empty()) << "the sequences left out are not reported again";
+
+  int kept = 0;
+  const std::string marks = ToUtf8(first.mark.position);
+  while (marks.find(ReadJournalFileHeader(folder.Path() + "/s" + std::to_string(kept) + ".journal")->sequence) ==
+         std::string::npos) {
+    ++kept;
+  }
+  const std::string name = "s" + std::to_string(kept);
+  folder.Write(Errors(name + "-", 1, 2), name + ".journal");
+  folder.Write(Errors("now", 1), "now.journal", {testing::RunningBoot(), 0});
+  folder.Write(Errors("restored", 1), "restored.journal", {"00000000000000000000000000000abc", 0});
+  const QueryResult third = Query(second.mark, false);
+  std::vector<std::string> messages = Messages(third);
+  std::sort(messages.begin(), messages.end());
+  EXPECT_EQ(messages, (std::vector<std::string>{"now1", name + "-2"}))
+      << "a sequence of an earlier boot that was never seen counts as one left out";
+  EXPECT_TRUE(Query(third.mark, false).lines.empty());
+
+  // A sequence left out that the running boot writes to again: only what it
+  // wrote is new.
+  const std::string marks_now = ToUtf8(third.mark.position);
+  int left_out = 0;
+  while (marks_now.find(ReadJournalFileHeader(folder.Path() + "/s" + std::to_string(left_out) + ".journal")->sequence) !=
+         std::string::npos) {
+    ++left_out;
+  }
+  const std::string again = "s" + std::to_string(left_out);
+  folder.Write(Errors(again + "-", 1, 2), again + ".journal", {testing::RunningBoot(), 0});
+  EXPECT_EQ(Messages(Query(third.mark, false)), std::vector<std::string>{again + "-2"});
+}
+
+// A syslog(3) tag with a blank is one journald cannot take: the entry comes
+// without SYSLOG_IDENTIFIER, the tag left in its message. Such an entry of
+// the syslog transport is the source's, the tag taken off its message.
+TEST_F(JournalQueryTest, TheSourceAsSyslogWritesIt) {
+  JournalFolder folder;
+  const auto syslog = [](const char* identifier, int priority, const char* message) {
+    testing::JournalEntrySpec entry{identifier, priority, std::string(message)};
+    entry.transport = "syslog";
+    return entry;
+  };
+  testing::JournalEntrySpec native{"", 3, std::string("Pervasive SQL: native, no identifier")};
+  native.transport = "journal";
+  folder.Write({
+      syslog("", 3, "Pervasive SQL: License limit reached"),
+      syslog("", 4, "Pervasive SQL[4711]: with the process id"),
+      syslog("Pervasive SQL", 3, "Pervasive SQL: tagged, kept whole"),
+      syslog("", 3, "Pervasive SQLX: another program"),
+      syslog("", 3, "Pervasive SQL:no blank"),
+      syslog("", 3, "Pervasive SQL[]: no number"),
+      syslog("sshd", 3, "Pervasive SQL: another identifier"),
+      syslog("", 6, "Pervasive SQL: information"),
+      native,
+      syslog("", 3, "Zen: another source"),
+      syslog("Zen", 4, "Zen tagged"),
+  });
+  EXPECT_EQ(Messages(Query(0, false)), (std::vector<std::string>{"License limit reached", "with the process id",
+                                                                  "Pervasive SQL: tagged, kept whole"}));
+  EXPECT_EQ(Messages(Query(0, false, u"Zen")), (std::vector<std::string>{"another source", "Zen tagged"}));
 }
 
 TEST_F(JournalQueryTest, TimeIsLocalWithItsOffsetInMinutes) {

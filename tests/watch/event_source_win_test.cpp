@@ -27,9 +27,9 @@ TEST_F(WmiQueryTest, RunsTheQueryThroughWmi) {
   for (bool first_run : {true, false}) {
     TraceRecorder trace;
     RecordMark mark{41, String()};
-    EventLines lines = {u"earlier"};
-    QueryEventLog(mark, lines, first_run);
-    EXPECT_EQ(lines, EventLines{u"earlier"}) << first_run;
+    EventRecords records;
+    QueryEventLog(mark, records, first_run, kDefaultSourceName);
+    EXPECT_TRUE(records.empty()) << first_run;
     EXPECT_EQ(mark, (RecordMark{41, String()})) << first_run;
     EXPECT_TRUE(trace.lines.empty()) << first_run << ": " << (trace.lines.empty() ? "" : trace.lines[0]);
   }
@@ -38,9 +38,10 @@ TEST_F(WmiQueryTest, RunsTheQueryThroughWmi) {
 TEST_F(WmiQueryTest, ALocatorThatCannotBeCreatedIsTracedWithItsProgId) {
   TraceRecorder trace;
   RecordMark mark{7, String()};
-  EventLines lines;
-  QueryEventLogFrom([] { return OpenWmiEventSource(u"Vantrel.NoSuchLocator"); }, mark, lines, false);
-  EXPECT_TRUE(lines.empty());
+  EventRecords records;
+  QueryEventLogFrom([] { return OpenWmiEventSource(u"Vantrel.NoSuchLocator"); }, mark, records, false,
+                    kDefaultSourceName);
+  EXPECT_TRUE(records.empty());
   EXPECT_EQ(mark.number, 7);
   // CO_E_CLASSSTRING: Windows has a text for it, Wine has none.
   const std::vector<std::string> windows_lines = {

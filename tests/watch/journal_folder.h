@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,14 +18,37 @@ namespace vantrel::testing {
 
 inline constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
 inline constexpr std::uint64_t kFirstStamp = 1700000000000000;  // 2023-11-14 22:13:20 UTC
+inline constexpr char kTestBoot[] = "0123456789abcdef0123456789abcdef";
+inline constexpr std::int64_t kHourUsec = 3600LL * 1000000;
 
 struct JournalEntrySpec {
-  std::string identifier;
+  std::string identifier;  // SYSLOG_IDENTIFIER; empty: none
   std::optional<int> priority;
   std::optional<std::string> message;
   std::optional<std::string> hostname = "psqlhost";
-  std::uint64_t extra_usec = 0;  // added to the entry's whole second
+  std::uint64_t extra_usec = 0;           // added to the entry's whole second
+  std::optional<std::string> transport = std::nullopt;  // _TRANSPORT
 };
+
+// How a batch of entries is written: in which boot, and how far the wall
+// clock of the writing machine was off (it is what __REALTIME_TIMESTAMP
+// records).
+struct WriteOptions {
+  std::string boot = kTestBoot;
+  std::int64_t clock_off_usec = 0;
+};
+
+// The boot the tests run in, as a journal writes it.
+inline std::string RunningBoot() {
+  std::ifstream file("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(file, id);
+  std::string hex;
+  for (char c : id) {
+    if (c != '-') hex += c;
+  }
+  return hex;
+}
 
 // A folder of journal files that lives as long as the test, named to the
 // query by VANTREL_JOURNAL_DIR, with the local time zone set to tz.
@@ -51,17 +75,24 @@ class JournalFolder {
     std::filesystem::remove_all(dir_, ignored);
   }
 
+  const std::string& Path() const { return dir_; }
+
   // Appends entries to a journal file of the folder, one second after the
-  // last written. A new file starts a sequence of its own, numbered from 1,
-  // as a journal does after its files were removed or after a reboot.
-  void Write(const std::vector<JournalEntrySpec>& entries, const std::string& file = "x.journal") {
+  // last written (as the clock of options says). A new file starts a
+  // sequence of its own, numbered from 1, as a journal does after its files
+  // were removed, after a reboot, or when a second journald writes.
+  void Write(const std::vector<JournalEntrySpec>& entries, const std::string& file = "x.journal",
+             const WriteOptions& options = {}) {
     std::string text;
     for (const JournalEntrySpec& e : entries) {
-      text += "__REALTIME_TIMESTAMP=" + std::to_string(kFirstStamp + written_ * 1000000 + e.extra_usec) + "\n";
+      const std::int64_t stamp =
+          static_cast<std::int64_t>(kFirstStamp + written_ * 1000000 + e.extra_usec) + options.clock_off_usec;
+      text += "__REALTIME_TIMESTAMP=" + std::to_string(stamp) + "\n";
       text += "__MONOTONIC_TIMESTAMP=" + std::to_string(1000000 + written_) + "\n";
-      text += "_BOOT_ID=0123456789abcdef0123456789abcdef\n";
+      text += "_BOOT_ID=" + options.boot + "\n";
       if (e.hostname) text += "_HOSTNAME=" + *e.hostname + "\n";
-      text += "SYSLOG_IDENTIFIER=" + e.identifier + "\n";
+      if (e.transport) text += "_TRANSPORT=" + *e.transport + "\n";
+      if (!e.identifier.empty()) text += "SYSLOG_IDENTIFIER=" + e.identifier + "\n";
       if (e.priority) text += "PRIORITY=" + std::to_string(*e.priority) + "\n";
       if (e.message) text += "MESSAGE=" + *e.message + "\n";
       text += "\n";

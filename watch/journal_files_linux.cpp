@@ -1,0 +1,126 @@
+#include "watch/journal_files_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace vantrel {
+
+namespace {
+
+// Where the header keeps what is read here (the journal file format as
+// systemd documents it: a packed little-endian struct at the file's start).
+constexpr std::size_t kSignature = 0;        // "LPKSHHRH"
+constexpr std::size_t kState = 16;           // 1 byte: 0 offline, 1 online (open for writing), 2 archived
+constexpr std::size_t kTailBootId = 56;      // 16 bytes: the boot of the newest entry
+constexpr std::size_t kSeqnumId = 72;        // 16 bytes
+constexpr std::size_t kHeaderSize = 88;      // le64
+constexpr std::size_t kEntryCount = 152;     // le64 n_entries
+constexpr std::size_t kTailSeqnum = 160;     // le64 tail_entry_seqnum
+constexpr std::size_t kHeadSeqnum = 168;     // le64 head_entry_seqnum
+constexpr std::size_t kHeaderRead = 176;     // every field above lies before it
+
+std::uint64_t Le64(const unsigned char* bytes) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+std::string Hex(const unsigned char* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 15];
+  }
+  return text;
+}
+
+bool IsJournalFileName(std::string_view name) { return name.ends_with(".journal") || name.ends_with(".journal~"); }
+
+bool IsId128(std::string_view name) {
+  return name.size() == 32 && std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+// The names in a folder; none when it cannot be read.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return names;
+  while (const dirent* entry = readdir(dir.get())) names.emplace_back(entry->d_name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void AddFilesOf(const std::string& folder, const std::vector<std::string>& names,
+                std::vector<JournalFileHeader>& files) {
+  for (const std::string& name : names) {
+    if (!IsJournalFileName(name)) continue;
+    if (std::optional<JournalFileHeader> header = ReadJournalFileHeader(folder + "/" + name)) {
+      files.push_back(std::move(*header));
+    }
+  }
+}
+
+// A root folder's files, and those of its machine folders (of only_machine
+// when it is given).
+void AddRoot(const std::string& root, const std::string& only_machine, std::vector<JournalFileHeader>& files) {
+  const std::vector<std::string> names = Names(root);
+  AddFilesOf(root, names, files);
+  for (const std::string& name : names) {
+    if (IsId128(name) && (only_machine.empty() || name == only_machine)) {
+      const std::string machine = root + "/" + name;
+      AddFilesOf(machine, Names(machine), files);
+    }
+  }
+}
+
+std::string LocalMachineId() {
+  std::ifstream file("/etc/machine-id");
+  std::string id;
+  std::getline(file, id);
+  return IsId128(id) ? id : std::string("-");
+}
+
+}  // namespace
+
+std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) {
+  // Not blocking: a FIFO with a journal file's name must not hold the check.
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat info {};
+  if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  unsigned char header[kHeaderRead];
+  if (pread(fd.get(), header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
+  if (std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 || Le64(header + kHeaderSize) < kHeaderRead) {
+    return std::nullopt;
+  }
+  JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum),
+                         Hex(header + kTailBootId, 16), header[kState] == 1};
+  if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return std::nullopt;
+  return file;
+}
+
+std::vector<JournalFileHeader> ListJournalFiles(const std::string& folder) {
+  std::vector<JournalFileHeader> files;
+  if (!folder.empty()) {
+    AddRoot(folder, std::string(), files);
+  } else {
+    const std::string machine = LocalMachineId();
+    AddRoot("/run/log/journal", machine, files);
+    AddRoot("/var/log/journal", machine, files);
+  }
+  return files;
+}
+
+}  // namespace vantrel

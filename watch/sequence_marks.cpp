@@ -1,0 +1,175 @@
+#include "watch/sequence_marks.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::string_view kFloor = "floor=";
+constexpr std::string_view kForgot = "forgot";
+
+bool IsSequenceId(std::string_view text) {
+  return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+// The whole of text as a number in the given base; false when it is not one.
+template <typename T>
+bool Number(std::string_view text, T& value, int base = 10) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+// Splits text at each separator.
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  while (true) {
+    const std::size_t at = text.find(separator);
+    parts.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    text.remove_prefix(at + 1);
+  }
+}
+
+bool Holds(const std::vector<JournalSequence>& present, std::string_view id) {
+  return std::any_of(present.begin(), present.end(), [id](const JournalSequence& s) { return s.id == id; });
+}
+
+// An entry numbered `number` (as a journal sequence number) is above mark.
+bool Above(std::uint64_t number, std::int64_t mark) {
+  return mark < 0 || number > static_cast<std::uint64_t>(mark);
+}
+
+}  // namespace
+
+SequenceMarks SequenceMarks::NumberRule(std::int64_t number) {
+  SequenceMarks marks;
+  marks.floor_ = number;
+  return marks;
+}
+
+std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int64_t number) {
+  if (text.empty()) return NumberRule(number);
+  SequenceMarks marks;
+  if (text.starts_with("s=")) {
+    // "s=<sequence>;i=<number, hex>;b=<boot>;m=...;t=...;x=..."
+    std::string_view id, boot;
+    std::uint64_t cursor_number = 0;
+    bool have_number = false;
+    for (std::string_view part : Split(text, ';')) {
+      if (part.starts_with("s=")) id = part.substr(2);
+      if (part.starts_with("i=")) have_number = Number(part.substr(2), cursor_number, 16);
+      if (part.starts_with("b=")) boot = part.substr(2);
+    }
+    if (!IsSequenceId(id) || !have_number || number < 0 || cursor_number != static_cast<std::uint64_t>(number)) {
+      return std::nullopt;
+    }
+    marks.known_.push_back({std::string(id), cursor_number});
+    marks.cursor_boot_ = boot.empty() ? std::string("-") : std::string(boot);
+    marks.cursor_number_ = number;
+    return marks;
+  }
+  for (std::string_view item : Split(text, ',')) {
+    if (item == kForgot) {
+      marks.forgot_ = true;
+    } else if (item.starts_with(kFloor)) {
+      std::int64_t floor = 0;
+      if (!Number(item.substr(kFloor.size()), floor)) return std::nullopt;
+      marks.floor_ = floor;
+    } else {
+      const std::size_t equals = item.find('=');
+      Known known{std::string(item.substr(0, equals)), 0};
+      if (equals == std::string_view::npos || !IsSequenceId(known.id) || marks.Find(known.id) ||
+          !Number(item.substr(equals + 1), known.mark)) {
+        return std::nullopt;
+      }
+      marks.known_.push_back(std::move(known));
+    }
+  }
+  if (marks.known_.size() > kBound) return std::nullopt;
+  return marks;
+}
+
+std::optional<std::string> SequenceMarks::Settle(const std::vector<JournalSequence>& present,
+                                                 std::string_view running_boot) {
+  if (cursor_boot_.empty()) return std::nullopt;
+  const bool this_boot = cursor_boot_ == running_boot;
+  cursor_boot_.clear();
+  if (!this_boot || Holds(present, known_.front().id)) return std::nullopt;
+  known_.clear();
+  floor_ = cursor_number_;
+  return "it names no sequence of the journal";
+}
+
+const SequenceMarks::Known* SequenceMarks::Find(std::string_view id) const {
+  const auto it = std::find_if(known_.begin(), known_.end(), [id](const Known& k) { return k.id == id; });
+  return it == known_.end() ? nullptr : &*it;
+}
+
+SequenceMarks::Plan SequenceMarks::PlanFor(const JournalSequence& sequence) const {
+  if (const Known* known = Find(sequence.id)) {
+    if (sequence.tail <= known->mark) return {Action::kSkip, known->mark};
+    return {Action::kReadAbove, known->mark};
+  }
+  if (floor_) {
+    if (!Above(sequence.tail, *floor_)) return {Action::kSkip, sequence.tail};
+    return {Action::kReadAbove, *floor_ < 0 ? 0 : static_cast<std::uint64_t>(*floor_)};
+  }
+  if (forgot_) return {Action::kReadIfOfThisBoot, 0};
+  return {Action::kReadAbove, 0};
+}
+
+void SequenceMarks::Advance(const std::string& id, std::uint64_t through) {
+  const auto it = std::find_if(known_.begin(), known_.end(), [&id](const Known& k) { return k.id == id; });
+  if (it == known_.end()) {
+    known_.push_back({id, through});
+  } else if (through > it->mark) {
+    it->mark = through;
+  } else {
+    return;  // did not move on
+  }
+  advanced_.erase(std::remove(advanced_.begin(), advanced_.end(), id), advanced_.end());
+  advanced_.push_back(id);
+}
+
+void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool complete) {
+  std::vector<Known> by_age;
+  for (auto id = advanced_.rbegin(); id != advanced_.rend(); ++id) by_age.push_back(*Find(*id));
+  for (const Known& k : known_) {
+    if (std::find(advanced_.begin(), advanced_.end(), k.id) == advanced_.end()) by_age.push_back(k);
+  }
+  // 0: written in the running boot, 1: others in the journal, 2: gone from it.
+  const auto rank = [&present](const Known& k) {
+    const auto it = std::find_if(present.begin(), present.end(), [&k](const JournalSequence& s) { return s.id == k.id; });
+    return it == present.end() ? 2 : it->this_boot ? 0 : 1;
+  };
+  std::vector<Known> ordered;
+  for (int wanted : {0, 1, 2}) {
+    for (const Known& k : by_age) {
+      if (rank(k) == wanted) ordered.push_back(k);
+    }
+  }
+  bool left_out = false;
+  for (std::size_t i = kBound; i < ordered.size(); ++i) left_out = left_out || Holds(present, ordered[i].id);
+  if (ordered.size() > kBound) ordered.resize(kBound);
+  known_ = std::move(ordered);
+  advanced_.clear();
+  if (complete) floor_.reset();
+  // Once every sequence in the journal is known again, none is left out.
+  forgot_ = left_out ||
+            (forgot_ && std::any_of(present.begin(), present.end(), [this](const JournalSequence& s) { return !Find(s.id); }));
+}
+
+std::string SequenceMarks::Text() const {
+  std::string text;
+  const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ",") + item; };
+  for (const Known& k : known_) add(k.id + "=" + std::to_string(k.mark));
+  if (floor_ && !(known_.empty() && !forgot_)) add(std::string(kFloor) + std::to_string(*floor_));
+  if (forgot_) add(std::string(kForgot));
+  return text;
+}
+
+}  // namespace vantrel

@@ -38,7 +38,7 @@ constexpr int kCompressed = 1 | 2 | 4;  // the object's payload is compressed (x
 
 constexpr std::uint64_t kObjectSize = 8;
 constexpr std::uint64_t kDataHash = 16, kDataNextHash = 24, kDataNextField = 32, kDataEntry = 40,
-                        kDataEntryArray = 48, kDataEntryCount = 56;
+                        kDataEntryArray = 48, kDataEntryCount = 56, kDataTailArray = 64;  // compact files only
 constexpr std::uint64_t kFieldHash = 16, kFieldNextHash = 24, kFieldHeadData = 32, kFieldPayload = 40;
 constexpr std::uint64_t kEntryNumber = 16, kEntryRealtime = 24, kEntryBoot = 40, kEntryItems = 64;
 constexpr std::uint64_t kArrayNext = 16, kArrayItems = 24;
@@ -65,7 +65,9 @@ class JournalFileReader::EntryList {
         first_(Le64(data + kDataEntry)),
         next_array_(Le64(data + kDataEntryArray)),
         remaining_(Le64(data + kDataEntryCount)),
-        on_first_(remaining_ > 0) {}
+        on_first_(remaining_ > 0),
+        tail_array_(reader.compact_ ? Le32(data + kDataTailArray) : 0),
+        tail_count_(reader.compact_ ? Le32(data + kDataTailArray + 4) : 0) {}
 
   // The offset of the entry the list stands on; nothing at its end.
   std::optional<std::uint64_t> Current() {
@@ -96,6 +98,7 @@ class JournalFileReader::EntryList {
       if (!number || *number > above) return;
       Advance();
     }
+    SkipToTailArray(above);
     while (Ready()) {
       const std::uint64_t last = Item(count_ - 1);
       const std::optional<std::uint64_t> number = last == 0 ? std::nullopt : reader_.NumberOfEntry(last);
@@ -150,6 +153,27 @@ class JournalFileReader::EntryList {
     return true;
   }
 
+  // A compact file's data object names its last entry array: when that
+  // array begins at or below the mark, the arrays before it are passed over
+  // without being read (a later check then reads the end of the file only).
+  void SkipToTailArray(std::uint64_t above) {
+    if (array_ != nullptr || tail_array_ == 0 || tail_count_ == 0 || tail_array_ < next_array_ ||
+        tail_count_ > remaining_) {
+      return;
+    }
+    const unsigned char* array = reader_.Object(tail_array_, kEntryArray, kArrayItems + 4);
+    if (array == nullptr) return;
+    const std::uint64_t first = Le32(array + kArrayItems);
+    const std::optional<std::uint64_t> number = first == 0 ? std::nullopt : reader_.NumberOfEntry(first);
+    if (!number || *number > above) return;
+    array_offset_ = tail_array_;
+    array_ = array;
+    next_array_ = Le64(array + kArrayNext);
+    remaining_ = tail_count_;
+    count_ = std::min((Le64(array + kObjectSize) - kArrayItems) / 4, remaining_);
+    index_ = 0;
+  }
+
   std::uint64_t Item(std::uint64_t index) const {
     const unsigned char* items = array_ + kArrayItems;
     return reader_.compact_ ? Le32(items + 4 * index) : Le64(items + 8 * index);
@@ -170,6 +194,8 @@ class JournalFileReader::EntryList {
   std::uint64_t count_ = 0;  // the items of the array that belong to the list
   std::uint64_t index_ = 0;
   std::uint64_t last_ = 0;  // the offset of the last entry passed
+  std::uint64_t tail_array_;
+  std::uint64_t tail_count_;  // the entries of the last array
 };
 
 std::unique_ptr<JournalFileReader> JournalFileReader::Open(const std::string& path) {

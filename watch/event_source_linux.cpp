@@ -37,6 +37,7 @@
 #include "platform/unique_handle.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
+#include "watch/journal_file_reader_linux.h"
 #include "watch/journal_files_linux.h"
 #include "watch/sequence_marks.h"
 
@@ -232,6 +233,7 @@ struct FileWalk {
   bool online = false;
   enum class State { kWaiting, kWalking, kDone, kEndedEarly } state = State::kWaiting;
   std::uint64_t last_delivered = 0;  // the number of the last entry delivered from it
+  std::unique_ptr<JournalFileReader> reader;  // while it is walked without the library
 };
 
 // One sequence of the journal, what the check does with it, and its files,
@@ -277,7 +279,10 @@ class JournalSource : public EventSource {
       walk.sequence.id = file.sequence;
       walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
       walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
-      walk.files.push_back({std::move(file.path), file.tail, file.online});
+      FileWalk& added = walk.files.emplace_back();
+      added.path = std::move(file.path);
+      added.tail = file.tail;
+      added.online = file.online;
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
     if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
@@ -359,21 +364,23 @@ class JournalSource : public EventSource {
   }
 
  private:
+  // Starts the walk of one file: read in place where the file allows it,
+  // through the library otherwise.
   void Open(SequenceWalk& sequence, FileWalk& file) {
     file.state = FileWalk::State::kWalking;
-    sd_journal* opened = nullptr;
-    const char* paths[] = {file.path.c_str(), nullptr};
+    if (std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(file.path)) {
+      if (reader->Start(source_, sequence.plan.above, BootBytes(sequence.only_boot))) {
+        file.reader = std::move(reader);
+        return;
+      }
+    }
     // A file that cannot be opened (removed since it was listed, damaged)
     // holds up nothing behind it.
-    if (sd_journal_open_files(&opened, paths, 0) < 0) {
+    if (!OpenWithLibrary(file)) {
       file.state = FileWalk::State::kEndedEarly;
       return;
     }
-    journal_.reset(opened);
     sd_journal* j = journal_.get();
-    // A record keeps 64 KiB of a message; a little more is read, so that the
-    // cut falls between characters, and a huge message is never read whole.
-    sd_journal_set_data_threshold(j, sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
     // The journal walks the entries of one field value by that value's own
     // list of entries; matches on PRIORITY as well would make it merge
     // several such lists at every step, which costs several times more than
@@ -385,6 +392,25 @@ class JournalSource : public EventSource {
       journal_.reset();
       file.state = FileWalk::State::kEndedEarly;
     }
+  }
+
+  // Opens the file through the library as journal_.
+  bool OpenWithLibrary(const FileWalk& file) {
+    sd_journal* opened = nullptr;
+    const char* paths[] = {file.path.c_str(), nullptr};
+    if (sd_journal_open_files(&opened, paths, 0) < 0) return false;
+    journal_.reset(opened);
+    // A record keeps 64 KiB of a message; a little more is read, so that the
+    // cut falls between characters, and a huge message is never read whole.
+    sd_journal_set_data_threshold(opened, sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
+    return true;
+  }
+
+  // The 16 bytes of a boot identifier given in hexadecimal.
+  static std::optional<std::string> BootBytes(const std::string& boot) {
+    sd_id128_t id;
+    if (boot.empty() || sd_id128_from_string(boot.c_str(), &id) < 0) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(id.bytes), sizeof id.bytes);
   }
 
   // Says why the stored position is not used, once for the values as they
@@ -431,6 +457,7 @@ class JournalSource : public EventSource {
   // The next new entry of the file; nullptr once its walk has ended.
   std::unique_ptr<EventEntry> NextOfFile(SequenceWalk& sequence, FileWalk& file) {
     if (file.state != FileWalk::State::kWalking) return nullptr;
+    if (file.reader) return NextInPlace(sequence, file);
     sd_journal* j = journal_.get();
     while (true) {
       const int r = sd_journal_next(j);
@@ -450,17 +477,64 @@ class JournalSource : public EventSource {
       }
       if (number <= sequence.plan.above) continue;
       EntryFields fields = ReadFields(j);
-      if (!*tagged) {
-        const std::optional<std::size_t> tag =
-            fields.message ? SyslogTagLength(*fields.message, source_) : std::nullopt;
-        if (!tag) continue;
-        fields.message->erase(0, *tag);
-      }
-      if (fields.event_type == 0 || fields.event_type > max_event_type_) continue;
-      file.last_delivered = number;
-      sequence.highest_delivered = std::max(sequence.highest_delivered, number);
-      return std::make_unique<JournalEntry>(std::move(fields), sequence.sequence.id, number, realtime);
+      if (Admit(fields, *tagged)) return Deliver(sequence, file, std::move(fields), number, realtime);
     }
+  }
+
+  // The same, for a file read in place.
+  std::unique_ptr<EventEntry> NextInPlace(SequenceWalk& sequence, FileWalk& file) {
+    while (true) {
+      const std::optional<JournalFileEntry> entry = file.reader->Next();
+      if (!entry || entry->number > sequence.sequence.tail) {
+        file.state = !entry && file.reader->Damaged() ? FileWalk::State::kEndedEarly : FileWalk::State::kDone;
+        file.reader.reset();
+        return nullptr;
+      }
+      EntryFields fields;
+      if (entry->readable) {
+        fields.event_type = entry->priority < 0 ? 0 : EventTypeOfPriority(entry->priority);
+        if (entry->host) fields.host = std::string(entry->host->substr(0, kMaxFieldBytes));
+        if (entry->message) fields.message = std::string(entry->message->substr(0, kMaxFieldBytes));
+      } else if (!ReadThroughLibrary(sequence, file, entry->number, fields)) {
+        continue;  // as a damaged entry: it holds up nothing behind it
+      }
+      if (Admit(fields, entry->tagged)) return Deliver(sequence, file, std::move(fields), entry->number, entry->realtime);
+    }
+  }
+
+  // The fields of the entry numbered `number`, through the library: for an
+  // entry with a compressed field.
+  bool ReadThroughLibrary(const SequenceWalk& sequence, const FileWalk& file, std::uint64_t number,
+                          EntryFields& fields) {
+    if (!journal_ && !OpenWithLibrary(file)) return false;
+    sd_journal* j = journal_.get();
+    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(number);
+    std::uint64_t found = 0, realtime = 0;
+    if (sd_journal_seek_cursor(j, cursor.c_str()) < 0 || sd_journal_next(j) <= 0 ||
+        !ReadNumberAndTime(j, found, realtime) || found != number) {
+      return false;
+    }
+    fields = ReadFields(j);
+    return true;
+  }
+
+  // Whether an entry with these fields is one to deliver: of a type asked
+  // for, and, when it came through syslog without an identifier, with the
+  // source's tag before its message (taken off here).
+  bool Admit(EntryFields& fields, bool tagged) const {
+    if (!tagged) {
+      const std::optional<std::size_t> tag = fields.message ? SyslogTagLength(*fields.message, source_) : std::nullopt;
+      if (!tag) return false;
+      fields.message->erase(0, *tag);
+    }
+    return fields.event_type != 0 && fields.event_type <= max_event_type_;
+  }
+
+  static std::unique_ptr<EventEntry> Deliver(SequenceWalk& sequence, FileWalk& file, EntryFields fields,
+                                             std::uint64_t number, std::uint64_t realtime) {
+    file.last_delivered = number;
+    sequence.highest_delivered = std::max(sequence.highest_delivered, number);
+    return std::make_unique<JournalEntry>(std::move(fields), sequence.sequence.id, number, realtime);
   }
 
   // Whether the entry the journal stands on is the source's: true when its

@@ -278,6 +278,21 @@ TEST_F(JournalQueryTest, TheLastEntryOfAFileBeingWrittenIsLeftForTheNextCheck) {
   EXPECT_EQ(ToUtf8(result.mark.position), ReadJournalFileHeader(path)->sequence + "=2");
 }
 
+// Files and entries the in-place reader leaves to the journal library give
+// the same records: a file indexed by the older hash, and an entry whose
+// message was stored compressed, beside ones read in place.
+TEST_F(JournalQueryTest, WhatIsNotReadInPlaceIsReadThroughTheLibrary) {
+  JournalFolder folder;
+  setenv("SYSTEMD_JOURNAL_KEYED_HASH", "0", 1);
+  folder.Write(Errors("old", 2), "old.journal");
+  unsetenv("SYSTEMD_JOURNAL_KEYED_HASH");
+  const std::string big = "big " + std::string(5000, 'x');
+  folder.Write({{"Pervasive SQL", 3, big}, {"Pervasive SQL", 3, "small"}}, "new.journal");
+  std::vector<std::string> messages = Messages(Query(0, false));
+  std::sort(messages.begin(), messages.end());
+  EXPECT_EQ(messages, (std::vector<std::string>{big, "old1", "old2", "small"}));
+}
+
 // A stored position that is not used is said so once for the values as
 // they stand, also when the next check starts from the same ones (its post
 // failed): an earlier version's cursor that cannot be read, and one of the

@@ -1,0 +1,189 @@
+// The journal file reader against files that systemd-journal-remote wrote,
+// in each layout it writes (compact or not), and against damaged copies.
+#include "watch/journal_file_reader_linux.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/watch/journal_folder.h"
+#include "watch/sip_hash.h"
+
+namespace vantrel {
+namespace {
+
+using testing::JournalEntrySpec;
+using testing::JournalFolder;
+
+// What a walk gave of one entry.
+struct Seen {
+  std::uint64_t number;
+  bool tagged;
+  int priority;
+  std::string message;
+  bool operator==(const Seen&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& s) {
+  return out << s.number << (s.tagged ? " tagged " : " untagged ") << s.priority << " " << s.message;
+}
+
+std::vector<Seen> Walk(const std::string& path, std::uint64_t above, const std::optional<std::string>& boot = {}) {
+  std::vector<Seen> seen;
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
+  if (!reader || !reader->Start("Pervasive SQL", above, boot)) return seen;
+  while (std::optional<JournalFileEntry> e = reader->Next()) {
+    seen.push_back({e->number, e->tagged, e->priority, e->message ? std::string(*e->message) : "(none)"});
+  }
+  EXPECT_FALSE(reader->Damaged());
+  return seen;
+}
+
+// Writes the file with the given layout: the writer takes it from the
+// environment.
+void WriteAs(JournalFolder& folder, const std::vector<JournalEntrySpec>& entries, bool compact,
+             const testing::WriteOptions& options = {}) {
+  setenv("SYSTEMD_JOURNAL_COMPACT", compact ? "1" : "0", 1);
+  folder.Write(entries, "x.journal", options);
+  unsetenv("SYSTEMD_JOURNAL_COMPACT");
+}
+
+TEST(SipHashTest, GivesTheReferenceValues) {
+  unsigned char key[16];
+  unsigned char message[15];
+  for (int i = 0; i < 16; ++i) key[i] = static_cast<unsigned char>(i);
+  for (int i = 0; i < 15; ++i) message[i] = static_cast<unsigned char>(i);
+  EXPECT_EQ(SipHash24(message, 0, key), 0x726fdb47dd0e0e31ULL);
+  EXPECT_EQ(SipHash24(message, 15, key), 0xa129ca6149be45e5ULL);
+}
+
+// The source's entries by its identifier, and the syslog transport's
+// entries without one, in the file's order; nothing else, in either layout.
+TEST(JournalFileReaderTest, FindsTheSourceByIdentifierAndUntaggedSyslogEntries) {
+  const std::string syslog = "syslog";
+  const std::vector<JournalEntrySpec> entries{
+      {"Pervasive SQL", 3, "tagged error"},
+      {"other", 3, "another program"},
+      {"", 4, "Pervasive SQL: untagged warning", "psqlhost", 0, syslog},
+      {"Pervasive SQL", 6, "tagged through syslog", "psqlhost", 0, syslog},
+      {"sshd", 3, "Pervasive SQL: another program's text", "psqlhost", 0, syslog},
+      {"", 3, "a message of the journal transport", "psqlhost", 0, std::string("journal")},
+      {"Pervasive SQL", std::nullopt, std::nullopt},
+      {"", 2, "untagged of anyone", "psqlhost", 0, syslog},
+      {"Pervasive SQL", 12, "odd priority"},
+  };
+  const std::vector<Seen> expected{{1, true, 3, "tagged error"},
+                                   {3, false, 4, "Pervasive SQL: untagged warning"},
+                                   {4, true, 6, "tagged through syslog"},
+                                   {7, true, -1, "(none)"},
+                                   {8, false, 2, "untagged of anyone"},
+                                   {9, true, -1, "odd priority"}};
+  for (bool compact : {true, false}) {
+    JournalFolder folder;
+    WriteAs(folder, entries, compact);
+    const std::string path = folder.Path() + "/x.journal";
+    EXPECT_EQ(Walk(path, 0), expected) << "compact " << compact;
+    EXPECT_EQ(Walk(path, 4), std::vector<Seen>(expected.begin() + 3, expected.end())) << "compact " << compact;
+  }
+}
+
+// A later check starts above its mark: whole entry arrays are passed over,
+// then the first new entry is found by halves; every number from the start
+// to the end of the file gives exactly the entries above it.
+TEST(JournalFileReaderTest, StartsAboveTheMarkAcrossEntryArrays) {
+  for (bool compact : {true, false}) {
+    JournalFolder folder;
+    std::vector<JournalEntrySpec> entries;
+    for (int i = 1; i <= 1500; ++i) {
+      entries.push_back({i % 3 == 0 ? "other" : "Pervasive SQL", 3, "e" + std::to_string(i)});
+    }
+    WriteAs(folder, entries, compact);
+    const std::string path = folder.Path() + "/x.journal";
+    for (std::uint64_t above : {0, 1, 2, 3, 100, 511, 512, 513, 1000, 1497, 1498, 1499, 1500, 5000}) {
+      const std::vector<Seen> seen = Walk(path, above);
+      std::size_t expected = 0;
+      for (std::uint64_t n = above + 1; n <= 1500; ++n) expected += n % 3 != 0;
+      ASSERT_EQ(seen.size(), expected) << "above " << above << " compact " << compact;
+      if (!seen.empty()) {
+        EXPECT_EQ(seen.front().number, above + 1 + ((above + 1) % 3 == 0)) << above;
+      }
+    }
+  }
+}
+
+// Only one boot's entries, when asked; the boot is each entry's own.
+TEST(JournalFileReaderTest, KeepsToOneBootWhenAsked) {
+  JournalFolder folder;
+  const std::string other = "fedcba9876543210fedcba9876543210";
+  WriteAs(folder, {{"Pervasive SQL", 3, "first boot"}}, true);
+  WriteAs(folder, {{"Pervasive SQL", 3, "second boot"}}, true, {other, 0});
+  std::string bytes;
+  for (std::size_t i = 0; i < other.size(); i += 2) bytes += static_cast<char>(std::stoi(other.substr(i, 2), nullptr, 16));
+  EXPECT_EQ(Walk(folder.Path() + "/x.journal", 0, bytes), (std::vector<Seen>{{2, true, 3, "second boot"}}));
+}
+
+// What the reader leaves to the library: a file indexed by the older hash,
+// and an entry whose message was stored compressed (its field's name is
+// inside the compressed bytes).
+TEST(JournalFileReaderTest, LeavesToTheLibraryWhatItCannotReadInPlace) {
+  JournalFolder folder;
+  setenv("SYSTEMD_JOURNAL_KEYED_HASH", "0", 1);
+  folder.Write({{"Pervasive SQL", 3, "old hash"}}, "old.journal");
+  unsetenv("SYSTEMD_JOURNAL_KEYED_HASH");
+  EXPECT_EQ(JournalFileReader::Open(folder.Path() + "/old.journal"), nullptr);
+
+  folder.Write({{"Pervasive SQL", 3, std::string(4000, 'x')}, {"Pervasive SQL", 4, "short"}}, "big.journal");
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(folder.Path() + "/big.journal");
+  ASSERT_TRUE(reader);
+  ASSERT_TRUE(reader->Start("Pervasive SQL", 0, std::nullopt));
+  const std::optional<JournalFileEntry> big = reader->Next();
+  ASSERT_TRUE(big);
+  EXPECT_FALSE(big->readable);
+  EXPECT_EQ(big->number, 1u);
+  const std::optional<JournalFileEntry> small = reader->Next();
+  ASSERT_TRUE(small);
+  EXPECT_TRUE(small->readable);
+  EXPECT_EQ(small->message, "short");
+}
+
+// Bytes overwritten anywhere in a file, or a file cut short: the walk ends
+// (damaged, or with what it could read) and never reads outside the file.
+// Under the sanitizers a read outside it fails the test.
+TEST(JournalFileReaderTest, ADamagedFileEndsTheWalkWithoutReadingOutsideIt) {
+  JournalFolder folder;
+  std::vector<JournalEntrySpec> entries;
+  for (int i = 1; i <= 300; ++i) {
+    entries.push_back({i % 2 ? "Pervasive SQL" : "", 3, "Pervasive SQL: e" + std::to_string(i), "h", 0,
+                       std::string("syslog")});
+  }
+  WriteAs(folder, entries, true);
+  const std::string good = folder.Path() + "/x.journal";
+  std::ifstream in(good, std::ios::binary);
+  const std::string original((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string damaged = folder.Path() + "/damaged.journal";
+  std::mt19937 random(29);
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = original;
+    if (round % 10 == 9) {
+      bytes.resize(random() % bytes.size());
+    } else {
+      const std::size_t at = random() % bytes.size();
+      for (std::size_t i = at; i < std::min(bytes.size(), at + 1 + random() % 64); ++i) {
+        bytes[i] = static_cast<char>(round % 3 == 0 ? 0xff : random());
+      }
+    }
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+    std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(damaged);
+    if (!reader || !reader->Start("Pervasive SQL", random() % 2 ? 0 : random() % 300, std::nullopt)) continue;
+    std::size_t count = 0;
+    while (reader->Next()) ASSERT_LE(++count, entries.size()) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

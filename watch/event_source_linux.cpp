@@ -374,8 +374,13 @@ class JournalSource : public EventSource {
         return;
       }
     }
-    // A file that cannot be opened (removed since it was listed, damaged)
-    // holds up nothing behind it.
+    WalkWithLibrary(sequence, file, sequence.plan.above);
+  }
+
+  // Walks the file through the library from the first entry above `above`.
+  // A file that cannot be opened (removed since it was listed, damaged)
+  // holds up nothing behind it.
+  void WalkWithLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t above) {
     if (!OpenWithLibrary(file)) {
       file.state = FileWalk::State::kEndedEarly;
       return;
@@ -388,7 +393,7 @@ class JournalSource : public EventSource {
     const std::string identifier = "SYSLOG_IDENTIFIER=" + source_;
     if (sd_journal_add_match(j, identifier.data(), identifier.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
         sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || !MatchBoot(j, sequence.only_boot) ||
-        SeekFirstAbove(j, sequence) < 0) {
+        SeekFirstAbove(j, sequence.sequence.id, above) < 0) {
       journal_.reset();
       file.state = FileWalk::State::kEndedEarly;
     }
@@ -437,8 +442,7 @@ class JournalSource : public EventSource {
   // file's end over the few new entries, which touches only the end of the
   // file; after more steps than a later check usually has, a seek by the
   // number (a search through the whole file's lists) is cheaper.
-  static int SeekFirstAbove(sd_journal* j, const SequenceWalk& sequence) {
-    const std::uint64_t above = sequence.plan.above;
+  static int SeekFirstAbove(sd_journal* j, const std::string& sequence, std::uint64_t above) {
     if (above == 0) return sd_journal_seek_head(j);
     int r = sd_journal_seek_tail(j);
     for (int steps = 0; r >= 0 && steps < kStepsBack; ++steps) {
@@ -448,7 +452,7 @@ class JournalSource : public EventSource {
       if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
     }
     if (r < 0) return r;
-    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(above + 1);
+    const std::string cursor = "s=" + sequence + ";i=" + ToHex(above + 1);
     return sd_journal_seek_cursor(j, cursor.c_str());
   }
 
@@ -485,8 +489,15 @@ class JournalSource : public EventSource {
   std::unique_ptr<EventEntry> NextInPlace(SequenceWalk& sequence, FileWalk& file) {
     while (true) {
       const std::optional<JournalFileEntry> entry = file.reader->Next();
+      if (!entry && file.reader->Damaged()) {
+        // What the reader could not follow the library may: the rest of the
+        // file is walked through it, from the last entry delivered.
+        file.reader.reset();
+        WalkWithLibrary(sequence, file, std::max(file.last_delivered, sequence.plan.above));
+        return NextOfFile(sequence, file);
+      }
       if (!entry || entry->number > sequence.sequence.tail) {
-        file.state = !entry && file.reader->Damaged() ? FileWalk::State::kEndedEarly : FileWalk::State::kDone;
+        file.state = FileWalk::State::kDone;
         file.reader.reset();
         return nullptr;
       }

@@ -151,6 +151,25 @@ TEST(JournalFileReaderTest, LeavesToTheLibraryWhatItCannotReadInPlace) {
   EXPECT_EQ(small->message, "short");
 }
 
+// The writer goes on while a check reads: entries written after the file
+// was mapped may be linked from the lists the walk follows, past the end of
+// what was mapped. The walk gives every entry of the mapped part and stops
+// there (as damaged: the source then reads the rest through the library).
+TEST(JournalFileReaderTest, AFileThatGrowsWhileMappedIsReadUpToWhatWasMapped) {
+  JournalFolder folder;
+  std::vector<JournalEntrySpec> first, more;
+  for (int i = 1; i <= 200; ++i) first.push_back({"Pervasive SQL", 3, "e" + std::to_string(i)});
+  for (int i = 201; i <= 20000; ++i) more.push_back({"Pervasive SQL", 3, "e" + std::to_string(i)});
+  WriteAs(folder, first, true);
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(folder.Path() + "/x.journal");
+  ASSERT_TRUE(reader);
+  ASSERT_TRUE(reader->Start("Pervasive SQL", 0, std::nullopt));
+  WriteAs(folder, more, true);
+  std::uint64_t expected = 1;
+  while (std::optional<JournalFileEntry> e = reader->Next()) ASSERT_EQ(e->number, expected++);
+  EXPECT_GT(expected, 200u);
+}
+
 // Bytes overwritten anywhere in a file, or a file cut short: the walk ends
 // (damaged, or with what it could read) and never reads outside the file.
 // Under the sanitizers a read outside it fails the test.

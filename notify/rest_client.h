@@ -29,7 +29,7 @@ class RestClient {
   RestClient(const RestClient&) = delete;
   RestClient& operator=(const RestClient&) = delete;
 
-  void SetBaseURL(const String& url) { base_url_ = NormaliseBaseUrl(url); }
+  void SetBaseURL(const String& url) { base_url_ = BaseUrl(url).Normalised(); }
   const String& BaseURL() const { return base_url_; }
 
   String Accept = u"application/json, text/plain; q=0.9, text/html;q=0.8,";

@@ -129,33 +129,50 @@ bool SplitAuthority(const std::string& url, std::string& origin, std::string& re
 
 }  // namespace
 
-String NormaliseBaseUrl(const String& input) {
-  std::size_t b = 0, e = input.size();
-  while (b < e && input[b] <= 32) ++b;
-  while (e > b && input[e - 1] <= 32) --e;
-  String url = input.substr(b, e - b);
-  if (url.empty()) return url;
+BaseUrl::BaseUrl(const String& written) {
+  std::size_t b = 0, e = written.size();
+  while (b < e && written[b] <= 32) ++b;
+  while (e > b && written[e - 1] <= 32) --e;
+  String url = written.substr(b, e - b);
+  blank_ = url.empty();
+  if (blank_) return;
   if (url.find(u"://") == String::npos) url = u"http://" + url;
   const std::size_t sep = url.find(u"://");
-  const String scheme = url.substr(0, sep);
+  scheme_ = url.substr(0, sep);
   String rest = url.substr(sep + 3);
   const std::size_t stop = rest.find_first_of(u"?#");
   for (std::size_t i = 0; i < rest.size() && i < stop; ++i)
     if (rest[i] == u'\\') rest[i] = u'/';
   const std::size_t auth_end = rest.find_first_of(u"/?#");
-  const String authority = rest.substr(0, auth_end);
-  const String tail = auth_end == String::npos ? String() : rest.substr(auth_end);
+  authority_ = rest.substr(0, auth_end);
+  tail_ = auth_end == String::npos ? String() : rest.substr(auth_end);
+}
+
+String BaseUrl::Normalised() const {
+  if (blank_) return String();
+  String host, port;
+  bool has_port = false;
+  SplitHostPort(authority_, host, port, has_port);
+  if (host.empty()) throw Exception(u"Host field is empty");
+  const bool default_port = (EqualsIgnoringAsciiCase(scheme_, u"http") && port == u"80") ||
+                            (EqualsIgnoringAsciiCase(scheme_, u"https") && port == u"443");
+  String out = scheme_ + u"://" + host;
+  if (has_port && !default_port) out += u":" + port;
+  out += tail_;
+  while (!out.empty() && out.back() == u'/') out.pop_back();
+  return out;
+}
+
+String BaseUrl::Site() const {
+  if (blank_) return kUnnamedWebhook;
+  String authority = authority_;
+  if (const std::size_t at = authority.rfind(u'@'); at != String::npos) authority.erase(0, at + 1);
   String host, port;
   bool has_port = false;
   SplitHostPort(authority, host, port, has_port);
-  if (host.empty()) throw Exception(u"Host field is empty");
-  const bool default_port = (EqualsIgnoringAsciiCase(scheme, u"http") && port == u"80") ||
-                            (EqualsIgnoringAsciiCase(scheme, u"https") && port == u"443");
-  String out = scheme + u"://" + host;
-  if (has_port && !default_port) out += u":" + port;
-  out += tail;
-  while (!out.empty() && out.back() == u'/') out.pop_back();
-  return out;
+  if (!ValidScheme(scheme_) || host.empty() || !std::all_of(authority.begin(), authority.end(), AuthorityChar))
+    return kUnnamedWebhook;
+  return scheme_ + u"://" + authority;
 }
 
 std::string RequestUrl::Text() const {
@@ -236,27 +253,6 @@ std::string ResolveLocation(const std::string& current, const std::string& locat
   return origin + RemoveDotSegments(path) + suffix;
 }
 
-String UrlSite(const String& input) {
-  std::size_t b = 0, e = input.size();
-  while (b < e && input[b] <= 32) ++b;
-  while (e > b && input[e - 1] <= 32) --e;
-  String url = input.substr(b, e - b);
-  if (url.empty()) return kUnnamedWebhook;
-  if (url.find(u"://") == String::npos) url = u"http://" + url;
-  const std::size_t sep = url.find(u"://");
-  const String scheme = url.substr(0, sep);
-  // A backslash ends the authority too: the base URL reads it as a slash.
-  const std::size_t end = url.find_first_of(u"/\\?#", sep + 3);
-  String authority = url.substr(sep + 3, end == String::npos ? String::npos : end - sep - 3);
-  if (const std::size_t at = authority.rfind(u'@'); at != String::npos) authority.erase(0, at + 1);
-  String host, port;
-  bool has_port = false;
-  SplitHostPort(authority, host, port, has_port);
-  if (!ValidScheme(scheme) || host.empty() || !std::all_of(authority.begin(), authority.end(), AuthorityChar))
-    return kUnnamedWebhook;
-  return scheme + u"://" + authority;
-}
-
 String WithUrlsAsSites(const String& text) {
   String out;
   std::size_t from = 0;
@@ -271,7 +267,7 @@ String WithUrlsAsSites(const String& text) {
       start = open + 1;
       end = close;
     }
-    const String site = UrlSite(text.substr(start, end - start));
+    const String site = BaseUrl(text.substr(start, end - start)).Site();
     if (quoted && site == kUnnamedWebhook) {
       --start;  // no quotes around the words
       ++end;

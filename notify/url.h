@@ -9,8 +9,33 @@
 
 namespace vantrel {
 
-// The base URL, normalised; raises "Host field is empty".
-String NormaliseBaseUrl(const String& url);
+// What names a webhook where more people than its administrators read: the
+// status line that `systemctl status` shows every local user, and the test
+// switch's output, which ends up in tickets and screenshots.
+inline constexpr char16_t kUnnamedWebhook[] = u"the configured webhook URL";
+
+// A base URL as it is written in the settings, read into its parts: blanks
+// around it dropped, "http://" put before a URL without a scheme, and a
+// backslash before the query read as a slash.
+class BaseUrl {
+ public:
+  explicit BaseUrl(const String& written);
+
+  // The URL normalised: a default port and the slashes at its end left out;
+  // empty for a URL of blanks alone. Raises "Host field is empty".
+  String Normalised() const;
+
+  // The scheme and host, with the port when one is written. The user
+  // information, path, query and fragment are left out: they hold the
+  // webhook's token. kUnnamedWebhook when no scheme and host can be read.
+  String Site() const;
+
+ private:
+  bool blank_ = false;
+  String scheme_;
+  String authority_;  // user information, host and port as written
+  String tail_;       // path, query and fragment
+};
 
 // The parts of an encoded request URL.
 struct RequestUrl {
@@ -32,23 +57,11 @@ RequestUrl SplitRequestUrl(const std::string& encoded);
 // segments resolved); an empty Location gives the current URL.
 std::string ResolveLocation(const std::string& current, const std::string& location);
 
-// What names a webhook where more people than its administrators read: the
-// status line that `systemctl status` shows every local user, and the test
-// switch's output, which ends up in tickets and screenshots.
-inline constexpr char16_t kUnnamedWebhook[] = u"the configured webhook URL";
-
-// The scheme and host of url, with the port when one is written, read as
-// the base URL is normalised (blanks around it dropped, "http://" before a
-// URL without a scheme). The user information, path, query and fragment are
-// left out: they hold the webhook's token. kUnnamedWebhook when no scheme
-// and host can be read.
-String UrlSite(const String& url);
-
-// text with every URL in it reduced to its UrlSite: a URL in double quotes
-// (as in "Invalid URL: "%s"") up to the text's last quote, any other one up
-// to the end of the text, so that nothing after its host is left; an
-// unreadable one loses its quotes too. The host that "Error connecting to
-// server: " names loses its user information.
+// text with every URL in it reduced to its site (BaseUrl::Site): a URL in
+// double quotes (as in "Invalid URL: "%s"") up to the text's last quote, any
+// other one up to the end of the text, so that nothing after its host is
+// left; an unreadable one loses its quotes too. The host that "Error
+// connecting to server: " names loses its user information.
 String WithUrlsAsSites(const String& text);
 
 }  // namespace vantrel

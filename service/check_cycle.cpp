@@ -25,8 +25,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
   CheckSettings settings;
   std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
-    if (reg->ValueExists(u"chaturl")) fchatavain = reg->ReadString(u"chaturl");
-    if (reg->ValueExists(u"instancename")) settings.instance_name = reg->ReadString(u"instancename");
+    settings.instance_name = ReadNoticeSettings(*reg);
     settings.first_run = !ledger_.Load(*reg);
     // The entries under the notice, when the administrator asked for them:
     // a REG_DWORD other than 0. Any other type fails the check as any
@@ -37,7 +36,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
     reg->CloseKey();
   }
   reg.reset();
-  if (fchatavain.empty()) fchatavain = kDefaultChatUrl;
+  UseBuiltInWebhookWhenUnset();
   if (settings.source_name.empty()) settings.source_name = kDefaultSourceName;
   return settings;
 }
@@ -55,15 +54,28 @@ EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
 MessageDocument TVantrelSrv::NoticeOf(const CheckSettings& settings, const EventRecords& records) {
   MessageDocument doc;
   doc.InitFast();
-  const String where = settings.instance_name + u", koneen nimi " + ports_.computer_name();
-  const String notice =
-      (settings.first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ") + where;
+  const String notice = NoticeText(
+      settings.first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ",
+      settings.instance_name);
   if (!records.empty()) {
     doc.SetMember(u"text", settings.details ? NoticeWithDetails(notice, records, ports_.utc_offset_minutes) : notice);
   } else if (settings.first_run) {
     doc.SetMember(u"text", notice);
   }
   return doc;
+}
+
+String TVantrelSrv::ReadNoticeSettings(SettingsKey& reg) {
+  if (reg.ValueExists(u"chaturl")) fchatavain = reg.ReadString(u"chaturl");
+  return reg.ValueExists(u"instancename") ? reg.ReadString(u"instancename") : String();
+}
+
+void TVantrelSrv::UseBuiltInWebhookWhenUnset() {
+  if (fchatavain.empty()) fchatavain = kDefaultChatUrl;
+}
+
+String TVantrelSrv::NoticeText(std::u16string_view opening, const String& instance_name) {
+  return String(opening) + instance_name + u", koneen nimi " + ports_.computer_name();
 }
 
 // One POST of the document to fchatavain; true exactly on 200. A failure

@@ -125,6 +125,15 @@ class TVantrelSrv : public ServiceModule {
   // Reads the settings in their order (fchatavain, the instance name, the
   // mark, "details", "source"); a key that cannot be opened reads as none.
   CheckSettings ReadCheckSettings();
+  // Reads what every notice needs from an open key, the first settings read
+  // in their order: "chaturl" into fchatavain, then the instance name, which
+  // it gives. A value of the wrong type raises.
+  String ReadNoticeSettings(SettingsKey& reg);
+  // Puts the built-in webhook into fchatavain when none has been read.
+  void UseBuiltInWebhookWhenUnset();
+  // How every notice names its installation: opening, the instance name,
+  // ", koneen nimi " and the computer name.
+  String NoticeText(std::u16string_view opening, const String& instance_name);
   // The records of the entries after the mark; the mark moves on in memory.
   EventRecords QueryNewRecords(const CheckSettings& settings);
   // The document with the notice for the records, when there is one to post.

@@ -79,7 +79,7 @@ bool PlainAuthority(const String& input) {
 
 void CheckNormalise(const String& input, String& normal) {
   try {
-    normal = vantrel::NormaliseBaseUrl(input);
+    normal = vantrel::BaseUrl(input).Normalised();
   } catch (const Exception& e) {
     if (e.Message() != u"Host field is empty") Fault();
     normal.clear();
@@ -87,7 +87,7 @@ void CheckNormalise(const String& input, String& normal) {
   }
   if (normal.empty()) return;
   if (normal.find(u"://") == String::npos || normal.back() == u'/' || normal.front() <= 32) Fault();
-  if (normal.back() > 32 && PlainAuthority(input) && vantrel::NormaliseBaseUrl(normal) != normal) Fault();
+  if (normal.back() > 32 && PlainAuthority(input) && vantrel::BaseUrl(normal).Normalised() != normal) Fault();
 }
 
 void CheckEncode(const String& url, std::string& encoded) {

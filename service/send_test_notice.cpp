@@ -43,8 +43,7 @@ int TVantrelSrv::SendTestNotice() {
     String instance_name;
     std::unique_ptr<SettingsKey> reg;
     if (OpenSettingsForReading(reg)) {
-      if (reg->ValueExists(u"chaturl")) fchatavain = reg->ReadString(u"chaturl");
-      if (reg->ValueExists(u"instancename")) instance_name = reg->ReadString(u"instancename");
+      instance_name = ReadNoticeSettings(*reg);
       reg->CloseKey();
     } else if (const long code = reg->LastError(); code != kRegSuccess) {
       // A file that cannot be parsed has said so in its debug line already.
@@ -54,12 +53,12 @@ int TVantrelSrv::SendTestNotice() {
       out(u"Settings not read (code " + IntToStr(code) + why + u"): the built-in webhook and no instance name");
     }
     reg.reset();
-    if (fchatavain.empty()) fchatavain = kDefaultChatUrl;
+    UseBuiltInWebhookWhenUnset();
 
     MessageDocument doc;
     doc.InitFast();
-    doc.SetMember(u"text", kTestText + instance_name + u", koneen nimi " + ports_.computer_name());
-    const String to = u" to " + UrlSite(fchatavain);
+    doc.SetMember(u"text", NoticeText(kTestText, instance_name));
+    const String to = u" to " + BaseUrl(fchatavain).Site();
     const bool delivered = postaa(doc);
     out((delivered ? u"Test notice delivered" : u"Test notice not delivered") + to + u": " +
         WithUrlsAsSites(last_post_.Describe()));

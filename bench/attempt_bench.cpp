@@ -17,7 +17,7 @@
 #include "notify/curl_attempt_linux.h"
 #include "notify/curl_library_linux.h"
 #include "notify/http_transport.h"
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "tests/notify/test_server.h"
 
 namespace {
@@ -50,8 +50,7 @@ bool ForkedAttempt(const vantrel::HttpAttempt& attempt) {
   }
   close(ends[1]);
   std::string bytes;
-  char buffer[65536];
-  for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
+  vantrel::ReadAll(ends[0], bytes);
   close(ends[0]);
   int status = 0;
   waitpid(child, &status, 0);

@@ -11,7 +11,7 @@
 
 #include "host/install_scm.h"
 #include "platform/errno_code_linux.h"
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/exception.h"
 #include "platform/spawn_linux.h"
 #include "platform/unique_fd.h"

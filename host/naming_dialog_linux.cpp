@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/naming_dialog.h"
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/unique_fd.h"
 
 namespace vantrel {

@@ -5,6 +5,7 @@
 
 #include "notify/http_transport_test_seam.h"
 #include "platform/ascii.h"
+#include "platform/whole_number.h"
 
 namespace vantrel {
 
@@ -40,12 +41,7 @@ bool AppendAnswerBody(HttpAnswer& answer, const char* data, std::size_t size) {
 
 int ParseStatusCode(std::string_view digits) {
   if (digits.size() != 3) return 0;
-  int code = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    code = code * 10 + (c - '0');
-  }
-  return code;
+  return static_cast<int>(WholeNumber<unsigned>(digits).value_or(0));
 }
 
 void AddHeaderLine(HttpHeaders& headers, const std::string& line) {

@@ -39,7 +39,7 @@
 #include "notify/curl_attempt_linux.h"
 #include "notify/curl_library_linux.h"
 #include "notify/http_transport.h"
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/service_stop_linux.h"
 #include "platform/spawn_linux.h"
 #include "platform/unique_fd.h"
@@ -207,15 +207,7 @@ bool IsPipe(int fd) {
 // The whole request from the service, up to the end of its pipe.
 bool ReadRequest(AttemptRequest& request) {
   std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(kRequestFd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    if (bytes.size() + static_cast<std::size_t>(n) > kMaxRequestBytes) return false;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
+  if (ReadAll(kRequestFd, bytes, kMaxRequestBytes) != 0) return false;
   close(kRequestFd);
   return DecodeAttemptRequest(bytes, request);
 }

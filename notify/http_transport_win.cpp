@@ -13,6 +13,7 @@
 #include "platform/exception.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
@@ -20,20 +21,11 @@ namespace {
 
 using WinHttpHandle = UniqueHandle<HINTERNET, WinHttpCloseHandle>;
 
-std::wstring Wide(const std::string& utf8) {
-  const String s = FromUtf8(utf8);
-  return std::wstring(s.begin(), s.end());
-}
-
 String Detail(DWORD code) {
   return FormatCodeText(static_cast<long>(code), ToUtf8(ModuleMessageText(code, L"winhttp.dll")));
 }
 
-std::string Narrow(const wchar_t* s, size_t n) {
-  return ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(s), n));
-}
-
-bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
+bool QueryString(HINTERNET req, DWORD what, String& out) {
   DWORD size = 0;
   WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
@@ -43,7 +35,7 @@ bool QueryString(HINTERNET req, DWORD what, std::wstring& out) {
   std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1);
   if (!WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, buf.data(), &size, WINHTTP_NO_HEADER_INDEX))
     return false;
-  out.assign(buf.data(), size / sizeof(wchar_t));
+  out = FromWide(buf.data(), size / sizeof(wchar_t));
   return true;
 }
 
@@ -69,11 +61,11 @@ class WinHttpTransport : public HttpTransport {
       answer = HttpAnswer();
       return false;
     };
-    const std::wstring host = Wide(a.host);
-    WinHttpHandle connection(WinHttpConnect(session_.get(), host.c_str(), static_cast<INTERNET_PORT>(a.port), 0));
+    const String host = FromUtf8(a.host);
+    WinHttpHandle connection(WinHttpConnect(session_.get(), Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
     if (!connection) return fail(u"Error connecting to server: " + FromUtf8(a.host));
-    const std::wstring method = Wide(a.method), target = Wide(a.target);
-    WinHttpHandle request(WinHttpOpenRequest(connection.get(), method.c_str(), target.c_str(), L"HTTP/1.1",
+    const String method = FromUtf8(a.method), target = FromUtf8(a.target);
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), Wide(method), Wide(target), L"HTTP/1.1",
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                              a.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return fail(u"Error opening request: " + Detail(GetLastError()));
@@ -86,14 +78,13 @@ class WinHttpTransport : public HttpTransport {
         !WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms))
       return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
     for (const auto& [name, value] : a.headers) {
-      const std::wstring line = Wide(name + ": " + value);
+      const String line = FromUtf8(name + ": " + value);
       const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
                                                  : (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
-      if (!WinHttpAddRequestHeaders(req, line.c_str(), static_cast<DWORD>(-1L), flags))
+      if (!WinHttpAddRequestHeaders(req, Wide(line), static_cast<DWORD>(-1L), flags))
         return fail(u"Error adding header: " + Detail(GetLastError()));
     }
-    const std::wstring url = Wide(AttemptUrl(a));
-    ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session_.get(), url));
+    ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session_.get(), FromUtf8(AttemptUrl(a))));
     if (proxy.named) UseNamedProxy(req, proxy);
     DWORD feature = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
@@ -136,19 +127,19 @@ class WinHttpTransport : public HttpTransport {
     }
     if (!WinHttpReceiveResponse(req, nullptr)) return secure_or(GetLastError(), u"Error receiving data: ");
 
-    std::wstring text;
+    String text;
     if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text)) return fail(u"Error receiving data: " + Detail(GetLastError()));
-    answer.status = ParseStatusCode(Narrow(text.data(), text.size()));
+    answer.status = ParseStatusCode(ToUtf8(text));
     QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
-    answer.reason = Narrow(text.data(), text.size());
-    std::wstring raw;
+    answer.reason = ToUtf8(text);
+    String raw;
     QueryString(req, WINHTTP_QUERY_RAW_HEADERS, raw);  // lines separated by zero characters
     std::size_t pos = 0;
     bool first = true;
     while (pos < raw.size()) {
-      std::size_t end = raw.find(L'\0', pos);
-      if (end == std::wstring::npos) end = raw.size();
-      const std::string line = Narrow(raw.data() + pos, end - pos);
+      std::size_t end = raw.find(u'\0', pos);
+      if (end == String::npos) end = raw.size();
+      const std::string line = ToUtf8(std::u16string_view(raw).substr(pos, end - pos));
       pos = end + 1;
       if (first) {
         first = false;

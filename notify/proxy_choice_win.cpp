@@ -1,6 +1,7 @@
 #include "notify/proxy_choice_win.h"
 
 #include "platform/unique_handle.h"
+#include "platform/wide_text.h"
 
 namespace vantrel {
 
@@ -73,11 +74,11 @@ ProxyChoice ChooseProxy(const ProxySources& sources) {
   return choice;
 }
 
-ProxySources WinHttpProxySources(HINTERNET session, const std::wstring& url) {
+ProxySources WinHttpProxySources(HINTERNET session, const String& url) {
   return ProxySources{
       WinHttpGetIEProxyConfigForCurrentUser,
       [session, url](WINHTTP_AUTOPROXY_OPTIONS* opts, WINHTTP_PROXY_INFO* info) {
-        return WinHttpGetProxyForUrl(session, url.c_str(), opts, info);
+        return WinHttpGetProxyForUrl(session, Wide(url), opts, info);
       },
       WinHttpGetDefaultProxyConfiguration,
   };

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/text.h"
+
 namespace vantrel {
 
 // The proxy an attempt is sent through; not named means a direct connection.
@@ -35,6 +37,6 @@ struct ProxySources {
 ProxyChoice ChooseProxy(const ProxySources& sources);
 
 // The real sources for an attempt's URL on a session.
-ProxySources WinHttpProxySources(HINTERNET session, const std::wstring& url);
+ProxySources WinHttpProxySources(HINTERNET session, const String& url);
 
 }  // namespace vantrel

@@ -6,14 +6,11 @@
 #include "notify/exchange_failure.h"
 #include "platform/ascii.h"
 #include "platform/exception.h"
+#include "platform/whole_number.h"
 
 namespace vantrel {
 
 namespace {
-
-bool AllDigits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // Removes "{name}" placeholders, braces included (the poster gives no value).
 String DropPlaceholders(const String& s) {
@@ -212,8 +209,9 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
   SplitHostPort(origin.substr(sep + 3), u.host, port, has_port);
   u.port = u.secure ? 443 : 80;
   if (has_port) {
-    if (!AllDigits(port) || port.size() > 5 || std::stoi(port) == 0 || std::stoi(port) > 65535) return invalid();
-    u.port = std::stoi(port);
+    const auto number = port.size() > 5 ? std::nullopt : WholeNumber<unsigned>(port);
+    if (!number || *number == 0 || *number > 65535) return invalid();
+    u.port = static_cast<int>(*number);
   }
   if (u.host.empty() || !ValidBrackets(u.host)) return invalid();
   // A fragment is not sent.

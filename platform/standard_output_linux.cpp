@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/standard_output.h"
 
 namespace vantrel {

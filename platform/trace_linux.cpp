@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/trace.h"
 
 namespace vantrel {

@@ -1,6 +1,7 @@
 #include "service/check_report.h"
 
 #include "notify/url.h"
+#include "service/check_schedule.h"
 
 namespace vantrel {
 
@@ -8,9 +9,9 @@ namespace {
 
 // The most of a failure message the line carries.
 constexpr std::size_t kMaxFailureChars = 300;
-// A completed check is followed by the next one 12 hours later, at the first
-// timer tick after that.
-constexpr DateTime kCheckGapDays = 0.5;
+// The days from the end of a completed check to the first tick that may
+// run the next.
+constexpr DateTime kCheckGapDays = kHoursBetweenChecks / 24.0;
 
 // A failure's message on one line, any URL in it reduced to its scheme and
 // host (every local user reads the line, and the webhook's path holds its

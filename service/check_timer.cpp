@@ -1,16 +1,10 @@
 #include "platform/exception.h"
 #include "platform/memory_release.h"
 #include "platform/trace.h"
+#include "service/check_schedule.h"
 #include "service/vantrel_srv.h"
 
 namespace vantrel {
-
-namespace {
-
-constexpr std::uint32_t kCheckIntervalMs = 600000;
-constexpr std::int64_t kHoursBetweenChecks = 12;  // whole hours from the last completed check
-
-}  // namespace
 
 void TVantrelSrv::Timer1Timer(void*) {
   TraceLine(u"vantrel timer");
@@ -26,7 +20,7 @@ void TVantrelSrv::Timer1Timer(void*) {
       checked = true;
       TarkastaLogit();
       ReturnFreedMemory();
-      Timer1.SetInterval(kCheckIntervalMs);
+      Timer1.SetInterval(kTickIntervalMs);
       Timer1.SetEnabled(true);
       fedellinenajo = ports_.local_time();
       ports_.check_status(CheckStatusText(report_, fedellinenajo, String()));

@@ -1,11 +1,11 @@
 #include "service/mark_ledger.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <tuple>
 #include <string_view>
 
+#include "platform/whole_number.h"
 #include "watch/event_log_query.h"
 
 namespace vantrel {
@@ -39,11 +39,7 @@ String Sealed(const RecordMark& mark) {
 
 // A decimal or hexadecimal number that is the whole of text.
 std::optional<std::int64_t> NumberOf(std::u16string_view text, int base) {
-  const std::string digits = ToUtf8(text);
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  return value;
+  return WholeNumber<std::int64_t>(ToUtf8(text), base);
 }
 
 // The position a stored "lastrecpos" holds for the number; the reason it is

@@ -26,7 +26,7 @@
 #include <string>
 
 #include "platform/errno_code_linux.h"
-#include "platform/fd_write_linux.h"
+#include "platform/fd_io_linux.h"
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
 #include "settings/settings_key.h"
@@ -87,20 +87,6 @@ int CheckRegular(int fd, struct stat& st) {
   char opened[PATH_MAX];
   const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), opened, sizeof opened);
   throw NotRegularFile{st.st_mode, n > 0 ? std::string(opened, static_cast<std::size_t>(n)) : std::string()};
-}
-
-// The whole content of fd from its start; an errno value on failure.
-int ReadAll(int fd, std::string& out) {
-  out.clear();
-  char buffer[8192];
-  for (off_t offset = 0;;) {
-    const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return 0;
-    out.append(buffer, static_cast<std::size_t>(n));
-    offset += n;
-  }
 }
 
 // Raises the file's parse failure as the store's own, naming the file.

@@ -1,9 +1,8 @@
 #include "watch/event_log_query.h"
 
-#include <charconv>
-
 #include "platform/exception.h"
 #include "platform/trace.h"
+#include "platform/whole_number.h"
 #include "watch/event_source.h"
 
 namespace vantrel {
@@ -38,10 +37,7 @@ String ValueText(const EventValue& value) {
 std::int64_t ValueNumber(const EventValue& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
   if (const auto* text = std::get_if<String>(&value)) {
-    const std::string digits = ToUtf8(*text);
-    std::int64_t number = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (error == std::errc() && end == digits.data() + digits.size() && !digits.empty()) return number;
+    if (const auto number = WholeNumber<std::int64_t>(ToUtf8(*text))) return *number;
   }
   ConversionError(value, u"Int64");
 }

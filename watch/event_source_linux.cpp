@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +34,7 @@
 #include "platform/environment.h"
 #include "platform/exception.h"
 #include "platform/unique_handle.h"
+#include "platform/whole_number.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
 #include "watch/journal_file_reader_linux.h"
@@ -64,8 +64,9 @@ bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& real
   const UniqueHandle<char*, FreeText> owned(raw);
   if (!owned) return false;
   const auto hex = [](std::string_view text, std::uint64_t& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+    const auto read = WholeNumber<std::uint64_t>(text, 16);
+    value = read.value_or(0);
+    return read.has_value();
   };
   bool have_number = false, have_time = false;
   std::string_view cursor = owned.get();

@@ -1,7 +1,8 @@
 #include "watch/sequence_marks.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "platform/whole_number.h"
 
 namespace vantrel {
 
@@ -14,13 +15,6 @@ bool IsSequenceId(std::string_view text) {
   return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
          });
-}
-
-// The whole of text as a number in the given base; false when it is not one.
-template <typename T>
-bool Number(std::string_view text, T& value, int base = 10) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
 // Splits text at each separator.
@@ -61,7 +55,11 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
     bool have_number = false;
     for (std::string_view part : Split(text, ';')) {
       if (part.starts_with("s=")) id = part.substr(2);
-      if (part.starts_with("i=")) have_number = Number(part.substr(2), cursor_number, 16);
+      if (part.starts_with("i=")) {
+        const auto read = WholeNumber<std::uint64_t>(part.substr(2), 16);
+        have_number = read.has_value();
+        cursor_number = read.value_or(0);
+      }
       if (part.starts_with("b=")) boot = part.substr(2);
     }
     if (!IsSequenceId(id) || !have_number || number < 0 || cursor_number != static_cast<std::uint64_t>(number)) {
@@ -76,16 +74,16 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
     if (item == kForgot) {
       marks.forgot_ = true;
     } else if (item.starts_with(kFloor)) {
-      std::int64_t floor = 0;
-      if (!Number(item.substr(kFloor.size()), floor)) return std::nullopt;
-      marks.floor_ = floor;
+      const auto floor = WholeNumber<std::int64_t>(item.substr(kFloor.size()));
+      if (!floor) return std::nullopt;
+      marks.floor_ = *floor;
     } else {
       const std::size_t equals = item.find('=');
       Known known{std::string(item.substr(0, equals)), 0};
-      if (equals == std::string_view::npos || !IsSequenceId(known.id) || marks.Find(known.id) ||
-          !Number(item.substr(equals + 1), known.mark)) {
-        return std::nullopt;
-      }
+      const auto mark = equals == std::string_view::npos ? std::nullopt
+                                                         : WholeNumber<std::uint64_t>(item.substr(equals + 1));
+      if (!mark || !IsSequenceId(known.id) || marks.Find(known.id)) return std::nullopt;
+      known.mark = *mark;
       marks.known_.push_back(std::move(known));
     }
   }

@@ -152,47 +152,51 @@ CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* asked) {
   return CURLE_OK;
 }
 
-}  // namespace
+// Everything the handle points at while a transfer runs: made before the
+// options are set, and kept in place until the transfer has ended.
+struct Transfer {
+  Transfer(CURL* c, const HttpAttempt& a, HttpAnswer& answer, const std::function<void(const HttpAnswer&)>& on_head)
+      : url(AttemptUrl(a)), silence{c, std::chrono::milliseconds(a.timeout_ms)} {
+    receiver.curl = c;
+    receiver.secure = a.secure;
+    receiver.answer = &answer;
+    receiver.on_head = &on_head;
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
 
-AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_file,
-                              const std::function<void(const HttpAnswer&)>& on_head) {
-  AttemptResult result;
-  HttpAnswer& answer = result.answer;
-  HttpFailure& failure = result.failure;
-  std::string error;
-  g_curl = LoadCurlLibrary(library_file, error);
-  if (g_curl == nullptr) {
-    failure.kind = HttpFailure::kNoSession;
-    failure.message = u"Error obtaining session handle: " + FromUtf8(error);
-    return result;
-  }
-  const CurlHandle curl(g_curl->easy_init());
-  if (!curl) {
-    failure.kind = HttpFailure::kNoSession;
-    failure.message = u"Error obtaining session handle";
-    return result;
-  }
-  CURL* c = curl.get();
+  const std::string url;
+  SilenceWatch silence;
+  bool client_certificate_asked = false;
+  HeaderList headers;
+  Receiver receiver;
+};
+
+// The connection: the URL over HTTP/1.1, no redirects and no reuse, the
+// limits on connecting and on silence, the certificate checks.
+void SetConnection(CURL* c, const HttpAttempt& a, Transfer& t) {
   const auto setopt = g_curl->easy_setopt;
-  const auto getinfo = g_curl->easy_getinfo;
-  const std::string url = AttemptUrl(a);
-  setopt(c, CURLOPT_URL, url.c_str());
+  setopt(c, CURLOPT_URL, t.url.c_str());
   setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
   setopt(c, CURLOPT_NOSIGNAL, 1L);
   setopt(c, CURLOPT_FORBID_REUSE, 1L);
   setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(a.timeout_ms));
-  SilenceWatch silence{c, std::chrono::milliseconds(a.timeout_ms)};
   setopt(c, CURLOPT_NOPROGRESS, 0L);
   setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  setopt(c, CURLOPT_XFERINFODATA, &silence);
+  setopt(c, CURLOPT_XFERINFODATA, &t.silence);
   setopt(c, CURLOPT_SSL_VERIFYPEER, a.verify_certificate ? 1L : 0L);
   setopt(c, CURLOPT_SSL_VERIFYHOST, a.verify_certificate ? 2L : 0L);
-  bool client_certificate_asked = false;
   if (a.secure) {
     setopt(c, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext);
-    setopt(c, CURLOPT_SSL_CTX_DATA, &client_certificate_asked);
+    setopt(c, CURLOPT_SSL_CTX_DATA, &t.client_certificate_asked);
   }
+}
+
+// The request: its method and body, and its header lines without libcurl's
+// "Expect:".
+void SetRequest(CURL* c, const HttpAttempt& a, Transfer& t) {
+  const auto setopt = g_curl->easy_setopt;
   if (a.method == "POST") {
     setopt(c, CURLOPT_POST, 1L);
     setopt(c, CURLOPT_POSTFIELDS, a.body.data());
@@ -200,52 +204,58 @@ AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_f
   } else {
     setopt(c, CURLOPT_HTTPGET, 1L);
   }
-  HeaderList headers;
-  AppendHeader(headers, "Expect:");
-  for (const auto& [name, value] : a.headers) AppendHeader(headers, name + ": " + value);
-  setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  Receiver receiver;
-  receiver.curl = c;
-  receiver.secure = a.secure;
-  receiver.answer = &answer;
-  receiver.on_head = &on_head;
+  AppendHeader(t.headers, "Expect:");
+  for (const auto& [name, value] : a.headers) AppendHeader(t.headers, name + ": " + value);
+  setopt(c, CURLOPT_HTTPHEADER, t.headers.get());
+}
+
+// Where the answer's head and body go.
+void SetReceiver(CURL* c, Transfer& t) {
+  const auto setopt = g_curl->easy_setopt;
   setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
-  setopt(c, CURLOPT_HEADERDATA, &receiver);
+  setopt(c, CURLOPT_HEADERDATA, &t.receiver);
   setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
-  setopt(c, CURLOPT_WRITEDATA, &receiver);
-  CURLcode rc = g_curl->easy_perform(c);
-  if (rc == CURLE_ABORTED_BY_CALLBACK && silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
+  setopt(c, CURLOPT_WRITEDATA, &t.receiver);
+}
+
+// The result of a transfer that libcurl ended with rc: an answer (whole, its
+// body broken off, or the proxy's refusal of the tunnel), or the failure
+// named by how far the attempt got.
+void TakeOutcome(CURLcode rc, CURL* c, Transfer& t, AttemptResult& result) {
+  HttpAnswer& answer = result.answer;
+  HttpFailure& failure = result.failure;
+  if (rc == CURLE_ABORTED_BY_CALLBACK && t.silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
   if (rc == CURLE_WRITE_ERROR && answer.body_cut) rc = CURLE_OK;  // the answer stands, its body cut
   if (rc == CURLE_OK) {
     result.answered = true;
-    return result;
+    return;
   }
 
   const String detail = FormatCodeText(rc, g_curl->easy_strerror(rc));
-  if (receiver.head_complete) {
+  if (t.receiver.head_complete) {
     // The answer stands; its body broke off.
     answer.body_failure = u"Error reading data: " + detail;
     result.answered = true;
-    return result;
+    return;
   }
-  const int tunnel = receiver.tunnel.status;
+  const int tunnel = t.receiver.tunnel.status;
   if (tunnel != 0 && (tunnel < 200 || tunnel > 299)) {
     // The proxy refused the tunnel: its answer is the attempt's.
-    answer = std::move(receiver.tunnel);
+    answer = std::move(t.receiver.tunnel);
     result.answered = true;
-    return result;
+    return;
   }
   double connect_time = 0;
-  getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
-  if (receiver.headers_cut) {
+  g_curl->easy_getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
+  if (t.receiver.headers_cut) {
     failure.message = u"Error receiving data: the answer's headers are longer than 256 KiB";
-  } else if (client_certificate_asked) {
+  } else if (t.client_certificate_asked) {
     failure.kind = HttpFailure::kClientCertificate;
     failure.message = u"Unspecified certificate from client";
   } else if (rc == CURLE_PEER_FAILED_VERIFICATION) {
     failure.kind = HttpFailure::kSecureChannel;
     failure.message = u"Error sending data: " + detail;
-  } else if (receiver.got_status) {
+  } else if (t.receiver.got_status) {
     failure.message = u"Error reading data: " + detail;
   } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT || rc == CURLE_SEND_ERROR ||
              rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_COULDNT_RESOLVE_PROXY || connect_time <= 0) {
@@ -254,6 +264,30 @@ AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_f
     failure.message = u"Error receiving data: " + detail;
   }
   answer = HttpAnswer();
+}
+
+AttemptResult NoSession(const String& message) {
+  AttemptResult result;
+  result.failure.kind = HttpFailure::kNoSession;
+  result.failure.message = message;
+  return result;
+}
+
+}  // namespace
+
+AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_file,
+                              const std::function<void(const HttpAnswer&)>& on_head) {
+  std::string error;
+  g_curl = LoadCurlLibrary(library_file, error);
+  if (g_curl == nullptr) return NoSession(u"Error obtaining session handle: " + FromUtf8(error));
+  const CurlHandle curl(g_curl->easy_init());
+  if (!curl) return NoSession(u"Error obtaining session handle");
+  AttemptResult result;
+  Transfer transfer(curl.get(), a, result.answer, on_head);
+  SetConnection(curl.get(), a, transfer);
+  SetRequest(curl.get(), a, transfer);
+  SetReceiver(curl.get(), transfer);
+  TakeOutcome(g_curl->easy_perform(curl.get()), curl.get(), transfer, result);
   return result;
 }
 

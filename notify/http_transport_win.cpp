@@ -5,6 +5,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "notify/exchange_failure.h"
@@ -47,6 +48,153 @@ void UseNamedProxy(HINTERNET req, ProxyChoice& choice) {
   WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
 }
 
+// Why an attempt failed, before it is reported.
+struct Failure {
+  String message;
+  HttpFailure::Kind kind = HttpFailure::kOther;
+};
+using StepFailure = std::optional<Failure>;  // nothing when the step went through
+
+// One request on a connection of its own; the request is closed first.
+struct Request {
+  WinHttpHandle connection;
+  WinHttpHandle request;
+};
+
+// Connects to the attempt's server and opens its request there.
+StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r) {
+  const String host = FromUtf8(a.host);
+  r.connection.reset(WinHttpConnect(session, Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
+  if (!r.connection) return Failure{u"Error connecting to server: " + host};
+  const String method = FromUtf8(a.method), target = FromUtf8(a.target);
+  r.request.reset(WinHttpOpenRequest(r.connection.get(), Wide(method), Wide(target), L"HTTP/1.1", WINHTTP_NO_REFERER,
+                                     WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!r.request) return Failure{u"Error opening request: " + Detail(GetLastError())};
+  return std::nullopt;
+}
+
+// The request's limits, header lines and proxy; WinHTTP's own redirects and
+// cookies off, and the certificate checks off when the attempt asks.
+StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
+  const int t = a.timeout_ms;
+  // WinHttpSetTimeouts leaves the wait for the answer's headers at WinHTTP's
+  // own 90 s; the receive limit covers that wait too.
+  DWORD response_ms = static_cast<DWORD>(t);
+  if (!WinHttpSetTimeouts(req, 0, t, t, t) ||
+      !WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms))
+    return Failure{u"Error setting timeout for the request: " + Detail(GetLastError())};
+  for (const auto& [name, value] : a.headers) {
+    const String line = FromUtf8(name + ": " + value);
+    const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
+                                               : (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    if (!WinHttpAddRequestHeaders(req, Wide(line), static_cast<DWORD>(-1L), flags))
+      return Failure{u"Error adding header: " + Detail(GetLastError())};
+  }
+  ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session, FromUtf8(AttemptUrl(a))));
+  if (proxy.named) UseNamedProxy(req, proxy);
+  DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
+  feature = WINHTTP_DISABLE_COOKIES;
+  WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
+  if (!a.verify_certificate) {
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                  SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+  return std::nullopt;
+}
+
+// The failure of a call that may set up the secure channel (sending the
+// request, receiving the answer): a refused certificate and a server that
+// asks for the client's are told apart from the rest, which `what` and the
+// code name. When certificates are checked, a refused one is asked for
+// first: a server that sent none fails with "Error getting Server
+// Certificate".
+Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const String& what) {
+  if (err == ERROR_WINHTTP_SECURE_FAILURE) {
+    if (a.verify_certificate) {
+      WINHTTP_CERTIFICATE_INFO cert{};
+      DWORD size = sizeof cert;
+      if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))
+        return Failure{u"Error getting Server Certificate"};
+      for (LPWSTR p : {cert.lpszSubjectInfo, cert.lpszIssuerInfo, cert.lpszProtocolName, cert.lpszSignatureAlgName,
+                       cert.lpszEncryptionAlgName})
+        if (p) LocalFree(p);
+    }
+    return Failure{what + Detail(err), HttpFailure::kSecureChannel};
+  }
+  if (err == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED)
+    return Failure{u"Unspecified certificate from client", HttpFailure::kClientCertificate};
+  return Failure{what + Detail(err)};
+}
+
+// Sends the request and its body in pieces, and waits for the answer's head.
+StepFailure Send(HINTERNET req, const HttpAttempt& a) {
+  const DWORD total = static_cast<DWORD>(a.body.size());
+  if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0))
+    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ");
+  std::size_t sent = 0;
+  while (sent < a.body.size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
+    DWORD written = 0;
+    if (!WinHttpWriteData(req, a.body.data() + sent, piece, &written))
+      return Failure{u"Error sending data: " + Detail(GetLastError())};
+    sent += written;
+  }
+  if (!WinHttpReceiveResponse(req, nullptr)) return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ");
+  return std::nullopt;
+}
+
+// The answer's status code, reason and header lines.
+StepFailure ReadHead(HINTERNET req, HttpAnswer& answer) {
+  String text;
+  if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text))
+    return Failure{u"Error receiving data: " + Detail(GetLastError())};
+  answer.status = ParseStatusCode(ToUtf8(text));
+  QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
+  answer.reason = ToUtf8(text);
+  String raw;
+  QueryString(req, WINHTTP_QUERY_RAW_HEADERS, raw);  // lines separated by zero characters
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos < raw.size()) {
+    std::size_t end = raw.find(u'\0', pos);
+    if (end == String::npos) end = raw.size();
+    const std::string line = ToUtf8(std::u16string_view(raw).substr(pos, end - pos));
+    pos = end + 1;
+    if (first) {
+      first = false;
+      continue;  // the status line
+    }
+    AddHeaderLine(answer.headers, line);
+  }
+  return std::nullopt;
+}
+
+// The answer's body, up to the body limit. Past the limit reading stops;
+// closing the request handle on the way out closes the connection with the
+// rest unread. The status line and the headers have all come: a body that
+// breaks off leaves the answer standing, with the failure beside it.
+void ReadBody(HINTERNET req, HttpAnswer& answer) {
+  std::string buf;
+  for (;;) {
+    DWORD avail = 0;
+    if (!WinHttpQueryDataAvailable(req, &avail)) {
+      answer.body_failure = u"Error reading data: " + Detail(GetLastError());
+      break;
+    }
+    if (avail == 0) break;
+    buf.resize(std::min<std::size_t>(avail, kMaxAnswerBody + 1));
+    DWORD got = 0;
+    if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got)) {
+      answer.body_failure = u"Error reading data: " + Detail(GetLastError());
+      break;
+    }
+    if (got == 0) break;
+    if (!AppendAnswerBody(answer, buf.data(), got)) break;
+  }
+}
+
 class WinHttpTransport : public HttpTransport {
  public:
   WinHttpTransport()
@@ -55,119 +203,18 @@ class WinHttpTransport : public HttpTransport {
   }
 
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
-    auto fail = [&](const String& message, HttpFailure::Kind kind = HttpFailure::kOther) {
-      failure.kind = kind;
-      failure.message = message;
+    Request r;
+    StepFailure failed = Open(session_.get(), a, r);
+    if (!failed) failed = Configure(session_.get(), r.request.get(), a);
+    if (!failed) failed = Send(r.request.get(), a);
+    if (!failed) failed = ReadHead(r.request.get(), answer);
+    if (failed) {
+      failure.kind = failed->kind;
+      failure.message = std::move(failed->message);
       answer = HttpAnswer();
       return false;
-    };
-    const String host = FromUtf8(a.host);
-    WinHttpHandle connection(WinHttpConnect(session_.get(), Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
-    if (!connection) return fail(u"Error connecting to server: " + FromUtf8(a.host));
-    const String method = FromUtf8(a.method), target = FromUtf8(a.target);
-    WinHttpHandle request(WinHttpOpenRequest(connection.get(), Wide(method), Wide(target), L"HTTP/1.1",
-                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             a.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return fail(u"Error opening request: " + Detail(GetLastError()));
-    const HINTERNET req = request.get();
-    const int t = a.timeout_ms;
-    // WinHttpSetTimeouts leaves the wait for the answer's headers at WinHTTP's
-    // own 90 s; the receive limit covers that wait too.
-    DWORD response_ms = static_cast<DWORD>(t);
-    if (!WinHttpSetTimeouts(req, 0, t, t, t) ||
-        !WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms))
-      return fail(u"Error setting timeout for the request: " + Detail(GetLastError()));
-    for (const auto& [name, value] : a.headers) {
-      const String line = FromUtf8(name + ": " + value);
-      const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
-                                                 : (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
-      if (!WinHttpAddRequestHeaders(req, Wide(line), static_cast<DWORD>(-1L), flags))
-        return fail(u"Error adding header: " + Detail(GetLastError()));
     }
-    ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session_.get(), FromUtf8(AttemptUrl(a))));
-    if (proxy.named) UseNamedProxy(req, proxy);
-    DWORD feature = WINHTTP_DISABLE_REDIRECTS;
-    WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-    feature = WINHTTP_DISABLE_COOKIES;
-    WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-    if (!a.verify_certificate) {
-      DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
-                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-      WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
-    }
-
-    auto secure_or = [&](DWORD err, const String& what) {
-      if (err == ERROR_WINHTTP_SECURE_FAILURE) {
-        if (a.verify_certificate) {
-          WINHTTP_CERTIFICATE_INFO cert{};
-          DWORD size = sizeof cert;
-          if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))
-            return fail(u"Error getting Server Certificate");
-          for (LPWSTR p : {cert.lpszSubjectInfo, cert.lpszIssuerInfo, cert.lpszProtocolName,
-                           cert.lpszSignatureAlgName, cert.lpszEncryptionAlgName})
-            if (p) LocalFree(p);
-        }
-        return fail(what + Detail(err), HttpFailure::kSecureChannel);
-      }
-      if (err == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED)
-        return fail(u"Unspecified certificate from client", HttpFailure::kClientCertificate);
-      return fail(what + Detail(err));
-    };
-
-    const DWORD total = static_cast<DWORD>(a.body.size());
-    if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0))
-      return secure_or(GetLastError(), u"Error sending data: ");
-    std::size_t sent = 0;
-    while (sent < a.body.size()) {
-      const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
-      DWORD written = 0;
-      if (!WinHttpWriteData(req, a.body.data() + sent, piece, &written))
-        return fail(u"Error sending data: " + Detail(GetLastError()));
-      sent += written;
-    }
-    if (!WinHttpReceiveResponse(req, nullptr)) return secure_or(GetLastError(), u"Error receiving data: ");
-
-    String text;
-    if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text)) return fail(u"Error receiving data: " + Detail(GetLastError()));
-    answer.status = ParseStatusCode(ToUtf8(text));
-    QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
-    answer.reason = ToUtf8(text);
-    String raw;
-    QueryString(req, WINHTTP_QUERY_RAW_HEADERS, raw);  // lines separated by zero characters
-    std::size_t pos = 0;
-    bool first = true;
-    while (pos < raw.size()) {
-      std::size_t end = raw.find(u'\0', pos);
-      if (end == String::npos) end = raw.size();
-      const std::string line = ToUtf8(std::u16string_view(raw).substr(pos, end - pos));
-      pos = end + 1;
-      if (first) {
-        first = false;
-        continue;  // the status line
-      }
-      AddHeaderLine(answer.headers, line);
-    }
-    // Past the body limit reading stops; closing the request handle on the
-    // way out closes the connection with the rest unread. The status line
-    // and the headers have all come: a body that breaks off leaves the
-    // answer standing, with the failure beside it.
-    std::string buf;
-    for (;;) {
-      DWORD avail = 0;
-      if (!WinHttpQueryDataAvailable(req, &avail)) {
-        answer.body_failure = u"Error reading data: " + Detail(GetLastError());
-        break;
-      }
-      if (avail == 0) break;
-      buf.resize(std::min<std::size_t>(avail, kMaxAnswerBody + 1));
-      DWORD got = 0;
-      if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got)) {
-        answer.body_failure = u"Error reading data: " + Detail(GetLastError());
-        break;
-      }
-      if (got == 0) break;
-      if (!AppendAnswerBody(answer, buf.data(), got)) break;
-    }
+    ReadBody(r.request.get(), answer);
     return true;
   }
 

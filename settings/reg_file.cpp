@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "platform/ascii.h"
+#include "platform/whole_number.h"
 #include "settings/reg_value_bytes.h"
 
 namespace vantrel {
@@ -43,14 +44,7 @@ int HexDigit(char c) {
 
 // 1 to 8 hex digits as a number; nothing for anything else.
 std::optional<std::uint32_t> ParseHexNumber(std::string_view s) {
-  if (s.empty() || s.size() > 8) return std::nullopt;
-  std::uint32_t n = 0;
-  for (char c : s) {
-    const int d = HexDigit(c);
-    if (d < 0) return std::nullopt;
-    n = n << 4 | static_cast<std::uint32_t>(d);
-  }
-  return n;
+  return s.size() > 8 ? std::nullopt : WholeNumber<std::uint32_t>(s, 16);
 }
 
 // What is left after a value's data: only blanks or a ; comment may follow.
@@ -164,6 +158,22 @@ std::optional<String> PlainText(const std::vector<std::uint8_t>& data) {
   return text;
 }
 
+// "text": a REG_SZ, with nothing but a comment after its closing quote.
+RegValue ReadTextData(std::string_view rest, int line) {
+  std::size_t end = 0;
+  const String text = ParseQuoted(rest, end, line);
+  if (!OnlyCommentLeft(rest.substr(end))) throw RegFileError(line, u"characters after the closing quote");
+  return RegValue{kRegSz, SzBytes(text)};
+}
+
+// The digits after dword:, up to a comment.
+RegValue ReadDwordData(std::string_view digits, int line) {
+  digits = TrimLine(digits.substr(0, digits.find(';')));
+  const auto number = ParseHexNumber(digits);
+  if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
+  return RegValue{kRegDword, DwordBytes(*number)};
+}
+
 }  // namespace
 
 RegFileError::RegFileError(int line, const String& problem)
@@ -265,67 +275,70 @@ void RegFile::Index() {
       throw RegFileError(line, u"neither a [key], a value nor a ; comment");
     }
     if (sections_.empty()) throw RegFileError(line, u"a value before the first [key]");
-
-    Entry entry{sections_.back().key, String(), std::nullopt, i, 1};
-    std::size_t pos = 0;
-    if (t.front() == '@') {
-      pos = 1;
-    } else {
-      entry.name = ParseQuoted(t, pos, line);
-    }
-    std::string_view rest = TrimLeft(t.substr(pos));
-    if (rest.empty() || rest.front() != '=') throw RegFileError(line, u"no = after the value name");
-    rest = TrimLeft(rest.substr(1));
-
-    if (!rest.empty() && rest.front() == '"') {
-      std::size_t end = 0;
-      const String text = ParseQuoted(rest, end, line);
-      if (!OnlyCommentLeft(rest.substr(end))) throw RegFileError(line, u"characters after the closing quote");
-      entry.value = RegValue{kRegSz, SzBytes(text)};
-    } else if (!rest.empty() && rest.front() == '-') {
-      if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
-    } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
-      std::string_view digits = rest.substr(6);
-      digits = TrimLine(digits.substr(0, digits.find(';')));
-      const auto number = ParseHexNumber(digits);
-      if (!number) throw RegFileError(line, u"dword: needs 1 to 8 hex digits");
-      entry.value = RegValue{kRegDword, DwordBytes(*number)};
-    } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
-      RegValue value{kRegBinary, {}};
-      std::size_t colon = 3;
-      if (rest.size() > 3 && rest[3] == '(') {
-        const std::size_t close = rest.find(')', 4);
-        const auto type = close == std::string_view::npos ? std::nullopt : ParseHexNumber(rest.substr(4, close - 4));
-        if (!type) throw RegFileError(line, u"hex(N): needs a type of 1 to 8 hex digits");
-        value.type = *type;
-        colon = close + 1;
-      }
-      if (colon >= rest.size() || rest[colon] != ':') throw RegFileError(line, u"no : after hex");
-      std::string_view piece = rest.substr(colon + 1);
-      int piece_line = line;
-      while (true) {
-        piece = TrimLineRight(piece.substr(0, piece.find(';')));
-        const bool continued = !piece.empty() && piece.back() == '\\';
-        if (continued) piece.remove_suffix(1);
-        ParseHexBytes(piece, value.data, piece_line);
-        if (!continued) break;
-        // The data goes on past comment lines; a blank line or the end of the
-        // file ends it.
-        std::size_t next = entry.first + entry.count;
-        while (next < lines_.size() && TrimLeft(lines_[next].text).starts_with(';')) ++next;
-        if (next == lines_.size() || TrimLine(lines_[next].text).empty()) break;
-        entry.count = next - entry.first + 1;
-        piece = lines_[next].text;
-        piece_line = static_cast<int>(next + 1);
-      }
-      entry.value = std::move(value);
-    } else {
-      throw RegFileError(line, u"the data is neither \"text\", -, dword:, hex: nor hex(N):");
-    }
+    Entry entry = ReadEntry(t, i);
     sections_.back().end = entry.first + entry.count;
     i = entry.first + entry.count;
     entries_.push_back(std::move(entry));
   }
+}
+
+RegFile::Entry RegFile::ReadEntry(std::string_view t, std::size_t first) const {
+  const int line = static_cast<int>(first + 1);
+  Entry entry{sections_.back().key, String(), std::nullopt, first, 1};
+  std::size_t pos = 0;
+  if (t.front() == '@') {
+    pos = 1;
+  } else {
+    entry.name = ParseQuoted(t, pos, line);
+  }
+  std::string_view rest = TrimLeft(t.substr(pos));
+  if (rest.empty() || rest.front() != '=') throw RegFileError(line, u"no = after the value name");
+  rest = TrimLeft(rest.substr(1));
+
+  if (!rest.empty() && rest.front() == '"') {
+    entry.value = ReadTextData(rest, line);
+  } else if (!rest.empty() && rest.front() == '-') {
+    if (!OnlyCommentLeft(rest.substr(1))) throw RegFileError(line, u"characters after =-");
+  } else if (StartsWithIgnoringAsciiCase(rest, "dword:")) {
+    entry.value = ReadDwordData(rest.substr(6), line);
+  } else if (StartsWithIgnoringAsciiCase(rest, "hex")) {
+    entry.value = ReadHexData(rest, entry);
+  } else {
+    throw RegFileError(line, u"the data is neither \"text\", -, dword:, hex: nor hex(N):");
+  }
+  return entry;
+}
+
+RegValue RegFile::ReadHexData(std::string_view rest, Entry& entry) const {
+  const int line = static_cast<int>(entry.first + 1);
+  RegValue value{kRegBinary, {}};
+  std::size_t colon = 3;
+  if (rest.size() > 3 && rest[3] == '(') {
+    const std::size_t close = rest.find(')', 4);
+    const auto type = close == std::string_view::npos ? std::nullopt : ParseHexNumber(rest.substr(4, close - 4));
+    if (!type) throw RegFileError(line, u"hex(N): needs a type of 1 to 8 hex digits");
+    value.type = *type;
+    colon = close + 1;
+  }
+  if (colon >= rest.size() || rest[colon] != ':') throw RegFileError(line, u"no : after hex");
+  std::string_view piece = rest.substr(colon + 1);
+  int piece_line = line;
+  while (true) {
+    piece = TrimLineRight(piece.substr(0, piece.find(';')));
+    const bool continued = !piece.empty() && piece.back() == '\\';
+    if (continued) piece.remove_suffix(1);
+    ParseHexBytes(piece, value.data, piece_line);
+    if (!continued) break;
+    // The data goes on past comment lines; a blank line or the end of the
+    // file ends it.
+    std::size_t next = entry.first + entry.count;
+    while (next < lines_.size() && TrimLeft(lines_[next].text).starts_with(';')) ++next;
+    if (next == lines_.size() || TrimLine(lines_[next].text).empty()) break;
+    entry.count = next - entry.first + 1;
+    piece = lines_[next].text;
+    piece_line = static_cast<int>(next + 1);
+  }
+  return value;
 }
 
 std::string RegFile::Encoded(const Line& line) const {

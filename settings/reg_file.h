@@ -96,6 +96,12 @@ class RegFile {
 
   // Reads lines_ into sections_ and entries_; raises RegFileError.
   void Index();
+  // The value line t, lines_[first] without its blanks, under the last
+  // section: its name and its data of whichever kind.
+  Entry ReadEntry(std::string_view t, std::size_t first) const;
+  // The data after "hex" (hex: or hex(N):), over the continuation lines
+  // that follow entry's first; entry.count grows by them.
+  RegValue ReadHexData(std::string_view rest, Entry& entry) const;
   // Appends a section header (and the file header when there is none).
   void AppendSection(std::u16string_view key);
   // Gives the last line the file's line end if it has none.

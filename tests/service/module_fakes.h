@@ -14,16 +14,35 @@
 
 namespace vantrel::testing {
 
-// A platform timer that records its starts and stops; tests call Fire().
+// A platform timer that records its starts and stops, on a time line of
+// its own in milliseconds that only Advance moves; tests that move the
+// clock use the test world's AdvanceBy, which moves both.
 struct FakeTimer {
   std::vector<std::uint32_t> starts;  // interval of every Start
   int stops = 0;
   bool running = false;
   bool refuse = false;
   std::function<void()> on_tick;
+  std::int64_t elapsed_ms = 0;  // the time line's now
+  std::int64_t due_ms = 0;      // the next tick, while running
+  std::uint32_t period_ms = 0;  // the interval it was last started with
 
+  // One tick at once, whenever it is due.
   void Fire() {
     if (running) on_tick();
+  }
+
+  // Moves the time line on by ms, ticking at every moment due on the way
+  // (the last one too); before each tick, at_tick gets its moment.
+  void Advance(std::int64_t ms, const std::function<void(std::int64_t)>& at_tick) {
+    const std::int64_t until = elapsed_ms + ms;
+    while (running && due_ms <= until) {
+      elapsed_ms = due_ms;
+      due_ms += period_ms;  // the next period, unless the tick restarts the timer
+      at_tick(elapsed_ms);
+      on_tick();
+    }
+    elapsed_ms = until;
   }
 
   PeriodicTimer::PortFactory Factory() {
@@ -36,6 +55,8 @@ struct FakeTimer {
           if (owner->refuse) return false;
           owner->starts.push_back(ms);
           owner->running = true;
+          owner->period_ms = ms;
+          owner->due_ms = owner->elapsed_ms + ms;
           return true;
         }
         void Stop() override {

@@ -2,6 +2,7 @@
 // or the build's real part where a test asks for it (RealParts).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,6 +55,21 @@ class ModuleHarness : public TVantrelSrv {
     std::vector<Post> posts;
     std::vector<std::string> statuses;  // every check's status line
     std::string output;                 // standard output, a line end after each line
+
+    World() = default;
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Moves the local clock and the timer on together by step, running
+    // every tick that falls due on the way with the clock at its moment, as
+    // a service that runs for that long sees them.
+    void AdvanceBy(std::chrono::milliseconds step) {
+      constexpr double kMsPerDay = 86400000.0;
+      const DateTime start = now;
+      const std::int64_t from = timer.elapsed_ms;
+      timer.Advance(step.count(), [&](std::int64_t at) { now = start + static_cast<double>(at - from) / kMsPerDay; });
+      now = start + static_cast<double>(step.count()) / kMsPerDay;
+    }
 
     // The JSON text of every recorded post, in order.
     std::vector<std::string> Notices() const {

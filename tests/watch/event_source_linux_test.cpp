@@ -12,7 +12,6 @@
 
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
-#include "tests/service/module_harness.h"
 #include "watch/event_log_query.h"
 #include "watch/journal_files_linux.h"
 #include "watch/sequence_marks.h"
@@ -446,33 +445,6 @@ TEST_F(JournalQueryTest, AJournalFolderThatCannotBeOpenedIsTraced) {
   EXPECT_EQ(result.trace[0],
             "Virhe haussa=Cannot open the journal folder /nonexistent/vantrel-journal: No such file or directory");
   EXPECT_EQ(result.trace[1], "callstack=");
-}
-
-TEST_F(JournalQueryTest, TheCheckCycleReportsNewJournalEntries) {
-  using testing::kProblemsNotice;
-  using testing::kStartNotice;
-  using testing::MemoryKey;
-  using testing::ModuleHarness;
-  JournalFolder folder;
-  folder.Write({{"Pervasive SQL", 6, "engine started"}});
-  ModuleHarness::World world;
-  world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  ModuleHarness module(world, {.event_query = true});
-
-  module.TarkastaLogit();  // first run: the information entry counts
-  EXPECT_EQ(world.Notices(), std::vector<std::string>{kStartNotice});
-  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 1);
-
-  module.TarkastaLogit();  // nothing new
-  folder.Write({{"Pervasive SQL", 6, "more information"}});
-  module.TarkastaLogit();  // information alone is not reported later
-  EXPECT_EQ(world.Notices().size(), 1u);
-  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 1);
-
-  folder.Write({{"Pervasive SQL", 3, "license problem"}});
-  module.TarkastaLogit();
-  EXPECT_EQ(world.Notices(), (std::vector<std::string>{kStartNotice, kProblemsNotice}));
-  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "platform/exception.h"
 #include "tests/platform/trace_recorder.h"
-#include "tests/service/module_harness.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source_win.h"
 
@@ -90,21 +89,6 @@ TEST_F(WmiQueryTest, AQueryWmiRejectsFailsWithItsDescription) {
     const std::string message = ToUtf8(e.Message());
     EXPECT_TRUE(message == "Invalid query" || message == "OLE error 80041017") << message;
   }
-}
-
-TEST_F(WmiQueryTest, TheCheckCycleRunsTheRealQuery) {
-  using testing::kStartNotice;
-  using testing::MemoryKey;
-  using testing::ModuleHarness;
-  ModuleHarness::World world;
-  world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  ModuleHarness module(world, {.event_query = true});
-  TraceRecorder trace;
-  module.TarkastaLogit();  // first run: Wine's log has no entry, so 0 is stored
-  module.TarkastaLogit();  // later run: nothing found, nothing posted
-  EXPECT_EQ(world.Notices(), std::vector<std::string>{kStartNotice});
-  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 0);
-  EXPECT_TRUE(trace.lines.empty()) << (trace.lines.empty() ? "" : trace.lines[0]);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/host/service_registration_win.h"
-#include "tests/service/service_control_win.h"
+#include "tests/e2e/service_control_win.h"
 
 namespace {
 

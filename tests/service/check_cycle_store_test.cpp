@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/module_harness.h"
-#include "scratch_key.h"
+#include "tests/settings/scratch_key.h"
 
 namespace vantrel {
 namespace {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/debug_output_win.h"
-#include "tests/service/service_control_win.h"
+#include "tests/e2e/debug_output_win.h"
+#include "tests/e2e/service_control_win.h"
 #include "tests/watch/wmi_standin/standin_setup.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/service_control_win.h"
+#include "tests/e2e/service_control_win.h"
 
 namespace {
 

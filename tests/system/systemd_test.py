@@ -138,11 +138,13 @@ class SystemdMachine(unittest.TestCase):
 
     def write_entry(self, how, message, tag=SOURCE):
         """An error entry written the way a daemon writes it: through
-        syslog(3) (logger) or through its standard output (systemd-cat)."""
-        if how == "syslog":
-            self.m.run("logger", "-t", tag, "-p", "err", message)
-        else:
-            self.m.run("systemd-cat", "-t", tag, "-p", "err", "echo", message)
+        syslog(3) (logger) or through its standard output (systemd-cat). The
+        writer runs as a unit of the machine, as a daemon does: journald
+        dropped now and then what a process entered from outside wrote to
+        it (3 of 10 lines after a filler)."""
+        writer = ["logger", "-t", tag, "-p", "err", message] if how == "syslog" else \
+            ["systemd-cat", "-t", tag, "-p", "err", "echo", message]
+        self.m.run("systemd-run", "--wait", "--quiet", "--pipe", *writer)
         wait_for(f"the entry {message!r} in the journal",
                  lambda: message in self.m.run("journalctl", "--no-pager", "-o", "cat", "-n", "200").stdout)
 

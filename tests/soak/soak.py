@@ -35,6 +35,8 @@ HOUR = 3600 * 1000000
 MORE = "\u2026 ja "
 TAG = re.compile(r"#(\d{7})#")
 HOST_TAG = re.compile(r"h(\d{7})$")
+# "lastrecnum" as a store writes it: a REG_DWORD, or a REG_QWORD past 31 bits.
+STORED_NUMBER = re.compile(r"dword:[0-9a-f]{8}|hex\(b\):(?:[0-9a-f]{2},){7}[0-9a-f]{2}")
 # The HTTP limit of the test copy of the program: a held webhook fails the
 # post in well under a second.
 HTTP_TIMEOUT_MS = "600"
@@ -109,8 +111,13 @@ class Journal:
         return self.files[0]["name"] if len(self.files) > 1 else None
 
     def remove(self, name):
+        """Removes a sequence's files: the one written to and those the
+        writer archived beside it (NAME@….journal~)."""
         self.files = [f for f in self.files if f["name"] != name]
-        os.remove(os.path.join(self.case.journal, name))
+        stem = name[:-len(".journal")]
+        for found in os.listdir(self.case.journal):
+            if found == name or found.startswith(stem + "@"):
+                os.remove(os.path.join(self.case.journal, found))
 
     def write(self, file, fields):
         self.case.add_fields(*fields, file=file["name"], boot=file["boot"], clock=file["clock"])
@@ -269,8 +276,14 @@ class Settings:
             subprocess.run(["mount", "-o", "remount,rw", self.folder], check=True)
         self.fault = None
 
-    def has_lastrecnum(self):
-        return os.path.exists(self.case.settings) and self.case.stored("lastrecnum") is not None
+    def stored_mark(self):
+        """"lastrecnum" as the file holds it, or None; the file must be
+        whole, as an export begins."""
+        raw = self.case.settings_bytes()
+        text = raw[2:].decode("utf-16-le") if raw.startswith(b"\xff\xfe") else raw.decode("utf-8-sig")
+        if not text.startswith("Windows Registry Editor Version 5.00"):
+            return f"(a file that is no export: {raw[:60]!r})"
+        return self.case.stored("lastrecnum")
 
     def hand_edit(self, rnd):
         """Edits another value than the mark, as an administrator would: the
@@ -380,8 +393,11 @@ class Soak:
     STOPS = ["none", "none", "before the check", "during the walk", "during the post", "after the 200",
              "after the store"]
 
-    def __init__(self, binary, seed, steps, namespaced, log=print):
+    def __init__(self, binary, seed, steps, namespaced, log=print, trace=False, keep=False):
+        self.trace = trace
+        self.keep = keep
         self.rnd = random.Random(seed)
+        self.rnd_during_post = random.Random(-seed)
         self.seed = seed
         self.steps = steps
         self.log = log
@@ -400,8 +416,19 @@ class Soak:
         self.binary = os.path.realpath(binary)
 
     def close(self):
+        keep = self.keep and self.problems
+        if keep and os.path.exists(self.case.settings):
+            with open(os.path.join(self.case.dir, "settings-kept.reg"), "wb") as f:
+                f.write(self.case.settings_bytes())
         self.settings.cleanup()
+        if keep:
+            self.log(f"kept: {self.case.dir}")
+            self.case.dir = os.path.join(self.case.dir, "(kept)")  # nothing there to remove
         self.case.__exit__(None, None, None)
+
+    def traced(self, text):
+        if self.trace:
+            self.log(text, file=sys.stderr)
 
     # ---- steps
 
@@ -410,6 +437,7 @@ class Soak:
         self.write_entries(self.rnd.randint(1, 6))
         for step in range(self.steps):
             name = self.rnd.choices([n for n, _ in self.WEIGHTS], [w for _, w in self.WEIGHTS])[0]
+            self.traced(f"step {step}: {name}")
             self.STEPS[name](self)
             if len(self.problems) > 0:
                 self.log(f"step {step}: {self.problems[0]}")
@@ -418,12 +446,15 @@ class Soak:
             self.quiet_phase()
         return self.report()
 
-    def write_entries(self, count, file=None):
+    def write_entries(self, count, file=None, rnd=None):
+        """Writes count entries of random kinds; rnd: the generator to draw
+        them from, when not the steps' own."""
+        rnd = rnd or self.rnd
         file = file or self.journal.current
         fields = []
         names = list(ENTRY_KINDS)
         for _ in range(count):
-            kind = self.rnd.choices(names, [ENTRY_KINDS[k][0] for k in names])[0]
+            kind = rnd.choices(names, [ENTRY_KINDS[k][0] for k in names])[0]
             n = self.next_n
             self.next_n += 1
             entry = Entry(n, kind, ENTRY_KINDS[kind][1], file["name"])
@@ -432,8 +463,11 @@ class Soak:
                 entry.must = "never"  # written after the first run stored its mark
             self.entries[n] = entry
             self.kinds[kind] += 1
-            fields.append(ENTRY_KINDS[kind][2](n, self.rnd))
+            fields.append(ENTRY_KINDS[kind][2](n, rnd))
         self.journal.write(file, fields)
+        self.traced(f"  entries {self.next_n - count}..{self.next_n - 1} to {file['name']} (clock {file['clock']}, "
+                    f"boot {file['boot']}): " + ", ".join(self.entries[n].kind for n in range(self.next_n - count,
+                                                                                           self.next_n)))
 
     def step_entries(self):
         files = self.journal.files
@@ -450,6 +484,7 @@ class Soak:
         clock = self.rnd.choice([-2 * HOUR, -HOUR, 0, HOUR, 24 * HOUR])
         self.faults["new sequence" + (" and boot" if other_boot else "") + clock_text(clock)] += 1
         self.journal.new_sequence(boot, clock)
+        self.traced(f"  {self.journal.current['name']}: boot {boot}, clock {clock}")
         self.write_entries(self.rnd.randint(1, 3))
 
     def step_clock(self):
@@ -462,6 +497,7 @@ class Soak:
         if not name:
             return
         self.journal.remove(name)
+        self.traced(f"  removed {name}")
         for entry in self.entries.values():
             if entry.file == name:
                 entry.gone = True
@@ -469,6 +505,7 @@ class Soak:
 
     def step_numbers_past_two31(self):
         if self.journal.raise_numbers(self.journal.current):
+            self.traced(f"  {self.journal.current['name']} goes on from {self.journal.current['last']}")
             self.faults["numbers past 2^31"] += 1
 
     def step_webhook(self):
@@ -521,7 +558,9 @@ class Soak:
         if stop == "during the post":
             def at_post(entry):
                 if write_during_post:
-                    self.write_entries(1)  # written while the post is under way
+                    # Written while the post is under way; from a generator of
+                    # its own, as whether a post comes depends on timing.
+                    self.write_entries(1, rnd=self.rnd_during_post)
                 stop_now()
                 wait_until(lambda: run_box["run"].process.poll() is not None, 10)
             self.hook.on_request = at_post
@@ -568,6 +607,11 @@ class Soak:
         elif sig == signal.SIGTERM and record.code != 0 and (stop != "before the check" or record.code != -15):
             self.problem(index, f"SIGTERM ended the service with code {record.code} after {took:.1f} s")
         record.read(run)
+        if self.trace:
+            self.traced(f"run {index}: stop {stop} {signal.Signals(sig).name}, webhook {self.hook.mode}, "
+                        f"fault {record.fault}, code {record.code}\n" +
+                        "\n".join(line[:200] for _, line in run.lines) + "\n" + "\n".join(record.notes) +
+                        f"\nstored {self.case.stored('lastrecnum')} {self.case.stored('lastrecpos')}")
         self.judge(record, run)
         return record
 
@@ -625,7 +669,10 @@ class Soak:
             for line in check["lines"]:
                 if line.startswith("Virhe haussa="):
                     self.problem(record.index, f"the query failed: {line}")
-        if self.first_store_run is None and self.settings.has_lastrecnum():
+        stored = self.settings.stored_mark()
+        if stored is not None and not STORED_NUMBER.fullmatch(stored):
+            self.problem(record.index, f"the settings file holds lastrecnum={stored}")
+        if self.first_store_run is None and stored is not None:
             self.first_store_run = record.index
             for entry in self.entries.values():
                 if entry.must == "info":
@@ -716,10 +763,12 @@ def main(argv):
     parser.add_argument("--binary", default=os.environ.get("VANTREL_E2E_SHORT_TIMEOUTS_BINARY") or os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "linux", "tests", "e2e",
         "vantrel_short_timeouts"), help="the test copy of the program (vantrel_short_timeouts)")
+    parser.add_argument("--trace", action="store_true", help="every step and run on standard error")
+    parser.add_argument("--keep", action="store_true", help="keep the folder of a soak that failed")
     args = parser.parse_args(argv)
     namespaced = os.environ.get("VANTREL_SOAK_NAMESPACE") == "1"
     started = time.monotonic()
-    soak = Soak(args.binary, args.seed, args.steps, namespaced)
+    soak = Soak(args.binary, args.seed, args.steps, namespaced, trace=args.trace, keep=args.keep)
     try:
         ok, text = soak.main()
     finally:

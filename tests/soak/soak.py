@@ -439,7 +439,7 @@ class Soak:
             name = self.rnd.choices([n for n, _ in self.WEIGHTS], [w for _, w in self.WEIGHTS])[0]
             self.traced(f"step {step}: {name}")
             self.STEPS[name](self)
-            if len(self.problems) > 0:
+            if self.problems:
                 self.log(f"step {step}: {self.problems[0]}")
                 break
         if not self.problems:

@@ -1,13 +1,18 @@
 #include "watch/event_log_query.h"
 
+#include <atomic>
+
 #include "platform/exception.h"
 #include "platform/trace.h"
 #include "platform/whole_number.h"
+#include "watch/event_log_query_test_seam.h"
 #include "watch/event_source.h"
 
 namespace vantrel {
 
 namespace {
+
+std::atomic<bool> g_record_lines_traced{false};
 
 // The type name a failed conversion names for a value.
 String TypeName(const EventValue& value) {
@@ -144,8 +149,16 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
   }
 }
 
+namespace testing_seam {
+void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
+}  // namespace testing_seam
+
 void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+  const std::size_t before = records.size();
   QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
+  if (!g_record_lines_traced) return;
+  const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
+  for (const String& line : RecordLines(taken)) TraceLine(line);
 }
 
 }  // namespace vantrel

@@ -1,11 +1,15 @@
 // Built only into the test copy of the program: before main runs, the limit
 // of each HTTP phase is taken from VANTREL_TEST_HTTP_TIMEOUT_MS (milliseconds),
 // so a stalled webhook fails the exchange in a second instead of two minutes,
-// and VANTREL_TEST_CURL_LIBRARY names the HTTP library the posts load in
-// place of libcurl, so that one that is missing can be tried.
+// VANTREL_TEST_CURL_LIBRARY names the HTTP library the posts load in place
+// of libcurl, so that one that is missing can be tried, and
+// VANTREL_TEST_TRACE_RECORDS=1 has each check trace the two lines of every
+// record it took, so a test knows which check listed which entry.
 #include <cstdlib>
+#include <string_view>
 
 #include "notify/http_transport_test_seam.h"
+#include "watch/event_log_query_test_seam.h"
 
 namespace {
 
@@ -15,6 +19,9 @@ const bool kShortened = [] {
   }
   if (const char* library = std::getenv("VANTREL_TEST_CURL_LIBRARY")) {
     vantrel::testing_seam::SetCurlLibraryName(library);
+  }
+  if (const char* traced = std::getenv("VANTREL_TEST_TRACE_RECORDS")) {
+    vantrel::testing_seam::SetRecordLinesTraced(std::string_view(traced) == "1");
   }
   return true;
 }();

@@ -10,12 +10,14 @@ namespace {
 
 constexpr std::string_view kFloor = "floor=";
 constexpr std::string_view kForgot = "forgot";
+constexpr std::string_view kLeft = "left=";
+constexpr std::size_t kPrefix = 8;  // the hexadecimal digits of a sequence kept in the list of those left out
 
-bool IsSequenceId(std::string_view text) {
-  return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+bool IsHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
+
+bool IsSequenceId(std::string_view text) { return text.size() == 32 && IsHex(text); }
 
 // Splits text at each separator.
 std::vector<std::string_view> Split(std::string_view text, char separator) {
@@ -73,6 +75,12 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
   for (std::string_view item : Split(text, ',')) {
     if (item == kForgot) {
       marks.forgot_ = true;
+    } else if (item.starts_with(kLeft)) {
+      for (std::string_view prefix : Split(item.substr(kLeft.size()), '.')) {
+        if (prefix.size() != kPrefix || !IsHex(prefix)) return std::nullopt;
+        marks.left_.emplace_back(prefix);
+      }
+      if (marks.left_.size() > kLeftBound) return std::nullopt;
     } else if (item.starts_with(kFloor)) {
       const auto floor = WholeNumber<std::int64_t>(item.substr(kFloor.size()));
       if (!floor) return std::nullopt;
@@ -116,7 +124,10 @@ SequenceMarks::Plan SequenceMarks::PlanFor(const JournalSequence& sequence) cons
     if (!Above(sequence.tail, *floor_)) return {Action::kSkip, sequence.tail};
     return {Action::kReadAbove, *floor_ < 0 ? 0 : static_cast<std::uint64_t>(*floor_)};
   }
-  if (forgot_) return {Action::kReadIfOfThisBoot, 0};
+  // Left out for the bound: only what the running boot wrote to it since is
+  // new. Never seen: all of it is new, unless the list of those left out
+  // overflowed, so that it may be one of them.
+  if (forgot_ || WasLeftOut(sequence.id)) return {Action::kReadIfOfThisBoot, 0};
   return {Action::kReadAbove, 0};
 }
 
@@ -150,22 +161,47 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
       if (rank(k) == wanted) ordered.push_back(k);
     }
   }
-  bool left_out = false;
-  for (std::size_t i = kBound; i < ordered.size(); ++i) left_out = left_out || Holds(present, ordered[i].id);
+  // The list of those left out keeps the ones the journal still holds and
+  // does not know, and takes the ones the bound leaves out now, newest last.
+  std::vector<std::string> left;
+  for (const std::string& prefix : left_) {
+    if (std::any_of(present.begin(), present.end(), [&](const JournalSequence& s) {
+          return s.id.starts_with(prefix) && !std::any_of(ordered.begin(), ordered.begin() + std::min(kBound, ordered.size()),
+                                                           [&s](const Known& k) { return k.id == s.id; });
+        })) {
+      left.push_back(prefix);
+    }
+  }
+  for (std::size_t i = kBound; i < ordered.size(); ++i) {
+    const std::string prefix = ordered[i].id.substr(0, kPrefix);
+    if (Holds(present, ordered[i].id) && std::find(left.begin(), left.end(), prefix) == left.end()) left.push_back(prefix);
+  }
+  const bool overflow = left.size() > kLeftBound;
+  if (overflow) left.erase(left.begin(), left.end() - kLeftBound);
+  left_ = std::move(left);
   if (ordered.size() > kBound) ordered.resize(kBound);
   known_ = std::move(ordered);
   advanced_.clear();
   if (complete) floor_.reset();
   // Once every sequence in the journal is known again, none is left out.
-  forgot_ = left_out ||
+  forgot_ = overflow ||
             (forgot_ && std::any_of(present.begin(), present.end(), [this](const JournalSequence& s) { return !Find(s.id); }));
+}
+
+bool SequenceMarks::WasLeftOut(std::string_view id) const {
+  return std::any_of(left_.begin(), left_.end(), [id](const std::string& prefix) { return id.starts_with(prefix); });
 }
 
 std::string SequenceMarks::Text() const {
   std::string text;
   const auto add = [&text](const std::string& item) { text += (text.empty() ? "" : ",") + item; };
   for (const Known& k : known_) add(k.id + "=" + std::to_string(k.mark));
-  if (floor_ && !(known_.empty() && !forgot_)) add(std::string(kFloor) + std::to_string(*floor_));
+  if (floor_ && !(known_.empty() && !forgot_ && left_.empty())) add(std::string(kFloor) + std::to_string(*floor_));
+  if (!left_.empty()) {
+    std::string list(kLeft);
+    for (const std::string& prefix : left_) list += (list.size() == kLeft.size() ? "" : ".") + prefix;
+    add(list);
+  }
   if (forgot_) add(std::string(kForgot));
   return text;
 }

@@ -8,11 +8,15 @@
 // The marks live in the position stored beside the record number, at most
 // kBound sequences. When the journal holds more at once, some are left out:
 // first those it no longer holds, then those not written in the running
-// boot, and among them the ones that moved on longest ago; the marks note
-// it. From then on, until every sequence in the journal is known again, only
-// the entries of the running boot count as new in a sequence the marks do
-// not know. A sequence left out while it held none of them is so never
-// reported again, and what the running journald writes to it later is.
+// boot, and among them the ones that moved on longest ago. The marks list
+// the first digits of each sequence left out that the journal still holds
+// (up to kLeftBound of them): in such a sequence only the entries of the
+// running boot count as new, so one left out while it held none of them is
+// never reported again, and what the running journald writes to it later
+// is. A sequence neither known nor listed was never seen, and all of it is
+// new. Only when the list overflows ("forgot", until every sequence of the
+// journal is known again) does any unknown sequence count only its
+// entries of the running boot.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +38,7 @@ struct JournalSequence {
 class SequenceMarks {
  public:
   static constexpr std::size_t kBound = 16;
+  static constexpr std::size_t kLeftBound = 48;  // sequences noted as left out for the bound
 
   // What a check does with one sequence of the journal.
   enum class Action {
@@ -84,9 +89,10 @@ class SequenceMarks {
   void Finish(const std::vector<JournalSequence>& present, bool complete);
 
   // The marks as stored: "<id>=<mark>" for each known sequence, newest
-  // first, then "floor=<number>" while the number rule stays and "forgot"
-  // while a sequence in the journal is left out, separated by commas. Empty
-  // for the number rule alone.
+  // first, then "floor=<number>" while the number rule stays,
+  // "left=<8 digits>.<8 digits>..." for the sequences left out, and "forgot"
+  // while the list of them overflowed, separated by commas. Empty for the
+  // number rule alone.
   std::string Text() const;
 
  private:
@@ -96,10 +102,12 @@ class SequenceMarks {
   };
 
   const Known* Find(std::string_view id) const;
+  bool WasLeftOut(std::string_view id) const;
 
   std::vector<Known> known_;           // newest first
   std::optional<std::int64_t> floor_;  // the number rule for sequences not known
-  bool forgot_ = false;                // a sequence in the journal was left out for the bound
+  std::vector<std::string> left_;      // the first digits of each sequence of the journal left out for the bound
+  bool forgot_ = false;                // more were left out than the list holds
   std::string cursor_boot_;            // the boot of an earlier version's cursor, until settled
   std::int64_t cursor_number_ = 0;     // that cursor's number
   std::vector<std::string> advanced_;  // this check's, in the order they moved on

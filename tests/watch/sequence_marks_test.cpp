@@ -79,6 +79,9 @@ TEST(SequenceMarksTest, WhatIsNotAPosition) {
 // moved on newest first, then the others, those still in the journal first;
 // past the bound the oldest are left out and the text says so until every
 // sequence of the journal is known again. What it writes reads back the same.
+// A sequence identifier whose first digits tell it by i.
+std::string Numbered(std::size_t i) { return (i < 10 ? "0" : "") + std::to_string(i) + std::string(30, 'd'); }
+
 TEST(SequenceMarksTest, ACheckMovesMarksOnAndKeepsTheNewestWithinTheBound) {
   const std::string a = Id('a'), b = Id('b'), c = Id('c');
   std::optional<SequenceMarks> marks = SequenceMarks::Read(a + "=5," + b + "=9," + c + "=2", 0);
@@ -95,18 +98,36 @@ TEST(SequenceMarksTest, ACheckMovesMarksOnAndKeepsTheNewestWithinTheBound) {
   SequenceMarks many;
   std::vector<JournalSequence> journal;
   for (std::size_t i = 0; i < SequenceMarks::kBound + 2; ++i) {
-    journal.push_back({std::string(30, 'd') + (i < 10 ? "0" : "") + std::to_string(i), 1});
+    journal.push_back({Numbered(i), 1});
     many.Advance(journal.back().id, 1);  // the last one moved on last
   }
   many.Finish(journal, true);
   std::optional<SequenceMarks> kept = SequenceMarks::Read(many.Text(), 0);
   ASSERT_TRUE(kept) << many.Text();
-  EXPECT_TRUE(many.Text().ends_with(",forgot")) << many.Text();
+  EXPECT_TRUE(many.Text().ends_with(",left=01dddddd.00dddddd")) << many.Text();
   EXPECT_EQ(kept->PlanFor(journal.front()).action, Action::kReadIfOfThisBoot) << "left out: the oldest";
   EXPECT_EQ(kept->PlanFor(journal.back()).action, Action::kSkip);
+  EXPECT_EQ(kept->PlanFor({Numbered(90), 5}), (Plan{Action::kReadAbove, 0})) << "never seen: new, also past the bound";
   // Once the ones left out have gone from the journal, none is left out.
   kept->Finish(std::vector<JournalSequence>(journal.begin() + 2, journal.end()), true);
-  EXPECT_FALSE(kept->Text().ends_with(",forgot")) << kept->Text();
+  EXPECT_EQ(kept->Text().find("left="), std::string::npos) << kept->Text();
+}
+
+// More sequences left out than the list of them holds: from then on, until
+// every sequence of the journal is known again, any sequence the marks do
+// not know counts only its entries of the running boot.
+TEST(SequenceMarksTest, AnOverflowingListOfThoseLeftOutFallsBackToTheRunningBoot) {
+  SequenceMarks marks;
+  std::vector<JournalSequence> journal;
+  for (std::size_t i = 0; i < SequenceMarks::kBound + SequenceMarks::kLeftBound + 1; ++i) {
+    journal.push_back({Numbered(i), 1});
+    marks.Advance(journal.back().id, 1);
+  }
+  marks.Finish(journal, true);
+  const std::optional<SequenceMarks> kept = SequenceMarks::Read(marks.Text(), 0);
+  ASSERT_TRUE(kept) << marks.Text();
+  EXPECT_TRUE(marks.Text().ends_with(",forgot")) << marks.Text();
+  EXPECT_EQ(kept->PlanFor({Numbered(99), 5}).action, Action::kReadIfOfThisBoot);
 }
 
 // Past the bound, a sequence written in the running boot is kept over ones
@@ -118,7 +139,7 @@ TEST(SequenceMarksTest, TheBoundLeavesOutSequencesOfEarlierBootsFirst) {
   ASSERT_TRUE(marks);
   std::vector<JournalSequence> journal{{running, 3, true}};
   for (std::size_t i = 0; i + 1 < SequenceMarks::kBound; ++i) {
-    journal.push_back({std::string(30, 'd') + (i < 10 ? "0" : "") + std::to_string(i), 1, false});
+    journal.push_back({Numbered(i), 1, false});
     marks->Advance(journal.back().id, 1);
   }
   marks->Finish(journal, true);

@@ -76,9 +76,13 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
     if (item == kForgot) {
       marks.forgot_ = true;
     } else if (item.starts_with(kLeft)) {
-      for (std::string_view prefix : Split(item.substr(kLeft.size()), '.')) {
-        if (prefix.size() != kPrefix || !IsHex(prefix)) return std::nullopt;
-        marks.left_.emplace_back(prefix);
+      for (std::string_view left : Split(item.substr(kLeft.size()), '.')) {
+        const std::string_view prefix = left.substr(0, kPrefix);
+        const auto mark = left.size() > kPrefix + 1 && left[kPrefix] == ':'
+                              ? WholeNumber<std::uint64_t>(left.substr(kPrefix + 1))
+                              : std::nullopt;
+        if (prefix.size() != kPrefix || !IsHex(prefix) || !mark) return std::nullopt;
+        marks.left_.push_back({std::string(prefix), *mark});
       }
       if (marks.left_.size() > kLeftBound) return std::nullopt;
     } else if (item.starts_with(kFloor)) {
@@ -127,7 +131,11 @@ SequenceMarks::Plan SequenceMarks::PlanFor(const JournalSequence& sequence) cons
   // Left out for the bound: only what the running boot wrote to it since is
   // new. Never seen: all of it is new, unless the list of those left out
   // overflowed, so that it may be one of them.
-  if (forgot_ || WasLeftOut(sequence.id)) return {Action::kReadIfOfThisBoot, 0};
+  if (const Known* left = FindLeft(sequence.id)) {
+    if (sequence.tail <= left->mark) return {Action::kSkip, left->mark};
+    return {Action::kReadAbove, left->mark};
+  }
+  if (forgot_) return {Action::kReadIfOfThisBoot, 0};
   return {Action::kReadAbove, 0};
 }
 
@@ -163,18 +171,21 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
   }
   // The list of those left out keeps the ones the journal still holds and
   // does not know, and takes the ones the bound leaves out now, newest last.
-  std::vector<std::string> left;
-  for (const std::string& prefix : left_) {
+  std::vector<Known> left;
+  for (const Known& l : left_) {
     if (std::any_of(present.begin(), present.end(), [&](const JournalSequence& s) {
-          return s.id.starts_with(prefix) && !std::any_of(ordered.begin(), ordered.begin() + std::min(kBound, ordered.size()),
-                                                           [&s](const Known& k) { return k.id == s.id; });
+          return s.id.starts_with(l.id) && !std::any_of(ordered.begin(), ordered.begin() + std::min(kBound, ordered.size()),
+                                                         [&s](const Known& k) { return k.id == s.id; });
         })) {
-      left.push_back(prefix);
+      left.push_back(l);
     }
   }
   for (std::size_t i = kBound; i < ordered.size(); ++i) {
+    if (!Holds(present, ordered[i].id)) continue;
     const std::string prefix = ordered[i].id.substr(0, kPrefix);
-    if (Holds(present, ordered[i].id) && std::find(left.begin(), left.end(), prefix) == left.end()) left.push_back(prefix);
+    const auto same = std::find_if(left.begin(), left.end(), [&prefix](const Known& l) { return l.id == prefix; });
+    if (same != left.end()) left.erase(same);
+    left.push_back({prefix, ordered[i].mark});
   }
   const bool overflow = left.size() > kLeftBound;
   if (overflow) left.erase(left.begin(), left.end() - kLeftBound);
@@ -188,8 +199,9 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
             (forgot_ && std::any_of(present.begin(), present.end(), [this](const JournalSequence& s) { return !Find(s.id); }));
 }
 
-bool SequenceMarks::WasLeftOut(std::string_view id) const {
-  return std::any_of(left_.begin(), left_.end(), [id](const std::string& prefix) { return id.starts_with(prefix); });
+const SequenceMarks::Known* SequenceMarks::FindLeft(std::string_view id) const {
+  const auto it = std::find_if(left_.begin(), left_.end(), [id](const Known& l) { return id.starts_with(l.id); });
+  return it == left_.end() ? nullptr : &*it;
 }
 
 std::string SequenceMarks::Text() const {
@@ -199,7 +211,7 @@ std::string SequenceMarks::Text() const {
   if (floor_ && !(known_.empty() && !forgot_ && left_.empty())) add(std::string(kFloor) + std::to_string(*floor_));
   if (!left_.empty()) {
     std::string list(kLeft);
-    for (const std::string& prefix : left_) list += (list.size() == kLeft.size() ? "" : ".") + prefix;
+    for (const Known& l : left_) list += (list.size() == kLeft.size() ? "" : ".") + l.id + ":" + std::to_string(l.mark);
     add(list);
   }
   if (forgot_) add(std::string(kForgot));

@@ -9,14 +9,12 @@
 // kBound sequences. When the journal holds more at once, some are left out:
 // first those it no longer holds, then those not written in the running
 // boot, and among them the ones that moved on longest ago. The marks list
-// the first digits of each sequence left out that the journal still holds
-// (up to kLeftBound of them): in such a sequence only the entries of the
-// running boot count as new, so one left out while it held none of them is
-// never reported again, and what the running journald writes to it later
-// is. A sequence neither known nor listed was never seen, and all of it is
-// new. Only when the list overflows ("forgot", until every sequence of the
-// journal is known again) does any unknown sequence count only its
-// entries of the running boot.
+// each sequence left out that the journal still holds (up to kLeftBound of
+// them) by its first digits, with its mark: its entries above the mark are
+// new, as in a known one. A sequence neither known nor listed was never
+// seen, and all of it is new. Only when the list overflows ("forgot", until
+// every sequence of the journal is known again) does any unknown sequence
+// count only its entries of the running boot.
 #pragma once
 
 #include <cstddef>
@@ -90,7 +88,8 @@ class SequenceMarks {
 
   // The marks as stored: "<id>=<mark>" for each known sequence, newest
   // first, then "floor=<number>" while the number rule stays,
-  // "left=<8 digits>.<8 digits>..." for the sequences left out, and "forgot"
+  // "left=<8 digits>:<mark>.<8 digits>:<mark>..." for the sequences left
+  // out, and "forgot"
   // while the list of them overflowed, separated by commas. Empty for the
   // number rule alone.
   std::string Text() const;
@@ -102,11 +101,11 @@ class SequenceMarks {
   };
 
   const Known* Find(std::string_view id) const;
-  bool WasLeftOut(std::string_view id) const;
+  const Known* FindLeft(std::string_view id) const;  // by the first digits of id
 
   std::vector<Known> known_;           // newest first
   std::optional<std::int64_t> floor_;  // the number rule for sequences not known
-  std::vector<std::string> left_;      // the first digits of each sequence of the journal left out for the bound
+  std::vector<Known> left_;            // the sequences of the journal left out for the bound, by their first digits
   bool forgot_ = false;                // more were left out than the list holds
   std::string cursor_boot_;            // the boot of an earlier version's cursor, until settled
   std::int64_t cursor_number_ = 0;     // that cursor's number

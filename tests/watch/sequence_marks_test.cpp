@@ -104,8 +104,8 @@ TEST(SequenceMarksTest, ACheckMovesMarksOnAndKeepsTheNewestWithinTheBound) {
   many.Finish(journal, true);
   std::optional<SequenceMarks> kept = SequenceMarks::Read(many.Text(), 0);
   ASSERT_TRUE(kept) << many.Text();
-  EXPECT_TRUE(many.Text().ends_with(",left=01dddddd.00dddddd")) << many.Text();
-  EXPECT_EQ(kept->PlanFor(journal.front()).action, Action::kReadIfOfThisBoot) << "left out: the oldest";
+  EXPECT_TRUE(many.Text().ends_with(",left=01dddddd:1.00dddddd:1")) << many.Text();
+  EXPECT_EQ(kept->PlanFor({journal.front().id, 5}), (Plan{Action::kReadAbove, 1})) << "left out: above its own mark";
   EXPECT_EQ(kept->PlanFor(journal.back()).action, Action::kSkip);
   EXPECT_EQ(kept->PlanFor({Numbered(90), 5}), (Plan{Action::kReadAbove, 0})) << "never seen: new, also past the bound";
   // Once the ones left out have gone from the journal, none is left out.
@@ -154,7 +154,7 @@ TEST(SequenceMarksTest, TheBoundLeavesOutSequencesOfEarlierBootsFirst) {
   more.Advance(journal.back().id, 1);
   more.Finish(journal, true);
   EXPECT_EQ(more.PlanFor(journal.front()), (Plan{Action::kSkip, 3})) << more.Text();
-  EXPECT_EQ(more.PlanFor(journal[1]).action, Action::kReadIfOfThisBoot) << "the oldest of an earlier boot";
+  EXPECT_EQ(more.PlanFor({journal[1].id, 4}), (Plan{Action::kReadAbove, 1})) << "the oldest of an earlier boot";
 }
 
 // A check that ended part way keeps the number rule for the sequences it

@@ -245,16 +245,24 @@ const unsigned char* JournalFileReader::Object(std::uint64_t offset, int type, s
   return object;
 }
 
-std::optional<std::uint64_t> JournalFileReader::FindData(std::string_view payload, bool& compressed) {
-  const std::uint64_t table = Le64(base_ + kDataHashTable), table_size = Le64(base_ + kDataHashTable + 8);
+std::optional<std::uint64_t> JournalFileReader::BucketHead(std::uint64_t table_field, std::string_view key,
+                                                           std::uint64_t& hash) {
+  const std::uint64_t table = Le64(base_ + table_field), table_size = Le64(base_ + table_field + 8);
   if (table < header_size_ || table_size < 16 || table_size % 16 != 0 || table > size_ || table_size > size_ - table) {
     damaged_ = true;
     return std::nullopt;
   }
-  const std::uint64_t hash = SipHash24(payload.data(), payload.size(), base_ + kFileId);
+  hash = SipHash24(key.data(), key.size(), base_ + kFileId);
+  return Le64(base_ + table + hash % (table_size / 16) * 16);
+}
+
+std::optional<std::uint64_t> JournalFileReader::FindData(std::string_view payload, bool& compressed) {
+  std::uint64_t hash = 0;
+  const std::optional<std::uint64_t> head = BucketHead(kDataHashTable, payload, hash);
+  if (!head) return std::nullopt;
   // A bucket's chain runs in the order the objects were written, each after
   // the one before it in the file.
-  std::uint64_t offset = Le64(base_ + table + hash % (table_size / 16) * 16);
+  std::uint64_t offset = *head;
   std::uint64_t before = 0;
   while (offset != 0) {
     if (offset <= before) {
@@ -282,13 +290,10 @@ std::optional<std::uint64_t> JournalFileReader::FindData(std::string_view payloa
 std::vector<std::uint64_t> JournalFileReader::IdentifierValues() {
   static constexpr std::string_view kName = "SYSLOG_IDENTIFIER";
   std::vector<std::uint64_t> values;
-  const std::uint64_t table = Le64(base_ + kFieldHashTable), table_size = Le64(base_ + kFieldHashTable + 8);
-  if (table < header_size_ || table_size < 16 || table_size % 16 != 0 || table > size_ || table_size > size_ - table) {
-    damaged_ = true;
-    return values;
-  }
-  const std::uint64_t hash = SipHash24(kName.data(), kName.size(), base_ + kFileId);
-  std::uint64_t offset = Le64(base_ + table + hash % (table_size / 16) * 16);
+  std::uint64_t hash = 0;
+  const std::optional<std::uint64_t> head = BucketHead(kFieldHashTable, kName, hash);
+  if (!head) return values;
+  std::uint64_t offset = *head;
   std::uint64_t before = 0;
   while (offset != 0) {
     if (offset <= before) {

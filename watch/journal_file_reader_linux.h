@@ -60,6 +60,10 @@ class JournalFileReader {
 
   JournalFileReader(const unsigned char* base, std::uint64_t size);
   const unsigned char* Object(std::uint64_t offset, int type, std::uint64_t min_size);
+  // The first object of key's bucket in the hash table whose offset and
+  // size the header keeps at table_field (0: none); nothing when the table
+  // lies outside the file.
+  std::optional<std::uint64_t> BucketHead(std::uint64_t table_field, std::string_view key, std::uint64_t& hash);
   std::optional<std::uint64_t> FindData(std::string_view payload, bool& compressed);
   std::vector<std::uint64_t> IdentifierValues();
   std::uint64_t DataPayloadOffset() const { return compact_ ? 72 : 64; }

@@ -90,7 +90,9 @@ class Journal:
     """The journal folder as the soak wrote it: one file per sequence, each
     with the boot and the wall clock's error its writer has."""
 
-    MAX_FILES = 12
+    # Past the 16 sequences a position keeps, so that the sequences it leaves
+    # out (and lists with their marks) are written to, vacuumed and seen again.
+    MAX_FILES = 24
 
     def __init__(self, case, rnd):
         self.case = case
@@ -408,6 +410,7 @@ class Soak:
         self.entries = {}
         self.next_n = 1
         self.runs = 0
+        self.runs_past_bound = 0  # runs that met more sequences than a position keeps
         self.kinds = collections.Counter()  # entries written, by kind
         self.faults = collections.Counter()  # steps that made a fault, by kind
         self.duplicates = collections.Counter()  # by window
@@ -536,6 +539,8 @@ class Soak:
     def run_once(self, stop, sig, heal_during=None):
         index = self.runs
         self.runs += 1
+        if len(self.journal.files) > 16:
+            self.runs_past_bound += 1
         if stop != "none":
             self.faults[f"stop {signal.Signals(sig).name} {stop}"] += 1
         if heal_during is None:
@@ -732,7 +737,8 @@ class Soak:
         lost = sum(1 for e in self.entries.values() if e.must == "once" and not e.gone and not e.accepted)
         unreported_gone = sum(1 for e in self.entries.values() if e.must == "once" and e.gone and not e.accepted)
         lines = [
-            f"seed {self.seed}: {self.steps} steps, {self.runs} runs, {len(self.entries)} entries",
+            f"seed {self.seed}: {self.steps} steps, {self.runs} runs ({self.runs_past_bound} with more than 16 "
+            f"sequences), {len(self.entries)} entries",
             "entries: " + ", ".join(f"{k} {v}" for k, v in sorted(self.kinds.items())),
             "faults: " + ", ".join(f"{k} {v}" for k, v in sorted(self.faults.items())),
             f"lost: {lost}",

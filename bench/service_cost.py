@@ -27,7 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import JOURNAL_REMOTE, Case, answer  # noqa: E402  (the end-to-end tests' journal, webhook and runs)
+from harness import Case, answer  # noqa: E402  (the end-to-end tests' journal, webhook and runs)
 
 LARGE = 200_000
 SYSLOG_LIKE = 200_000  # a quarter of them the watched source's
@@ -100,26 +100,20 @@ def add_syslog_like_entries(case, count):
                 ("postfix/smtpd", "smtpd", "/usr/lib/postfix/sbin/smtpd", "postfix@-.service", 2210)]
     machine = "6f1d0c3e2b8a4f7e9d5c1b3a2e4f6a8b"
     start = 1_700_000_000_000_000
-    with subprocess.Popen([JOURNAL_REMOTE, "-o", os.path.join(case.journal, "syslog.journal"), "-"],
-                          stdin=subprocess.PIPE, stderr=subprocess.DEVNULL) as writer:
-        batch = []
-        for i in range(count):
-            ident, comm, exe, unit, pid = programs[i % 4]
-            now = start + i * 1000
-            batch.append(
-                f"__REALTIME_TIMESTAMP={now}\n__MONOTONIC_TIMESTAMP={now - start + 5_000_000}\n"
-                f"_BOOT_ID={case.boot_id}\n_MACHINE_ID={machine}\n_HOSTNAME=db1\n_TRANSPORT=syslog\n"
-                f"PRIORITY={3 + i // 4 % 4 if i % 4 == 0 else 6}\nSYSLOG_FACILITY=3\nSYSLOG_IDENTIFIER={ident}\n"
-                f"SYSLOG_PID={pid}\nSYSLOG_TIMESTAMP=Nov 14 22:13:{i % 60:02d} \n"
-                f"MESSAGE={ident} event {i}: session {i * 7919 % 100000} done\n"
-                f"_PID={pid}\n_UID=0\n_GID=0\n_COMM={comm}\n_EXE={exe}\n_CMDLINE={exe} -f\n"
-                f"_CAP_EFFECTIVE=1ffffffffff\n_SELINUX_CONTEXT=unconfined\n"
-                f"_SYSTEMD_CGROUP=/system.slice/{unit}\n_SYSTEMD_UNIT={unit}\n_SYSTEMD_SLICE=system.slice\n"
-                f"_SYSTEMD_INVOCATION_ID={machine[::-1]}\n_SOURCE_REALTIME_TIMESTAMP={now - 17}\n\n")
-            if len(batch) == 5000:
-                writer.stdin.write("".join(batch).encode())
-                batch = []
-        writer.stdin.write("".join(batch).encode())
+
+    def entry(i):
+        ident, comm, exe, unit, pid = programs[i % 4]
+        return {"_MACHINE_ID": machine, "_HOSTNAME": "db1", "_TRANSPORT": "syslog",
+                "PRIORITY": 3 + i // 4 % 4 if i % 4 == 0 else 6, "SYSLOG_FACILITY": 3, "SYSLOG_IDENTIFIER": ident,
+                "SYSLOG_PID": pid, "SYSLOG_TIMESTAMP": f"Nov 14 22:13:{i % 60:02d} ",
+                "MESSAGE": f"{ident} event {i}: session {i * 7919 % 100000} done",
+                "_PID": pid, "_UID": 0, "_GID": 0, "_COMM": comm, "_EXE": exe, "_CMDLINE": f"{exe} -f",
+                "_CAP_EFFECTIVE": "1ffffffffff", "_SELINUX_CONTEXT": "unconfined",
+                "_SYSTEMD_CGROUP": f"/system.slice/{unit}", "_SYSTEMD_UNIT": unit, "_SYSTEMD_SLICE": "system.slice",
+                "_SYSTEMD_INVOCATION_ID": machine[::-1], "_SOURCE_REALTIME_TIMESTAMP": start + i * 1000 - 17}
+
+    case.add_many((entry(i) for i in range(count)), file="syslog.journal",
+                  times=range(start, start + count * 1000, 1000))
 
 
 def journalctl_export_seconds(journal):

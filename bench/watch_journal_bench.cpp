@@ -12,31 +12,30 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/watch/journal_writer.h"
 #include "watch/event_log_query.h"
 
 namespace {
 
-constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
+using vantrel::testing::kJournalRemote;
 
 // Appends count entries (every other one of the watched source, priorities
 // 3 to 6 in turn) to dir/x.journal; the first gets number `first` in its text.
 bool WriteEntries(const std::string& dir, int first, int count) {
-  std::string command = std::string(kJournalRemote) + " -o " + dir + "/x.journal - 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "w");
-  if (pipe == nullptr) return false;
+  std::string text;
   for (int i = first; i < first + count; ++i) {
-    std::fprintf(pipe,
-                 "__REALTIME_TIMESTAMP=%llu\n__MONOTONIC_TIMESTAMP=%d\n_BOOT_ID=0123456789abcdef0123456789abcdef\n"
-                 "_HOSTNAME=benchhost\nSYSLOG_IDENTIFIER=%s\nPRIORITY=%d\nMESSAGE=entry %d\n\n",
-                 1700000000000000ULL + static_cast<unsigned long long>(i) * 1000, 1000 + i,
-                 i % 2 == 0 ? "Pervasive SQL" : "other", 3 + i % 4, i);
+    const vantrel::testing::JournalEntrySpec entry{i % 2 == 0 ? "Pervasive SQL" : "other", 3 + i % 4,
+                                                   "entry " + std::to_string(i), "benchhost"};
+    vantrel::testing::AppendEntryText(text, entry, 1700000000000000LL + static_cast<std::int64_t>(i) * 1000,
+                                      1000 + i, "0123456789abcdef0123456789abcdef");
   }
-  return pclose(pipe) == 0;
+  return vantrel::testing::AppendToJournalFile(dir + "/x.journal", text);
 }
 
 // Best of several runs of one query, in milliseconds.

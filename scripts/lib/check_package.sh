@@ -33,7 +33,7 @@ scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed -n 's|^\./||; /inst$\|rm
 [ "$scripts" = "postinst postrm prerm " ] || fail "the maintainer scripts are: $scripts"
 
 : > "$work/notices"
-python3 scripts/lib/webhook_receiver.py "$work/port" "$work/notices" > /dev/null &
+python3 tests/e2e/harness.py webhook "$work/port" "$work/notices" > /dev/null &
 receiver_pid=$!
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || fail "the webhook did not start"

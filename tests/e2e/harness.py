@@ -7,6 +7,10 @@ can run side by side. The program is found through the environment:
 VANTREL_E2E_BINARY (the shipped program) and VANTREL_E2E_SHORT_TIMEOUTS_BINARY
 (the same program with the HTTP limits shortened through
 VANTREL_TEST_HTTP_TIMEOUT_MS, built only for tests).
+
+The receiver and the journal writer here are the only ones in Python: the
+demo, the benchmarks and the soak use them as modules, the package check and
+the booted test machines run the receiver as a program (harness.py webhook).
 """
 import gzip
 import os
@@ -18,6 +22,7 @@ import socket
 import socketserver
 import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -457,15 +462,28 @@ class Case:
         """Appends journal entries given as their fields ({name: value}, in
         order, values on one line) to a journal file, stamped and numbered as
         add_entries does."""
-        text = ""
-        for i, fields in enumerate(entries):
-            now = time.time_ns() // 1000
-            realtime = times[i] if times else now + clock
-            text += (f"__REALTIME_TIMESTAMP={realtime}\n__MONOTONIC_TIMESTAMP={now}\n"
-                     f"_BOOT_ID={boot or self.boot_id}\n" +
-                     "".join(f"{name}={value}\n" for name, value in fields.items()) + "\n")
-        subprocess.run([JOURNAL_REMOTE, "-o", os.path.join(self.journal, file), "-"],
-                       input=text.encode(), check=True, stderr=subprocess.DEVNULL)
+        self.add_many(entries, file=file, times=times, boot=boot, clock=clock)
+
+    def add_many(self, entries, file="e2e.journal", times=None, boot=None, clock=0):
+        """add_fields for any iterable of entries, handed to the writer in
+        batches as they come, so that a journal of a few hundred thousand
+        entries needs no more memory than one batch; times may be a range."""
+        path = os.path.join(self.journal, file)
+        with subprocess.Popen([JOURNAL_REMOTE, "-o", path, "-"], stdin=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL) as writer:
+            batch = []
+            for i, fields in enumerate(entries):
+                now = time.time_ns() // 1000
+                realtime = times[i] if times else now + clock
+                batch.append(f"__REALTIME_TIMESTAMP={realtime}\n__MONOTONIC_TIMESTAMP={now}\n"
+                             f"_BOOT_ID={boot or self.boot_id}\n" +
+                             "".join(f"{name}={value}\n" for name, value in fields.items()) + "\n")
+                if len(batch) == 5000:
+                    writer.stdin.write("".join(batch).encode())
+                    batch = []
+            writer.stdin.write("".join(batch).encode())
+        if writer.returncode != 0:
+            raise subprocess.CalledProcessError(writer.returncode, [JOURNAL_REMOTE, "-o", path, "-"])
 
     def raise_sequence(self, last, file="e2e.journal"):
         """Makes the next entry appended to a journal file take number
@@ -552,3 +570,42 @@ def self_signed(folder):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     return context
+
+
+# ---------------------------------------------------------------- as a program
+
+def serve_webhook(argv):
+    """harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold]:
+    the chat webhook for scripts and booted test machines. It listens on
+    ADDRESS (127.0.0.1 unless given; ::1 for IPv6) on a free port, writes
+    that port to PORT_FILE once it listens, appends each posted body, one per
+    line, to NOTICES_FILE, and answers 200; with --hold it records each body
+    and never answers, as a chat server that hangs would. It runs until it is
+    stopped."""
+    import argparse
+    parser = argparse.ArgumentParser(prog="harness.py webhook", description="A chat webhook that records notices.")
+    parser.add_argument("port_file")
+    parser.add_argument("notices")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--hold", action="store_true")
+    options = parser.parse_args(argv)
+    written = threading.Lock()
+
+    def reply(receiver, request, n):
+        if request.method == "POST":
+            with written, open(options.notices, "ab") as notices:
+                notices.write(request.body + b"\n")
+        return None if options.hold else answer(200, "OK", body=b"ok")
+
+    receiver = Receiver(reply, host=options.host)
+    # Whoever waits for the port reads it whole or not at all.
+    with open(options.port_file + ".new", "w") as port_file:
+        port_file.write(str(receiver.port))
+    os.replace(options.port_file + ".new", options.port_file)
+    threading.Event().wait()
+
+
+if __name__ == "__main__":
+    if sys.argv[1:2] != ["webhook"]:
+        sys.exit("usage: harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold]")
+    serve_webhook(sys.argv[2:])

@@ -22,7 +22,7 @@ import unittest
 from machine import PATH, Machine
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-RECEIVER = os.path.join(HERE, "..", "..", "scripts", "lib", "webhook_receiver.py")
+HARNESS = os.path.join(HERE, "..", "e2e", "harness.py")  # its webhook runs in the machine
 SOURCE = "Pervasive SQL"
 SETTINGS = "/var/lib/vantrel/settings.reg"
 UNIT = "/etc/systemd/system/VantrelSrv.service"
@@ -69,9 +69,9 @@ class SystemdMachine(unittest.TestCase):
 
     def webhook(self, name, host="127.0.0.1", hold=False):
         """Starts a webhook receiver inside the machine; its URL."""
-        self.m.put(RECEIVER, "/srv/webhook_receiver.py")
+        self.m.put(HARNESS, "/srv/harness.py")
         self.m.run("systemd-run", "--unit", "webhook-" + name, "--service-type=exec",
-                   "python3", "/srv/webhook_receiver.py", f"/srv/{name}.port", f"/srv/{name}.notices",
+                   "python3", "/srv/harness.py", "webhook", f"/srv/{name}.port", f"/srv/{name}.notices",
                    "--host", host, *(["--hold"] if hold else []))
         port = wait_for(f"the webhook {name} to listen",
                         lambda: os.path.exists(self.m.path(f"/srv/{name}.port")) and

@@ -1,5 +1,5 @@
-// Journal files made for a test from export-format text by
-// systemd-journal-remote, in a folder that the event source reads.
+// Journal files made for a test (tests/watch/journal_writer.h), in a folder
+// that the event source reads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,21 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/watch/journal_writer.h"
+
 namespace vantrel::testing {
 
-inline constexpr char kJournalRemote[] = "/lib/systemd/systemd-journal-remote";
 inline constexpr std::uint64_t kFirstStamp = 1700000000000000;  // 2023-11-14 22:13:20 UTC
 inline constexpr char kTestBoot[] = "0123456789abcdef0123456789abcdef";
 inline constexpr std::int64_t kHourUsec = 3600LL * 1000000;
-
-struct JournalEntrySpec {
-  std::string identifier;  // SYSLOG_IDENTIFIER; empty: none
-  std::optional<int> priority;
-  std::optional<std::string> message;
-  std::optional<std::string> hostname = "psqlhost";
-  std::uint64_t extra_usec = 0;           // added to the entry's whole second
-  std::optional<std::string> transport = std::nullopt;  // _TRANSPORT
-};
 
 // How a batch of entries is written: in which boot, and how far the wall
 // clock of the writing machine was off (it is what __REALTIME_TIMESTAMP
@@ -87,22 +79,10 @@ class JournalFolder {
     for (const JournalEntrySpec& e : entries) {
       const std::int64_t stamp =
           static_cast<std::int64_t>(kFirstStamp + written_ * 1000000 + e.extra_usec) + options.clock_off_usec;
-      text += "__REALTIME_TIMESTAMP=" + std::to_string(stamp) + "\n";
-      text += "__MONOTONIC_TIMESTAMP=" + std::to_string(1000000 + written_) + "\n";
-      text += "_BOOT_ID=" + options.boot + "\n";
-      if (e.hostname) text += "_HOSTNAME=" + *e.hostname + "\n";
-      if (e.transport) text += "_TRANSPORT=" + *e.transport + "\n";
-      if (!e.identifier.empty()) text += "SYSLOG_IDENTIFIER=" + e.identifier + "\n";
-      if (e.priority) text += "PRIORITY=" + std::to_string(*e.priority) + "\n";
-      if (e.message) text += "MESSAGE=" + *e.message + "\n";
-      text += "\n";
+      AppendEntryText(text, e, stamp, 1000000 + written_, options.boot);
       ++written_;
     }
-    std::string command = std::string(kJournalRemote) + " -o " + dir_ + "/" + file + " - 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "w");
-    ASSERT_NE(pipe, nullptr) << command;
-    fwrite(text.data(), 1, text.size(), pipe);
-    ASSERT_EQ(pclose(pipe), 0) << command;
+    ASSERT_TRUE(AppendToJournalFile(dir_ + "/" + file, text)) << kJournalRemote << " -o " << dir_ << "/" << file;
   }
 
   // Makes the next entry appended to the file take number last + 1, as on a

@@ -416,7 +416,7 @@ class Case:
     def __init__(self, binary=None):
         self.binary = binary or BINARY
         if not self.binary or not os.access(self.binary, os.X_OK):
-            raise RuntimeError("VANTREL_E2E_BINARY does not name the program")
+            raise RuntimeError(f"no program to run at {self.binary!r} (VANTREL_E2E_BINARY names it for the tests)")
         self.dir = tempfile.mkdtemp(prefix="vantrel-e2e-")
         self.journal = os.path.join(self.dir, "journal")
         os.mkdir(self.journal)

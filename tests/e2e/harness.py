@@ -399,11 +399,7 @@ class Run:
 
     def peak_memory_kib(self):
         """The most resident memory the process has had so far (VmHWM)."""
-        with open(f"/proc/{self.process.pid}/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-        return None
+        return peak_memory_kib(self.process.pid)
 
     def debug(self):
         return "\n".join(f"  {s:6.2f} {t}" for s, t in self.lines)

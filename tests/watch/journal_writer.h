@@ -22,7 +22,7 @@ struct JournalEntrySpec {
 };
 
 // Appends one entry in export format to text: its wall-clock and monotonic
-// stamps, the boot, then the fields the spec gives.
+// stamps, the boot, then the fields the entry names.
 inline void AppendEntryText(std::string& text, const JournalEntrySpec& e, std::int64_t realtime_usec,
                             std::uint64_t monotonic_usec, const std::string& boot) {
   text += "__REALTIME_TIMESTAMP=" + std::to_string(realtime_usec) + "\n";

@@ -1,3 +1,4 @@
+#include "platform/exception.h"
 #include "service/notice_details.h"
 #include "service/vantrel_srv.h"
 
@@ -19,6 +20,9 @@ void TVantrelSrv::TarkastaLogit() {
   } else {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
+  // Entries left unread (a journal file that cannot be read): what was found
+  // went out, and the check fails so that it is tried again.
+  if (!report_.query_failure.empty()) throw Exception(report_.query_failure);
 }
 
 TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
@@ -44,8 +48,10 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
 EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   EventRecords records;
   RecordMark mark = ledger_.Mark();
-  ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
   ledger_.Reached(std::move(mark), !records.empty());
+  report_.query_failure = std::move(outcome.failure);
+  report_.passed_over = std::move(outcome.passed_over);
   report_.entries = records.size();
   report_.first_run = settings.first_run;
   return records;

@@ -55,6 +55,7 @@ String CheckStatusText(const CheckReport& report, DateTime finished, const Strin
         retried = *report.entries > 0;
         break;
     }
+    for (const String& part : report.passed_over) did += u"; passed over " + OneLine(part);
   }
 
   String text = u"Last check " + FormatCivilTime(DecodeDateTime(finished));

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "platform/date_time.h"
 #include "platform/text.h"
@@ -17,6 +18,10 @@ struct CheckReport {
   bool first_run = false;
   Notice notice = Notice::kNone;
   String post_failure;  // why the notice was not delivered, when known
+  String query_failure;  // why the query left entries unread: the check fails on it
+  // Parts of the log no reader here can open, each with the reason; the
+  // line names them.
+  std::vector<String> passed_over;
 };
 
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check

@@ -26,8 +26,9 @@ struct ModulePorts {
   // The four registry calls for one use of the settings key.
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query: the records of the named source's entries after
-  // the mark (information too on a first run), the mark moved on.
-  std::function<void(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
+  // the mark (information too on a first run), the mark moved on, and what
+  // it could not read.
+  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
   // One post of a notice to the webhook URL, its debug lines written; raises
   // when the request cannot be prepared.
   std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;

@@ -124,8 +124,9 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventRecords& records, bool first_run, const String& source_name) {
+QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
+                               EventRecords& records, bool first_run, const String& source_name) {
+  QueryOutcome outcome;
   std::unique_ptr<EventSource> source;
   try {
     source = open_source();
@@ -141,24 +142,30 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
 
     // One entry at a time: each is released before the next is asked for.
     while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
+  } catch (const EntriesLeftUnread& unread) {
+    outcome.failure = unread.Message();
+    TraceFailure(outcome.failure);
   } catch (...) {
     TraceFailure(CurrentFailureMessage());
   }
   if (source) {
     if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
+    outcome.passed_over = source->PassedOver();
   }
+  return outcome;
 }
 
 namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
-void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
   const std::size_t before = records.size();
-  QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
-  if (!g_record_lines_traced) return;
+  QueryOutcome outcome = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
+  if (!g_record_lines_traced) return outcome;
   const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
   for (const String& line : RecordLines(taken)) TraceLine(line);
+  return outcome;
 }
 
 }  // namespace vantrel

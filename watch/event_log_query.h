@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/text.h"
 #include "watch/event_record.h"
@@ -15,16 +16,27 @@ class EventSource;
 // The event source watched when the settings name none.
 inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 
+// What a query could not read, besides the entries it took.
+struct QueryOutcome {
+  // The failure that left entries unread which a later check must find
+  // (EntriesLeftUnread): the check fails on it. Empty when none.
+  String failure;
+  // The parts of the log passed over because no reader here can open them,
+  // each named with the reason (EventSource::PassedOver).
+  std::vector<String> passed_over;
+};
+
 // Appends a record for each entry of source_name written after the mark
 // (errors and warnings; information too on a first run) and moves the mark
 // on over them. A numbered log that was cleared since the mark was taken is
 // read from its start, once, and the clear is traced. Never raises: a
-// failure is traced and keeps what was gathered until then.
-void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
+// failure is traced and keeps what was gathered until then; one that left
+// entries unread is also given in the outcome.
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
 
 // The same query against the source that open_source connects to; tests and
 // QueryEventLog (with the platform's source) go through it.
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
+QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
                        EventRecords& records, bool first_run, const String& source_name);
 
 // Traces, in one line, that the position stored beside the mark is not used

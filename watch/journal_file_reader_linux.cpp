@@ -201,13 +201,16 @@ class JournalFileReader::EntryList {
 std::unique_ptr<JournalFileReader> JournalFileReader::Open(const std::string& path) {
   // Not blocking: a FIFO with a journal file's name must not hold the check.
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  return fd ? Open(fd.get()) : nullptr;
+}
+
+std::unique_ptr<JournalFileReader> JournalFileReader::Open(int fd) {
   struct stat info {};
-  if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uint64_t>(info.st_size) < kSmallestHeader) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < kSmallestHeader) {
     return nullptr;
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd.get(), 0);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (mapped == MAP_FAILED) return nullptr;
   std::unique_ptr<JournalFileReader> reader(new JournalFileReader(static_cast<const unsigned char*>(mapped), size));
   const unsigned char* header = reader->base_;

@@ -40,6 +40,8 @@ class JournalFileReader {
  public:
   // The file mapped for reading, or nothing when it cannot be read this way.
   static std::unique_ptr<JournalFileReader> Open(const std::string& path);
+  // The same for a file already open; fd stays the caller's.
+  static std::unique_ptr<JournalFileReader> Open(int fd);
   ~JournalFileReader();
   JournalFileReader(const JournalFileReader&) = delete;
   JournalFileReader& operator=(const JournalFileReader&) = delete;

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string_view>
+#include <system_error>
 
 #include "platform/unique_fd.h"
 
@@ -63,19 +65,58 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-void AddFilesOf(const std::string& folder, const std::vector<std::string>& names,
-                std::vector<JournalFileHeader>& files) {
+// What reading one listed name gave: a journal file, nothing to read, or a
+// failure to read what is there.
+struct ReadResult {
+  std::optional<JournalFileHeader> file;
+  std::optional<std::string> failure;
+};
+
+std::string CannotRead(const std::string& path, int error) {
+  return "Cannot read the journal file " + path + ": " + std::system_category().message(error);
+}
+
+ReadResult ReadHeaderOf(const std::string& path) {
+  // Not blocking: a FIFO with a journal file's name must not hold the check.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) {
+    // Removed (archived, vacuumed) since it was listed: nothing to read.
+    if (errno == ENOENT) return {};
+    return {std::nullopt, CannotRead(path, errno)};
+  }
+  struct stat info {};
+  if (fstat(fd.get(), &info) != 0) return {std::nullopt, CannotRead(path, errno)};
+  if (!S_ISREG(info.st_mode)) return {};
+  unsigned char header[kHeaderRead];
+  const ssize_t got = pread(fd.get(), header, sizeof header, 0);
+  if (got < 0) return {std::nullopt, CannotRead(path, errno)};
+  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 ||
+      Le64(header + kHeaderSize) < kHeaderRead) {
+    return {};
+  }
+  JournalFileHeader file{path,
+                         std::move(fd),
+                         Hex(header + kSeqnumId, 16),
+                         Le64(header + kHeadSeqnum),
+                         Le64(header + kTailSeqnum),
+                         Hex(header + kTailBootId, 16),
+                         header[kState] == 1};
+  if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return {};
+  return {std::move(file), std::nullopt};
+}
+
+void AddFilesOf(const std::string& folder, const std::vector<std::string>& names, JournalListing& listing) {
   for (const std::string& name : names) {
     if (!IsJournalFileName(name)) continue;
-    if (std::optional<JournalFileHeader> header = ReadJournalFileHeader(folder + "/" + name)) {
-      files.push_back(std::move(*header));
-    }
+    ReadResult read = ReadHeaderOf(folder + "/" + name);
+    if (read.file) listing.files.push_back(std::move(*read.file));
+    if (read.failure) listing.failures.push_back(std::move(*read.failure));
   }
 }
 
 // A root folder's files, and those of its machine folders (of only_machine
 // when it is given).
-void AddRoot(const std::string& root, const std::string& only_machine, std::vector<JournalFileHeader>& files) {
+void AddRoot(const std::string& root, const std::string& only_machine, JournalListing& files) {
   const std::vector<std::string> names = Names(root);
   AddFilesOf(root, names, files);
   for (const std::string& name : names) {
@@ -96,23 +137,11 @@ std::string LocalMachineId() {
 }  // namespace
 
 std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) {
-  // Not blocking: a FIFO with a journal file's name must not hold the check.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  struct stat info {};
-  if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  unsigned char header[kHeaderRead];
-  if (pread(fd.get(), header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
-  if (std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 || Le64(header + kHeaderSize) < kHeaderRead) {
-    return std::nullopt;
-  }
-  JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum),
-                         Hex(header + kTailBootId, 16), header[kState] == 1};
-  if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return std::nullopt;
-  return file;
+  return std::move(ReadHeaderOf(path).file);
 }
 
-std::vector<JournalFileHeader> ListJournalFiles(const std::string& folder) {
-  std::vector<JournalFileHeader> files;
+JournalListing ListJournalFiles(const std::string& folder) {
+  JournalListing files;
   if (!folder.empty()) {
     AddRoot(folder, std::string(), files);
   } else {

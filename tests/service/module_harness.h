@@ -91,6 +91,7 @@ class ModuleHarness : public TVantrelSrv {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
         QueryRecords(w.records, mark, found);
+        return QueryOutcome();
       };
     }
     if (!real.poster) {

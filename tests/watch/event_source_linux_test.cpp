@@ -14,6 +14,7 @@
 #include "tests/watch/journal_folder.h"
 #include "watch/event_log_query.h"
 #include "watch/journal_files_linux.h"
+#include "watch/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {
@@ -28,13 +29,14 @@ struct QueryResult {
   std::int64_t record_number;
   std::vector<std::string> trace;
   RecordMark mark;
+  QueryOutcome outcome;
 };
 
 QueryResult Query(RecordMark mark, bool first_run, const String& source = kDefaultSourceName) {
   TraceRecorder trace;
   EventRecords records;
-  QueryEventLog(mark, records, first_run, source);
-  QueryResult result{{}, mark.number, trace.lines, mark};
+  QueryOutcome outcome = QueryEventLog(mark, records, first_run, source);
+  QueryResult result{{}, mark.number, trace.lines, mark, std::move(outcome)};
   for (const String& line : RecordLines(records)) result.lines.push_back(ToUtf8(line));
   return result;
 }
@@ -275,6 +277,88 @@ TEST_F(JournalQueryTest, TheLastEntryOfAFileBeingWrittenIsLeftForTheNextCheck) {
   const QueryResult result = Query(0, false);
   EXPECT_EQ(Messages(result), (std::vector<std::string>{"a1", "a2"}));
   EXPECT_EQ(ToUtf8(result.mark.position), ReadJournalFileHeader(path)->sequence + "=2");
+}
+
+// A mark that knows the sequence of file, with nothing of it dealt with: the
+// marks alone then decide what is new (the number rule would hide a mark
+// that does not move).
+RecordMark KnownSequenceAtZero(const JournalFolder& folder, const std::string& file) {
+  return RecordMark{0, FromUtf8(ReadJournalFileHeader(folder.Path() + "/" + file)->sequence + "=0")};
+}
+
+// On systemd 257 a user's file and the system's share one sequence, and both
+// stay open for writing between syncs. Only the entry with the sequence's
+// highest number can be half written; the user's file, whose last entry is
+// older than the source's, must not hold the mark below what was delivered.
+TEST_F(JournalQueryTest, AUserFileOfTheSameSequenceHoldsBackNothing) {
+  JournalFolder folder;
+  folder.Write({{"user", 5, "a user's line"}}, "user-1000.journal");                      // 1
+  folder.Write({{"other", 6, "before"}}, "system.journal");                              // 1
+  folder.RaiseSequence(1, "system.journal");
+  folder.Write({Errors("e", 3)}, "system.journal");                                      // 2, 3, 4
+  folder.JoinSequence("system.journal", "user-1000.journal");
+  folder.SetOnline("system.journal");
+  folder.SetOnline("user-1000.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  EXPECT_EQ(Messages(first), (std::vector<std::string>{"e1", "e2", "e3"}));
+  for (int check = 0; check < 3; ++check) {
+    EXPECT_TRUE(Query(first.mark, false).lines.empty()) << "check " << check << " reported again";
+  }
+}
+
+// journald archives a file by renaming it and starts a new one under its
+// name; when that happens between the listing of the files and their
+// reading, the file listed is the one read, and nothing is lost or repeated.
+TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 3), "system.journal");
+  folder.SetOnline("system.journal");
+  const QueryResult first = Query(0, false);
+  ASSERT_EQ(Messages(first), (std::vector<std::string>{"a1", "a2", "a3"}));
+  folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5: online, so 5 may wait for the next check
+  folder.SetOnline("system.journal");
+  testing_seam::SetAfterJournalListing([&folder] {
+    const std::string dir = folder.Path() + "/";
+    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+    folder.PatchHeader("system@0001.journal", 16, std::string(1, '\2'));  // archived
+    folder.Write({{"other", 6, "header"}}, "system.journal");
+    folder.RaiseSequence(5, "system.journal");
+    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
+    folder.JoinSequence("system.journal", "system@0001.journal");
+    testing_seam::SetAfterJournalListing(nullptr);
+  });
+  const QueryResult second = Query(first.mark, false);
+  testing_seam::SetAfterJournalListing(nullptr);
+  const QueryResult third = Query(second.mark, false);
+  std::vector<std::string> reported = Messages(second);
+  for (const std::string& m : Messages(third)) reported.push_back(m);
+  EXPECT_EQ(reported, (std::vector<std::string>{"a4", "a5", "a6", "a7"}));
+  EXPECT_TRUE(Query(third.mark, false).lines.empty());
+}
+
+// A file of a newer format (an incompatible flag no reader knows) holds
+// nothing this program can read: the files after it are reported once, and
+// the file is named, with a debug line once.
+TEST_F(JournalQueryTest, AFileNoReaderCanOpenHoldsBackNothing) {
+  JournalFolder folder;
+  folder.Write(Errors("old", 2), "system@0001.journal");  // 1, 2
+  folder.Write({{"other", 6, "header"}}, "system.journal");
+  folder.RaiseSequence(2, "system.journal");
+  folder.Write(Errors("new", 2), "system.journal");  // 3, 4
+  folder.JoinSequence("system.journal", "system@0001.journal");
+  folder.SetUnknownIncompatibleFlag("system@0001.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  EXPECT_EQ(Messages(first), (std::vector<std::string>{"new1", "new2"}));
+  ASSERT_EQ(first.outcome.passed_over.size(), 1u);
+  EXPECT_TRUE(ToUtf8(first.outcome.passed_over[0]).starts_with(folder.Path() + "/system@0001.journal: "))
+      << ToUtf8(first.outcome.passed_over[0]);
+  EXPECT_TRUE(first.outcome.failure.empty());
+  EXPECT_EQ(first.trace.size(), 1u);
+  EXPECT_TRUE(first.trace[0].starts_with("journal file passed over=" + folder.Path() + "/system@0001.journal: "))
+      << first.trace[0];
+  const QueryResult second = Query(first.mark, false);
+  EXPECT_TRUE(second.lines.empty()) << "reported again";
+  EXPECT_TRUE(second.trace.empty()) << "said again: " << second.trace[0];
 }
 
 // Files and entries the in-place reader leaves to the journal library give

@@ -62,6 +62,13 @@ using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
   throw EntriesLeftUnread(FromUtf8(what + ": " + std::system_category().message(error)));
 }
 
+// The file opened when it was listed, as a path the library opens anew: the
+// same file whatever has been renamed since. (The library's own open from a
+// descriptor takes the descriptor over in some versions and not in others.)
+std::string DescriptorPath(const JournalFileHeader& file) {
+  return "/proc/self/fd/" + std::to_string(file.fd.get());
+}
+
 // Whether the library's failure to open a file says that no reader can
 // open it (a format it does not know, a header it cannot take), rather
 // than that this attempt failed.
@@ -431,8 +438,9 @@ class JournalSource : public EventSource {
   // EntriesLeftUnread when it fails to read it.
   bool OpenWithLibrary(const FileWalk& file) {
     sd_journal* opened = nullptr;
-    int fds[] = {file.header.fd.get()};
-    if (const int r = sd_journal_open_files_fd(&opened, fds, 1, 0); r < 0) {
+    const std::string path = DescriptorPath(file.header);
+    const char* paths[] = {path.c_str(), nullptr};
+    if (const int r = sd_journal_open_files(&opened, paths, 0); r < 0) {
       if (!DeclinedByLibrary(r)) ThrowUnread("Cannot read the journal file " + file.header.path, -r);
       NotePassedOver(file.header.path, -r);
       return false;
@@ -600,8 +608,9 @@ class JournalSource : public EventSource {
     const std::string match = "_BOOT_ID=" + boot;
     for (const FileWalk& file : sequence.files) {
       sd_journal* opened = nullptr;
-      int fds[] = {file.header.fd.get()};
-      if (sd_journal_open_files_fd(&opened, fds, 1, 0) < 0) continue;
+      const std::string path = DescriptorPath(file.header);
+      const char* paths[] = {path.c_str(), nullptr};
+      if (sd_journal_open_files(&opened, paths, 0) < 0) continue;
       const JournalHandle journal(opened);
       if (sd_journal_add_match(opened, match.data(), match.size()) >= 0 && sd_journal_seek_head(opened) >= 0 &&
           sd_journal_next(opened) > 0) {

@@ -312,7 +312,6 @@ class JournalSource : public EventSource {
       walk.files.emplace_back().header = std::move(file);
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
-    if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
 
     for (auto& [id, walk] : sequences) {
       walk.plan = marks_->PlanFor(walk.sequence);

@@ -376,15 +376,17 @@ TEST_F(JournalQueryTest, WhatIsNotReadInPlaceIsReadThroughTheLibrary) {
   EXPECT_EQ(messages, (std::vector<std::string>{big, "old1", "old2", "small"}));
 }
 
-// A stored position that is not used is said so once for the values as
-// they stand, also when the next check starts from the same ones (its post
-// failed): an earlier version's cursor that cannot be read, and one of the
-// running boot that names a sequence the journal does not hold.
+// A stored position that is not one the service writes is not used, and is
+// said so once for the values as they stand, also when the next check
+// starts from the same ones (its post failed): the number decides. A
+// journal cursor is such a text, whatever sequence and boot it names; one
+// that names another sequence must not make the whole journal new.
 TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
   JournalFolder folder;
   folder.Write(Errors("a", 4));
   const std::string elsewhere = "s=" + std::string(32, '9') + ";i=3;b=" + testing::RunningBoot() + ";m=1;t=1;x=1";
-  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere}) {
+  const std::string other_boot = "s=" + std::string(32, '9') + ";i=3;b=" + std::string(32, '8') + ";m=1;t=1;x=1";
+  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere, other_boot}) {
     const RecordMark stored{3, FromUtf8(cursor)};
     const auto traced = [&stored] {
       const std::vector<std::string> trace = Query(stored, false).trace;

@@ -22,6 +22,7 @@ constexpr std::uint64_t kFileId = 24;             // 16 bytes, the key of the ke
 constexpr std::uint64_t kHeaderSize = 88;
 constexpr std::uint64_t kDataHashTable = 104;   // offset and size of its items
 constexpr std::uint64_t kFieldHashTable = 120;  // offset and size of its items
+constexpr std::uint64_t kTailObject = 136;      // le64: where the last object written begins
 constexpr std::uint64_t kSmallestHeader = 208;  // the oldest header holds every field above
 
 constexpr std::uint32_t kKeyedHash = 4;
@@ -223,15 +224,25 @@ std::unique_ptr<JournalFileReader> JournalFileReader::Open(int fd) {
     return nullptr;
   }
   reader->compact_ = (flags & kCompact) != 0;
+  // Only the objects up to the end of the last one written are read: past
+  // it lies room the writer has not used yet, which journald cuts off when
+  // it archives the file, under the mapping (a read there would end the
+  // process). What is written later is read through the library.
+  const std::uint64_t tail = Le64(header + kTailObject);
+  if (tail < reader->header_size_ || tail % 8 != 0 || tail > size - 16) return nullptr;
+  const std::uint64_t tail_size = Le64(header + tail + kObjectSize);
+  if (tail_size < 16 || tail_size > size - tail) return nullptr;
+  reader->size_ = tail + tail_size;
   return reader;
 }
 
-JournalFileReader::JournalFileReader(const unsigned char* base, std::uint64_t size) : base_(base), size_(size) {}
+JournalFileReader::JournalFileReader(const unsigned char* base, std::uint64_t size)
+    : base_(base), mapped_(size), size_(size) {}
 
 JournalFileReader::~JournalFileReader() {
   tagged_.reset();
   syslog_.reset();
-  munmap(const_cast<unsigned char*>(base_), size_);
+  munmap(const_cast<unsigned char*>(base_), mapped_);
 }
 
 const unsigned char* JournalFileReader::Object(std::uint64_t offset, int type, std::uint64_t min_size) {

@@ -74,7 +74,8 @@ class JournalFileReader {
   std::optional<JournalFileEntry> Read(std::uint64_t offset, bool tagged);
 
   const unsigned char* base_;
-  std::uint64_t size_;
+  std::uint64_t mapped_;  // the length of the mapping
+  std::uint64_t size_;    // what is read of it: up to the end of the last object written
   std::uint64_t header_size_ = 0;
   bool compact_ = false;
   bool damaged_ = false;

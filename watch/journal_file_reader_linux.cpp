@@ -350,11 +350,28 @@ bool JournalFileReader::Start(std::string_view identifier, std::uint64_t above, 
   if (compressed || damaged_) return false;
   identifiers_ = IdentifierValues();
   if (damaged_) return false;
+  // The identifier's data object lies in its field's list but not in its
+  // hash chain: the file's own structures disagree, and the library reads
+  // the file rather than this reader delivering nothing from it.
+  if (!tagged && ListsPayload(identifiers_, tag)) return false;
   if (tagged) tagged_ = std::make_unique<EntryList>(*this, base_ + *tagged);
   if (syslog) syslog_ = std::make_unique<EntryList>(*this, base_ + *syslog);
   if (tagged_) tagged_->SkipTo(above);
   if (syslog_) syslog_->SkipTo(above);
   return !damaged_;
+}
+
+bool JournalFileReader::ListsPayload(const std::vector<std::uint64_t>& data_objects, std::string_view payload) {
+  for (const std::uint64_t offset : data_objects) {
+    const unsigned char* data = Object(offset, kData, DataPayloadOffset());
+    if (data == nullptr) return false;
+    const std::uint64_t length = Le64(data + kObjectSize) - DataPayloadOffset();
+    if ((data[1] & kCompressed) == 0 && length == payload.size() &&
+        std::memcmp(data + DataPayloadOffset(), payload.data(), length) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::optional<std::uint64_t> JournalFileReader::NumberOfEntry(std::uint64_t offset) {

@@ -68,6 +68,8 @@ class JournalFileReader {
   std::optional<std::uint64_t> BucketHead(std::uint64_t table_field, std::string_view key, std::uint64_t& hash);
   std::optional<std::uint64_t> FindData(std::string_view payload, bool& compressed);
   std::vector<std::uint64_t> IdentifierValues();
+  // Whether one of the data objects holds payload, uncompressed.
+  bool ListsPayload(const std::vector<std::uint64_t>& data_objects, std::string_view payload);
   std::uint64_t DataPayloadOffset() const { return compact_ ? 72 : 64; }
   std::optional<std::uint64_t> NumberOfEntry(std::uint64_t offset);
   bool HasIdentifier(const unsigned char* entry, std::uint64_t items);

@@ -152,6 +152,44 @@ TEST(JournalFileReaderTest, LeavesToTheLibraryWhatItCannotReadInPlace) {
   EXPECT_EQ(small->message, "short");
 }
 
+// A data object that its field's list holds but its hash chain does not:
+// the file's structures disagree, and the reader leaves the file to the
+// library instead of delivering nothing from it.
+TEST(JournalFileReaderTest, ADataObjectMissingFromItsHashChainLeavesTheFileToTheLibrary) {
+  JournalFolder folder;
+  WriteAs(folder, {{"Pervasive SQL", 3, "e1"}}, false);
+  const std::string path = folder.Path() + "/x.journal";
+  std::ifstream in(path, std::ios::binary);
+  const auto le64_at = [&in](std::uint64_t at) {
+    unsigned char bytes[8];
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(bytes), 8);
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+  };
+  unsigned char file_id[16];
+  in.seekg(24);
+  in.read(reinterpret_cast<char*>(file_id), 16);
+  const std::string tag = "SYSLOG_IDENTIFIER=Pervasive SQL";
+  const std::uint64_t table = le64_at(104), buckets = le64_at(112) / 16;
+  const std::uint64_t bucket = table + SipHash24(tag.data(), tag.size(), file_id) % buckets * 16;
+  // Each object of the bucket's chain that is not the tag's stays linked.
+  std::uint64_t kept = 0;
+  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + 24)) {
+    if (le64_at(at + 8) - 64 != tag.size()) kept = kept == 0 ? at : kept;
+  }
+  std::string head(8, '\0');
+  for (int i = 0; i < 8; ++i) head[static_cast<std::size_t>(i)] = static_cast<char>(kept >> (8 * i));
+  in.close();
+  folder.PatchHeader("x.journal", static_cast<long>(bucket), head);
+  folder.PatchHeader("x.journal", static_cast<long>(bucket + 8), head);
+
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(reader->Start("Pervasive SQL", 0, std::nullopt));
+}
+
 // The writer goes on while a check reads: entries written after the file
 // was mapped may be linked from the lists the walk follows, past the end of
 // what was mapped. The walk gives every entry of the mapped part and stops

@@ -294,7 +294,7 @@ class JournalSource : public EventSource {
     // no mark moves until it can be read.
     JournalListing listing = ListJournalFiles(folder_);
     if (!listing.failures.empty()) throw EntriesLeftUnread(FromUtf8(listing.failures.front()));
-    if (testing_seam::g_after_listing) testing_seam::g_after_listing();
+    if (const std::function<void()> hook = testing_seam::g_after_listing) hook();  // it may replace itself
     std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
     if (!marks) {
       TraceOnce(u"it cannot be read", query);

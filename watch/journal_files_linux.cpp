@@ -9,13 +9,22 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <system_error>
 
 #include "platform/unique_fd.h"
+#include "watch/journal_test_seam_linux.h"
 
 namespace vantrel {
+
+namespace testing_seam {
+namespace {
+std::function<void()> g_between_names_and_open;
+}  // namespace
+void SetBetweenJournalNamesAndOpen(std::function<void()> hook) { g_between_names_and_open = std::move(hook); }
+}  // namespace testing_seam
 
 namespace {
 
@@ -105,24 +114,19 @@ ReadResult ReadHeaderOf(const std::string& path) {
   return {std::move(file), std::nullopt};
 }
 
-void AddFilesOf(const std::string& folder, const std::vector<std::string>& names, JournalListing& listing) {
-  for (const std::string& name : names) {
-    if (!IsJournalFileName(name)) continue;
-    ReadResult read = ReadHeaderOf(folder + "/" + name);
-    if (read.file) listing.files.push_back(std::move(*read.file));
-    if (read.failure) listing.failures.push_back(std::move(*read.failure));
-  }
-}
-
-// A root folder's files, and those of its machine folders (of only_machine
-// when it is given).
-void AddRoot(const std::string& root, const std::string& only_machine, JournalListing& files) {
+// The journal files of a root folder and of its machine folders (of
+// only_machine when it is given), by path, as the folders list them now.
+void AddPathsOf(const std::string& root, const std::string& only_machine, std::vector<std::string>& paths) {
   const std::vector<std::string> names = Names(root);
-  AddFilesOf(root, names, files);
+  for (const std::string& name : names) {
+    if (IsJournalFileName(name)) paths.push_back(root + "/" + name);
+  }
   for (const std::string& name : names) {
     if (IsId128(name) && (only_machine.empty() || name == only_machine)) {
       const std::string machine = root + "/" + name;
-      AddFilesOf(machine, Names(machine), files);
+      for (const std::string& file : Names(machine)) {
+        if (IsJournalFileName(file)) paths.push_back(machine + "/" + file);
+      }
     }
   }
 }
@@ -141,15 +145,34 @@ std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) 
 }
 
 JournalListing ListJournalFiles(const std::string& folder) {
-  JournalListing files;
-  if (!folder.empty()) {
-    AddRoot(folder, std::string(), files);
-  } else {
-    const std::string machine = LocalMachineId();
-    AddRoot("/run/log/journal", machine, files);
-    AddRoot("/var/log/journal", machine, files);
+  const auto paths_now = [&folder] {
+    std::vector<std::string> paths;
+    if (!folder.empty()) {
+      AddPathsOf(folder, std::string(), paths);
+    } else {
+      const std::string machine = LocalMachineId();
+      AddPathsOf("/run/log/journal", machine, paths);
+      AddPathsOf("/var/log/journal", machine, paths);
+    }
+    return paths;
+  };
+  // journald archives a file by renaming it and putting a new one under its
+  // name. A name read before that and opened after it stands for the new
+  // file, and the archived one would be missed: so the names are read again
+  // once the files are open, and while they changed the files are listed
+  // again (a few times at most; journald does not rotate that often).
+  constexpr int kTries = 4;
+  for (int attempt = 1;; ++attempt) {
+    const std::vector<std::string> paths = paths_now();
+    if (const std::function<void()> hook = testing_seam::g_between_names_and_open) hook();  // it may replace itself
+    JournalListing listing;
+    for (const std::string& path : paths) {
+      ReadResult read = ReadHeaderOf(path);
+      if (read.file) listing.files.push_back(std::move(*read.file));
+      if (read.failure) listing.failures.push_back(std::move(*read.failure));
+    }
+    if (attempt == kTries || paths_now() == paths) return listing;
   }
-  return files;
 }
 
 }  // namespace vantrel

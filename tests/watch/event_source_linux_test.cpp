@@ -325,7 +325,6 @@ TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
     folder.RaiseSequence(5, "system.journal");
     folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
     folder.JoinSequence("system.journal", "system@0001.journal");
-    testing_seam::SetAfterJournalListing(nullptr);
   });
   const QueryResult second = Query(first.mark, false);
   testing_seam::SetAfterJournalListing(nullptr);
@@ -334,6 +333,33 @@ TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
   for (const std::string& m : Messages(third)) reported.push_back(m);
   EXPECT_EQ(reported, (std::vector<std::string>{"a4", "a5", "a6", "a7"}));
   EXPECT_TRUE(Query(third.mark, false).lines.empty());
+}
+
+// The same, when journald archives the file between the reading of the
+// folder's names and the opening of the files: the name then stands for the
+// new file and the archived one is not among the names read. The check
+// reads the names again and lists the files anew.
+TEST_F(JournalQueryTest, AFileArchivedWhileTheFilesAreListedIsNotMissed) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 3), "system.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  ASSERT_EQ(Messages(first), (std::vector<std::string>{"a1", "a2", "a3"}));
+  folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5
+  testing_seam::SetBetweenJournalNamesAndOpen([&folder] {
+    testing_seam::SetBetweenJournalNamesAndOpen(nullptr);
+    const std::string dir = folder.Path() + "/";
+    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+    folder.Write({{"other", 6, "header"}}, "system.journal");
+    folder.RaiseSequence(5, "system.journal");
+    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
+    folder.JoinSequence("system.journal", "system@0001.journal");
+  });
+  const QueryResult second = Query(first.mark, false);
+  testing_seam::SetBetweenJournalNamesAndOpen(nullptr);
+  std::vector<std::string> reported = Messages(second);
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, (std::vector<std::string>{"a4", "a5", "a6", "a7"}));
+  EXPECT_TRUE(Query(second.mark, false).lines.empty());
 }
 
 // A file of a newer format (an incompatible flag no reader knows) holds

@@ -505,6 +505,9 @@ class JournalSource : public EventSource {
     sd_journal* j = journal_.get();
     while (true) {
       const int r = sd_journal_next(j);
+      // A damaged part ends the file's walk; an I/O error is a failure to
+      // read what should be read.
+      if (r == -EIO) ThrowUnread("Cannot read the journal file " + file.header.path, EIO);
       if (r <= 0) {
         file.state = r == 0 ? FileWalk::State::kDone : FileWalk::State::kEndedEarly;
         return nullptr;

@@ -52,7 +52,7 @@ EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   ledger_.Reached(std::move(mark), !records.empty());
   report_.query_failure = std::move(outcome.failure);
   report_.passed_over = std::move(outcome.passed_over);
-  report_.entries = records.size();
+  report_.entries = records.Taken();
   report_.first_run = settings.first_run;
   return records;
 }

@@ -1,7 +1,6 @@
 #include "service/notice_details.h"
 
 #include <algorithm>
-#include <climits>
 #include <optional>
 #include <vector>
 
@@ -17,10 +16,7 @@ struct Entry {
   std::optional<std::int64_t> utc_micros;  // when the time text could be read
   String time;                             // as shown
   String message;                          // as shown
-  // The numbering the record number counts in: a journal sequence (its
-  // position up to "="), or empty for a log with one numbering.
-  String sequence;
-  std::optional<std::int64_t> number;
+  RecordAge age;                           // where it stands among the others
 };
 
 // The first line of a message that is not blank, without the blanks around
@@ -61,8 +57,7 @@ String CleanCut(const String& text, std::size_t max_chars) {
 Entry EntryOf(const EventRecord& record, const UtcOffsetAt& offset_at) {
   Entry entry;
   entry.utc_micros = WmiTimeToUnixMicros(record.time);
-  if (!IsRecordIdentity(record.position)) entry.sequence = record.position.substr(0, record.position.find(u'='));
-  entry.number = record.number;
+  entry.age = AgeOf(record);
   if (entry.utc_micros) {
     const std::int64_t utc = (*entry.utc_micros - (*entry.utc_micros % 1000000 + 1000000) % 1000000) / 1000000;
     entry.time = FormatCivilTime(CivilTimeOfUnixSeconds(utc + offset_at(utc) * 60LL));
@@ -84,15 +79,10 @@ String MoreLine(std::size_t count) { return u"\n\u2026 ja " + IntToStr(static_ca
 String NoticeWithDetails(const String& notice, const EventRecords& records, const UtcOffsetAt& offset_at) {
   std::vector<Entry> entries;
   for (const EventRecord& record : records) entries.push_back(EntryOf(record, offset_at));
-  // Newest first, and a time that cannot be read counts as older than every
-  // other. Entries of the same moment (a burst from one writer) come by
-  // their record number within one numbering, the highest first; those of
-  // different numberings keep apart, in a fixed order.
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    if (a.utc_micros != b.utc_micros) return a.utc_micros && (!b.utc_micros || *a.utc_micros > *b.utc_micros);
-    if (a.sequence != b.sequence) return a.sequence < b.sequence;
-    return a.number.value_or(INT64_MIN) > b.number.value_or(INT64_MIN);
-  });
+  // Newest first (RecordAge).
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return Newer(a.age, b.age); });
+  // The records not kept (EventRecords::left_out) are older than those kept.
+  const std::size_t count = records.Taken();
 
   String text = notice;
   std::size_t shown = 0;
@@ -101,14 +91,14 @@ String NoticeWithDetails(const String& notice, const EventRecords& records, cons
     String line = u"\n" + entry.time;
     if (!entry.time.empty() && !entry.message.empty()) line += u' ';
     line += entry.message;
-    const std::size_t rest = entries.size() - shown - 1;
+    const std::size_t rest = count - shown - 1;
     const std::size_t after = text.size() + line.size() + (rest > 0 ? MoreLine(rest).size() : 0);
     if (after >= kDetailNoticeLimit) break;
     text += line;
     ++shown;
   }
-  if (shown < entries.size()) {
-    const String more = MoreLine(entries.size() - shown);
+  if (shown < count) {
+    const String more = MoreLine(count - shown);
     if (text.size() + more.size() < kDetailNoticeLimit) text += more;
   }
   return text;

@@ -111,6 +111,47 @@ String WqlString(const String& text) {
   return quoted + u"\"";
 }
 
+// Keeps the newest of the records a query appends (RecordAge) and counts the
+// others in left_out; the test copy's trace writes each record's lines as
+// it is taken, kept or not.
+class NewestKept {
+ public:
+  NewestKept(EventRecords& records, std::size_t keep) : records_(records), first_(records.size()), keep_(keep) {}
+
+  // Deals with the records appended since the last call.
+  void Settle() {
+    while (settled_ + first_ < records_.size()) {
+      const EventRecord& record = records_[first_ + settled_];
+      if (g_record_lines_traced) {
+        for (const String& line : RecordLines(EventRecords{record})) TraceLine(line);
+      }
+      ages_.push_back(AgeOf(record));
+      ++settled_;
+      if (settled_ > keep_) DropOldest();
+    }
+  }
+
+ private:
+  void DropOldest() {
+    std::size_t oldest = 0;
+    for (std::size_t i = 1; i < ages_.size(); ++i) {
+      // Of two of the same age the later taken goes, as a notice lists the
+      // earlier first.
+      if (!Newer(ages_[i], ages_[oldest])) oldest = i;
+    }
+    records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(first_ + oldest));
+    ages_.erase(ages_.begin() + static_cast<std::ptrdiff_t>(oldest));
+    --settled_;
+    ++records_.left_out;
+  }
+
+  EventRecords& records_;
+  std::size_t first_;        // the first record this query appended
+  std::size_t keep_;
+  std::size_t settled_ = 0;  // records of this query dealt with (kept)
+  std::vector<RecordAge> ages_;
+};
+
 }  // namespace
 
 void TraceUnusedPosition(const String& why, std::int64_t number) {
@@ -125,8 +166,9 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
 }
 
 QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                               EventRecords& records, bool first_run, const String& source_name) {
+                               EventRecords& records, bool first_run, const String& source_name, std::size_t keep) {
   QueryOutcome outcome;
+  NewestKept kept(records, keep);
   std::unique_ptr<EventSource> source;
   try {
     source = open_source();
@@ -141,13 +183,17 @@ QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>(
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
-    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
+    while (std::unique_ptr<EventEntry> entry = source->Next()) {
+      TakeEntry(*entry, mark, records);
+      kept.Settle();
+    }
   } catch (const EntriesLeftUnread& unread) {
     outcome.failure = unread.Message();
     TraceFailure(outcome.failure);
   } catch (...) {
     TraceFailure(CurrentFailureMessage());
   }
+  kept.Settle();  // a record the failure cut short
   if (source) {
     if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
     outcome.passed_over = source->PassedOver();
@@ -160,12 +206,7 @@ void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
 QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
-  const std::size_t before = records.size();
-  QueryOutcome outcome = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
-  if (!g_record_lines_traced) return outcome;
-  const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
-  for (const String& line : RecordLines(taken)) TraceLine(line);
-  return outcome;
+  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept);
 }
 
 }  // namespace vantrel

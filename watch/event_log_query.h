@@ -1,6 +1,7 @@
 // The event log query: new error and warning entries of the watched source.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,18 +27,22 @@ struct QueryOutcome {
   std::vector<String> passed_over;
 };
 
-// Appends a record for each entry of source_name written after the mark
-// (errors and warnings; information too on a first run) and moves the mark
-// on over them. A numbered log that was cleared since the mark was taken is
+// Takes a record of each entry of source_name written after the mark
+// (errors and warnings; information too on a first run), appends the newest
+// kNewestRecordsKept of them and counts the others (EventRecords), and
+// moves the mark on over them. A numbered log that was cleared since the mark was taken is
 // read from its start, once, and the clear is traced. Never raises: a
 // failure is traced and keeps what was gathered until then; one that left
 // entries unread is also given in the outcome.
 QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
 
-// The same query against the source that open_source connects to; tests and
-// QueryEventLog (with the platform's source) go through it.
+// The same query against the source that open_source connects to, keeping
+// the newest `keep` records it takes (RecordAge) and counting the others in
+// records.left_out; tests and QueryEventLog (with the platform's source,
+// keeping kNewestRecordsKept) go through it.
 QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventRecords& records, bool first_run, const String& source_name);
+                               EventRecords& records, bool first_run, const String& source_name,
+                               std::size_t keep = SIZE_MAX);
 
 // Traces, in one line, that the position stored beside the mark is not used
 // and why: the number alone decides which entries are new.

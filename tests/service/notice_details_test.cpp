@@ -107,6 +107,15 @@ TEST(NoticeDetailsTest, AnEntryCutOffByTheQueryShowsItsTime) {
             ToUtf8(kNotice + u"\n" + Shown(1)));
 }
 
+// The records a check did not keep are older than those it kept: they are
+// counted in the last line.
+TEST(NoticeDetailsTest, RecordsNotKeptAreCounted) {
+  EventRecords kept = RecordsOf({{At(3), u"c"}, {At(5), u"e"}});
+  kept.left_out = 4;
+  EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, kept, [](std::int64_t) { return 120; })),
+            ToUtf8(kNotice + u"\n" + Shown(5) + u" e\n" + Shown(3) + u" c\n\u2026 ja 4 muuta"));
+}
+
 TEST(NoticeDetailsTest, TheWholeTextStaysBelowTwoThousandCharacters) {
   const String long_message(1000, u'm');  // each entry shows 200 of them
   std::vector<Entry> seven;

@@ -13,6 +13,8 @@
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
 #include "watch/event_log_query.h"
+#include "watch/event_log_query_test_seam.h"
+#include "watch/event_source.h"
 #include "watch/journal_files_linux.h"
 #include "watch/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
@@ -35,7 +37,7 @@ struct QueryResult {
 QueryResult Query(RecordMark mark, bool first_run, const String& source = kDefaultSourceName) {
   TraceRecorder trace;
   EventRecords records;
-  QueryOutcome outcome = QueryEventLog(mark, records, first_run, source);
+  QueryOutcome outcome = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source);  // every record
   QueryResult result{{}, mark.number, trace.lines, mark, std::move(outcome)};
   for (const String& line : RecordLines(records)) result.lines.push_back(ToUtf8(line));
   return result;
@@ -511,6 +513,27 @@ TEST_F(JournalQueryTest, TheSourceAsSyslogWritesIt) {
   EXPECT_EQ(Messages(Query(0, false)), (std::vector<std::string>{"License limit reached", "with the process id",
                                                                   "Pervasive SQL: tagged, kept whole"}));
   EXPECT_EQ(Messages(Query(0, false, u"Zen")), (std::vector<std::string>{"another source", "Zen tagged"}));
+}
+
+// A check keeps only what its notice needs: the newest records, the others
+// counted, however long the walk; the mark covers every entry taken, and the
+// test copy's trace lists each.
+TEST_F(JournalQueryTest, ACheckKeepsTheNewestRecordsAndCountsTheOthers) {
+  JournalFolder folder;
+  folder.Write(Errors("e", 12));
+  TraceRecorder trace;
+  testing_seam::SetRecordLinesTraced(true);
+  RecordMark mark;
+  EventRecords records;
+  QueryEventLog(mark, records, false, kDefaultSourceName);
+  testing_seam::SetRecordLinesTraced(false);
+  std::vector<std::string> kept;
+  for (const EventRecord& record : records) kept.push_back(ToUtf8(*record.message));
+  EXPECT_EQ(kept, (std::vector<std::string>{"e8", "e9", "e10", "e11", "e12"}));
+  EXPECT_EQ(records.left_out, 7u);
+  EXPECT_EQ(records.Taken(), 12u);
+  EXPECT_EQ(mark.number, 12);
+  EXPECT_EQ(trace.lines.size(), 24u);
 }
 
 TEST_F(JournalQueryTest, TimeIsLocalWithItsOffsetInMinutes) {

@@ -18,6 +18,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -390,7 +391,7 @@ def notice_entries(body):
 class Soak:
     WEIGHTS = [
         ("entries", 30), ("run", 25), ("webhook", 10), ("new sequence", 4), ("clock", 3), ("vacuum", 3),
-        ("numbers past 2^31", 2), ("store fault", 4), ("heal", 5), ("hand edit", 3),
+        ("numbers past 2^31", 2), ("store fault", 4), ("heal", 5), ("hand edit", 3), ("newer format", 1),
     ]
     STOPS = ["none", "none", "before the check", "during the walk", "during the post", "after the 200",
              "after the store"]
@@ -505,6 +506,40 @@ class Soak:
             if entry.file == name:
                 entry.gone = True
         self.faults["old files removed"] += 1
+
+    def step_newer_format(self):
+        """A file that a newer journald wrote (an incompatible header flag no
+        reader knows), copied in or left by a downgrade: either one of its
+        own with errors that can never be read, or an archived file of the
+        current sequence beside the one written to, whose entries the
+        current file holds as well. It must hold back nothing behind it."""
+        self.journal.made += 1
+        current = self.journal.current
+        path = os.path.join(self.case.journal, current["name"])  # written by write_entries below
+        if self.rnd.random() < 0.5:
+            self.write_entries(self.rnd.randint(1, 3))  # so that the copy holds entries above the mark
+            name = current["name"][:-len(".journal")] + f"@{self.journal.made:04d}-newer.journal"
+            shutil.copyfile(path, os.path.join(self.case.journal, name))
+            self.faults["an archived file of a newer format"] += 1
+        else:
+            name = f"newer{self.journal.made:04d}.journal"
+            fields = []
+            for _ in range(self.rnd.randint(1, 3)):
+                n = self.next_n
+                self.next_n += 1
+                entry = Entry(n, "in a newer format", "never", name)
+                entry.runs_before = self.runs
+                self.entries[n] = entry
+                self.kinds[entry.kind] += 1
+                fields.append(ENTRY_KINDS["error"][2](n, self.rnd))
+            self.case.add_fields(*fields, file=name)
+            self.faults["a file of a newer format"] += 1
+        with open(os.path.join(self.case.journal, name), "r+b") as f:
+            f.seek(12)
+            flags = int.from_bytes(f.read(4), "little") | 1 << 30
+            f.seek(12)
+            f.write(flags.to_bytes(4, "little"))
+        self.traced(f"  {name}: a newer format")
 
     def step_numbers_past_two31(self):
         if self.journal.raise_numbers(self.journal.current):
@@ -757,7 +792,7 @@ Soak.STEPS = {
     "entries": Soak.step_entries, "run": Soak.step_run, "webhook": Soak.step_webhook,
     "new sequence": Soak.step_new_sequence, "clock": Soak.step_clock, "vacuum": Soak.step_vacuum,
     "numbers past 2^31": Soak.step_numbers_past_two31, "store fault": Soak.step_store_fault,
-    "heal": Soak.step_heal, "hand edit": Soak.step_hand_edit,
+    "heal": Soak.step_heal, "hand edit": Soak.step_hand_edit, "newer format": Soak.step_newer_format,
 }
 
 

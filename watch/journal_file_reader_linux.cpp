@@ -9,53 +9,12 @@
 #include <limits>
 
 #include "platform/unique_fd.h"
+#include "watch/journal_format_linux.h"
 #include "watch/sip_hash.h"
 
 namespace vantrel {
 
-namespace {
-
-// The header fields read here (a packed little-endian struct at the start
-// of the file).
-constexpr std::uint64_t kIncompatibleFlags = 12;  // le32
-constexpr std::uint64_t kFileId = 24;             // 16 bytes, the key of the keyed hash
-constexpr std::uint64_t kHeaderSize = 88;
-constexpr std::uint64_t kDataHashTable = 104;   // offset and size of its items
-constexpr std::uint64_t kFieldHashTable = 120;  // offset and size of its items
-constexpr std::uint64_t kTailObject = 136;      // le64: where the last object written begins
-constexpr std::uint64_t kSmallestHeader = 208;  // the oldest header holds every field above
-
-constexpr std::uint32_t kKeyedHash = 4;
-constexpr std::uint32_t kCompact = 16;
-constexpr std::uint32_t kKnownFlags = 1 | 2 | kKeyedHash | 8 | kCompact;  // xz, lz4, keyed hash, zstd, compact
-
-// Object types, and what their headers hold (each object starts with its
-// type, its flags and its size in a 16-byte header).
-constexpr int kData = 1;
-constexpr int kField = 2;
-constexpr int kEntry = 3;
-constexpr int kEntryArray = 6;
-constexpr int kCompressed = 1 | 2 | 4;  // the object's payload is compressed (xz, lz4, zstd)
-
-constexpr std::uint64_t kObjectSize = 8;
-constexpr std::uint64_t kDataHash = 16, kDataNextHash = 24, kDataNextField = 32, kDataEntry = 40,
-                        kDataEntryArray = 48, kDataEntryCount = 56, kDataTailArray = 64;  // compact files only
-constexpr std::uint64_t kFieldHash = 16, kFieldNextHash = 24, kFieldHeadData = 32, kFieldPayload = 40;
-constexpr std::uint64_t kEntryNumber = 16, kEntryRealtime = 24, kEntryBoot = 40, kEntryItems = 64;
-constexpr std::uint64_t kArrayNext = 16, kArrayItems = 24;
-
-std::uint64_t Le64(const unsigned char* bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
-
-std::uint32_t Le32(const unsigned char* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-}  // namespace
+using namespace journal_format;
 
 // The entries of one data object: the first kept in the object itself, the
 // others in a chain of entry arrays, all in the order of the file.
@@ -200,8 +159,7 @@ class JournalFileReader::EntryList {
 };
 
 std::unique_ptr<JournalFileReader> JournalFileReader::Open(const std::string& path) {
-  // Not blocking: a FIFO with a journal file's name must not hold the check.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const UniqueFd fd = OpenForReading(path);
   return fd ? Open(fd.get()) : nullptr;
 }
 
@@ -219,7 +177,7 @@ std::unique_ptr<JournalFileReader> JournalFileReader::Open(int fd) {
   reader->header_size_ = Le64(header + kHeaderSize);
   // Files without the keyed hash (older writers, or writers told not to
   // use it) are indexed by another hash; the library reads them.
-  if (std::memcmp(header, "LPKSHHRH", 8) != 0 || (flags & ~kKnownFlags) != 0 || (flags & kKeyedHash) == 0 ||
+  if (!HasSignature(header) || (flags & ~kKnownFlags) != 0 || (flags & kKeyedHash) == 0 ||
       reader->header_size_ < kSmallestHeader || reader->header_size_ > size) {
     return nullptr;
   }
@@ -235,6 +193,8 @@ std::unique_ptr<JournalFileReader> JournalFileReader::Open(int fd) {
   reader->size_ = tail + tail_size;
   return reader;
 }
+
+std::uint64_t JournalFileReader::DataPayloadOffset() const { return compact_ ? kCompactDataPayload : kDataPayload; }
 
 JournalFileReader::JournalFileReader(const unsigned char* base, std::uint64_t size)
     : base_(base), mapped_(size), size_(size) {}

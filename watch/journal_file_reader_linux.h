@@ -70,7 +70,7 @@ class JournalFileReader {
   std::vector<std::uint64_t> IdentifierValues();
   // Whether one of the data objects holds payload, uncompressed.
   bool ListsPayload(const std::vector<std::uint64_t>& data_objects, std::string_view payload);
-  std::uint64_t DataPayloadOffset() const { return compact_ ? 72 : 64; }
+  std::uint64_t DataPayloadOffset() const;
   std::optional<std::uint64_t> NumberOfEntry(std::uint64_t offset);
   bool HasIdentifier(const unsigned char* entry, std::uint64_t items);
   std::optional<JournalFileEntry> Read(std::uint64_t offset, bool tagged);

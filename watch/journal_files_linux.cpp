@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "platform/unique_fd.h"
+#include "watch/journal_format_linux.h"
 #include "watch/journal_test_seam_linux.h"
 
 namespace vantrel {
@@ -28,23 +29,7 @@ void SetBetweenJournalNamesAndOpen(std::function<void()> hook) { g_between_names
 
 namespace {
 
-// Where the header keeps what is read here (the journal file format as
-// systemd documents it: a packed little-endian struct at the file's start).
-constexpr std::size_t kSignature = 0;        // "LPKSHHRH"
-constexpr std::size_t kState = 16;           // 1 byte: 0 offline, 1 online (open for writing), 2 archived
-constexpr std::size_t kTailBootId = 56;      // 16 bytes: the boot of the newest entry
-constexpr std::size_t kSeqnumId = 72;        // 16 bytes
-constexpr std::size_t kHeaderSize = 88;      // le64
-constexpr std::size_t kEntryCount = 152;     // le64 n_entries
-constexpr std::size_t kTailSeqnum = 160;     // le64 tail_entry_seqnum
-constexpr std::size_t kHeadSeqnum = 168;     // le64 head_entry_seqnum
-constexpr std::size_t kHeaderRead = 176;     // every field above lies before it
-
-std::uint64_t Le64(const unsigned char* bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
+using namespace journal_format;
 
 std::string Hex(const unsigned char* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -86,8 +71,7 @@ std::string CannotRead(const std::string& path, int error) {
 }
 
 ReadResult ReadHeaderOf(const std::string& path) {
-  // Not blocking: a FIFO with a journal file's name must not hold the check.
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd = OpenForReading(path);
   if (!fd) {
     // Removed (archived, vacuumed) since it was listed: nothing to read.
     if (errno == ENOENT) return {};
@@ -96,11 +80,11 @@ ReadResult ReadHeaderOf(const std::string& path) {
   struct stat info {};
   if (fstat(fd.get(), &info) != 0) return {std::nullopt, CannotRead(path, errno)};
   if (!S_ISREG(info.st_mode)) return {};
-  unsigned char header[kHeaderRead];
+  unsigned char header[kListedHeader];
   const ssize_t got = pread(fd.get(), header, sizeof header, 0);
   if (got < 0) return {std::nullopt, CannotRead(path, errno)};
-  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 ||
-      Le64(header + kHeaderSize) < kHeaderRead) {
+  if (got != static_cast<ssize_t>(sizeof header) || !HasSignature(header) ||
+      Le64(header + kHeaderSize) < kListedHeader) {
     return {};
   }
   JournalFileHeader file{path,

@@ -38,6 +38,7 @@
 #include "platform/whole_number.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
+#include "watch/journal_cursor_linux.h"
 #include "watch/journal_file_reader_linux.h"
 #include "watch/journal_files_linux.h"
 #include "watch/journal_test_seam_linux.h"
@@ -81,28 +82,12 @@ bool DeclinedByLibrary(int negative_errno) {
 void FreeText(char* text) { std::free(text); }
 
 // The number and realtime stamp of the entry the journal stands on, from
-// its cursor ("s=<sequence>;i=<number, hex>;b=...;m=...;t=<realtime, hex>;
-// x=..."); false when it cannot be read.
+// its cursor; false when it cannot be read.
 bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& realtime) {
   char* raw = nullptr;
   if (sd_journal_get_cursor(j, &raw) < 0) return false;
   const UniqueHandle<char*, FreeText> owned(raw);
-  if (!owned) return false;
-  const auto hex = [](std::string_view text, std::uint64_t& value) {
-    const auto read = WholeNumber<std::uint64_t>(text, 16);
-    value = read.value_or(0);
-    return read.has_value();
-  };
-  bool have_number = false, have_time = false;
-  std::string_view cursor = owned.get();
-  while (!cursor.empty()) {
-    const std::size_t semi = cursor.find(';');
-    const std::string_view part = cursor.substr(0, semi);
-    cursor = semi == std::string_view::npos ? std::string_view() : cursor.substr(semi + 1);
-    if (part.starts_with("i=")) have_number = hex(part.substr(2), number);
-    if (part.starts_with("t=")) have_time = hex(part.substr(2), realtime);
-  }
-  return have_number && have_time;
+  return owned && NumberAndTimeOfCursor(owned.get(), number, realtime);
 }
 
 // The EventType of a syslog priority; 0 for one never selected.
@@ -396,6 +381,8 @@ class JournalSource : public EventSource {
     }
   }
 
+  std::vector<String> PassedOver() override { return passed_over_; }
+
  private:
   // Starts the walk of one file: read in place where the file allows it,
   // through the library otherwise.
@@ -492,7 +479,7 @@ class JournalSource : public EventSource {
       if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
     }
     if (r < 0) return r;
-    const std::string cursor = "s=" + sequence + ";i=" + ToHex(above + 1);
+    const std::string cursor = CursorOfNumber(sequence, above + 1);
     return sd_journal_seek_cursor(j, cursor.c_str());
   }
 
@@ -562,7 +549,7 @@ class JournalSource : public EventSource {
                           EntryFields& fields) {
     if (!journal_ && !OpenWithLibrary(file)) return false;
     sd_journal* j = journal_.get();
-    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(number);
+    const std::string cursor = CursorOfNumber(sequence.sequence.id, number);
     std::uint64_t found = 0, realtime = 0;
     if (sd_journal_seek_cursor(j, cursor.c_str()) < 0 || sd_journal_next(j) <= 0 ||
         !ReadNumberAndTime(j, found, realtime) || found != number) {
@@ -631,16 +618,6 @@ class JournalSource : public EventSource {
     if (std::find(said.begin(), said.end(), path) != said.end()) return;
     said.push_back(path);
     TraceValue(u"journal file passed over", FromUtf8(why));
-  }
-
- public:
-  std::vector<String> PassedOver() override { return passed_over_; }
-
- private:
-  static std::string ToHex(std::uint64_t value) {
-    char text[17];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value, 16);
-    return std::string(text, end);
   }
 
   std::string folder_;  // empty: the local system journal

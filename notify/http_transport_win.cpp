@@ -96,7 +96,7 @@ StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
   WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
   feature = WINHTTP_DISABLE_COOKIES;
   WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-  if (!a.verify_certificate) {
+  if (!a.certificate.checks_on) {
     DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
     WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
@@ -112,7 +112,7 @@ StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
 // Certificate".
 Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const String& what) {
   if (err == ERROR_WINHTTP_SECURE_FAILURE) {
-    if (a.verify_certificate) {
+    if (a.certificate.checks_on) {
       WINHTTP_CERTIFICATE_INFO cert{};
       DWORD size = sizeof cert;
       if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))

@@ -1,3 +1,4 @@
+#include "platform/trace.h"
 #include "service/notice_details.h"
 #include "service/vantrel_srv.h"
 
@@ -19,6 +20,7 @@ void TVantrelSrv::TarkastaLogit() {
   } else {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
+  StorePinnedKey();  // after the mark: a failed pin must not cost a stored mark
 }
 
 TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
@@ -26,6 +28,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
   std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     settings.instance_name = ReadNoticeSettings(*reg);
+    report_.settings_problem = tls_.problem;
     settings.first_run = !ledger_.Load(*reg);
     // The entries under the notice, when the administrator asked for them:
     // a REG_DWORD other than 0. Any other type fails the check as any
@@ -67,7 +70,13 @@ MessageDocument TVantrelSrv::NoticeOf(const CheckSettings& settings, const Event
 
 String TVantrelSrv::ReadNoticeSettings(SettingsKey& reg) {
   if (reg.ValueExists(u"chaturl")) fchatavain = reg.ReadString(u"chaturl");
-  return reg.ValueExists(u"instancename") ? reg.ReadString(u"instancename") : String();
+  String instance_name = reg.ValueExists(u"instancename") ? reg.ReadString(u"instancename") : String();
+  std::optional<String> tls, tlspin;
+  if (reg.ValueExists(u"tls")) tls = reg.ReadString(u"tls");
+  if (reg.ValueExists(u"tlspin")) tlspin = reg.ReadString(u"tlspin");
+  tls_ = ReadTlsChoice(tls, tlspin);
+  if (!tls_.problem.empty()) TraceValue(u"tls", tls_.problem);
+  return instance_name;
 }
 
 void TVantrelSrv::UseBuiltInWebhookWhenUnset() {
@@ -81,7 +90,7 @@ String TVantrelSrv::NoticeText(std::u16string_view opening, const String& instan
 // One POST of the document to fchatavain; true exactly on 200. A failure
 // while the request is prepared is not caught here.
 bool TVantrelSrv::postaa(MessageDocument data) {
-  last_post_ = ports_.post_to_webhook(fchatavain, data);
+  last_post_ = ports_.post_to_webhook(fchatavain, data, tls_);
   return last_post_.Delivered();
 }
 
@@ -89,7 +98,18 @@ bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
   const bool delivered = postaa(doc);
   report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;
   if (!delivered) report_.post_failure = last_post_.Describe();
+  report_.certificate = last_post_.certificate.Text();
   return delivered;
+}
+
+void TVantrelSrv::StorePinnedKey() {
+  const std::string pin = last_post_.certificate.new_pin;
+  if (pin.empty() || tls_.mode != TlsMode::kPin || !tls_.pin.empty()) return;
+  std::unique_ptr<SettingsKey> reg;
+  if (!avaaRekisteri(reg)) return;
+  reg->WriteString(u"tlspin", FromUtf8(pin));
+  reg->CloseKey();
+  tls_.pin = pin;
 }
 
 void TVantrelSrv::StoreDeliveredMark() {

@@ -28,9 +28,9 @@ struct ModulePorts {
   // The event log query: the records of the named source's entries after
   // the mark (information too on a first run), the mark moved on.
   std::function<void(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
-  // One post of a notice to the webhook URL, its debug lines written; raises
-  // when the request cannot be prepared.
-  std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;
+  // One post of a notice to the webhook URL under the "tls" choice, its
+  // debug lines written; raises when the request cannot be prepared.
+  std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook = PostToWebhook;
   // The computer name that the notice carries.
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
@@ -127,7 +127,8 @@ class TVantrelSrv : public ServiceModule {
   CheckSettings ReadCheckSettings();
   // Reads what every notice needs from an open key, the first settings read
   // in their order: "chaturl" into fchatavain, then the instance name, which
-  // it gives. A value of the wrong type raises.
+  // it gives, then "tls" and "tlspin" into tls_ (an unknown "tls" is traced
+  // and read as missing). A value of the wrong type raises.
   String ReadNoticeSettings(SettingsKey& reg);
   // Puts the built-in webhook into fchatavain when none has been read.
   void UseBuiltInWebhookWhenUnset();
@@ -143,11 +144,16 @@ class TVantrelSrv : public ServiceModule {
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);
+  // Stores the key that a post in pin mode accepted first as "tlspin", when
+  // one waits; a failed write raises, and a key that cannot be opened
+  // stores nothing (the next post pins again).
+  void StorePinnedKey();
 
   MarkLedger ledger_;
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave
+  TlsChoice tls_;         // "tls" and "tlspin" as last read
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

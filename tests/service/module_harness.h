@@ -28,11 +28,12 @@ struct Post {
   String url;
   std::string json;
   std::optional<std::int64_t> stored_at_post;  // the memory key's "lastrecnum" when the post was made
+  TlsChoice tls;  // what the post was told to do with a certificate that does not verify
 };
 
 // What a recorded post answers.
-inline const PostReport kAccepted{200, u"OK", u""};
-inline const PostReport kRefused{500, u"Internal Server Error", u""};
+inline const PostReport kAccepted{200, u"OK", u"", {}};
+inline const PostReport kRefused{500, u"Internal Server Error", u"", {}};
 
 // The notices of a check that finds the entries of an instance named "Demo"
 // on a computer named KONE1.
@@ -94,8 +95,8 @@ class ModuleHarness : public TVantrelSrv {
       };
     }
     if (!real.poster) {
-      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice) {
-        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum")});
+      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice, const TlsChoice& tls) {
+        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum"), tls});
         return w.answer;
       };
     }

@@ -1,3 +1,4 @@
+#include "notify/url.h"
 #include "platform/trace.h"
 #include "service/notice_details.h"
 #include "service/vantrel_srv.h"
@@ -99,7 +100,21 @@ bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
   report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;
   if (!delivered) report_.post_failure = last_post_.Describe();
   report_.certificate = last_post_.certificate.Text();
+  NoteCertificate();
   return delivered;
+}
+
+void TVantrelSrv::NoteCertificate() {
+  if (last_post_.status_code == 0) return;  // no answer: nothing learnt
+  const CertificateReport& certificate = last_post_.certificate;
+  if (!certificate.checks_off) {
+    told_key_.clear();
+    return;
+  }
+  if (certificate.shown.key_sha256 == told_key_) return;
+  told_key_ = certificate.shown.key_sha256;
+  ports_.certificate_log(u"Notices go to " + BaseUrl(fchatavain).Site() + u": " + certificate.Text() +
+                         u". The setting 'tls' = 'verify' refuses such a server; 'pin' accepts this key alone.");
 }
 
 void TVantrelSrv::StorePinnedKey() {

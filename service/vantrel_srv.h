@@ -41,6 +41,10 @@ struct ModulePorts {
   // Receives the one-line outcome of every check (the service's status text
   // on Linux); never raises.
   std::function<void(const String&)> check_status;
+  // Tells, once, that notices go to a server whose certificate did not
+  // verify, and again when its key changes (the Application log on
+  // Windows); never raises.
+  std::function<void(const String&)> certificate_log;
   // Writes one line to standard output (the test switch's answer).
   std::function<void(const String&)> standard_output;
 
@@ -148,12 +152,16 @@ class TVantrelSrv : public ServiceModule {
   // one waits; a failed write raises, and a key that cannot be opened
   // stores nothing (the next post pins again).
   void StorePinnedKey();
+  // Passes the last post's certificate to certificate_log when it went with
+  // the checks off to a key not told of before.
+  void NoteCertificate();
 
   MarkLedger ledger_;
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave
   TlsChoice tls_;         // "tls" and "tlspin" as last read
+  std::string told_key_;  // the key certificate_log was last told of; empty once the checks were on again
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

@@ -54,6 +54,7 @@ class ModuleHarness : public TVantrelSrv {
     int utc_offset_minutes = 120;
     PostReport answer = kAccepted;  // what every recorded post gives
     std::vector<Post> posts;
+    std::vector<std::string> certificate_entries;  // what certificate_log was told
     std::vector<std::string> statuses;  // every check's status line
     std::string output;                 // standard output, a line end after each line
 
@@ -112,6 +113,7 @@ class ModuleHarness : public TVantrelSrv {
     }
     if (!real.status_report) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
     ports.standard_output = [&w](const String& line) { w.output += ToUtf8(line) + "\n"; };
+    ports.certificate_log = [&w](const String& entry) { w.certificate_entries.push_back(ToUtf8(entry)); };
     return ports;
   }
 };

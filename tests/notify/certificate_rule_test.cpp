@@ -195,7 +195,9 @@ TEST(CertificateRule, TheExchangeFollowsTheChoice) {
        "REST request failed: The server's key has changed: SHA-256 " + kKey1 + ", pinned " + kKey2 +
            "; nothing was sent. To accept the new key, delete 'tlspin' or set it to the new fingerprint",
        "", ""},
-      {"a certificate that verifies", Choice(TlsMode::kVerify), {{true, CertificateFacts{true, false, false, false, false, kKey1}}},
+      {"a certificate that verifies",
+       Choice(TlsMode::kVerify),
+       {{true, CertificateFacts{true, false, false, false, false, kKey1}}},
        {"on"}, "", "", ""},
   };
   for (const Row& row : rows) {

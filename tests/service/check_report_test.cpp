@@ -23,7 +23,8 @@ TEST(CheckReportTest, StatusLineOfEachOutcome) {
        at + ": 1 new entry, notice delivered; next check after 2026-12-11 00:00"},
       {"nothing new", {0, false, Notice::kNone, u"", u"", u""}, u"",
        at + ": no new entries; next check after 2026-12-11 00:00"},
-      {"notice not delivered", {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server", u"", u""},
+      {"notice not delivered",
+       {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server", u"", u""},
        u"",
        at + ": 3 new entries, notice not delivered: Error sending data: (7) Couldn't connect to server; "
             "retried at the next check, after 2026-12-11 00:00"},
@@ -35,11 +36,21 @@ TEST(CheckReportTest, StatusLineOfEachOutcome) {
        {0, true, Notice::kNotDelivered, u"HTTP 500 Internal Server Error", u"", u""}, u"",
        at + ": no new entries, start notice not delivered: HTTP 500 Internal Server Error; "
             "next check after 2026-12-11 00:00"},
-      {"failed before the query", {std::nullopt, false, Notice::kNone, u"", u"", u""}, u"Invalid data type for 'lastrecnum'",
+      {"failed before the query", {std::nullopt, false, Notice::kNone, u"", u"", u""},
+       u"Invalid data type for 'lastrecnum'",
        at + " failed: Invalid data type for 'lastrecnum'; tried again within ten minutes"},
-      {"failed after a delivered notice", {2, false, Notice::kDelivered, u"", u"", u""}, u"Failed to set data for 'lastrecnum'",
+      {"failed after a delivered notice", {2, false, Notice::kDelivered, u"", u"", u""},
+       u"Failed to set data for 'lastrecnum'",
        at + ": 2 new entries, notice delivered; then failed: Failed to set data for 'lastrecnum'; "
             "tried again within ten minutes"},
+      {"delivered to a certificate that did not verify",
+       {1, false, Notice::kDelivered, u"", u"certificate not verified: dates, key SHA-256 ab, sent with the checks off",
+        u""},
+       u"",
+       at + ": 1 new entry, notice delivered (certificate not verified: dates, key SHA-256 ab, sent with the checks "
+            "off); next check after 2026-12-11 00:00"},
+      {"a setting of an unknown value", {0, false, Notice::kNone, u"", u"", u"Invalid value 'x' for 'tls'"}, u"",
+       at + ": no new entries; Invalid value 'x' for 'tls'; next check after 2026-12-11 00:00"},
       {"a failure of several lines stays on one line", {std::nullopt, false, Notice::kNone, u"", u"", u""},
        u"System Error.  Code: 5.\r\nAccess is denied\nreally",
        at + " failed: System Error.  Code: 5. Access is denied really; tried again within ten minutes"},

@@ -273,6 +273,7 @@ struct Transfer {
   SilenceWatch silence;
   TlsWatch tls;
   bool refused_by_gate = false;  // the certificate was refused before the request
+  bool gate_unheld = false;      // this libcurl (before 7.80) cannot be stopped before the request
   HeaderList headers;
   Receiver receiver;
 };
@@ -306,7 +307,7 @@ void SetConnection(CURL* c, const HttpAttempt& a, Transfer& t, const std::string
   if (a.secure) {
     setopt(c, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext);
     setopt(c, CURLOPT_SSL_CTX_DATA, &t.tls);
-    setopt(c, CURLOPT_PREREQFUNCTION, OnBeforeRequest);
+    t.gate_unheld = setopt(c, CURLOPT_PREREQFUNCTION, OnBeforeRequest) != CURLE_OK;
     setopt(c, CURLOPT_PREREQDATA, &t);
     if (!trusted_authorities.empty()) setopt(c, CURLOPT_CAINFO, trusted_authorities.c_str());
   }
@@ -414,6 +415,13 @@ AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_f
   SetConnection(curl.get(), a, transfer, trusted_authorities);
   SetRequest(curl.get(), a, transfer);
   SetReceiver(curl.get(), transfer);
+  if (transfer.gate_unheld && !a.certificate.checks_on && !a.certificate.accepted_key.empty()) {
+    // Only one key may be sent to, and nothing could stop the request.
+    result.failure.kind = HttpFailure::kSecureChannel;
+    result.failure.message = u"Error sending data: this libcurl cannot check the key before the request (7.80 or "
+                             u"later is needed for 'tls' = 'pin')";
+    return result;
+  }
   TakeOutcome(g_curl->easy_perform(curl.get()), curl.get(), transfer, result);
   return result;
 }

@@ -4,6 +4,7 @@
 #include "platform/environment.h"
 #include "platform/local_clock.h"
 #include "platform/standard_output.h"
+#include "service/certificate_note.h"
 
 namespace vantrel {
 
@@ -16,6 +17,7 @@ ModulePorts::ModulePorts()
       local_time(LocalNow),
       utc_offset_minutes(LocalUtcOffsetMinutes),
       check_status(PublishStatusNote),
+      certificate_log(LogCertificateNote),
       standard_output(WriteStandardOutputLine) {}
 
 TVantrelSrv::TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports)

@@ -90,6 +90,7 @@ class MsiEndToEnd : public ::testing::Test {
     DeleteEventSources();
     DeleteTestValues();
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", L"details");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", L"tls");
   }
 
   // The service's registration, which must be the one /install makes.
@@ -141,12 +142,13 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
 
   // The administrator's one command.
   ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" +
-                    std::wstring(url.begin(), url.end()) + L" DETAILS=1"),
+                    std::wstring(url.begin(), url.end()) + L" DETAILS=1 TLS=verify"),
             0u);
   ExpectRegisteredAsInstallMakesIt("after the install");
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
+  EXPECT_EQ(SettingText(L"tls"), std::optional<std::wstring>(L"verify"));
 
   {
     ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -179,6 +181,7 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
+  EXPECT_EQ(SettingText(L"tls"), std::optional<std::wstring>(L"verify"));
   EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
 
   // Removal: the service, its sources and the program go; the settings and

@@ -118,7 +118,7 @@ TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
                                                      "delivered; next check after 2026-12-11 00:00"});
 
   world.records = {4, 8, 9};
-  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server"};
+  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server", {}};
   world.AdvanceBy(12h);
   EXPECT_EQ(world.statuses.size(), 2u) << "a tick that runs no check sends nothing";
   EXPECT_EQ(world.statuses.back(),

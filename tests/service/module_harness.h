@@ -28,11 +28,12 @@ struct Post {
   String url;
   std::string json;
   std::optional<std::int64_t> stored_at_post;  // the memory key's "lastrecnum" when the post was made
+  TlsChoice tls;  // what the post was told to do with a certificate that does not verify
 };
 
 // What a recorded post answers.
-inline const PostReport kAccepted{200, u"OK", u""};
-inline const PostReport kRefused{500, u"Internal Server Error", u""};
+inline const PostReport kAccepted{200, u"OK", u"", {}};
+inline const PostReport kRefused{500, u"Internal Server Error", u"", {}};
 
 // The notices of a check that finds the entries of an instance named "Demo"
 // on a computer named KONE1.
@@ -53,6 +54,7 @@ class ModuleHarness : public TVantrelSrv {
     int utc_offset_minutes = 120;
     PostReport answer = kAccepted;  // what every recorded post gives
     std::vector<Post> posts;
+    std::vector<std::string> certificate_entries;  // what certificate_log was told
     std::vector<std::string> statuses;  // every check's status line
     std::string output;                 // standard output, a line end after each line
 
@@ -94,8 +96,8 @@ class ModuleHarness : public TVantrelSrv {
       };
     }
     if (!real.poster) {
-      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice) {
-        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum")});
+      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice, const TlsChoice& tls) {
+        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum"), tls});
         return w.answer;
       };
     }
@@ -111,6 +113,7 @@ class ModuleHarness : public TVantrelSrv {
     }
     if (!real.status_report) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
     ports.standard_output = [&w](const String& line) { w.output += ToUtf8(line) + "\n"; };
+    ports.certificate_log = [&w](const String& entry) { w.certificate_entries.push_back(ToUtf8(entry)); };
     return ports;
   }
 };

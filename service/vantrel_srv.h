@@ -26,7 +26,8 @@ struct ModulePorts {
   // The four registry calls for one use of the settings key.
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query: the records of the named source's entries after
-  // the mark (information too on a first run), the mark moved on.
+  // the mark (information too on a first run), the mark moved on; raises
+  // when its walk broke off (nothing taken, the mark where it was).
   std::function<void(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
   // One post of a notice to the webhook URL, its debug lines written; raises
   // when the request cannot be prepared.
@@ -41,6 +42,12 @@ struct ModulePorts {
   // Receives the one-line outcome of every check (the service's status text
   // on Linux); never raises.
   std::function<void(const String&)> check_status;
+  // Writes one entry where an administrator reads it when the checks turn
+  // from succeeding to failing (warning true) and back; never raises.
+  // Empty: TVantrelSrv writes to the Application log under the service's
+  // source where the service manager shows no status note (Windows), and
+  // nowhere otherwise.
+  std::function<void(const String& text, bool warning)> check_event;
   // Writes one line to standard output (the test switch's answer).
   std::function<void(const String&)> standard_output;
 
@@ -143,11 +150,17 @@ class TVantrelSrv : public ServiceModule {
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);
+  // Hands a check's status line to check_status, and to check_event when
+  // the check failed after checks succeeded (or the first one failed), or
+  // succeeded after checks failed: one entry per change, never one per
+  // retry.
+  void PublishCheckOutcome(const String& status_line, bool failed);
 
   MarkLedger ledger_;
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave
+  bool checks_failing_ = false;  // the last check failed
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

@@ -1,6 +1,7 @@
 #include "watch/event_log_query.h"
 
 #include <atomic>
+#include <optional>
 
 #include "platform/exception.h"
 #include "platform/trace.h"
@@ -126,7 +127,11 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
 
 void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
                        EventRecords& records, bool first_run, const String& source_name) {
+  const RecordMark start = mark;
+  const std::size_t before = records.size();
   std::unique_ptr<EventSource> source;
+  bool walking = false;
+  std::optional<String> failure;
   try {
     source = open_source();
     StartAfterAClear(*source, mark);
@@ -140,13 +145,26 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
+    walking = true;
     while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
   } catch (...) {
-    TraceFailure(CurrentFailureMessage());
+    failure = CurrentFailureMessage();
+    TraceFailure(*failure);
   }
   if (source) {
-    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
+    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) {
+      mark = std::move(*walked);
+      return;
+    }
   }
+  if (!failure || !walking) return;
+  // The entries may come in any order (WMI gives the newest first): the
+  // highest number taken before the walk broke off may stand above entries
+  // the walk never reached. So nothing of it counts, and the check fails,
+  // to be tried again.
+  records.resize(before);
+  mark = start;
+  throw Exception(u"The event log walk broke off, nothing of it kept: " + *failure);
 }
 
 namespace testing_seam {

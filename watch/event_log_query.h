@@ -18,8 +18,12 @@ inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 // Appends a record for each entry of source_name written after the mark
 // (errors and warnings; information too on a first run) and moves the mark
 // on over them. A numbered log that was cleared since the mark was taken is
-// read from its start, once, and the clear is traced. Never raises: a
-// failure is traced and keeps what was gathered until then.
+// read from its start, once, and the clear is traced. Every failure is
+// traced. One before the walk appends nothing and leaves the mark; a walk
+// that breaks off also appends nothing and leaves the mark, and then raises
+// Exception so that the check fails and is tried again. A source that keeps
+// its own account of the log (the journal) instead gives the mark over what
+// its walk delivered, and raises nothing.
 void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
 
 // The same query against the source that open_source connects to; tests and

@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 #include <msi.h>
+#include <msiquery.h>
+#include <sddl.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +83,87 @@ bool SettingsKeyExists() {
   return true;
 }
 
+// The settings key's access list in the security descriptor language;
+// nothing when it cannot be read.
+std::optional<std::wstring> SettingsKeyAccessList() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, READ_CONTROL, &raw) != ERROR_SUCCESS) return std::nullopt;
+  std::string buffer(4096, '\0');
+  DWORD size = static_cast<DWORD>(buffer.size());
+  const LSTATUS read = RegGetKeySecurity(raw, DACL_SECURITY_INFORMATION, buffer.data(), &size);
+  RegCloseKey(raw);
+  LPWSTR text = nullptr;
+  if (read != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                   buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return std::nullopt;
+  }
+  std::wstring out(text);
+  LocalFree(text);
+  return out;
+}
+
+void DeleteSettingsKey() {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKey);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
+// The custom action type bit that keeps an action's target and data out of
+// the log (msidbCustomActionTypeHideTarget).
+constexpr int kHideTarget = 0x2000;
+
+// Every custom action of the package: its name, type and target.
+struct CustomActionRow {
+  std::wstring action;
+  int type = 0;
+  std::wstring target;
+};
+
+std::vector<CustomActionRow> CustomActions(const std::wstring& package) {
+  std::vector<CustomActionRow> rows;
+  MSIHANDLE database = 0, view = 0, record = 0;
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) return rows;
+  if (MsiDatabaseOpenViewW(database, L"SELECT `Action`, `Type`, `Target` FROM `CustomAction`", &view) ==
+          ERROR_SUCCESS &&
+      MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      CustomActionRow row;
+      for (UINT field : {1u, 3u}) {
+        wchar_t text[1024];
+        DWORD size = 1024;
+        if (MsiRecordGetStringW(record, field, text, &size) == ERROR_SUCCESS) {
+          (field == 1 ? row.action : row.target) = std::wstring(text, size);
+        }
+      }
+      row.type = MsiRecordGetInteger(record, 2);
+      rows.push_back(row);
+      MsiCloseHandle(record);
+    }
+    MsiCloseHandle(view);
+  }
+  MsiCloseHandle(database);
+  return rows;
+}
+
+// A property of the package's Property table; empty when it has none.
+std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
+  std::wstring value;
+  MSIHANDLE database = 0;
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) return value;
+  MSIHANDLE view = 0, record = 0;
+  const std::wstring query = L"SELECT `Value` FROM `Property` WHERE `Property` = '" + std::wstring(name) + L"'";
+  if (MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS) {
+    if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      wchar_t text[1024];
+      DWORD size = 1024;
+      if (MsiRecordGetStringW(record, 1, text, &size) == ERROR_SUCCESS) value.assign(text, size);
+      MsiCloseHandle(record);
+    }
+    MsiCloseHandle(view);
+  }
+  MsiCloseHandle(database);
+  return value;
+}
+
 class MsiEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { Clean(); }
@@ -129,6 +215,7 @@ class MsiEndToEnd : public ::testing::Test {
 
   const std::wstring msi_ = WindowsPath(VANTREL_MSI);
   const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
+  const std::wstring same_msi_ = WindowsPath(VANTREL_SAME_MSI);
   const std::wstring program_ = ExpandedPath(L"%ProgramFiles%\\Vantrel\\vantrel.exe");
 };
 
@@ -195,6 +282,69 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   ExpectNothingOfTheServiceLeft();
   EXPECT_FALSE(SettingsKeyExists());
   EXPECT_EQ(chat.Requests().size(), 1u);
+}
+
+// A package of the same version built again replaces the installed one
+// (not a second "Vantrel 1.0.0" beside it), and a name that begins with "#"
+// is kept as it is by every installation that takes the stored name.
+TEST_F(MsiEndToEnd, ARebuiltPackageReplacesTheInstalledOneAndAHashNameIsKept) {
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"#1 Prod\" CHATURL=http://127.0.0.1:9/hook"), 0u);
+  const std::vector<std::wstring> first = InstalledProducts();
+  ASSERT_EQ(first.size(), 1u);
+
+  ASSERT_EQ(Msiexec(L"/i \"" + same_msi_ + L"\" /qn"), 0u);
+  const std::vector<std::wstring> rebuilt = InstalledProducts();
+  ASSERT_EQ(rebuilt.size(), 1u) << "the rebuilt package was installed beside the first";
+  EXPECT_NE(rebuilt.front(), first.front()) << "the rebuilt package was not installed";
+  ExpectRegisteredAsInstallMakesIt("after the rebuilt package");
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"#1 Prod"));
+
+  ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
+  EXPECT_EQ(InstalledProducts().size(), 1u);
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"#1 Prod")) << "after the upgrade";
+}
+
+// The webhook's token: the key the installation makes is for SYSTEM and the
+// administrators alone; the token is on no command line the package runs
+// (only the hidden action that hands it to the deferred one names it) and
+// never in the installer's log.
+TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
+  EXPECT_EQ(PackageProperty(msi_, L"MsiHiddenProperties"), L"CHATURL;WriteChatUrl");
+  for (const CustomActionRow& row : CustomActions(msi_)) {
+    if (row.target.find(L"CHATURL") != std::wstring::npos) {
+      EXPECT_EQ(row.action, L"SetWriteChatUrl") << "the token on a command line";
+      EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
+    }
+    if (row.action == L"WriteChatUrl") {
+      EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
+    }
+  }
+
+  DeleteSettingsKey();
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring log = std::wstring(temp) + L"vantrel-msi-token.log";
+  DeleteFileW(log.c_str());
+  const std::wstring token = L"TOKENSHOULDNOTSHOW7261";
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" "
+                    L"CHATURL=http://127.0.0.1:9/hooks/ID/" + token),
+            0u);
+  EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(L"http://127.0.0.1:9/hooks/ID/" + token));
+  EXPECT_EQ(SettingsKeyAccessList(), std::optional<std::wstring>(L"D:P(A;;KA;;;SY)(A;;KA;;;BA)"));
+
+  // Wine's msiexec writes its log in the ANSI code page, one line a record.
+  // At its end it lists every property, the hidden ones too (Windows leaves
+  // out those MsiHiddenProperties names, checked above): that list is
+  // Wine's, not the package's, and is passed over.
+  std::ifstream file(std::filesystem::path(log), std::ios::binary);
+  const std::string narrow(token.begin(), token.end());
+  int lines = 0;
+  for (std::string line; std::getline(file, line); ++lines) {
+    if (line.rfind("Property(", 0) == 0) continue;
+    EXPECT_EQ(line.find(narrow), std::string::npos) << "the token is in the log: " << line;
+  }
+  EXPECT_GT(lines, 0) << "no log was written";
+  DeleteFileW(log.c_str());
 }
 
 // Without an instance name, and none stored, the first installation is

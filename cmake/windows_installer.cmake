@@ -20,17 +20,20 @@ set(VANTREL_MSI_CONDITION_TEXT
 add_library(vantrel_installer_actions SHARED ${PROJECT_SOURCE_DIR}/packaging/installer_actions_win.cpp)
 set_target_properties(vantrel_installer_actions PROPERTIES PREFIX "")
 target_include_directories(vantrel_installer_actions PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(vantrel_installer_actions PRIVATE vantrel_settings msi)
+target_link_libraries(vantrel_installer_actions PRIVATE vantrel_host vantrel_settings msi)
 
 # What wixl cannot say, set in the tables it made:
 # - the upgrade of earlier versions includes the same version (Attributes
 #   migrate features 1 + top version inclusive 512; a key column, so the
 #   row is made anew), so a rebuilt package replaces the installed one;
+# - the event sources' message file is an expandable string (REG_EXPAND_SZ,
+#   as Event Viewer reads it: the "#%" prefix), which wixl writes as plain;
 # - the actions that carry the webhook hide their data from the log (the
 #   hide-target bit 8192 on wixl's types: property set 2099, deferred DLL
 #   action as LocalSystem 3073).
 set(VANTREL_MSI_UPGRADE_CODE "{6B0E2C4B-7F7A-4C1E-9E55-3C5D2A8F1A17}")
 set(VANTREL_MSI_UPGRADE_DROP "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'")
+set(VANTREL_MSI_EXPANDABLE "UPDATE `Registry` SET `Value` = '#%[#vantrel.exe]' WHERE `Name` = 'EventMessageFile'")
 set(VANTREL_MSI_HIDE_SET "UPDATE `CustomAction` SET `Type` = 10291 WHERE `Action` = 'SetWriteChatUrl'")
 set(VANTREL_MSI_HIDE_ACTION "UPDATE `CustomAction` SET `Type` = 11265 WHERE `Action` = 'WriteChatUrl'")
 
@@ -50,6 +53,7 @@ function(vantrel_msi output version)
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_UPGRADE_DROP}"
       COMMAND ${VANTREL_MSIBUILD} ${output} -q
               "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('${VANTREL_MSI_UPGRADE_CODE}', '${version}', 513, 'WIX_UPGRADE_DETECTED')"
+      COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_EXPANDABLE}"
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_HIDE_SET}"
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_HIDE_ACTION}"
       DEPENDS vantrel $<TARGET_FILE:vantrel> vantrel_installer_actions $<TARGET_FILE:vantrel_installer_actions>

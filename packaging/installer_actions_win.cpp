@@ -3,7 +3,9 @@
 // own store, so a key the installer makes gets the key's security (SYSTEM
 // and the administrators alone) as one the program makes does, and the
 // webhook's token travels from the CHATURL property to the key without ever
-// standing on a command line or in the installer's log.
+// standing on a command line or in the installer's log. Once the program has
+// registered the service, they set its restart after a crash, which the
+// program's own installation leaves alone.
 #include <windows.h>
 
 #include <msi.h>
@@ -11,8 +13,11 @@
 
 #include <string>
 
+#include "host/service_recovery_win.h"
 #include "platform/exception.h"
+#include "platform/system_text.h"
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 #include "platform/whole_number.h"
 #include "platform/wide_text.h"
 #include "settings/settings_key.h"
@@ -105,5 +110,20 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteDetails(MSIHANDLE install) 
     vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
     vantrel::OpenForWriting(key);
     key.WriteInteger(u"details", static_cast<std::int32_t>(*number));
+  });
+}
+
+// Deferred, as LocalSystem, after the program registered the service: the
+// service manager starts it again a minute after a crash.
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
+  return vantrel::Run(install, u"setting the restart after a crash", [install] {
+    using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+    const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
+    const ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_CHANGE_CONFIG | SERVICE_START));
+    if (!service) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
+    SC_HANDLE handle = service.get();
+    vantrel::SetServiceRecovery([handle](DWORD level, void* info) { return ChangeServiceConfig2W(handle, level, info); });
+    vantrel::Log(install, u"VantrelSrv restarts a minute after a crash");
   });
 }

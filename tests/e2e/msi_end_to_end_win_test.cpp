@@ -144,6 +144,30 @@ std::vector<CustomActionRow> CustomActions(const std::wstring& package) {
   return rows;
 }
 
+// A file of that name in the temporary folder, not there yet.
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t temp[MAX_PATH];
+  const DWORD n = GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp, n) + name;
+  DeleteFileW(path.c_str());
+  return path;
+}
+
+// The lines of an installer log (Wine writes it in the ANSI code page) that
+// hold text, from it on, without the line end.
+std::vector<std::string> LogLinesWith(const std::wstring& log, const std::string& text) {
+  std::vector<std::string> lines;
+  std::ifstream file(std::filesystem::path(log), std::ios::binary);
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t at = line.find(text);
+    if (at == std::string::npos) continue;
+    line = line.substr(at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 // A property of the package's Property table; empty when it has none.
 std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
   std::wstring value;
@@ -227,10 +251,15 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   const std::string url = chat.Url("/hook");
 
   // The administrator's one command.
-  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" +
+  const std::wstring log = TempPath(L"vantrel-msi-install.log");
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" CHATURL=" +
                     std::wstring(url.begin(), url.end()) + L" DETAILS=1"),
             0u);
   ExpectRegisteredAsInstallMakesIt("after the install");
+  // The package set the restart after a crash (Wine keeps no failure
+  // actions to read back: the package's action says so in the log).
+  EXPECT_EQ(LogLinesWith(log, "Vantrel: "), std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash"});
+  DeleteFileW(log.c_str());
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
@@ -321,9 +350,7 @@ TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
   }
 
   DeleteSettingsKey();
-  wchar_t temp[MAX_PATH];
-  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-  const std::wstring log = std::wstring(temp) + L"vantrel-msi-token.log";
+  const std::wstring log = TempPath(L"vantrel-msi-token.log");
   DeleteFileW(log.c_str());
   const std::wstring token = L"TOKENSHOULDNOTSHOW7261";
   ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" "

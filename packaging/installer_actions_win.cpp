@@ -127,3 +127,33 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
     vantrel::Log(install, u"VantrelSrv restarts a minute after a crash");
   });
 }
+
+// Immediate, before an earlier version is removed: VANTRELSTART = 1 when
+// VantrelSrv runs now, so that the installation leaves it running.
+extern "C" __declspec(dllexport) UINT __stdcall NoteRunningService(MSIHANDLE install) {
+  using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_QUERY_STATUS) : nullptr);
+  SERVICE_STATUS status{};
+  if (service && QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
+      status.dwCurrentState != SERVICE_STOP_PENDING) {
+    MsiSetPropertyW(install, L"VANTRELSTART", L"1");
+    vantrel::Log(install, u"VantrelSrv runs: it is started again once installed");
+  }
+  return ERROR_SUCCESS;
+}
+
+// Deferred, as LocalSystem, once the service is registered and set up:
+// starts it. A start that fails is logged and leaves the installation as it
+// is (the service is there, to be started by hand).
+extern "C" __declspec(dllexport) UINT __stdcall StartVantrelService(MSIHANDLE install) {
+  using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_START) : nullptr);
+  if (service && (StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)) {
+    vantrel::Log(install, u"VantrelSrv started");
+  } else {
+    vantrel::Log(install, u"VantrelSrv could not be started: " + vantrel::SystemErrorText(GetLastError()));
+  }
+  return ERROR_SUCCESS;
+}

@@ -237,6 +237,24 @@ class MsiEndToEnd : public ::testing::Test {
     EXPECT_EQ(InstalledProducts(), std::vector<std::wstring>{});
   }
 
+  // The service's state now; nothing when it is not registered.
+  static std::optional<DWORD> ServiceState() {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status)) return std::nullopt;
+    return status.dwCurrentState;
+  }
+
+  // The service runs (it may still be starting).
+  static void ExpectRunning(const char* when) {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << when << ": " << GetLastError();
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    EXPECT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING) << when << ": the service does not run";
+  }
+
   const std::wstring msi_ = WindowsPath(VANTREL_MSI);
   const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
   const std::wstring same_msi_ = WindowsPath(VANTREL_SAME_MSI);
@@ -257,45 +275,46 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
             0u);
   ExpectRegisteredAsInstallMakesIt("after the install");
   // The package set the restart after a crash (Wine keeps no failure
-  // actions to read back: the package's action says so in the log).
-  EXPECT_EQ(LogLinesWith(log, "Vantrel: "), std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash"});
+  // actions to read back: the package's action says so in the log), and
+  // started the service, which posts its start notice.
+  EXPECT_EQ(LogLinesWith(log, "Vantrel: "), (std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash",
+                                                                      "Vantrel: VantrelSrv started"}));
   DeleteFileW(log.c_str());
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
-
-  {
-    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
-    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
-    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
-    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
-    ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
-    EXPECT_EQ(chat.Requests().front().body,
-              "{\"text\":\"PSQL lisenssivalvonta k\xC3\xA4ynnistetty Demo 1, koneen nimi " + Utf8(computer) + "\"}");
-    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));
-    ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
-    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
-  }
+  ExpectRunning("after the first installation");
+  ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
+  EXPECT_EQ(chat.Requests().front().body,
+            "{\"text\":\"PSQL lisenssivalvonta k\xC3\xA4ynnistetty Demo 1, koneen nimi " + Utf8(computer) + "\"}");
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));
   ASSERT_EQ(SetStoredRecordNumber(41), ERROR_SUCCESS);  // the mark of later checks
 
-  // An upgrade without any property, then a repair: the settings and the
-  // mark stay, the name is taken from the settings, the service is
-  // registered as before.
+  // An upgrade without any property, then a repair, while the service runs:
+  // the settings and the mark stay, the name is taken from the settings,
+  // the service is registered as before and runs again afterwards.
   ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
   const std::vector<std::wstring> products = InstalledProducts();
   ASSERT_EQ(products.size(), 1u) << "the older version is still installed";
+  ExpectRunning("after the upgrade");
   // A repair of every file (msiexec /fa CODE /qn; Wine's msiexec takes no
   // product code, its msi.dll does).
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   ASSERT_EQ(MsiReinstallProductW(products.front().c_str(), REINSTALLMODE_FILEREPLACE | REINSTALLMODE_MACHINEDATA |
                                                                REINSTALLMODE_USERDATA | REINSTALLMODE_SHORTCUT),
             static_cast<UINT>(ERROR_SUCCESS));
+  ExpectRunning("after the repair");
   ExpectRegisteredAsInstallMakesIt("after the upgrade and the repair");
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
   EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
+
+  // A stopped service stays stopped through a repair.
+  ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+  ASSERT_EQ(MsiReinstallProductW(products.front().c_str(), REINSTALLMODE_FILEREPLACE | REINSTALLMODE_MACHINEDATA),
+            static_cast<UINT>(ERROR_SUCCESS));
+  EXPECT_EQ(ServiceState(), std::optional<DWORD>(SERVICE_STOPPED));
 
   // Removal: the service, its sources and the program go; the settings and
   // the mark stay for a later installation.

@@ -30,12 +30,19 @@ target_link_libraries(vantrel_installer_actions PRIVATE vantrel_host vantrel_set
 #   as Event Viewer reads it: the "#%" prefix), which wixl writes as plain;
 # - the actions that carry the webhook hide their data from the log (the
 #   hide-target bit 8192 on wixl's types: property set 2099, deferred DLL
-#   action as LocalSystem 3073).
+#   action as LocalSystem 3073, the rollback one 3393);
+# - the rollback and commit actions run in the script (wixl leaves out the
+#   in-script bits 1024 and rollback 256 or commit 512: a DLL's rollback
+#   action as LocalSystem whose failure is ignored is 3393, reg.exe's commit
+#   action 3698).
 set(VANTREL_MSI_UPGRADE_CODE "{6B0E2C4B-7F7A-4C1E-9E55-3C5D2A8F1A17}")
 set(VANTREL_MSI_UPGRADE_DROP "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'")
 set(VANTREL_MSI_EXPANDABLE "UPDATE `Registry` SET `Value` = '#%[#vantrel.exe]' WHERE `Name` = 'EventMessageFile'")
 set(VANTREL_MSI_HIDE_SET "UPDATE `CustomAction` SET `Type` = 10291 WHERE `Action` = 'SetWriteChatUrl'")
 set(VANTREL_MSI_HIDE_ACTION "UPDATE `CustomAction` SET `Type` = 11265 WHERE `Action` = 'WriteChatUrl'")
+set(VANTREL_MSI_HIDE_ROLLBACK "UPDATE `CustomAction` SET `Type` = 11585 WHERE `Action` = 'RestoreSettings'")
+set(VANTREL_MSI_ROLLBACK "UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'UnregisterService'")
+set(VANTREL_MSI_COMMIT "UPDATE `CustomAction` SET `Type` = 3698 WHERE `Action` = 'RemoveSettings'")
 
 # vantrel_msi(output version) makes the package output for version.
 function(vantrel_msi output version)
@@ -56,6 +63,9 @@ function(vantrel_msi output version)
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_EXPANDABLE}"
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_HIDE_SET}"
       COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_HIDE_ACTION}"
+      COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_HIDE_ROLLBACK}"
+      COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_ROLLBACK}"
+      COMMAND ${VANTREL_MSIBUILD} ${output} -q "${VANTREL_MSI_COMMIT}"
       DEPENDS vantrel $<TARGET_FILE:vantrel> vantrel_installer_actions $<TARGET_FILE:vantrel_installer_actions>
               ${PROJECT_SOURCE_DIR}/packaging/vantrel.wxs
       WORKING_DIRECTORY $<TARGET_FILE_DIR:vantrel>

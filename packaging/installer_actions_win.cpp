@@ -11,7 +11,9 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "host/service_recovery_win.h"
 #include "platform/exception.h"
@@ -63,6 +65,83 @@ UINT Run(MSIHANDLE install, const String& name, Action action) {
 // is missing.
 void OpenForWriting(SettingsKey& key) {
   if (!key.OpenKey()) throw Exception(u"the settings key cannot be opened (" + IntToStr(key.LastError()) + u")");
+}
+
+using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
+using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+
+constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\tresk\\vantrel";
+// The values an installation writes: kept before it, put back by its
+// rollback.
+constexpr const wchar_t* kInstalledValues[] = {L"chaturl", L"details", L"instancename"};
+
+std::wstring Hex(const std::vector<BYTE>& bytes) {
+  std::wstring text;
+  for (BYTE b : bytes) {
+    wchar_t pair[3];
+    std::swprintf(pair, 3, L"%02X", b);
+    text += pair;
+  }
+  return text;
+}
+
+std::vector<BYTE> Bytes(const std::wstring& hex) {
+  std::vector<BYTE> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<BYTE>(std::wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The settings as they stand, for the rollback: "key=1" or "key=0", then
+// for each installed value ";name=" and nothing when it is missing, or its
+// type, ":" and its bytes in hexadecimal.
+std::wstring SettingsState() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_READ, &raw) != ERROR_SUCCESS) return L"key=0";
+  const KeyHandle key(raw);
+  std::wstring state = L"key=1";
+  for (const wchar_t* name : kInstalledValues) {
+    state += std::wstring(L";") + name + L"=";
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+    std::vector<BYTE> data(size);
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) continue;
+    data.resize(size);
+    state += std::to_wstring(type) + L":" + Hex(data);
+  }
+  return state;
+}
+
+// Puts the settings back as SettingsState gave them: a key that was not
+// there goes again, whole; otherwise each installed value is written back
+// or deleted.
+void RestoreSettings(const std::wstring& state) {
+  if (state.rfind(L"key=0", 0) == 0) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+    return;
+  }
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return;
+  const KeyHandle key(raw);
+  std::size_t at = state.find(L';');
+  while (at != std::wstring::npos) {
+    const std::size_t end = state.find(L';', at + 1);
+    const std::wstring item = state.substr(at + 1, end == std::wstring::npos ? std::wstring::npos : end - at - 1);
+    at = end;
+    const std::size_t eq = item.find(L'=');
+    if (eq == std::wstring::npos) continue;
+    const std::wstring name = item.substr(0, eq), value = item.substr(eq + 1);
+    const std::size_t colon = value.find(L':');
+    if (colon == std::wstring::npos) {
+      RegDeleteValueW(key.get(), name.c_str());
+      continue;
+    }
+    const std::vector<BYTE> data = Bytes(value.substr(colon + 1));
+    RegSetValueExW(key.get(), name.c_str(), 0, std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10),
+                   data.data(), static_cast<DWORD>(data.size()));
+  }
 }
 
 }  // namespace
@@ -117,7 +196,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteDetails(MSIHANDLE install) 
 // service manager starts it again a minute after a crash.
 extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
   return vantrel::Run(install, u"setting the restart after a crash", [install] {
-    using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+    using vantrel::ScHandle;
     const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
     const ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_CHANGE_CONFIG | SERVICE_START));
@@ -131,7 +210,7 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
 // Immediate, before an earlier version is removed: VANTRELSTART = 1 when
 // VantrelSrv runs now, so that the installation leaves it running.
 extern "C" __declspec(dllexport) UINT __stdcall NoteRunningService(MSIHANDLE install) {
-  using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+  using vantrel::ScHandle;
   const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_QUERY_STATUS) : nullptr);
   SERVICE_STATUS status{};
@@ -147,7 +226,7 @@ extern "C" __declspec(dllexport) UINT __stdcall NoteRunningService(MSIHANDLE ins
 // starts it. A start that fails is logged and leaves the installation as it
 // is (the service is there, to be started by hand).
 extern "C" __declspec(dllexport) UINT __stdcall StartVantrelService(MSIHANDLE install) {
-  using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+  using vantrel::ScHandle;
   const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_START) : nullptr);
   if (service && (StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)) {
@@ -155,5 +234,42 @@ extern "C" __declspec(dllexport) UINT __stdcall StartVantrelService(MSIHANDLE in
   } else {
     vantrel::Log(install, u"VantrelSrv could not be started: " + vantrel::SystemErrorText(GetLastError()));
   }
+  return ERROR_SUCCESS;
+}
+
+// Immediate, before the settings are written: the settings as they stand
+// become the data of the rollback action RestoreSettings (hidden: it may
+// hold the token).
+extern "C" __declspec(dllexport) UINT __stdcall SaveSettingsForRollback(MSIHANDLE install) {
+  MsiSetPropertyW(install, L"RestoreSettings", vantrel::SettingsState().c_str());
+  return ERROR_SUCCESS;
+}
+
+// Rollback of WriteChatUrl, WriteDetails and the name the program stores at
+// its registration: the settings as they were before the installation.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreSettings(MSIHANDLE install) {
+  const String state = vantrel::Property(install, L"CustomActionData");
+  vantrel::RestoreSettings(std::wstring(vantrel::Wide(state)));
+  return ERROR_SUCCESS;
+}
+
+// Rollback of the program's registration (and so of the restart after a
+// crash and the start set on it): the service is stopped, as far as it
+// stops within half a minute, and deleted.
+extern "C" __declspec(dllexport) UINT __stdcall UnregisterService(MSIHANDLE install) {
+  using vantrel::ScHandle;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(
+      scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE) : nullptr);
+  if (!service) return ERROR_SUCCESS;
+  SERVICE_STATUS status{};
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    for (int waited_ms = 0; waited_ms < 30000 && status.dwCurrentState != SERVICE_STOPPED; waited_ms += 250) {
+      Sleep(250);
+      if (!QueryServiceStatus(service.get(), &status)) break;
+    }
+  }
+  DeleteService(service.get());
+  vantrel::Log(install, u"VantrelSrv unregistered");
   return ERROR_SUCCESS;
 }

@@ -258,6 +258,7 @@ class MsiEndToEnd : public ::testing::Test {
   const std::wstring msi_ = WindowsPath(VANTREL_MSI);
   const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
   const std::wstring same_msi_ = WindowsPath(VANTREL_SAME_MSI);
+  const std::wstring failing_msi_ = WindowsPath(VANTREL_FAILING_MSI);
   const std::wstring program_ = ExpandedPath(L"%ProgramFiles%\\Vantrel\\vantrel.exe");
 };
 
@@ -357,13 +358,13 @@ TEST_F(MsiEndToEnd, ARebuiltPackageReplacesTheInstalledOneAndAHashNameIsKept) {
 // (only the hidden action that hands it to the deferred one names it) and
 // never in the installer's log.
 TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
-  EXPECT_EQ(PackageProperty(msi_, L"MsiHiddenProperties"), L"CHATURL;WriteChatUrl");
+  EXPECT_EQ(PackageProperty(msi_, L"MsiHiddenProperties"), L"CHATURL;WriteChatUrl;RestoreSettings");
   for (const CustomActionRow& row : CustomActions(msi_)) {
     if (row.target.find(L"CHATURL") != std::wstring::npos) {
       EXPECT_EQ(row.action, L"SetWriteChatUrl") << "the token on a command line";
       EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
     }
-    if (row.action == L"WriteChatUrl") {
+    if (row.action == L"WriteChatUrl" || row.action == L"RestoreSettings") {
       EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
     }
   }
@@ -391,6 +392,39 @@ TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
   }
   EXPECT_GT(lines, 0) << "no log was written";
   DeleteFileW(log.c_str());
+}
+
+// An installation that fails after every action that changes the machine
+// has run (the service registered, set up and started, the settings
+// written) is rolled back whole: no product, service, source or file, and
+// the settings as they were (a key it made is gone).
+TEST_F(MsiEndToEnd, AFailedInstallationLeavesNothingBehind) {
+  struct Row {
+    const char* name;
+    std::optional<std::wstring> old_url;  // the settings before it, when there were any
+    std::optional<std::wstring> old_name;
+  } rows[] = {
+      {"a first installation", std::nullopt, std::nullopt},
+      {"over settings of an earlier installation", L"http://127.0.0.1:9/old", L"Old name"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeleteSettingsKey();
+    if (row.old_url) {
+      ASSERT_EQ(SetChatUrl(std::string(row.old_url->begin(), row.old_url->end())), ERROR_SUCCESS);
+      ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"instancename", REG_SZ, row.old_name->c_str(),
+                                static_cast<DWORD>((row.old_name->size() + 1) * sizeof(wchar_t))),
+                ERROR_SUCCESS);
+    }
+    // Windows ends with 1603 (ERROR_INSTALL_FAILURE), Wine's msiexec with 1627.
+    EXPECT_NE(Msiexec(L"/i \"" + failing_msi_ + L"\" /qn INSTANCENAME=\"New name\" CHATURL=http://127.0.0.1:9/new"),
+              0u);
+    ExpectNothingOfTheServiceLeft();
+    EXPECT_EQ(SettingsKeyExists(), row.old_url.has_value());
+    EXPECT_EQ(SettingText(L"chaturl"), row.old_url);
+    EXPECT_EQ(SettingText(L"instancename"), row.old_name);
+    EXPECT_EQ(SettingNumber(L"details"), std::nullopt);
+  }
 }
 
 // Without an instance name, and none stored, the first installation is

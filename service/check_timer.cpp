@@ -30,7 +30,7 @@ void TVantrelSrv::Timer1Timer(void*) {
     return;
   }
   PublishCheckOutcome(CheckStatusText(report_, fedellinenajo, String()),
-                      report_.notice == CheckReport::Notice::kNotDelivered);
+                      report_.notice == CheckReport::Notice::kNotDelivered || query_failure_.has_value());
 }
 
 void TVantrelSrv::PublishCheckOutcome(const String& status_line, bool failed) {
@@ -38,7 +38,15 @@ void TVantrelSrv::PublishCheckOutcome(const String& status_line, bool failed) {
   if (failed == checks_failing_) return;
   checks_failing_ = failed;
   if (!ports_.check_event) return;
-  ports_.check_event(failed ? status_line : u"Checks succeed again. " + status_line, failed);
+  if (!failed) {
+    ports_.check_event(u"Checks succeed again. " + status_line, false);
+  } else if (query_failure_) {
+    // The status line counts the entries found: none, as the log could not
+    // be asked.
+    ports_.check_event(u"The event log could not be asked: " + *query_failure_ + u". " + status_line, true);
+  } else {
+    ports_.check_event(status_line, true);
+  }
 }
 
 }  // namespace vantrel

@@ -27,8 +27,10 @@ struct ModulePorts {
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query: the records of the named source's entries after
   // the mark (information too on a first run), the mark moved on; raises
-  // when its walk broke off (nothing taken, the mark where it was).
-  std::function<void(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
+  // when its walk broke off (nothing taken, the mark where it was). Gives
+  // the message of a failure that kept it from asking the log at all.
+  std::function<std::optional<String>(RecordMark&, EventRecords&, bool, const String&)> query_event_log =
+      QueryEventLog;
   // One post of a notice to the webhook URL, its debug lines written; raises
   // when the request cannot be prepared.
   std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;
@@ -151,7 +153,8 @@ class TVantrelSrv : public ServiceModule {
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);
   // Hands a check's status line to check_status, and to check_event when
-  // the check failed after checks succeeded (or the first one failed), or
+  // the check failed (raised, could not ask the log, or its notice was not
+  // delivered) after checks succeeded (or the first one failed), or
   // succeeded after checks failed: one entry per change, never one per
   // retry.
   void PublishCheckOutcome(const String& status_line, bool failed);
@@ -161,6 +164,7 @@ class TVantrelSrv : public ServiceModule {
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave
   bool checks_failing_ = false;  // the last check failed
+  std::optional<String> query_failure_;  // why the check under way could not ask the log
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

@@ -125,8 +125,9 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventRecords& records, bool first_run, const String& source_name) {
+std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source,
+                                        RecordMark& mark, EventRecords& records, bool first_run,
+                                        const String& source_name) {
   const RecordMark start = mark;
   const std::size_t before = records.size();
   std::unique_ptr<EventSource> source;
@@ -154,10 +155,10 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
   if (source) {
     if (std::optional<RecordMark> walked = source->MarkAfterWalk()) {
       mark = std::move(*walked);
-      return;
+      return std::nullopt;
     }
   }
-  if (!failure || !walking) return;
+  if (!failure || !walking) return failure;
   // The entries may come in any order (WMI gives the newest first): the
   // highest number taken before the walk broke off may stand above entries
   // the walk never reached. So nothing of it counts, and the check fails,
@@ -171,12 +172,14 @@ namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
-void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+std::optional<String> QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run,
+                                    const String& source_name) {
   const std::size_t before = records.size();
-  QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
-  if (!g_record_lines_traced) return;
+  std::optional<String> failure = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
+  if (!g_record_lines_traced) return failure;
   const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
   for (const String& line : RecordLines(taken)) TraceLine(line);
+  return failure;
 }
 
 }  // namespace vantrel

@@ -145,6 +145,16 @@ TEST(CheckTimerTest, TheEventLogHearsOfEachChangeBetweenFailingAndSucceedingOnce
   ASSERT_EQ(world.check_events.size(), 3u);
   EXPECT_EQ(world.check_events[2].rfind("warning: Last check ", 0), 0u) << world.check_events[2];
   EXPECT_NE(world.check_events[2].find("; tried again within ten minutes"), std::string::npos) << world.check_events[2];
+
+  // A log that cannot be asked (WMI refusing the connection) is a failed
+  // check too, though the check goes on to its end.
+  world.key.writable = true;
+  world.AdvanceBy(10min);
+  ASSERT_EQ(world.check_events.size(), 4u);
+  world.query_failure = u"Access denied";
+  world.AdvanceBy(12h);
+  ASSERT_EQ(world.check_events.size(), 5u);
+  EXPECT_EQ(world.check_events[4], "warning: The event log could not be asked: Access denied. " + world.statuses.back());
 }
 
 TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {

@@ -48,6 +48,7 @@ class ModuleHarness : public TVantrelSrv {
     std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
     std::vector<String> sources;                         // the source each query asked for
     std::optional<String> query_error;  // raised by the query once asked, as a walk that broke off
+    std::optional<String> query_failure;  // given back by the query: the log could not be asked
     String computer = u"KONE1";
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
@@ -93,7 +94,9 @@ class ModuleHarness : public TVantrelSrv {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
         if (w.query_error) throw Exception(*w.query_error);
+        if (w.query_failure) return w.query_failure;
         QueryRecords(w.records, mark, found);
+        return std::optional<String>();
       };
     }
     if (!real.poster) {

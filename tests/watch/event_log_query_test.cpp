@@ -206,7 +206,8 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
     TraceRecorder trace;
     RecordMark mark{row.start, String()};
     EventRecords records;
-    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName), std::nullopt)
+        << row.name;
     EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
     EXPECT_EQ(mark, (RecordMark{row.record_number, String()})) << row.name;
     EXPECT_TRUE(trace.lines.empty()) << row.name;
@@ -226,7 +227,8 @@ TEST(EventLogQueryTest, KeepsExistingRecords) {
                                                           "Computer: A Time: t", " Message : m"}));
 }
 
-// A failure before the walk takes nothing and is traced; the check goes on.
+// A failure before the walk takes nothing, is traced and given back; the
+// check goes on.
 TEST(EventLogQueryTest, AFailureBeforeTheWalkIsTracedAndTakesNothing) {
   struct Row {
     const char* name;
@@ -245,7 +247,10 @@ TEST(EventLogQueryTest, AFailureBeforeTheWalkIsTracedAndTakesNothing) {
     TraceRecorder trace;
     RecordMark mark{10, String()};
     EventRecords records;
-    EXPECT_NO_THROW(QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName)) << row.name;
+    std::optional<String> failure;
+    EXPECT_NO_THROW(failure = QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName))
+        << row.name;
+    EXPECT_EQ(failure, std::optional<String>(FromUtf8(row.message))) << row.name << ": the failure is given back";
     EXPECT_TRUE(records.empty()) << row.name;
     EXPECT_EQ(mark.number, 10) << row.name;
     EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;

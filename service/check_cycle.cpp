@@ -7,6 +7,7 @@ namespace vantrel {
 
 void TVantrelSrv::TarkastaLogit() {
   report_ = CheckReport();
+  query_failure_.reset();
   const CheckSettings settings = ReadCheckSettings();
   const EventRecords records = QueryNewRecords(settings);
   const MessageDocument notice = NoticeOf(settings, records);
@@ -48,7 +49,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
 EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   EventRecords records;
   RecordMark mark = ledger_.Mark();
-  ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  query_failure_ = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
   ledger_.Reached(std::move(mark), !records.empty());
   report_.entries = records.size();
   report_.first_run = settings.first_run;

@@ -1,5 +1,8 @@
 #include "service/vantrel_srv.h"
 
+#include <memory>
+
+#include "host/event_logger.h"
 #include "host/status_note.h"
 #include "platform/environment.h"
 #include "platform/local_clock.h"
@@ -23,6 +26,14 @@ ModulePorts::ModulePorts()
 TVantrelSrv::TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports)
     : ServiceModule(u"VantrelSrv", u"Vantrel"), ports_(std::move(ports)), Timer1(make_timer) {
   Timer1.SetOnTimer([this] { Timer1Timer(&Timer1); });
+  if (!ports_.check_event && !kStatusNoteShown) {
+    // A writer of its own: the service thread writes through the module's.
+    auto writer = std::make_shared<EventLogger>(Name());
+    ports_.check_event = [writer](const String& text, bool warning) {
+      constexpr std::uint16_t kWarning = 2, kInformation = 4;
+      writer->LogMessage(text, warning ? kWarning : kInformation);
+    };
+  }
 }
 
 TVantrelSrv::~TVantrelSrv() = default;

@@ -1,6 +1,7 @@
 #include "watch/event_log_query.h"
 
 #include <atomic>
+#include <optional>
 
 #include "platform/exception.h"
 #include "platform/trace.h"
@@ -124,9 +125,14 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventRecords& records, bool first_run, const String& source_name) {
+std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source,
+                                        RecordMark& mark, EventRecords& records, bool first_run,
+                                        const String& source_name) {
+  const RecordMark start = mark;
+  const std::size_t before = records.size();
   std::unique_ptr<EventSource> source;
+  bool walking = false;
+  std::optional<String> failure;
   try {
     source = open_source();
     StartAfterAClear(*source, mark);
@@ -140,25 +146,40 @@ void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
+    walking = true;
     while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
   } catch (...) {
-    TraceFailure(CurrentFailureMessage());
+    failure = CurrentFailureMessage();
+    TraceFailure(*failure);
   }
   if (source) {
-    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
+    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) {
+      mark = std::move(*walked);
+      return std::nullopt;
+    }
   }
+  if (!failure || !walking) return failure;
+  // The entries may come in any order (WMI gives the newest first): the
+  // highest number taken before the walk broke off may stand above entries
+  // the walk never reached. So nothing of it counts, and the check fails,
+  // to be tried again.
+  records.resize(before);
+  mark = start;
+  throw Exception(u"The event log walk broke off, nothing of it kept: " + *failure);
 }
 
 namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
-void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+std::optional<String> QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run,
+                                    const String& source_name) {
   const std::size_t before = records.size();
-  QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
-  if (!g_record_lines_traced) return;
+  std::optional<String> failure = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
+  if (!g_record_lines_traced) return failure;
   const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
   for (const String& line : RecordLines(taken)) TraceLine(line);
+  return failure;
 }
 
 }  // namespace vantrel

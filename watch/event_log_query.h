@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/text.h"
 #include "watch/event_record.h"
@@ -18,14 +19,21 @@ inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 // Appends a record for each entry of source_name written after the mark
 // (errors and warnings; information too on a first run) and moves the mark
 // on over them. A numbered log that was cleared since the mark was taken is
-// read from its start, once, and the clear is traced. Never raises: a
-// failure is traced and keeps what was gathered until then.
-void QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
+// read from its start, once, and the clear is traced. Every failure is
+// traced. One before the walk appends nothing and leaves the mark; a walk
+// that breaks off also appends nothing and leaves the mark, and then raises
+// Exception so that the check fails and is tried again. A source that keeps
+// its own account of the log (the journal) instead gives the mark over what
+// its walk delivered, and raises nothing. Gives the message of a failure
+// before the walk (the log could not be asked at all), nothing otherwise.
+std::optional<String> QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run,
+                                    const String& source_name);
 
 // The same query against the source that open_source connects to; tests and
 // QueryEventLog (with the platform's source) go through it.
-void QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                       EventRecords& records, bool first_run, const String& source_name);
+std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source,
+                                        RecordMark& mark, EventRecords& records, bool first_run,
+                                        const String& source_name);
 
 // Traces, in one line, that the position stored beside the mark is not used
 // and why: the number alone decides which entries are new.

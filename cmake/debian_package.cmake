@@ -1,9 +1,10 @@
 # The Debian package of the Linux build:
 #   cmake --build build/linux --target package
 # makes build/linux/vantrel_<version>_amd64.deb with the program as
-# /usr/sbin/vantrel, its manual page vantrel(8), the README and the
-# copyright under /usr/share/doc/vantrel, and the settings folder
-# /var/lib/vantrel (mode 0700: the settings file holds the webhook's token).
+# /usr/sbin/vantrel, its manual page vantrel(8), the README, its pages
+# under docs/ and the copyright under /usr/share/doc/vantrel, and the
+# settings folder /var/lib/vantrel (mode 0700: the settings file holds the
+# webhook's token).
 # The library dependencies come from dpkg-shlibdeps, and libcurl4, which the
 # program loads when it posts. The package enables nothing: `vantrel
 # /install` writes and enables the systemd unit, as without the package.
@@ -15,6 +16,8 @@ install(TARGETS vantrel RUNTIME DESTINATION sbin)
 
 set(doc_dir share/doc/vantrel)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc_dir})
+# The pages the README links to, so that its links hold where it is installed.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${doc_dir}/docs FILES_MATCHING PATTERN "*.md")
 
 # A native package's changelog, compressed as Debian wants it: gzip -9,
 # without a name or a time stamp in it.

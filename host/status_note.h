@@ -12,4 +12,8 @@ namespace vantrel {
 // that listens; never raises.
 void PublishStatusNote(const String& text);
 
+// Whether the service manager shows the note (Linux). Where it does not
+// (Windows), the outcome of the checks goes to the event log instead.
+extern const bool kStatusNoteShown;
+
 }  // namespace vantrel

@@ -21,4 +21,6 @@ void PublishStatusNote(const String& text) {
   (void)sd_notify(0, line.c_str());
 }
 
+const bool kStatusNoteShown = true;
+
 }  // namespace vantrel

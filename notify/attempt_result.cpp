@@ -24,6 +24,12 @@ void PutHeaders(std::string& out, const HttpHeaders& headers) {
   }
 }
 
+void PutFacts(std::string& out, const CertificateFacts& f) {
+  PutNumber(out, (f.seen ? 1u : 0u) | (f.unknown_authority ? 2u : 0u) | (f.wrong_name ? 4u : 0u) |
+                     (f.bad_dates ? 8u : 0u) | (f.other_problem ? 16u : 0u));
+  PutText(out, f.key_sha256);
+}
+
 class Reader {
  public:
   explicit Reader(std::string_view bytes) : rest_(bytes) {}
@@ -40,6 +46,16 @@ class Reader {
     if (!Number(size) || size > rest_.size()) return false;
     text.assign(rest_.substr(0, size));
     rest_.remove_prefix(size);
+    return true;
+  }
+  bool Facts(CertificateFacts& f) {
+    std::uint64_t bits = 0;
+    if (!Number(bits) || bits > 31 || !Text(f.key_sha256)) return false;
+    f.seen = bits & 1;
+    f.unknown_authority = bits & 2;
+    f.wrong_name = bits & 4;
+    f.bad_dates = bits & 8;
+    f.other_problem = bits & 16;
     return true;
   }
   bool Headers(HttpHeaders& headers) {
@@ -89,9 +105,11 @@ std::string EncodeAttemptRequest(const AttemptRequest& request) {
   PutText(out, a.target);
   PutHeaders(out, a.headers);
   PutText(out, a.body);
-  PutNumber(out, a.verify_certificate ? 1 : 0);
+  PutNumber(out, a.certificate.checks_on ? 1 : 0);
+  PutText(out, a.certificate.accepted_key);
   PutNumber(out, static_cast<std::uint64_t>(a.timeout_ms));
   PutText(out, request.library);
+  PutText(out, request.trusted_authorities);
   return out;
 }
 
@@ -102,12 +120,13 @@ bool DecodeAttemptRequest(std::string_view bytes, AttemptRequest& request) {
   std::uint64_t secure = 0, port = 0, verify = 0, timeout = 0;
   if (in.Tag() != kRequest || !in.Text(a.method) || !in.Number(secure) || !in.Text(a.host) || !in.Number(port) ||
       !in.Text(a.target) || !in.Headers(a.headers) || !in.Text(a.body) || !in.Number(verify) ||
-      !in.Number(timeout) || !in.Text(request.library) || port > 65535 || timeout > 0x7fffffff) {
+      !in.Text(a.certificate.accepted_key) || !in.Number(timeout) || !in.Text(request.library) ||
+      !in.Text(request.trusted_authorities) || port > 65535 || timeout > 0x7fffffff) {
     return false;
   }
   a.secure = secure != 0;
   a.port = static_cast<int>(port);
-  a.verify_certificate = verify != 0;
+  a.certificate.checks_on = verify != 0;
   a.timeout_ms = static_cast<int>(timeout);
   return in.AtEnd();
 }
@@ -131,10 +150,12 @@ std::string EncodeAttemptResult(const AttemptResult& result) {
     PutText(out, a.body);
     PutNumber(out, a.body_cut ? 1 : 0);
     PutText(out, ToUtf8(a.body_failure));
+    PutFacts(out, a.certificate);
   } else {
     out += kFailed;
     PutNumber(out, static_cast<std::uint64_t>(result.failure.kind));
     PutText(out, ToUtf8(result.failure.message));
+    PutFacts(out, result.failure.certificate);
   }
   return out;
 }
@@ -157,13 +178,17 @@ AttemptOutput DecodeAttemptResult(std::string_view bytes, AttemptResult& result)
   if (tag == kAnswered) {
     HttpAnswer& a = whole.answer;
     std::string body_failure;
-    if (!ReadHead(in, a) || !in.Text(a.body) || !in.Number(number) || !in.Text(body_failure)) return got;
+    if (!ReadHead(in, a) || !in.Text(a.body) || !in.Number(number) || !in.Text(body_failure) ||
+        !in.Facts(a.certificate))
+      return got;
     a.body_cut = number != 0;
     a.body_failure = FromUtf8(body_failure);
     whole.answered = true;
   } else if (tag == kFailed) {
     std::string message;
-    if (!in.Number(number) || number > HttpFailure::kNoSession || !in.Text(message)) return got;
+    if (!in.Number(number) || number > HttpFailure::kNoSession || !in.Text(message) ||
+        !in.Facts(whole.failure.certificate))
+      return got;
     whole.failure.kind = static_cast<HttpFailure::Kind>(number);
     whole.failure.message = FromUtf8(message);
   } else {

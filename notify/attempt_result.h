@@ -14,6 +14,9 @@ namespace vantrel {
 struct AttemptRequest {
   HttpAttempt attempt;
   std::string library;  // the HTTP library to load in place of the usual one; empty for that
+  // A file of certificate authorities trusted in place of the system's;
+  // empty for those (tests only).
+  std::string trusted_authorities;
 };
 
 std::string EncodeAttemptRequest(const AttemptRequest& request);

@@ -129,26 +129,128 @@ int OnProgress(void* user, curl_off_t down_total, curl_off_t down_now, curl_off_
   return 1;  // ends the transfer
 }
 
-// Where an attempt's TLS context keeps the flag that the server asked for a
-// client certificate.
-int ClientCertificateFlagIndex() {
+// What the handshake of an https attempt showed: the server's certificate,
+// and whether the server asked for a client certificate.
+struct TlsWatch {
+  std::string host;  // as the URL names it, for the name check
+  CertificateFacts certificate;
+  bool client_certificate_asked = false;
+};
+
+// Where an attempt's TLS context keeps its watch.
+int TlsWatchIndex() {
   static const int index = g_curl->crypto_get_ex_new_index(CRYPTO_EX_INDEX_SSL_CTX, 0, nullptr, nullptr, nullptr, nullptr);
   return index;
 }
 
 // The program has no client certificate: when the server asks for one, the
-// handshake stops here, before the request is sent, and the flag says why.
+// handshake stops here, before the request is sent, and the watch says why.
 int OnClientCertificateRequest(SSL* ssl, X509**, EVP_PKEY**) {
-  auto* asked =
-      static_cast<bool*>(g_curl->ssl_ctx_get_ex_data(g_curl->ssl_get_ssl_ctx(ssl), ClientCertificateFlagIndex()));
-  if (asked) *asked = true;
+  auto* watch = static_cast<TlsWatch*>(g_curl->ssl_ctx_get_ex_data(g_curl->ssl_get_ssl_ctx(ssl), TlsWatchIndex()));
+  if (watch) watch->client_certificate_asked = true;
   return -1;
 }
 
-CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* asked) {
+// SHA-256 of the certificate's SubjectPublicKeyInfo (its DER form), in
+// lower-case hex; empty when it cannot be had.
+std::string KeySha256(X509* cert) {
+  X509_PUBKEY* key = g_curl->x509_get_x509_pubkey(cert);
+  const int size = key ? g_curl->i2d_x509_pubkey(key, nullptr) : 0;
+  if (size <= 0) return std::string();
+  std::string der(static_cast<std::size_t>(size), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(der.data());
+  if (g_curl->i2d_x509_pubkey(key, &out) != size) return std::string();
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digest_size = 0;
+  if (!g_curl->evp_digest(der.data(), der.size(), digest, &digest_size, g_curl->evp_sha256(), nullptr) ||
+      digest_size != 32)
+    return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < digest_size; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+// Whether the certificate is for the host the URL names (an address in
+// brackets or digits and dots is matched as an address).
+bool IsForHost(X509* cert, std::string host) {
+  if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const bool address = host.find(':') != std::string::npos ||
+                       host.find_first_not_of("0123456789.") == std::string::npos;
+  if (address) return g_curl->x509_check_ip_asc(cert, host.c_str(), 0) == 1;
+  return g_curl->x509_check_host(cert, host.c_str(), host.size(), 0, nullptr) == 1;
+}
+
+// The facts of the chain under verification, while X509_verify_cert runs
+// on this thread, and its first error.
+thread_local CertificateFacts* t_chain_facts = nullptr;
+thread_local int t_first_error = X509_V_OK;
+
+// Notes each problem of the chain and lets the verification go on, so that
+// every one is named; OnServerCertificate gives the outcome.
+int OnChainProblem(int ok, X509_STORE_CTX* ctx) {
+  if (ok || t_chain_facts == nullptr) return 1;
+  const int error = g_curl->x509_store_ctx_get_error(ctx);
+  if (t_first_error == X509_V_OK) t_first_error = error;
+  switch (error) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      t_chain_facts->unknown_authority = true;
+      break;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
+    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
+      t_chain_facts->bad_dates = true;
+      break;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      t_chain_facts->wrong_name = true;
+      break;
+    default:
+      t_chain_facts->other_problem = true;
+  }
+  return 1;
+}
+
+// OpenSSL's verification of the server's chain, watched: the facts are
+// kept, and the outcome and its error code are what the verification alone
+// would give (its first error), so libcurl decides as it always has.
+int OnServerCertificate(X509_STORE_CTX* ctx, void* arg) {
+  auto* watch = static_cast<TlsWatch*>(arg);
+  CertificateFacts& facts = watch->certificate;
+  facts = CertificateFacts();
+  if (X509* leaf = g_curl->x509_store_ctx_get0_cert(ctx)) {
+    facts.seen = true;
+    facts.key_sha256 = KeySha256(leaf);
+    facts.wrong_name = !IsForHost(leaf, watch->host);
+  }
+  t_chain_facts = &facts;
+  t_first_error = X509_V_OK;
+  g_curl->x509_store_ctx_set_verify_cb(ctx, OnChainProblem);
+  int ok = g_curl->x509_verify_cert(ctx);
+  t_chain_facts = nullptr;
+  if (t_first_error != X509_V_OK) {
+    g_curl->x509_store_ctx_set_error(ctx, t_first_error);
+    ok = 0;
+  } else if (ok <= 0) {
+    facts.other_problem = true;
+  }
+  return ok;
+}
+
+CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* watch) {
   auto* ctx = static_cast<SSL_CTX*>(ssl_ctx);
-  g_curl->ssl_ctx_set_ex_data(ctx, ClientCertificateFlagIndex(), asked);
+  g_curl->ssl_ctx_set_ex_data(ctx, TlsWatchIndex(), watch);
   g_curl->ssl_ctx_set_client_cert_cb(ctx, OnClientCertificateRequest);
+  g_curl->ssl_ctx_set_cert_verify_callback(ctx, OnServerCertificate, watch);
   return CURLE_OK;
 }
 
@@ -156,7 +258,8 @@ CURLcode OnTlsContext(CURL*, void* ssl_ctx, void* asked) {
 // options are set, and kept in place until the transfer has ended.
 struct Transfer {
   Transfer(CURL* c, const HttpAttempt& a, HttpAnswer& answer, const std::function<void(const HttpAnswer&)>& on_head)
-      : url(AttemptUrl(a)), silence{c, std::chrono::milliseconds(a.timeout_ms)} {
+      : url(AttemptUrl(a)), gate(a.certificate), silence{c, std::chrono::milliseconds(a.timeout_ms)} {
+    tls.host = a.host;
     receiver.curl = c;
     receiver.secure = a.secure;
     receiver.answer = &answer;
@@ -166,15 +269,29 @@ struct Transfer {
   Transfer& operator=(const Transfer&) = delete;
 
   const std::string url;
+  const CertificateGate gate;
   SilenceWatch silence;
-  bool client_certificate_asked = false;
+  TlsWatch tls;
+  bool refused_by_gate = false;  // the certificate was refused before the request
+  bool gate_unheld = false;      // this libcurl (before 7.80) cannot be stopped before the request
   HeaderList headers;
   Receiver receiver;
 };
 
+// Called once the connection and its handshake are up, before the request
+// goes out: with the checks off, only a certificate the gate admits is sent
+// to. (With them on, libcurl has refused one that does not verify.)
+int OnBeforeRequest(void* transfer, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(transfer);
+  if (t->gate.checks_on || CertificateAdmitted(t->gate, t->tls.certificate)) return CURL_PREREQFUNC_OK;
+  t->refused_by_gate = true;
+  return CURL_PREREQFUNC_ABORT;
+}
+
 // The connection: the URL over HTTP/1.1, no redirects and no reuse, the
-// limits on connecting and on silence, the certificate checks.
-void SetConnection(CURL* c, const HttpAttempt& a, Transfer& t) {
+// limits on connecting and on silence, the certificate checks (against
+// trusted_authorities in place of the system's when it names a file).
+void SetConnection(CURL* c, const HttpAttempt& a, Transfer& t, const std::string& trusted_authorities) {
   const auto setopt = g_curl->easy_setopt;
   setopt(c, CURLOPT_URL, t.url.c_str());
   setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
@@ -185,11 +302,14 @@ void SetConnection(CURL* c, const HttpAttempt& a, Transfer& t) {
   setopt(c, CURLOPT_NOPROGRESS, 0L);
   setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
   setopt(c, CURLOPT_XFERINFODATA, &t.silence);
-  setopt(c, CURLOPT_SSL_VERIFYPEER, a.verify_certificate ? 1L : 0L);
-  setopt(c, CURLOPT_SSL_VERIFYHOST, a.verify_certificate ? 2L : 0L);
+  setopt(c, CURLOPT_SSL_VERIFYPEER, a.certificate.checks_on ? 1L : 0L);
+  setopt(c, CURLOPT_SSL_VERIFYHOST, a.certificate.checks_on ? 2L : 0L);
   if (a.secure) {
     setopt(c, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext);
-    setopt(c, CURLOPT_SSL_CTX_DATA, &t.client_certificate_asked);
+    setopt(c, CURLOPT_SSL_CTX_DATA, &t.tls);
+    t.gate_unheld = setopt(c, CURLOPT_PREREQFUNCTION, OnBeforeRequest) != CURLE_OK;
+    setopt(c, CURLOPT_PREREQDATA, &t);
+    if (!trusted_authorities.empty()) setopt(c, CURLOPT_CAINFO, trusted_authorities.c_str());
   }
 }
 
@@ -227,6 +347,7 @@ void TakeOutcome(CURLcode rc, CURL* c, Transfer& t, AttemptResult& result) {
   if (rc == CURLE_ABORTED_BY_CALLBACK && t.silence.expired) rc = CURLE_OPERATION_TIMEDOUT;
   if (rc == CURLE_WRITE_ERROR && answer.body_cut) rc = CURLE_OK;  // the answer stands, its body cut
   if (rc == CURLE_OK) {
+    answer.certificate = t.tls.certificate;
     result.answered = true;
     return;
   }
@@ -235,6 +356,7 @@ void TakeOutcome(CURLcode rc, CURL* c, Transfer& t, AttemptResult& result) {
   if (t.receiver.head_complete) {
     // The answer stands; its body broke off.
     answer.body_failure = u"Error reading data: " + detail;
+    answer.certificate = t.tls.certificate;
     result.answered = true;
     return;
   }
@@ -249,12 +371,17 @@ void TakeOutcome(CURLcode rc, CURL* c, Transfer& t, AttemptResult& result) {
   g_curl->easy_getinfo(c, CURLINFO_CONNECT_TIME, &connect_time);
   if (t.receiver.headers_cut) {
     failure.message = u"Error receiving data: the answer's headers are longer than 256 KiB";
-  } else if (t.client_certificate_asked) {
+  } else if (t.tls.client_certificate_asked) {
     failure.kind = HttpFailure::kClientCertificate;
     failure.message = u"Unspecified certificate from client";
+  } else if (t.refused_by_gate) {
+    failure.kind = HttpFailure::kSecureChannel;
+    failure.message = u"Error sending data: the server's certificate was refused before the request was sent";
+    failure.certificate = t.tls.certificate;
   } else if (rc == CURLE_PEER_FAILED_VERIFICATION) {
     failure.kind = HttpFailure::kSecureChannel;
     failure.message = u"Error sending data: " + detail;
+    failure.certificate = t.tls.certificate;
   } else if (t.receiver.got_status) {
     failure.message = u"Error reading data: " + detail;
   } else if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT || rc == CURLE_SEND_ERROR ||
@@ -276,7 +403,8 @@ AttemptResult NoSession(const String& message) {
 }  // namespace
 
 AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_file,
-                              const std::function<void(const HttpAnswer&)>& on_head) {
+                              const std::function<void(const HttpAnswer&)>& on_head,
+                              const std::string& trusted_authorities) {
   std::string error;
   g_curl = LoadCurlLibrary(library_file, error);
   if (g_curl == nullptr) return NoSession(u"Error obtaining session handle: " + FromUtf8(error));
@@ -284,9 +412,16 @@ AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_f
   if (!curl) return NoSession(u"Error obtaining session handle");
   AttemptResult result;
   Transfer transfer(curl.get(), a, result.answer, on_head);
-  SetConnection(curl.get(), a, transfer);
+  SetConnection(curl.get(), a, transfer, trusted_authorities);
   SetRequest(curl.get(), a, transfer);
   SetReceiver(curl.get(), transfer);
+  if (transfer.gate_unheld && !a.certificate.checks_on && !a.certificate.accepted_key.empty()) {
+    // Only one key may be sent to, and nothing could stop the request.
+    result.failure.kind = HttpFailure::kSecureChannel;
+    result.failure.message = u"Error sending data: this libcurl cannot check the key before the request (7.80 or "
+                             u"later is needed for 'tls' = 'pin')";
+    return result;
+  }
   TakeOutcome(g_curl->easy_perform(curl.get()), curl.get(), transfer, result);
   return result;
 }

@@ -20,7 +20,13 @@ namespace vantrel {
 // Through a proxy, an https attempt first asks the proxy for a tunnel
 // (CONNECT); a proxy that refuses it gives its own answer as the attempt's,
 // as it does for an http attempt that it refuses.
+//
+// An https attempt tells what the server's certificate showed, and with the
+// checks off sends nothing to a server that the attempt's gate refuses.
+// trusted_authorities, when not empty, names a file of the authorities
+// trusted in place of the system's (tests).
 AttemptResult PerformWithCurl(const HttpAttempt& attempt, const std::string& library_file,
-                              const std::function<void(const HttpAnswer&)>& on_head = nullptr);
+                              const std::function<void(const HttpAnswer&)>& on_head = nullptr,
+                              const std::string& trusted_authorities = std::string());
 
 }  // namespace vantrel

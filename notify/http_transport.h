@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "notify/certificate_rule.h"
 #include "platform/text.h"
 
 namespace vantrel {
@@ -25,7 +26,10 @@ struct HttpAttempt {
   std::string target;  // path and query, already encoded
   HttpHeaders headers;
   std::string body;
-  bool verify_certificate = true;
+  // https: whether the certificate checks are on, and which key alone may
+  // be sent to with them off. The transport asks CertificateAdmitted after
+  // the handshake and sends nothing to a server it refuses.
+  CertificateGate certificate;
   int timeout_ms = 120000;  // connect, send, receive (each phase)
 };
 
@@ -47,6 +51,8 @@ struct HttpAnswer {
   // "Error reading data: ..."; body holds what came before. Empty when the
   // body was read to its end.
   String body_failure;
+  // https: the certificate the server showed.
+  CertificateFacts certificate;
 };
 
 struct HttpFailure {
@@ -55,6 +61,8 @@ struct HttpFailure {
   enum Kind { kOther, kSecureChannel, kClientCertificate, kNoSession };
   Kind kind = kOther;
   String message;  // without "REST request failed: "
+  // kSecureChannel: the certificate refused, as far as it was seen.
+  CertificateFacts certificate;
 };
 
 // The attempt's URL with its port always written:

@@ -133,7 +133,8 @@ class ProcessTransport : public HttpTransport {
   bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) override {
     answer = HttpAnswer();
     failure = HttpFailure();
-    UniqueFd request = RequestPipe(EncodeAttemptRequest(AttemptRequest{attempt, CurlLibraryFile()}), failure.message);
+    UniqueFd request = RequestPipe(
+        EncodeAttemptRequest(AttemptRequest{attempt, CurlLibraryFile(), TrustedAuthoritiesFile()}), failure.message);
     if (!request) return false;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -234,10 +235,13 @@ std::optional<int> RunHttpAttemptProcess() {
   if (!ReadRequest(request)) return 1;
   AttemptResult result;
   try {
-    result = PerformWithCurl(request.attempt, request.library, [](const HttpAnswer& head) {
-      // Told at once: a 200 is a delivered notice, whatever happens later.
-      if (head.status == 200) (void)WriteAll(kResultFd, EncodeAnswerHead(head));
-    });
+    result = PerformWithCurl(
+        request.attempt, request.library,
+        [](const HttpAnswer& head) {
+          // Told at once: a 200 is a delivered notice, whatever happens later.
+          if (head.status == 200) (void)WriteAll(kResultFd, EncodeAnswerHead(head));
+        },
+        request.trusted_authorities);
   } catch (const std::exception& e) {
     result = AttemptResult();
     result.failure.message = u"Error sending data: " + FromUtf8(e.what());

@@ -2,6 +2,7 @@
 // off (the portable exchange does them); the account's proxy configuration,
 // else the machine's.
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <algorithm>
@@ -50,9 +51,64 @@ void UseNamedProxy(HINTERNET req, ProxyChoice& choice) {
 
 // Why an attempt failed, before it is reported.
 struct Failure {
+  Failure(String m, HttpFailure::Kind k = HttpFailure::kOther, CertificateFacts c = CertificateFacts())
+      : message(std::move(m)), kind(k), certificate(std::move(c)) {}
   String message;
-  HttpFailure::Kind kind = HttpFailure::kOther;
+  HttpFailure::Kind kind;
+  CertificateFacts certificate;
 };
+
+using CertificateHandle = UniqueHandle<PCCERT_CONTEXT, CertFreeCertificateContext>;
+using LocalMemory = UniqueHandle<BYTE*, LocalFree>;
+
+// SHA-256 of the certificate's SubjectPublicKeyInfo (its DER form), in
+// lower-case hex; empty when it cannot be had.
+std::string KeySha256(PCCERT_CONTEXT cert) {
+  BYTE* der = nullptr;
+  DWORD size = 0;
+  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &cert->pCertInfo->SubjectPublicKeyInfo,
+                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der, &size))
+    return std::string();
+  const LocalMemory owned(der);
+  BYTE digest[32];
+  DWORD digest_size = sizeof digest;
+  if (!CryptHashCertificate2(L"SHA256", 0, nullptr, der, size, digest, &digest_size) || digest_size != 32)
+    return std::string();
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (BYTE b : digest) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  return hex;
+}
+
+// What the request's handshake showed: the server's certificate and its
+// key, and the problems WinHTTP named when it refused it (flags of its
+// secure-failure notice).
+CertificateFacts SeenCertificate(HINTERNET req, DWORD failure_flags) {
+  CertificateFacts facts;
+  PCCERT_CONTEXT cert = nullptr;
+  DWORD size = sizeof cert;
+  if (!WinHttpQueryOption(req, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &cert, &size) || cert == nullptr) return facts;
+  const CertificateHandle owned(cert);
+  facts.seen = true;
+  facts.key_sha256 = KeySha256(cert);
+  facts.unknown_authority = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA;
+  facts.wrong_name = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID;
+  facts.bad_dates = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID;
+  facts.other_problem = failure_flags != 0 && !facts.unknown_authority && !facts.wrong_name && !facts.bad_dates;
+  return facts;
+}
+
+// Keeps the flags of WinHTTP's secure-failure notice for the request whose
+// context value points at them (synchronous: called on the sending thread).
+void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || info == nullptr ||
+      length < sizeof(DWORD))
+    return;
+  *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(info);
+}
 using StepFailure = std::optional<Failure>;  // nothing when the step went through
 
 // One request on a connection of its own; the request is closed first.
@@ -62,7 +118,7 @@ struct Request {
 };
 
 // Connects to the attempt's server and opens its request there.
-StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r) {
+StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r, DWORD* failure_flags) {
   const String host = FromUtf8(a.host);
   r.connection.reset(WinHttpConnect(session, Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
   if (!r.connection) return Failure{u"Error connecting to server: " + host};
@@ -70,6 +126,11 @@ StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r) {
   r.request.reset(WinHttpOpenRequest(r.connection.get(), Wide(method), Wide(target), L"HTTP/1.1", WINHTTP_NO_REFERER,
                                      WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!r.request) return Failure{u"Error opening request: " + Detail(GetLastError())};
+  if (a.secure) {
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(failure_flags);
+    WinHttpSetOption(r.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    WinHttpSetStatusCallback(r.request.get(), OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  }
   return std::nullopt;
 }
 
@@ -96,7 +157,7 @@ StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
   WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
   feature = WINHTTP_DISABLE_COOKIES;
   WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-  if (!a.verify_certificate) {
+  if (!a.certificate.checks_on) {
     DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
     WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
@@ -110,9 +171,9 @@ StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
 // code name. When certificates are checked, a refused one is asked for
 // first: a server that sent none fails with "Error getting Server
 // Certificate".
-Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const String& what) {
+Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const String& what, DWORD failure_flags) {
   if (err == ERROR_WINHTTP_SECURE_FAILURE) {
-    if (a.verify_certificate) {
+    if (a.certificate.checks_on) {
       WINHTTP_CERTIFICATE_INFO cert{};
       DWORD size = sizeof cert;
       if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))
@@ -121,7 +182,7 @@ Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const Str
                        cert.lpszEncryptionAlgName})
         if (p) LocalFree(p);
     }
-    return Failure{what + Detail(err), HttpFailure::kSecureChannel};
+    return Failure{what + Detail(err), HttpFailure::kSecureChannel, SeenCertificate(req, failure_flags)};
   }
   if (err == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED)
     return Failure{u"Unspecified certificate from client", HttpFailure::kClientCertificate};
@@ -129,10 +190,11 @@ Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const Str
 }
 
 // Sends the request and its body in pieces, and waits for the answer's head.
-StepFailure Send(HINTERNET req, const HttpAttempt& a) {
+StepFailure Send(HINTERNET req, const HttpAttempt& a, const DWORD& failure_flags) {
   const DWORD total = static_cast<DWORD>(a.body.size());
-  if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total, 0))
-    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ");
+  if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
+                          reinterpret_cast<DWORD_PTR>(&failure_flags)))
+    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ", failure_flags);
   std::size_t sent = 0;
   while (sent < a.body.size()) {
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
@@ -141,7 +203,8 @@ StepFailure Send(HINTERNET req, const HttpAttempt& a) {
       return Failure{u"Error sending data: " + Detail(GetLastError())};
     sent += written;
   }
-  if (!WinHttpReceiveResponse(req, nullptr)) return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ");
+  if (!WinHttpReceiveResponse(req, nullptr))
+    return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ", failure_flags);
   return std::nullopt;
 }
 
@@ -204,13 +267,24 @@ class WinHttpTransport : public HttpTransport {
 
   bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
     Request r;
-    StepFailure failed = Open(session_.get(), a, r);
+    DWORD failure_flags = 0;  // what WinHTTP's secure-failure notice named
+    StepFailure failed = Open(session_.get(), a, r, &failure_flags);
     if (!failed) failed = Configure(session_.get(), r.request.get(), a);
-    if (!failed) failed = Send(r.request.get(), a);
+    if (!failed) failed = Send(r.request.get(), a, failure_flags);
     if (!failed) failed = ReadHead(r.request.get(), answer);
+    if (!failed && a.secure) {
+      answer.certificate = SeenCertificate(r.request.get(), 0);
+      // With the checks off WinHTTP sends the request in the same call as
+      // the handshake, so a key other than the accepted one is only seen
+      // here; the exchange then fails and nothing is pinned.
+      if (!a.certificate.checks_on && !CertificateAdmitted(a.certificate, answer.certificate))
+        failed = Failure{u"Error sending data: the server's certificate was not the one accepted",
+                         HttpFailure::kSecureChannel, answer.certificate};
+    }
     if (failed) {
       failure.kind = failed->kind;
       failure.message = std::move(failed->message);
+      failure.certificate = std::move(failed->certificate);
       answer = HttpAnswer();
       return false;
     }

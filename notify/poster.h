@@ -2,6 +2,7 @@
 // chat's webhook, with the debug lines that tell how it went.
 #pragma once
 
+#include "notify/certificate_rule.h"
 #include "notify/message_document.h"
 #include "platform/text.h"
 
@@ -13,6 +14,9 @@ struct PostReport {
   int status_code = 0;  // 0 while no answer came
   String status_text;
   String failure;  // the exchange's failure message when no answer came
+  // For an answer: whether it came from a server whose certificate did not
+  // verify, and the key to pin.
+  CertificateReport certificate;
 
   // True exactly when the chat answered 200; no other status counts.
   bool Delivered() const { return status_code == 200; }
@@ -29,7 +33,8 @@ struct PostReport {
 // exchange "virhe chat postauksesssa " with its message. A failure while the
 // request is prepared (the URL names no host) raises, with no line written;
 // so does an HTTP stack that cannot be had at all ("Error obtaining session
-// handle": WinHTTP refuses its top handle, libcurl cannot be loaded).
-PostReport PostToWebhook(const String& url, const MessageDocument& notice);
+// handle": WinHTTP refuses its top handle, libcurl cannot be loaded). tls
+// says what is done with a certificate that does not verify.
+PostReport PostToWebhook(const String& url, const MessageDocument& notice, const TlsChoice& tls = TlsChoice());
 
 }  // namespace vantrel

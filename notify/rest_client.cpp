@@ -19,20 +19,23 @@ const std::string* FindHeader(const HttpHeaders& headers, std::string_view name)
 
 // Makes attempts from the encoded URL on until an answer is final: a
 // redirect goes to its Location (a POST becomes a GET without a body after
-// 301 to 303), a certificate the platform refuses is accepted once, and the
-// exchange's cookies go with every attempt. Raises the exchange's failures.
+// 301 to 303), a certificate the platform refuses is dealt with as the
+// client's "tls" choice says (certificate_rule.h), and the exchange's
+// cookies go with every attempt. Raises the exchange's failures; report
+// tells what became of the certificate.
 HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt attempt,
-                           const std::string& content_type) {
+                           const std::string& content_type, CertificateReport& report) {
   CookieJar cookies;
   int redirects = 0;
-  bool verify = true;
+  CertificateGate gate;        // the checks on, until a certificate is accepted
+  CertificateFacts refused;    // what the first refused certificate showed
   for (;;) {
     const RequestUrl target = SplitRequestUrl(current);
     attempt.secure = target.secure;
     attempt.host = target.host;
     attempt.port = target.port;
     attempt.target = target.target;
-    attempt.verify_certificate = verify;
+    attempt.certificate = gate;
     attempt.headers = {{"Accept", ToUtf8(client.Accept)},
                        {"Accept-Charset", ToUtf8(client.AcceptCharset)},
                        {"User-Agent", ToUtf8(client.UserAgent)}};
@@ -43,8 +46,13 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
     HttpAnswer answer;
     HttpFailure failure;
     if (!client.Transport().Perform(attempt, answer, failure)) {
-      if (failure.kind == HttpFailure::kSecureChannel && verify) {
-        verify = false;  // the certificate is accepted: send again without checks
+      if (failure.kind == HttpFailure::kSecureChannel) {
+        const CertificateStep step = AfterCertificateRefused(client.Tls, gate, failure.certificate, failure.message);
+        if (!step.retry) FailExchange(step.failure);
+        // The certificate is accepted: send again without the checks.
+        refused = failure.certificate;
+        gate.checks_on = false;
+        gate.accepted_key = step.accepted_key;
         continue;
       }
       if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(failure.message);
@@ -56,7 +64,10 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
     if (!answer.body_failure.empty() && answer.status != 200) FailExchange(answer.body_failure);
     cookies.Take(target, answer.headers);
 
-    if (answer.status < 300 || answer.status > 399 || !client.HandleRedirects) return answer;
+    if (answer.status < 300 || answer.status > 399 || !client.HandleRedirects) {
+      report = ReportCertificate(client.Tls, gate, refused, answer.certificate);
+      return answer;
+    }
     if (++redirects > kMaxRedirects)
       FailExchange(u"Maximum number of redirections (" + IntToStr(kMaxRedirects) + u") exceeded");
     const std::string* location = FindHeader(answer.headers, "Location");
@@ -108,6 +119,8 @@ void ReadAnswer(HttpAnswer answer, RestResponse& r) {
 
 RestClient::RestClient() : transport_(NewHttpTransport()) {}
 
+RestClient::RestClient(std::unique_ptr<HttpTransport> transport) : transport_(std::move(transport)) {}
+
 RestRequestParameter* RestRequest::ParamByName(const String& name) {
   for (auto& p : Params)
     if (EqualsIgnoringAsciiCase(p.Name, name)) return &p;
@@ -131,7 +144,9 @@ void RestRequest::Execute() {
   const int phase_ms = HttpPhaseTimeoutMs();
   attempt.timeout_ms = phase_ms < Timeout ? phase_ms : Timeout;
 
-  ReadAnswer(FollowRedirects(client_, std::move(url), std::move(attempt), content_type), response_);
+  CertificateReport certificate;
+  ReadAnswer(FollowRedirects(client_, std::move(url), std::move(attempt), content_type, certificate), response_);
+  response_.Certificate = std::move(certificate);
 }
 
 void CreateRestComponents(std::unique_ptr<RestClient>& client, std::unique_ptr<RestRequest>& request,

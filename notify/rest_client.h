@@ -26,6 +26,8 @@ class RestClient {
  public:
   // Makes the platform's transport (see NewHttpTransport).
   RestClient();
+  // With another transport (tests).
+  explicit RestClient(std::unique_ptr<HttpTransport> transport);
   RestClient(const RestClient&) = delete;
   RestClient& operator=(const RestClient&) = delete;
 
@@ -36,6 +38,8 @@ class RestClient {
   String AcceptCharset = u"UTF-8, *;q=0.8";
   String UserAgent = u"Vantrel RESTClient/1.0";
   bool HandleRedirects = true;
+  // What is done with a certificate that does not verify (the setting "tls").
+  TlsChoice Tls;
 
   HttpTransport& Transport() { return *transport_; }
 
@@ -53,6 +57,8 @@ class RestResponse {
   std::vector<String> Headers;  // name=value, in the order received
   std::string RawBytes;
   String Content;          // empty when not decoded or not decodable
+  // Whether the request went to a server whose certificate did not verify.
+  CertificateReport Certificate;
 };
 
 class RestRequest {

@@ -1,4 +1,6 @@
+#include "notify/url.h"
 #include "platform/exception.h"
+#include "platform/trace.h"
 #include "service/notice_details.h"
 #include "service/vantrel_srv.h"
 
@@ -6,6 +8,7 @@ namespace vantrel {
 
 void TVantrelSrv::TarkastaLogit() {
   report_ = CheckReport();
+  query_failure_.reset();
   const CheckSettings settings = ReadCheckSettings();
   const EventRecords records = QueryNewRecords(settings);
   const MessageDocument notice = NoticeOf(settings, records);
@@ -20,6 +23,7 @@ void TVantrelSrv::TarkastaLogit() {
   } else {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
+  StorePinnedKey();  // after the mark: a failed pin must not cost a stored mark
   // Entries left unread (a journal file that cannot be read): what was found
   // went out, and the check fails so that it is tried again.
   if (!report_.query_failure.empty()) throw Exception(report_.query_failure);
@@ -30,6 +34,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
   std::unique_ptr<SettingsKey> reg;
   if (avaaRekisteri(reg)) {
     settings.instance_name = ReadNoticeSettings(*reg);
+    report_.settings_problem = tls_.problem;
     settings.first_run = !ledger_.Load(*reg);
     // The entries under the notice, when the administrator asked for them:
     // a REG_DWORD other than 0. Any other type fails the check as any
@@ -49,6 +54,7 @@ EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   EventRecords records;
   RecordMark mark = ledger_.Mark();
   QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  query_failure_ = std::move(outcome.not_asked);
   ledger_.Reached(std::move(mark), !records.empty());
   report_.query_failure = std::move(outcome.failure);
   report_.passed_over = std::move(outcome.passed_over);
@@ -73,7 +79,13 @@ MessageDocument TVantrelSrv::NoticeOf(const CheckSettings& settings, const Event
 
 String TVantrelSrv::ReadNoticeSettings(SettingsKey& reg) {
   if (reg.ValueExists(u"chaturl")) fchatavain = reg.ReadString(u"chaturl");
-  return reg.ValueExists(u"instancename") ? reg.ReadString(u"instancename") : String();
+  String instance_name = reg.ValueExists(u"instancename") ? reg.ReadString(u"instancename") : String();
+  std::optional<String> tls, tlspin;
+  if (reg.ValueExists(u"tls")) tls = reg.ReadString(u"tls");
+  if (reg.ValueExists(u"tlspin")) tlspin = reg.ReadString(u"tlspin");
+  tls_ = ReadTlsChoice(tls, tlspin);
+  if (!tls_.problem.empty()) TraceValue(u"tls", tls_.problem);
+  return instance_name;
 }
 
 void TVantrelSrv::UseBuiltInWebhookWhenUnset() {
@@ -87,7 +99,7 @@ String TVantrelSrv::NoticeText(std::u16string_view opening, const String& instan
 // One POST of the document to fchatavain; true exactly on 200. A failure
 // while the request is prepared is not caught here.
 bool TVantrelSrv::postaa(MessageDocument data) {
-  last_post_ = ports_.post_to_webhook(fchatavain, data);
+  last_post_ = ports_.post_to_webhook(fchatavain, data, tls_);
   return last_post_.Delivered();
 }
 
@@ -95,7 +107,32 @@ bool TVantrelSrv::PostNotice(const MessageDocument& doc) {
   const bool delivered = postaa(doc);
   report_.notice = delivered ? CheckReport::Notice::kDelivered : CheckReport::Notice::kNotDelivered;
   if (!delivered) report_.post_failure = last_post_.Describe();
+  report_.certificate = last_post_.certificate.Text();
+  NoteCertificate();
   return delivered;
+}
+
+void TVantrelSrv::NoteCertificate() {
+  if (last_post_.status_code == 0) return;  // no answer: nothing learnt
+  const CertificateReport& certificate = last_post_.certificate;
+  if (!certificate.checks_off) {
+    told_key_.clear();
+    return;
+  }
+  if (certificate.shown.key_sha256 == told_key_) return;
+  told_key_ = certificate.shown.key_sha256;
+  ports_.certificate_log(u"Notices go to " + BaseUrl(fchatavain).Site() + u": " + certificate.Text() +
+                         u". The setting 'tls' = 'verify' refuses such a server; 'pin' accepts this key alone.");
+}
+
+void TVantrelSrv::StorePinnedKey() {
+  const std::string pin = last_post_.certificate.new_pin;
+  if (pin.empty() || tls_.mode != TlsMode::kPin || !tls_.pin.empty()) return;
+  std::unique_ptr<SettingsKey> reg;
+  if (!avaaRekisteri(reg)) return;
+  reg->WriteString(u"tlspin", FromUtf8(pin));
+  reg->CloseKey();
+  tls_.pin = pin;
 }
 
 void TVantrelSrv::StoreDeliveredMark() {

@@ -47,15 +47,18 @@ String CheckStatusText(const CheckReport& report, DateTime finished, const Strin
         break;
       case CheckReport::Notice::kDelivered:
         did += u", " + what + u" delivered";
+        if (!report.certificate.empty()) did += u" (" + report.certificate + u")";
         break;
       case CheckReport::Notice::kNotDelivered:
         did += u", " + what + u" not delivered";
+        if (!report.certificate.empty()) did += u" (" + report.certificate + u")";
         if (!report.post_failure.empty()) did += u": " + OneLine(report.post_failure);
         // A start notice of a check that found nothing is not sent again.
         retried = *report.entries > 0;
         break;
     }
     for (const String& part : report.passed_over) did += u"; passed over " + OneLine(part);
+    if (!report.settings_problem.empty()) did += u"; " + OneLine(report.settings_problem);
   }
 
   String text = u"Last check " + FormatCivilTime(DecodeDateTime(finished));

@@ -18,6 +18,11 @@ struct CheckReport {
   bool first_run = false;
   Notice notice = Notice::kNone;
   String post_failure;  // why the notice was not delivered, when known
+  // When the notice went to a server whose certificate did not verify: what
+  // failed and its key (CertificateReport::Text).
+  String certificate;
+  // A setting read as missing because its value is not one it may have.
+  String settings_problem;
   String query_failure;  // why the query left entries unread: the check fails on it
   // Parts of the log no reader here can open, each with the reason; the
   // line names them.
@@ -27,8 +32,11 @@ struct CheckReport {
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check
 // after <yyyy-mm-dd hh:mm>" for a check that ended at finished; for a check
 // that failed ("failure" not empty) what it did before, its message and
-// that it is tried again within ten minutes. Always one line, and a URL in a
-// failure's message is named by its scheme and host alone.
+// that it is tried again within ten minutes. A notice sent to a server whose
+// certificate did not verify says so in brackets after "delivered" or "not
+// delivered"; a setting of an unknown value is named after what the check
+// did. Always one line, and a URL in a failure's message is named by its
+// scheme and host alone.
 String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure);
 
 }  // namespace vantrel

@@ -62,6 +62,15 @@ int TVantrelSrv::SendTestNotice() {
     const bool delivered = postaa(doc);
     out((delivered ? u"Test notice delivered" : u"Test notice not delivered") + to + u": " +
         WithUrlsAsSites(last_post_.Describe()));
+    // What the service would do with the certificate, said as it is done;
+    // the test itself stores nothing, so a first key is not pinned here.
+    CertificateReport certificate = last_post_.certificate;
+    const bool would_pin = !certificate.new_pin.empty();
+    certificate.new_pin.clear();
+    if (const String said = certificate.Text(); !said.empty()) {
+      out(u"C" + said.substr(1) +
+          (would_pin ? u"; 'tls' is 'pin': the service's first post pins this key as 'tlspin'" : u""));
+    }
     return delivered ? 0 : 1;
   } catch (...) {
     out(u"Test notice not sent: " + WithUrlsAsSites(CurrentFailureMessage()));

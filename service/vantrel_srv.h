@@ -26,12 +26,14 @@ struct ModulePorts {
   // The four registry calls for one use of the settings key.
   std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
   // The event log query: the records of the named source's entries after
-  // the mark (information too on a first run), the mark moved on, and what
-  // it could not read.
+  // the mark (information too on a first run), the mark moved on; raises
+  // when its walk broke off (nothing taken, the mark where it was). Gives
+  // what it could not read: the message of a failure that kept it from
+  // asking the log at all, entries left unread, parts passed over.
   std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
-  // One post of a notice to the webhook URL, its debug lines written; raises
-  // when the request cannot be prepared.
-  std::function<PostReport(const String&, const MessageDocument&)> post_to_webhook = PostToWebhook;
+  // One post of a notice to the webhook URL under the "tls" choice, its
+  // debug lines written; raises when the request cannot be prepared.
+  std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook = PostToWebhook;
   // The computer name that the notice carries.
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
@@ -42,6 +44,16 @@ struct ModulePorts {
   // Receives the one-line outcome of every check (the service's status text
   // on Linux); never raises.
   std::function<void(const String&)> check_status;
+  // Tells, once, that notices go to a server whose certificate did not
+  // verify, and again when its key changes (the Application log on
+  // Windows); never raises.
+  std::function<void(const String&)> certificate_log;
+  // Writes one entry where an administrator reads it when the checks turn
+  // from succeeding to failing (warning true) and back; never raises.
+  // Empty: TVantrelSrv writes to the Application log under the service's
+  // source where the service manager shows no status note (Windows), and
+  // nowhere otherwise.
+  std::function<void(const String& text, bool warning)> check_event;
   // Writes one line to standard output (the test switch's answer).
   std::function<void(const String&)> standard_output;
 
@@ -128,7 +140,8 @@ class TVantrelSrv : public ServiceModule {
   CheckSettings ReadCheckSettings();
   // Reads what every notice needs from an open key, the first settings read
   // in their order: "chaturl" into fchatavain, then the instance name, which
-  // it gives. A value of the wrong type raises.
+  // it gives, then "tls" and "tlspin" into tls_ (an unknown "tls" is traced
+  // and read as missing). A value of the wrong type raises.
   String ReadNoticeSettings(SettingsKey& reg);
   // Puts the built-in webhook into fchatavain when none has been read.
   void UseBuiltInWebhookWhenUnset();
@@ -144,11 +157,28 @@ class TVantrelSrv : public ServiceModule {
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);
+  // Stores the key that a post in pin mode accepted first as "tlspin", when
+  // one waits; a failed write raises, and a key that cannot be opened
+  // stores nothing (the next post pins again).
+  void StorePinnedKey();
+  // Passes the last post's certificate to certificate_log when it went with
+  // the checks off to a key not told of before.
+  void NoteCertificate();
+  // Hands a check's status line to check_status, and to check_event when
+  // the check failed (raised, could not ask the log, or its notice was not
+  // delivered) after checks succeeded (or the first one failed), or
+  // succeeded after checks failed: one entry per change, never one per
+  // retry.
+  void PublishCheckOutcome(const String& status_line, bool failed);
 
   MarkLedger ledger_;
   ModulePorts ports_;
   CheckReport report_;  // the check under way, or the last one
   PostReport last_post_;  // what the last postaa gave
+  TlsChoice tls_;         // "tls" and "tlspin" as last read
+  std::string told_key_;  // the key certificate_log was last told of; empty once the checks were on again
+  bool checks_failing_ = false;  // the last check failed
+  std::optional<String> query_failure_;  // why the check under way could not ask the log
 
  public:
   PeriodicTimer Timer1;  // declared last: its ticks use the fields above

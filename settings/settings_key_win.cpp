@@ -2,29 +2,55 @@
 // the registry's native view, opened with KEY_ALL_ACCESS and never flushed.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include "platform/unique_handle.h"
 #include "platform/wide_text.h"
 #include "settings/settings_key.h"
+#include "settings/settings_key_security_win.h"
 
 namespace vantrel {
 
 namespace {
 
-
 // Owns one open registry key. The predefined root keys are never put in
 // here, so they are never closed.
 using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
 
+constexpr wchar_t kKeyPath[] = L"SOFTWARE\\tresk\\vantrel";
+
+// A security descriptor made by ConvertStringSecurityDescriptorToSecurityDescriptorW.
+using SecurityDescriptor = UniqueHandle<PSECURITY_DESCRIPTOR, LocalFree>;
+
 class RegistryKey : public RegistryBackend {
  public:
   // RegCreateKeyExW under HKEY_LOCAL_MACHINE: creates the key and its missing
-  // parents, non-volatile, default security; the disposition is not used.
+  // parents, non-volatile. A key made here gets kSettingsKeySecurity, given
+  // at its creation and set once more on it (Wine's registry takes it only
+  // so); a key that cannot get it is deleted again and the call fails. A key
+  // that exists keeps the security it has.
   long CreateKey() override {
     key_.reset();
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSettingsKeySecurity, SDDL_REVISION_1, &made,
+                                                              nullptr)) {
+      return static_cast<long>(GetLastError());
+    }
+    const SecurityDescriptor security(made);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
     HKEY key = nullptr;
-    const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, nullptr,
-                                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (result == ERROR_SUCCESS) key_.reset(key);
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                  &attributes, &key, &disposition);
+    if (result != ERROR_SUCCESS) return result;
+    key_.reset(key);
+    if (disposition != REG_CREATED_NEW_KEY) return result;
+    result = RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               security.get());
+    if (result != ERROR_SUCCESS) {
+      key_.reset();
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKeyPath);
+    }
     return result;
   }
 
@@ -33,7 +59,7 @@ class RegistryKey : public RegistryBackend {
   long OpenKeyForReading() override {
     key_.reset();
     HKEY key = nullptr;
-    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", 0, KEY_READ, &key);
+    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key);
     if (result == ERROR_SUCCESS) key_.reset(key);
     return result;
   }

@@ -1,6 +1,7 @@
 #include "watch/event_log_query.h"
 
 #include <atomic>
+#include <optional>
 
 #include "platform/exception.h"
 #include "platform/trace.h"
@@ -168,8 +169,12 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
 QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
                                EventRecords& records, bool first_run, const String& source_name, std::size_t keep) {
   QueryOutcome outcome;
+  const RecordMark start = mark;
+  const std::size_t before = records.size(), left_out_before = records.left_out;
   NewestKept kept(records, keep);
   std::unique_ptr<EventSource> source;
+  bool walking = false;
+  std::optional<String> failure;
   try {
     source = open_source();
     StartAfterAClear(*source, mark);
@@ -183,22 +188,40 @@ QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>(
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.
+    walking = true;
     while (std::unique_ptr<EventEntry> entry = source->Next()) {
       TakeEntry(*entry, mark, records);
       kept.Settle();
     }
   } catch (const EntriesLeftUnread& unread) {
     outcome.failure = unread.Message();
+    failure = outcome.failure;
     TraceFailure(outcome.failure);
   } catch (...) {
-    TraceFailure(CurrentFailureMessage());
+    failure = CurrentFailureMessage();
+    TraceFailure(*failure);
   }
   kept.Settle();  // a record the failure cut short
   if (source) {
-    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) mark = std::move(*walked);
     outcome.passed_over = source->PassedOver();
+    if (std::optional<RecordMark> walked = source->MarkAfterWalk()) {
+      mark = std::move(*walked);
+      return outcome;
+    }
   }
-  return outcome;
+  if (!outcome.failure.empty()) return outcome;  // the check fails on it; the mark stays
+  if (!failure || !walking) {
+    outcome.not_asked = failure;
+    return outcome;
+  }
+  // The entries may come in any order (WMI gives the newest first): the
+  // highest number taken before the walk broke off may stand above entries
+  // the walk never reached. So nothing of it counts, and the check fails,
+  // to be tried again.
+  records.resize(before);
+  records.left_out = left_out_before;
+  mark = start;
+  throw Exception(u"The event log walk broke off, nothing of it kept: " + *failure);
 }
 
 namespace testing_seam {

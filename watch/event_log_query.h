@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/text.h"
@@ -19,6 +20,9 @@ inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 
 // What a query could not read, besides the entries it took.
 struct QueryOutcome {
+  // The message of a failure before the walk: the log could not be asked
+  // at all. Nothing when it was asked.
+  std::optional<String> not_asked;
   // The failure that left entries unread which a later check must find
   // (EntriesLeftUnread): the check fails on it. Empty when none.
   String failure;
@@ -30,10 +34,15 @@ struct QueryOutcome {
 // Takes a record of each entry of source_name written after the mark
 // (errors and warnings; information too on a first run), appends the newest
 // kNewestRecordsKept of them and counts the others (EventRecords), and
-// moves the mark on over them. A numbered log that was cleared since the mark was taken is
-// read from its start, once, and the clear is traced. Never raises: a
-// failure is traced and keeps what was gathered until then; one that left
-// entries unread is also given in the outcome.
+// moves the mark on over them. A numbered log that was cleared since the
+// mark was taken is read from its start, once, and the clear is traced.
+// Every failure is traced. One before the walk appends nothing and leaves
+// the mark (QueryOutcome::not_asked); a walk that breaks off also appends
+// nothing and leaves the mark, and then raises Exception so that the check
+// fails and is tried again. A source that keeps its own account of the log
+// (the journal) instead gives the mark over what its walk delivered, and
+// raises nothing; when it could not read entries it should have
+// (EntriesLeftUnread), the outcome says so and the check fails on it.
 QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
 
 // The same query against the source that open_source connects to, keeping

@@ -75,9 +75,9 @@ class EventSource {
   }
   // Runs the query and starts the walk; raises Exception on failure.
   virtual void Execute(const EventQuery& query) = 0;
-  // The next entry, or nullptr at the end of the result (a source that
-  // cannot deliver more ends the walk quietly). Raises Exception only for a
-  // failure outside the walk itself.
+  // The next entry, or nullptr at the end of the result. Raises Exception
+  // when the source reports a failure in place of the next entry: the walk
+  // broke off, and what it delivered may not be all there was.
   virtual std::unique_ptr<EventEntry> Next() = 0;
   // Once the walk has ended, also part way: the mark that covers what it
   // delivered and passed over, for a source that keeps its own account of

@@ -142,6 +142,21 @@ struct ExceptionInfo {
   throw Exception(SystemText(hr));
 }
 
+// The failure of the enumerator's Next: the description the thread's error
+// object gives, or else the system's text for the code.
+String WalkFailureText(HRESULT hr) {
+  ComRef<IErrorInfo> info;
+  if (GetErrorInfo(0, reinterpret_cast<IErrorInfo**>(info.out())) == S_OK && info) {
+    BSTR description = nullptr;
+    if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
+      String text = TrimSystemText(FromWide(description, SysStringLen(description)));
+      SysFreeString(description);
+      if (!text.empty()) return text;
+    }
+  }
+  return SystemText(hr);
+}
+
 // Calls the member called name on object: its number by name, then the
 // invocation. The result lands in result.
 void CallByName(IDispatch* object, const String& name, WORD flags, Arguments& args, Variant& result) {
@@ -324,12 +339,13 @@ class WmiSource : public EventSource {
     if (!walk_) return nullptr;
     Variant item;
     ULONG fetched = 0;
-    // Anything but S_OK, the end of the set or a failure, ends the walk.
-    if (walk_->Next(1, item.get(), &fetched) != S_OK) {
-      walk_.reset();
-      return nullptr;
-    }
-    return std::make_unique<WmiEntry>(InterfaceOf<IDispatch>(*item, IID_IDispatch));
+    SetErrorInfo(0, nullptr);  // the error object read below is this call's
+    const HRESULT hr = walk_->Next(1, item.get(), &fetched);
+    if (hr == S_OK) return std::make_unique<WmiEntry>(InterfaceOf<IDispatch>(*item, IID_IDispatch));
+    walk_.reset();
+    // S_FALSE is the end of the set; a failure code breaks the walk off.
+    if (FAILED(hr)) throw Exception(WalkFailureText(hr));
+    return nullptr;
   }
 
  private:

@@ -23,7 +23,7 @@ trap cleanup EXIT
 dpkg -x "$deb" "$work/root"
 fail() { echo "package check: $*" >&2; exit 1; }
 [ -x "$work/root/usr/sbin/vantrel" ] || fail "no /usr/sbin/vantrel"
-for doc in README.md copyright changelog.gz; do
+for doc in README.md docs/installing.md docs/operating.md copyright changelog.gz; do
   [ -f "$work/root/usr/share/doc/vantrel/$doc" ] || fail "no /usr/share/doc/vantrel/$doc"
 done
 [ "$(stat -c %a "$work/root/var/lib/vantrel")" = 700 ] || fail "/var/lib/vantrel is not mode 0700"

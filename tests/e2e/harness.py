@@ -38,8 +38,8 @@ PROBLEMS_TEXT = "Mahdollisia PSQL lisenssiongelmia "
 
 
 # The windows in which the chat may get an entry twice, each a row of the
-# README's table of faults. A test that counts deliveries allows a second one
-# only when the first fell into one of these.
+# fault table of tests/README.md. A test that counts deliveries allows a
+# second one only when the first fell into one of these.
 DUPLICATE_WINDOWS = {
     "answer not read": "the program was stopped after the webhook sent its 200, before the answer reached it "
                        "(SIGTERM or kill -9 while the webhook holds the post)",

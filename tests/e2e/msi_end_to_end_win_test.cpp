@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 #include <msi.h>
+#include <msiquery.h>
+#include <sddl.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +83,111 @@ bool SettingsKeyExists() {
   return true;
 }
 
+// The settings key's access list in the security descriptor language;
+// nothing when it cannot be read.
+std::optional<std::wstring> SettingsKeyAccessList() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, READ_CONTROL, &raw) != ERROR_SUCCESS) return std::nullopt;
+  std::string buffer(4096, '\0');
+  DWORD size = static_cast<DWORD>(buffer.size());
+  const LSTATUS read = RegGetKeySecurity(raw, DACL_SECURITY_INFORMATION, buffer.data(), &size);
+  RegCloseKey(raw);
+  LPWSTR text = nullptr;
+  if (read != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                   buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return std::nullopt;
+  }
+  std::wstring out(text);
+  LocalFree(text);
+  return out;
+}
+
+void DeleteSettingsKey() {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKey);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey);
+}
+
+// The custom action type bit that keeps an action's target and data out of
+// the log (msidbCustomActionTypeHideTarget).
+constexpr int kHideTarget = 0x2000;
+
+// Every custom action of the package: its name, type and target.
+struct CustomActionRow {
+  std::wstring action;
+  int type = 0;
+  std::wstring target;
+};
+
+std::vector<CustomActionRow> CustomActions(const std::wstring& package) {
+  std::vector<CustomActionRow> rows;
+  MSIHANDLE database = 0, view = 0, record = 0;
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) return rows;
+  if (MsiDatabaseOpenViewW(database, L"SELECT `Action`, `Type`, `Target` FROM `CustomAction`", &view) ==
+          ERROR_SUCCESS &&
+      MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      CustomActionRow row;
+      for (UINT field : {1u, 3u}) {
+        wchar_t text[1024];
+        DWORD size = 1024;
+        if (MsiRecordGetStringW(record, field, text, &size) == ERROR_SUCCESS) {
+          (field == 1 ? row.action : row.target) = std::wstring(text, size);
+        }
+      }
+      row.type = MsiRecordGetInteger(record, 2);
+      rows.push_back(row);
+      MsiCloseHandle(record);
+    }
+    MsiCloseHandle(view);
+  }
+  MsiCloseHandle(database);
+  return rows;
+}
+
+// A file of that name in the temporary folder, not there yet.
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t temp[MAX_PATH];
+  const DWORD n = GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp, n) + name;
+  DeleteFileW(path.c_str());
+  return path;
+}
+
+// The lines of an installer log (Wine writes it in the ANSI code page) that
+// hold text, from it on, without the line end.
+std::vector<std::string> LogLinesWith(const std::wstring& log, const std::string& text) {
+  std::vector<std::string> lines;
+  std::ifstream file(std::filesystem::path(log), std::ios::binary);
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t at = line.find(text);
+    if (at == std::string::npos) continue;
+    line = line.substr(at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A property of the package's Property table; empty when it has none.
+std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
+  std::wstring value;
+  MSIHANDLE database = 0;
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) return value;
+  MSIHANDLE view = 0, record = 0;
+  const std::wstring query = L"SELECT `Value` FROM `Property` WHERE `Property` = '" + std::wstring(name) + L"'";
+  if (MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS) {
+    if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      wchar_t text[1024];
+      DWORD size = 1024;
+      if (MsiRecordGetStringW(record, 1, text, &size) == ERROR_SUCCESS) value.assign(text, size);
+      MsiCloseHandle(record);
+    }
+    MsiCloseHandle(view);
+  }
+  MsiCloseHandle(database);
+  return value;
+}
+
 class MsiEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { Clean(); }
@@ -90,6 +200,7 @@ class MsiEndToEnd : public ::testing::Test {
     DeleteEventSources();
     DeleteTestValues();
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", L"details");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tresk\\vantrel", L"tls");
   }
 
   // The service's registration, which must be the one /install makes.
@@ -127,8 +238,28 @@ class MsiEndToEnd : public ::testing::Test {
     EXPECT_EQ(InstalledProducts(), std::vector<std::wstring>{});
   }
 
+  // The service's state now; nothing when it is not registered.
+  static std::optional<DWORD> ServiceState() {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status)) return std::nullopt;
+    return status.dwCurrentState;
+  }
+
+  // The service runs (it may still be starting).
+  static void ExpectRunning(const char* when) {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << when << ": " << GetLastError();
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    EXPECT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING) << when << ": the service does not run";
+  }
+
   const std::wstring msi_ = WindowsPath(VANTREL_MSI);
   const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
+  const std::wstring same_msi_ = WindowsPath(VANTREL_SAME_MSI);
+  const std::wstring failing_msi_ = WindowsPath(VANTREL_FAILING_MSI);
   const std::wstring program_ = ExpandedPath(L"%ProgramFiles%\\Vantrel\\vantrel.exe");
 };
 
@@ -140,46 +271,54 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   const std::string url = chat.Url("/hook");
 
   // The administrator's one command.
-  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" +
-                    std::wstring(url.begin(), url.end()) + L" DETAILS=1"),
+  const std::wstring log = TempPath(L"vantrel-msi-install.log");
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" CHATURL=" +
+                    std::wstring(url.begin(), url.end()) + L" DETAILS=1 TLS=verify"),
             0u);
   ExpectRegisteredAsInstallMakesIt("after the install");
+  // The package set the restart after a crash (Wine keeps no failure
+  // actions to read back: the package's action says so in the log), and
+  // started the service, which posts its start notice.
+  EXPECT_EQ(LogLinesWith(log, "Vantrel: "), (std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash",
+                                                                      "Vantrel: VantrelSrv started"}));
+  DeleteFileW(log.c_str());
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
-
-  {
-    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
-    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
-    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
-    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
-    ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
-    EXPECT_EQ(chat.Requests().front().body,
-              "{\"text\":\"PSQL lisenssivalvonta k\xC3\xA4ynnistetty Demo 1, koneen nimi " + Utf8(computer) + "\"}");
-    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));
-    ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
-    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
-  }
+  EXPECT_EQ(SettingText(L"tls"), std::optional<std::wstring>(L"verify"));
+  ExpectRunning("after the first installation");
+  ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
+  EXPECT_EQ(chat.Requests().front().body,
+            "{\"text\":\"PSQL lisenssivalvonta k\xC3\xA4ynnistetty Demo 1, koneen nimi " + Utf8(computer) + "\"}");
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));
   ASSERT_EQ(SetStoredRecordNumber(41), ERROR_SUCCESS);  // the mark of later checks
 
-  // An upgrade without any property, then a repair: the settings and the
-  // mark stay, the name is taken from the settings, the service is
-  // registered as before.
+  // An upgrade without any property, then a repair, while the service runs:
+  // the settings and the mark stay, the name is taken from the settings,
+  // the service is registered as before and runs again afterwards.
   ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
   const std::vector<std::wstring> products = InstalledProducts();
   ASSERT_EQ(products.size(), 1u) << "the older version is still installed";
+  ExpectRunning("after the upgrade");
   // A repair of every file (msiexec /fa CODE /qn; Wine's msiexec takes no
   // product code, its msi.dll does).
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   ASSERT_EQ(MsiReinstallProductW(products.front().c_str(), REINSTALLMODE_FILEREPLACE | REINSTALLMODE_MACHINEDATA |
                                                                REINSTALLMODE_USERDATA | REINSTALLMODE_SHORTCUT),
             static_cast<UINT>(ERROR_SUCCESS));
+  ExpectRunning("after the repair");
   ExpectRegisteredAsInstallMakesIt("after the upgrade and the repair");
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
   EXPECT_EQ(SettingNumber(L"details"), std::optional<DWORD>(1));
+  EXPECT_EQ(SettingText(L"tls"), std::optional<std::wstring>(L"verify"));
   EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
+
+  // A stopped service stays stopped through a repair.
+  ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+  ASSERT_EQ(MsiReinstallProductW(products.front().c_str(), REINSTALLMODE_FILEREPLACE | REINSTALLMODE_MACHINEDATA),
+            static_cast<UINT>(ERROR_SUCCESS));
+  EXPECT_EQ(ServiceState(), std::optional<DWORD>(SERVICE_STOPPED));
 
   // Removal: the service, its sources and the program go; the settings and
   // the mark stay for a later installation.
@@ -195,6 +334,100 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   ExpectNothingOfTheServiceLeft();
   EXPECT_FALSE(SettingsKeyExists());
   EXPECT_EQ(chat.Requests().size(), 1u);
+}
+
+// A package of the same version built again replaces the installed one
+// (not a second "Vantrel 1.0.0" beside it), and a name that begins with "#"
+// is kept as it is by every installation that takes the stored name.
+TEST_F(MsiEndToEnd, ARebuiltPackageReplacesTheInstalledOneAndAHashNameIsKept) {
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"#1 Prod\" CHATURL=http://127.0.0.1:9/hook"), 0u);
+  const std::vector<std::wstring> first = InstalledProducts();
+  ASSERT_EQ(first.size(), 1u);
+
+  ASSERT_EQ(Msiexec(L"/i \"" + same_msi_ + L"\" /qn"), 0u);
+  const std::vector<std::wstring> rebuilt = InstalledProducts();
+  ASSERT_EQ(rebuilt.size(), 1u) << "the rebuilt package was installed beside the first";
+  EXPECT_NE(rebuilt.front(), first.front()) << "the rebuilt package was not installed";
+  ExpectRegisteredAsInstallMakesIt("after the rebuilt package");
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"#1 Prod"));
+
+  ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
+  EXPECT_EQ(InstalledProducts().size(), 1u);
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"#1 Prod")) << "after the upgrade";
+}
+
+// The webhook's token: the key the installation makes is for SYSTEM and the
+// administrators alone; the token is on no command line the package runs
+// (only the hidden action that hands it to the deferred one names it) and
+// never in the installer's log.
+TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
+  EXPECT_EQ(PackageProperty(msi_, L"MsiHiddenProperties"), L"CHATURL;WriteChatUrl;RestoreSettings");
+  for (const CustomActionRow& row : CustomActions(msi_)) {
+    if (row.target.find(L"CHATURL") != std::wstring::npos) {
+      EXPECT_EQ(row.action, L"SetWriteChatUrl") << "the token on a command line";
+      EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
+    }
+    if (row.action == L"WriteChatUrl" || row.action == L"RestoreSettings") {
+      EXPECT_NE(row.type & kHideTarget, 0) << "not hidden";
+    }
+  }
+
+  DeleteSettingsKey();
+  const std::wstring log = TempPath(L"vantrel-msi-token.log");
+  DeleteFileW(log.c_str());
+  const std::wstring token = L"TOKENSHOULDNOTSHOW7261";
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" "
+                    L"CHATURL=http://127.0.0.1:9/hooks/ID/" + token),
+            0u);
+  EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(L"http://127.0.0.1:9/hooks/ID/" + token));
+  EXPECT_EQ(SettingsKeyAccessList(), std::optional<std::wstring>(L"D:P(A;;KA;;;SY)(A;;KA;;;BA)"));
+
+  // Wine's msiexec writes its log in the ANSI code page, one line a record.
+  // At its end it lists every property, the hidden ones too (Windows leaves
+  // out those MsiHiddenProperties names, checked above): that list is
+  // Wine's, not the package's, and is passed over.
+  std::ifstream file(std::filesystem::path(log), std::ios::binary);
+  const std::string narrow(token.begin(), token.end());
+  int lines = 0;
+  for (std::string line; std::getline(file, line); ++lines) {
+    if (line.rfind("Property(", 0) == 0) continue;
+    EXPECT_EQ(line.find(narrow), std::string::npos) << "the token is in the log: " << line;
+  }
+  EXPECT_GT(lines, 0) << "no log was written";
+  DeleteFileW(log.c_str());
+}
+
+// An installation that fails after every action that changes the machine
+// has run (the service registered, set up and started, the settings
+// written) is rolled back whole: no product, service, source or file, and
+// the settings as they were (a key it made is gone).
+TEST_F(MsiEndToEnd, AFailedInstallationLeavesNothingBehind) {
+  struct Row {
+    const char* name;
+    std::optional<std::wstring> old_url;  // the settings before it, when there were any
+    std::optional<std::wstring> old_name;
+  } rows[] = {
+      {"a first installation", std::nullopt, std::nullopt},
+      {"over settings of an earlier installation", L"http://127.0.0.1:9/old", L"Old name"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeleteSettingsKey();
+    if (row.old_url) {
+      ASSERT_EQ(SetChatUrl(std::string(row.old_url->begin(), row.old_url->end())), ERROR_SUCCESS);
+      ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"instancename", REG_SZ, row.old_name->c_str(),
+                                static_cast<DWORD>((row.old_name->size() + 1) * sizeof(wchar_t))),
+                ERROR_SUCCESS);
+    }
+    // Windows ends with 1603 (ERROR_INSTALL_FAILURE), Wine's msiexec with 1627.
+    EXPECT_NE(Msiexec(L"/i \"" + failing_msi_ + L"\" /qn INSTANCENAME=\"New name\" CHATURL=http://127.0.0.1:9/new"),
+              0u);
+    ExpectNothingOfTheServiceLeft();
+    EXPECT_EQ(SettingsKeyExists(), row.old_url.has_value());
+    EXPECT_EQ(SettingText(L"chaturl"), row.old_url);
+    EXPECT_EQ(SettingText(L"instancename"), row.old_name);
+    EXPECT_EQ(SettingNumber(L"details"), std::nullopt);
+  }
 }
 
 // Without an instance name, and none stored, the first installation is

@@ -2,7 +2,9 @@
 // of each HTTP phase is taken from VANTREL_TEST_HTTP_TIMEOUT_MS (milliseconds),
 // so a stalled webhook fails the exchange in a second instead of two minutes,
 // VANTREL_TEST_CURL_LIBRARY names the HTTP library the posts load in place
-// of libcurl, so that one that is missing can be tried, and
+// of libcurl, so that one that is missing can be tried,
+// VANTREL_TEST_TRUSTED_AUTHORITIES names a PEM file of the certificate
+// authorities the posts trust in place of the system's, and
 // VANTREL_TEST_TRACE_RECORDS=1 has each check trace the two lines of every
 // record it took, so a test knows which check listed which entry.
 #include <cstdlib>
@@ -19,6 +21,9 @@ const bool kShortened = [] {
   }
   if (const char* library = std::getenv("VANTREL_TEST_CURL_LIBRARY")) {
     vantrel::testing_seam::SetCurlLibraryName(library);
+  }
+  if (const char* authorities = std::getenv("VANTREL_TEST_TRUSTED_AUTHORITIES")) {
+    vantrel::testing_seam::SetTrustedAuthoritiesFile(authorities);
   }
   if (const char* traced = std::getenv("VANTREL_TEST_TRACE_RECORDS")) {
     vantrel::testing_seam::SetRecordLinesTraced(std::string_view(traced) == "1");

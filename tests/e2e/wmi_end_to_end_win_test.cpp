@@ -54,7 +54,7 @@ bool Ends(const std::string& text, const std::string& end) {
 // What one start of the service did.
 struct Check {
   std::vector<std::string> calls;        // the stand-in's record
-  std::vector<std::string> failures;     // the "Virhe haussa=" and "callstack=" debug lines
+  std::vector<std::string> failures;     // the first "Virhe haussa=" and "callstack=" debug lines
   std::vector<std::string> notices;      // bodies posted to the webhook
   std::optional<DWORD> stored;           // "lastrecnum" after the stop, a REG_DWORD...
   std::optional<ULONGLONG> stored_wide;  // ...or a REG_QWORD (past 31 bits)
@@ -122,10 +122,19 @@ class WmiEndToEnd : public ::testing::Test {
     EXPECT_TRUE(stopped && stopped->dwCurrentState == SERVICE_STOPPED);
     check.exit_code = WaitForProcessEnd(running->dwProcessId, 10000);
 
+    // The first check's calls and lines: a check that failed is tried again
+    // at every tick, a second apart at the start, until the stop.
     check.calls = standin_->Calls();
+    for (std::size_t i = 0; i < check.calls.size(); ++i) {
+      if (check.calls[i].rfind("Release ", 0) == 0 && Ends(check.calls[i], " alive=0")) {
+        check.calls.resize(i + 1);
+        break;
+      }
+    }
     for (const std::string& line : debug_.LinesOf(running->dwProcessId)) {
       if (line.rfind("Virhe haussa=", 0) == 0 || line.rfind("callstack=", 0) == 0) check.failures.push_back(line);
     }
+    if (check.failures.size() > 2) check.failures.resize(2);
     const std::vector<Received> requests = chat_.Requests();
     for (std::size_t i = posted_before; i < requests.size(); ++i) check.notices.push_back(requests[i].body);
     check.stored = StoredRecordNumber();
@@ -202,11 +211,14 @@ TEST_F(WmiEndToEnd, FreshInstallationThenOneMoreErrorEntry) {
   EXPECT_EQ(later.failures, std::vector<std::string>{});
 }
 
-// A query that fails part way keeps what it read: the notice goes out for
-// the entries read before the failure, and their highest number is stored.
-TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsWhatItRead) {
+// A walk that breaks off keeps nothing of it: WMI may give the newest entry
+// first, so the highest number read may stand above entries never reached.
+// The failure is traced as a failed query is, nothing is posted, the stored
+// number stays, and the check is tried again at the next tick. A failure
+// before the walk stores nothing either.
+TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsNothingOfIt) {
   constexpr DWORD kStored = 20;  // a later check: "lastrecnum" holds 20
-  const std::vector<StandInEntry> three = {PervasiveEntry(21, 1), PervasiveEntry(23, 2), PervasiveEntry(22, 1)};
+  const std::vector<StandInEntry> three = {PervasiveEntry(23, 1), PervasiveEntry(22, 2), PervasiveEntry(21, 1)};
 
   struct Row {
     const char* name;
@@ -218,14 +230,19 @@ TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsWhatItRead) {
   };
   std::vector<Row> rows;
   {
-    Row row{"the walk's Next fails after two entries: the walk ends there, quietly", {}, {}, true, 23, {}};
+    Row row{"the walk's Next fails after the newest entry",
+            {},
+            {"Virhe haussa=Generic failure", "callstack="},
+            false,
+            kStored,
+            {}};
     row.fixture.entries = three;
-    row.fixture.next_fails_after = 2;
-    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> error 80041001"};
+    row.fixture.next_fails_after = 1;
+    row.walk = {"Next held=0 -> entry 1", "Next held=0 -> error 80041001"};
     rows.push_back(row);
   }
   {
-    Row row{"the third entry cannot be read", {}, {"Virhe haussa=Generic failure", "callstack="}, true, 23, {}};
+    Row row{"the third entry cannot be read", {}, {"Virhe haussa=Generic failure", "callstack="}, false, kStored, {}};
     row.fixture.entries = three;
     row.fixture.read_fails_after = 2;
     row.walk = {"Next held=0 -> entry 1", "Next held=0 -> entry 2", "Next held=0 -> entry 3"};
@@ -242,8 +259,8 @@ TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsWhatItRead) {
     Row row{"an entry with a null TimeGenerated",
             {},
             {"Virhe haussa=Could not convert variant of type (Null) into type (UnicodeString)", "callstack="},
-            true,
-            21,
+            false,
+            kStored,
             {}};
     row.fixture.entries = three;
     row.fixture.entries[1].time_generated.reset();

@@ -17,6 +17,9 @@ AttemptResult Answered() {
   r.answer.body = std::string("bytes \0 and \xFF past ASCII", 24);
   r.answer.body_cut = true;
   r.answer.body_failure = u"Error reading data: (18) cut \u00e4";
+  r.answer.certificate.seen = true;
+  r.answer.certificate.bad_dates = true;
+  r.answer.certificate.key_sha256 = std::string(64, 'a');
   return r;
 }
 
@@ -24,6 +27,11 @@ AttemptResult Failed() {
   AttemptResult r;
   r.failure.kind = HttpFailure::kSecureChannel;
   r.failure.message = u"Error sending data: (60) SSL peer certificate \u00e4 \U0001F600";
+  r.failure.certificate.seen = true;
+  r.failure.certificate.unknown_authority = true;
+  r.failure.certificate.wrong_name = true;
+  r.failure.certificate.other_problem = true;
+  r.failure.certificate.key_sha256 = std::string(64, 'b');
   return r;
 }
 
@@ -44,6 +52,12 @@ void ExpectSame(const AttemptResult& a, const AttemptResult& b) {
   EXPECT_TRUE(a.answer.body_failure == b.answer.body_failure);
   EXPECT_EQ(a.failure.kind, b.failure.kind);
   EXPECT_TRUE(a.failure.message == b.failure.message);
+  for (const auto& [x, y] : {std::pair{a.answer.certificate, b.answer.certificate},
+                             std::pair{a.failure.certificate, b.failure.certificate}}) {
+    EXPECT_EQ(x.seen, y.seen);
+    EXPECT_TRUE(x.Problems() == y.Problems());
+    EXPECT_EQ(x.key_sha256, y.key_sha256);
+  }
 }
 
 TEST(AttemptResultTest, ReadsBackWhatWasWrittenAndNothingLess) {
@@ -99,9 +113,11 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
   request.attempt.target = "/hooks/a%20b?x=1";
   request.attempt.headers = {{"Accept", "application/json"}, {"Content-type", "application/json"}};
   request.attempt.body = std::string("{\"text\":\"h\xC3\xA4\"}\0", 15);
-  request.attempt.verify_certificate = false;
+  request.attempt.certificate.checks_on = false;
+  request.attempt.certificate.accepted_key = std::string(64, 'c');
   request.attempt.timeout_ms = 1500;
   request.library = "libvantrel-missing.so.0";
+  request.trusted_authorities = "/tmp/authority.pem";
   const std::string bytes = EncodeAttemptRequest(request);
   AttemptRequest read;
   ASSERT_TRUE(DecodeAttemptRequest(bytes, read));
@@ -112,9 +128,11 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
   EXPECT_EQ(read.attempt.target, request.attempt.target);
   EXPECT_EQ(read.attempt.headers, request.attempt.headers);
   EXPECT_EQ(read.attempt.body, request.attempt.body);
-  EXPECT_EQ(read.attempt.verify_certificate, false);
+  EXPECT_EQ(read.attempt.certificate.checks_on, false);
+  EXPECT_EQ(read.attempt.certificate.accepted_key, request.attempt.certificate.accepted_key);
   EXPECT_EQ(read.attempt.timeout_ms, 1500);
   EXPECT_EQ(read.library, request.library);
+  EXPECT_EQ(read.trusted_authorities, request.trusted_authorities);
   for (std::size_t size = 0; size < bytes.size(); ++size) EXPECT_FALSE(DecodeAttemptRequest(bytes.substr(0, size), read));
   EXPECT_FALSE(DecodeAttemptRequest(bytes + "x", read));
 }

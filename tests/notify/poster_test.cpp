@@ -261,11 +261,11 @@ TEST_F(PosterTest, SchemeAloneRaisesHostFieldIsEmpty) {
 }
 
 TEST(PostReport, DescribesTheAnswerOrTheFailure) {
-  EXPECT_EQ(ToUtf8(PostReport{500, u"Internal Server Error", u""}.Describe()), "HTTP 500 Internal Server Error");
-  EXPECT_EQ(ToUtf8(PostReport{204, u"", u""}.Describe()), "HTTP 204");
-  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"REST request failed: Error sending data: (7) x"}.Describe()),
+  EXPECT_EQ(ToUtf8(PostReport{500, u"Internal Server Error", u"", {}}.Describe()), "HTTP 500 Internal Server Error");
+  EXPECT_EQ(ToUtf8(PostReport{204, u"", u"", {}}.Describe()), "HTTP 204");
+  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"REST request failed: Error sending data: (7) x", {}}.Describe()),
             "Error sending data: (7) x");
-  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"Protocol field is empty"}.Describe()), "Protocol field is empty");
+  EXPECT_EQ(ToUtf8(PostReport{0, u"", u"Protocol field is empty", {}}.Describe()), "Protocol field is empty");
 }
 
 // Runs the exchange as the poster prepares it and hands back the response.

@@ -83,6 +83,80 @@ TEST(CheckTimerTest, AFailingCheckIsTracedNotRecordedAndRetriedOnTheNextTick) {
   EXPECT_TRUE(world.posts.empty());
 }
 
+// A query whose walk broke off fails the check: nothing is posted or
+// stored, and the next tick asks again from the same mark.
+TEST(CheckTimerTest, AQueryThatBrokeOffFailsTheCheckAndIsAskedAgainOnTheNextTick) {
+  ModuleHarness::World world;
+  world.key.values[u"instancename"] = testing::MemoryKey::Sz(u"Demo");
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(20);
+  world.records = {23, 22, 21};
+  world.query_error = u"walk broke";
+  ModuleHarness module(world);
+  TraceRecorder trace;
+  world.AdvanceBy(1s);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "walk broke=", "="}));
+  EXPECT_TRUE(world.posts.empty());
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 20);
+  EXPECT_EQ(module.fedellinenajo, 0.0) << "not a completed check";
+
+  world.query_error.reset();
+  world.AdvanceBy(1s);
+  EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{20, false}, {20, false}}));
+  EXPECT_EQ(world.Notices(), std::vector<std::string>{testing::kProblemsNotice});
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 23);
+}
+
+// The event log hears of the checks once per change: one warning when they
+// start failing (a refused post, a failed store, a walk that broke off),
+// saying what failed and what comes next; nothing while they go on failing;
+// one information entry when one succeeds again.
+TEST(CheckTimerTest, TheEventLogHearsOfEachChangeBetweenFailingAndSucceedingOnce) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.records = {4};
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 2, 0);
+  ModuleHarness module(world);
+  world.AdvanceBy(1s);
+  EXPECT_EQ(world.check_events, std::vector<std::string>{}) << "a first check that succeeds writes nothing";
+
+  world.records = {4, 5};
+  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server", {}};
+  world.AdvanceBy(12h);
+  world.AdvanceBy(12h);  // refused again: no second warning
+  world.query_error = u"walk broke";
+  world.AdvanceBy(12h);
+  world.AdvanceBy(10min);  // the walk broke off again at the retry
+  ASSERT_EQ(world.statuses.size(), 5u);
+  EXPECT_EQ(world.check_events,
+            std::vector<std::string>{"warning: Last check 2026-12-11 00:00:03: 1 new entry, notice not delivered: "
+                                     "Error sending data: (7) Couldn't connect to server; retried at the next check, "
+                                     "after 2026-12-11 12:00"});
+
+  world.query_error.reset();
+  world.answer = testing::kAccepted;
+  world.AdvanceBy(10min);
+  ASSERT_EQ(world.check_events.size(), 2u);
+  EXPECT_EQ(world.check_events[1], "information: Checks succeed again. " + world.statuses.back());
+
+  world.records = {4, 5, 6};
+  world.key.writable = false;
+  world.AdvanceBy(12h);
+  world.AdvanceBy(10min);
+  ASSERT_EQ(world.check_events.size(), 3u);
+  EXPECT_EQ(world.check_events[2].rfind("warning: Last check ", 0), 0u) << world.check_events[2];
+  EXPECT_NE(world.check_events[2].find("; tried again within ten minutes"), std::string::npos) << world.check_events[2];
+
+  // A log that cannot be asked (WMI refusing the connection) is a failed
+  // check too, though the check goes on to its end.
+  world.key.writable = true;
+  world.AdvanceBy(10min);
+  ASSERT_EQ(world.check_events.size(), 4u);
+  world.query_failure = u"Access denied";
+  world.AdvanceBy(12h);
+  ASSERT_EQ(world.check_events.size(), 5u);
+  EXPECT_EQ(world.check_events[4], "warning: The event log could not be asked: Access denied. " + world.statuses.back());
+}
+
 TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {
   ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(4);
@@ -118,7 +192,7 @@ TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
                                                      "delivered; next check after 2026-12-11 00:00"});
 
   world.records = {4, 8, 9};
-  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server"};
+  world.answer = PostReport{0, u"", u"REST request failed: Error sending data: (7) Couldn't connect to server", {}};
   world.AdvanceBy(12h);
   EXPECT_EQ(world.statuses.size(), 2u) << "a tick that runs no check sends nothing";
   EXPECT_EQ(world.statuses.back(),

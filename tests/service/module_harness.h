@@ -28,11 +28,12 @@ struct Post {
   String url;
   std::string json;
   std::optional<std::int64_t> stored_at_post;  // the memory key's "lastrecnum" when the post was made
+  TlsChoice tls;  // what the post was told to do with a certificate that does not verify
 };
 
 // What a recorded post answers.
-inline const PostReport kAccepted{200, u"OK", u""};
-inline const PostReport kRefused{500, u"Internal Server Error", u""};
+inline const PostReport kAccepted{200, u"OK", u"", {}};
+inline const PostReport kRefused{500, u"Internal Server Error", u"", {}};
 
 // The notices of a check that finds the entries of an instance named "Demo"
 // on a computer named KONE1.
@@ -47,13 +48,17 @@ class ModuleHarness : public TVantrelSrv {
     std::vector<std::int64_t> records;                   // record numbers in the event log
     std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
     std::vector<String> sources;                         // the source each query asked for
+    std::optional<String> query_error;  // raised by the query once asked, as a walk that broke off
+    std::optional<String> query_failure;  // given back by the query: the log could not be asked
     String computer = u"KONE1";
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
     int utc_offset_minutes = 120;
     PostReport answer = kAccepted;  // what every recorded post gives
     std::vector<Post> posts;
+    std::vector<std::string> certificate_entries;  // what certificate_log was told
     std::vector<std::string> statuses;  // every check's status line
+    std::vector<std::string> check_events;  // "warning: " or "information: " and the entry's text
     std::string output;                 // standard output, a line end after each line
 
     World() = default;
@@ -90,13 +95,15 @@ class ModuleHarness : public TVantrelSrv {
       ports.query_event_log = [&w](RecordMark& mark, EventRecords& found, bool first_run, const String& source) {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
+        if (w.query_error) throw Exception(*w.query_error);
+        if (w.query_failure) return QueryOutcome{w.query_failure, String(), {}};
         QueryRecords(w.records, mark, found);
         return QueryOutcome();
       };
     }
     if (!real.poster) {
-      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice) {
-        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum")});
+      ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice, const TlsChoice& tls) {
+        w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum"), tls});
         return w.answer;
       };
     }
@@ -111,7 +118,11 @@ class ModuleHarness : public TVantrelSrv {
       ports.utc_offset_minutes = [&w](std::int64_t) { return w.utc_offset_minutes; };
     }
     if (!real.status_report) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
+    ports.check_event = [&w](const String& text, bool warning) {
+      w.check_events.push_back((warning ? "warning: " : "information: ") + ToUtf8(text));
+    };
     ports.standard_output = [&w](const String& line) { w.output += ToUtf8(line) + "\n"; };
+    ports.certificate_log = [&w](const String& entry) { w.certificate_entries.push_back(ToUtf8(entry)); };
     return ports;
   }
 };

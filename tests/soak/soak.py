@@ -9,9 +9,9 @@ test copy of the program traces the records each check took, so the oracle
 knows which check listed an entry, which post carried it and what the
 webhook answered. After every run and at the end it checks that every error
 and warning of the source reached the chat (an answer of 200) exactly once,
-or again only after a delivery that fell into one of the windows the README's
-table of faults names (harness.DUPLICATE_WINDOWS); a quiet phase at the end
-brings every entry to the chat.
+or again only after a delivery that fell into one of the windows that the
+fault table of tests/README.md names (harness.DUPLICATE_WINDOWS); a quiet
+phase at the end brings every entry to the chat.
 """
 import collections
 import json

@@ -206,7 +206,8 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
     TraceRecorder trace;
     RecordMark mark{row.start, String()};
     EventRecords records;
-    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+    EXPECT_EQ(QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName).not_asked, std::nullopt)
+        << row.name;
     EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
     EXPECT_EQ(mark, (RecordMark{row.record_number, String()})) << row.name;
     EXPECT_TRUE(trace.lines.empty()) << row.name;
@@ -226,89 +227,85 @@ TEST(EventLogQueryTest, KeepsExistingRecords) {
                                                           "Computer: A Time: t", " Message : m"}));
 }
 
-TEST(EventLogQueryTest, AFailureIsTracedAndKeepsWhatWasGathered) {
-  const std::monostate null;
+// A failure before the walk takes nothing, is traced and given back; the
+// check goes on.
+TEST(EventLogQueryTest, AFailureBeforeTheWalkIsTracedAndTakesNothing) {
   struct Row {
     const char* name;
     bool fail_open;
     bool fail_execute;
-    std::optional<std::size_t> fail_walk_after;
-    std::vector<FakeEntrySpec> entries;
-    std::vector<std::string> lines;
-    std::int64_t record_number;
     std::string message;
-  };
-  FakeEntrySpec message_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
-  message_fails.failing_property = u"Message";
-  FakeEntrySpec record_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
-  record_fails.failing_property = u"RecordNumber";
-  const FakeEntrySpec first = Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{12});
-  const FakeEntrySpec second = Entry(String(u"A"), String(u"t3"), String(u"m3"), std::int64_t{15});
-
-  Row rows[] = {
-      {"the source cannot be opened", true, false, std::nullopt, {first}, {}, 10, "locator missing"},
-      {"the query fails", false, true, std::nullopt, {first}, {}, 10, "Invalid query"},
-      {"the walk fails after two entries",
-       false,
-       false,
-       2,
-       {first, second, first},
-       {"Computer: A Time: t1", " Message : m1", "Computer: A Time: t3", " Message : m3"},
-       15,
-       "walk broke"},
-      {"the message cannot be read",
-       false,
-       false,
-       std::nullopt,
-       {first, message_fails, second},
-       {"Computer: A Time: t1", " Message : m1", "Computer: B Time: t2"},
-       12,
-       "cannot read Message"},
-      {"the record number cannot be read",
-       false,
-       false,
-       std::nullopt,
-       {first, record_fails},
-       {"Computer: A Time: t1", " Message : m1", "Computer: B Time: t2", " Message : m2"},
-       12,
-       "cannot read RecordNumber"},
-      {"a null computer name",
-       false,
-       false,
-       std::nullopt,
-       {first, Entry(null, String(u"t"), String(u"m"), std::int64_t{40})},
-       {"Computer: A Time: t1", " Message : m1"},
-       12,
-       "Could not convert variant of type (Null) into type (UnicodeString)"},
-      {"a null time",
-       false,
-       false,
-       std::nullopt,
-       {Entry(String(u"A"), null, String(u"m"), std::int64_t{40})},
-       {},
-       10,
-       "Could not convert variant of type (Null) into type (UnicodeString)"},
-      {"a record number that is no number",
-       false,
-       false,
-       std::nullopt,
-       {Entry(String(u"A"), String(u"t"), String(u"m"), String(u"12a"))},
-       {"Computer: A Time: t", " Message : m"},
-       10,
-       "Could not convert variant of type (UnicodeString) into type (Int64)"},
+  } rows[] = {
+      {"the source cannot be opened", true, false, "locator missing"},
+      {"the query fails", false, true, "Invalid query"},
   };
   for (const Row& row : rows) {
     FakeSource source;
     source.fail_open = row.fail_open;
     source.fail_execute = row.fail_execute;
-    source.fail_walk_after = row.fail_walk_after;
-    source.entries = row.entries;
+    source.entries = {Entry(String(u"A"), String(u"t1"), String(u"m1"), std::int64_t{12})};
     TraceRecorder trace;
     RecordMark mark{10, String()};
     EventRecords records;
-    QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
-    EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
-    EXPECT_EQ(mark.number, row.record_number) << row.name;
+    std::optional<String> failure;
+    EXPECT_NO_THROW(failure = QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName).not_asked)
+        << row.name;
+    EXPECT_EQ(failure, std::optional<String>(FromUtf8(row.message))) << row.name << ": the failure is given back";
+    EXPECT_TRUE(records.empty()) << row.name;
+    EXPECT_EQ(mark.number, 10) << row.name;
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;
+    EXPECT_EQ(source.sources_alive, 0) << row.name << ": the source released";
+  }
+}
+
+// A walk that breaks off, in Next or while an entry is read, takes nothing:
+// the entries come in any order, so the highest number read may stand above
+// entries the walk never reached (23 read, 22 and 21 not). The failure is
+// traced as any failed query is, and the query raises, so that the check
+// fails and is tried again.
+TEST(EventLogQueryTest, AWalkThatBreaksOffTakesNothingAndRaises) {
+  const std::monostate null;
+  FakeEntrySpec message_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
+  message_fails.failing_property = u"Message";
+  FakeEntrySpec record_fails = Entry(String(u"B"), String(u"t2"), String(u"m2"), std::int64_t{30});
+  record_fails.failing_property = u"RecordNumber";
+  const FakeEntrySpec e23 = Entry(String(u"A"), String(u"t23"), String(u"m23"), std::int64_t{23});
+  const FakeEntrySpec e22 = Entry(String(u"A"), String(u"t22"), String(u"m22"), std::int64_t{22});
+  const FakeEntrySpec e21 = Entry(String(u"A"), String(u"t21"), String(u"m21"), std::int64_t{21});
+  struct Row {
+    const char* name;
+    std::optional<std::size_t> fail_walk_after;
+    std::vector<FakeEntrySpec> entries;
+    std::string message;
+  } rows[] = {
+      {"Next fails after the newest entry", 1, {e23, e22, e21}, "walk broke"},
+      {"Next fails after two entries", 2, {e21, e23, e22}, "walk broke"},
+      {"the message cannot be read", std::nullopt, {e23, message_fails, e22}, "cannot read Message"},
+      {"the record number cannot be read", std::nullopt, {e23, record_fails}, "cannot read RecordNumber"},
+      {"a null computer name", std::nullopt, {e23, Entry(null, String(u"t"), String(u"m"), std::int64_t{40})},
+       "Could not convert variant of type (Null) into type (UnicodeString)"},
+      {"a null time", std::nullopt, {Entry(String(u"A"), null, String(u"m"), std::int64_t{40})},
+       "Could not convert variant of type (Null) into type (UnicodeString)"},
+      {"a record number that is no number", std::nullopt,
+       {Entry(String(u"A"), String(u"t"), String(u"m"), String(u"12a"))},
+       "Could not convert variant of type (UnicodeString) into type (Int64)"},
+  };
+  for (const Row& row : rows) {
+    FakeSource source;
+    source.fail_walk_after = row.fail_walk_after;
+    source.entries = row.entries;
+    TraceRecorder trace;
+    RecordMark mark{20, u"s=a;i=20;t=1"};
+    EventRecords records = {{u"B", u"earlier", std::nullopt, true, 1, String()}};
+    try {
+      QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
+      ADD_FAILURE() << row.name << ": no failure raised";
+    } catch (const Exception& e) {
+      EXPECT_EQ(ToUtf8(e.Message()), "The event log walk broke off, nothing of it kept: " + row.message) << row.name;
+    }
+    EXPECT_EQ(Utf8Lines(records), (std::vector<std::string>{"Computer: B Time: earlier", "Empty message"}))
+        << row.name << ": the records before the query stay, none of the walk's";
+    EXPECT_EQ(mark, (RecordMark{20, u"s=a;i=20;t=1"})) << row.name;
     EXPECT_EQ(trace.lines, (std::vector<std::string>{"Virhe haussa=" + row.message, "callstack="})) << row.name;
     EXPECT_EQ(source.entries_alive, 0) << row.name << ": every entry released";
     EXPECT_EQ(source.sources_alive, 0) << row.name << ": the source released";

@@ -117,6 +117,8 @@ bool ParseLine(const std::wstring& line, Fixture& fixture) {
     fixture.next_fails_after = count;
   } else if (name == L"read_fails_after") {
     fixture.read_fails_after = count;
+  } else if (name == L"query_never_answers") {
+    fixture.query_never_answers = *count != 0;
   } else {
     return false;
   }

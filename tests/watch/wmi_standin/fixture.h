@@ -12,6 +12,9 @@
 //                                            entries, then its Next fails
 //   read_fails_after=N                       reading any property of an entry
 //                                            delivered after the Nth fails
+//   query_never_answers=1                    ExecQuery does not return until
+//                                            the event named by
+//                                            kReleaseEventName is set
 // In values, \t \n \r and \\ stand for a tab, line feed, carriage return
 // and backslash. Numbers are written in decimal and must fit their CIM type
 // (RecordNumber up to 4294967295, EventType up to 255).
@@ -67,6 +70,7 @@ struct Fixture {
   std::optional<Failure> connect_error;
   std::optional<std::size_t> next_fails_after;
   std::optional<std::size_t> read_fails_after;
+  bool query_never_answers = false;
 };
 
 // Reads the fixture file; a missing file is an empty fixture. A line it does

@@ -18,4 +18,9 @@ inline constexpr wchar_t kClsidText[] = L"{54525AC9-934C-46C7-9F77-B7C5810B0E71}
 inline constexpr wchar_t kFixtureValue[] = L"FixtureFile";
 inline constexpr wchar_t kCallLogValue[] = L"CallLogFile";
 
+// A query that never answers waits for this event (made by the test's
+// side of the stand-in, set when it goes), so that no process is left
+// hanging once the test is over.
+inline constexpr wchar_t kReleaseEventName[] = L"Global\\VantrelWmiStandInRelease";
+
 }  // namespace wmi_standin

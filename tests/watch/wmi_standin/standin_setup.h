@@ -47,6 +47,7 @@ struct StandInFixture {
   std::string connect_description;             // ...with this description (none when empty)
   std::optional<int> next_fails_after;         // the walk's Next fails after so many entries
   std::optional<int> read_fails_after;         // entries after so many cannot be read
+  bool query_never_answers = false;            // ExecQuery waits until the stand-in goes
 
   // The fixture file's text (format in fixture.h).
   std::string Text() const {
@@ -69,6 +70,7 @@ struct StandInFixture {
     }
     if (next_fails_after) text += "next_fails_after=" + std::to_string(*next_fails_after) + "\n";
     if (read_fails_after) text += "read_fails_after=" + std::to_string(*read_fails_after) + "\n";
+    if (query_never_answers) text += "query_never_answers=1\n";
     return text;
   }
 
@@ -99,7 +101,8 @@ class WmiStandIn {
   static constexpr wchar_t kRealLocatorClsid[] = L"{76A64158-CB41-11D1-8B02-00600806D9B6}";
 
   // Maps the ProgID to the stand-in built at dll_unix_path; Registered()
-  // tells whether every step worked.
+  // tells whether every step worked. A query told never to answer waits
+  // until Release or the end of this object.
   explicit WmiStandIn(const std::string& dll_unix_path) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -112,6 +115,7 @@ class WmiStandIn {
     // A run that ended before putting things back left the stand-in there.
     if (previous_ && *previous_ == wmi_standin::kClsidText) previous_ = kRealLocatorClsid;
 
+    release_ = CreateEventW(nullptr, TRUE, FALSE, wmi_standin::kReleaseEventName);
     const std::wstring dll = WindowsPath(dll_unix_path);
     const std::wstring class_key = ClassKey();
     registered_ = !dll.empty() && SetText(class_key, nullptr, L"Vantrel WMI stand-in") &&
@@ -123,6 +127,10 @@ class WmiStandIn {
   }
 
   ~WmiStandIn() {
+    if (release_ != nullptr) {
+      SetEvent(release_);  // a query left waiting answers now
+      CloseHandle(release_);
+    }
     if (previous_) {
       SetText(kProgIdKey, nullptr, *previous_);
     } else {
@@ -140,10 +148,16 @@ class WmiStandIn {
 
   // The entries and failures of the next locator; the call log starts empty.
   bool Answer(const StandInFixture& fixture) {
+    if (release_ != nullptr) ResetEvent(release_);
     DeleteFileW(log_.c_str());
     std::ofstream file(std::filesystem::path(fixture_), std::ios::binary | std::ios::trunc);
     file << fixture.Text();
     return static_cast<bool>(file.flush());
+  }
+
+  // Lets a query that was told never to answer go on.
+  void Release() const {
+    if (release_ != nullptr) SetEvent(release_);
   }
 
   // Every call recorded since the last Answer, one line each.
@@ -190,6 +204,7 @@ class WmiStandIn {
   std::wstring log_;
   std::optional<std::wstring> previous_;
   bool registered_ = false;
+  HANDLE release_ = nullptr;  // kReleaseEventName, owned here
 };
 
 }  // namespace vantrel::testing

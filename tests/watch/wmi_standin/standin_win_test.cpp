@@ -2,14 +2,18 @@
 // reads what it answers: each property with the VARIANT type of its CIM type
 // (a record number past 2^31 as a negative VT_I4, EventType as VT_UI1), a
 // property outside the SELECT list as null, and a mark past 2^31 in the
-// query compared as the unsigned number it is.
+// query compared as the unsigned number it is; and a query told never to
+// answer holds its caller until the test lets it go.
 #include <objbase.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/watch/wmi_standin/standin_setup.h"
@@ -92,6 +96,42 @@ TEST_F(StandInAnswers, RecordNumbersCompareAsUnsignedPast2To31) {
   EXPECT_EQ(Values(log, u"SELECT RecordNumber FROM Win32_NTLogEvent WHERE RecordNumber <= 2147483649",
                    u"RecordNumber"),
             (std::vector<EventValue>{std::int64_t{2147483649}, std::int64_t{7}}));
+}
+
+TEST_F(StandInAnswers, AQueryThatNeverAnswersHoldsItsCallerUntilReleased) {
+  StandInFixture log;
+  log.entries = {PervasiveEntry(21, 1)};
+  log.query_never_answers = true;
+  ASSERT_TRUE(standin_.Answer(log));
+  std::atomic<bool> answered{false};
+  std::vector<EventValue> values;
+  std::thread caller([&] {
+    if (FAILED(CoInitialize(nullptr))) return;
+    {
+      std::unique_ptr<EventSource> source = OpenWmiEventSource(kWmiLocatorProgId);
+      EventQuery query;
+      query.text = u"SELECT RecordNumber FROM Win32_NTLogEvent";
+      source->Execute(query);
+      answered = true;
+      while (std::unique_ptr<EventEntry> entry = source->Next()) values.push_back(entry->Property(u"RecordNumber"));
+    }
+    CoUninitialize();
+  });
+  bool waiting = false;
+  for (int polls = 0; polls < 2000 && !waiting; ++polls) {
+    for (const std::string& line : standin_.Calls()) waiting = waiting || line.rfind("ExecQuery(", 0) == 0;
+    if (!waiting) Sleep(10);
+  }
+  EXPECT_TRUE(waiting) << "the query never reached the stand-in";
+  EXPECT_FALSE(answered) << "the query answered before it was let go";
+  standin_.Release();
+  caller.join();
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(values, std::vector<EventValue>{std::int64_t{21}});
+  const std::vector<std::string> calls = standin_.Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(),
+                      "ExecQuery(BSTR:SELECT RecordNumber FROM Win32_NTLogEvent, BSTR:WQL, I4:32) -> waiting"),
+            calls.end());
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 //   SWbemServices.ExecQuery(query, language, flags, ...)
 //       -> the set of the fixture's Win32_NTLogEvent entries that the WQL
 //          query selects (the forms in wql.h); an unknown class, property or
-//          form fails as WMI does ("Invalid class", "Invalid query")
+//          form fails as WMI does ("Invalid class", "Invalid query");
+//          or, when the fixture says so, no answer until released
 //   SWbemObjectSet._NewEnum -> an IEnumVARIANT (VT_UNKNOWN) over the set,
 //          walked forward with Next; it can fail part way
 //   SWbemObject.<property> -> any property of the class; a selected one
@@ -418,6 +419,19 @@ Enumerator::~Enumerator() {
   Record(L"Release Enumerator alive=" + std::to_wstring(--g_alive));
 }
 
+// A query that never answers: blocks the calling thread until the test's
+// side sets the release event (forever when there is none).
+void WaitForRelease(const std::wstring& line) {
+  Record(line + L" -> waiting");
+  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, kReleaseEventName);
+  if (release == nullptr) {
+    Sleep(INFINITE);
+  } else {
+    WaitForSingleObject(release, INFINITE);
+    CloseHandle(release);
+  }
+}
+
 class Services : public Automation {
  public:
   explicit Services(std::shared_ptr<const Fixture> fixture) : Automation(L"Services"), fixture_(std::move(fixture)) {}
@@ -447,6 +461,8 @@ class Services : public Automation {
     std::optional<Query> query = ParseQuery(text, error);
     if (!query) return Fail(line, excep, kInvalidQuery);
     if (!SameWithoutCase(query->class_name, L"Win32_NTLogEvent")) return Fail(line, excep, kInvalidClass);
+
+    if (fixture_->query_never_answers) WaitForRelease(line);
 
     std::vector<std::size_t> matches;
     for (std::size_t i = 0; i < fixture_->entries.size(); ++i) {

@@ -1,0 +1,286 @@
+// The custom actions of vantrel.msi, in a DLL the package carries in its
+// Binary table. They read and write the settings key through the program's
+// own store, so a key the installer makes gets the key's security (SYSTEM
+// and the administrators alone) as one the program makes does, and the
+// webhook's token travels from the CHATURL property to the key without ever
+// standing on a command line or in the installer's log. Once the program has
+// registered the service, they set its restart after a crash, which the
+// program's own installation leaves alone.
+#include <windows.h>
+
+#include <msi.h>
+#include <msiquery.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/service_recovery_win.h"
+#include "platform/exception.h"
+#include "platform/system_text.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+#include "platform/whole_number.h"
+#include "platform/wide_text.h"
+#include "settings/settings_key.h"
+
+namespace vantrel {
+namespace {
+
+// The value of an installer property (in a deferred action: its
+// CustomActionData).
+String Property(MSIHANDLE install, const wchar_t* name) {
+  DWORD size = 0;
+  wchar_t empty[1] = {L'\0'};
+  if (MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return String();
+  std::wstring value(size + 1, L'\0');
+  size = static_cast<DWORD>(value.size());
+  if (MsiGetPropertyW(install, name, value.data(), &size) != ERROR_SUCCESS) return String();
+  value.resize(size);
+  return FromWide(value.data(), value.size());
+}
+
+// Writes one line to the installer's log; never the token.
+void Log(MSIHANDLE install, const String& text) {
+  PMSIHANDLE record = MsiCreateRecord(1);
+  MsiRecordSetStringW(record, 0, Wide(u"Vantrel: " + text));
+  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+}
+
+// Runs one action: any failure is logged and fails the installation.
+template <typename Action>
+UINT Run(MSIHANDLE install, const String& name, Action action) {
+  try {
+    action();
+    return ERROR_SUCCESS;
+  } catch (const Exception& e) {
+    Log(install, name + u" failed: " + e.Message());
+  } catch (...) {
+    Log(install, name + u" failed");
+  }
+  return ERROR_INSTALL_FAILURE;
+}
+
+// Opens the settings key for writing, making it (with its security) when it
+// is missing.
+void OpenForWriting(SettingsKey& key) {
+  if (!key.OpenKey()) throw Exception(u"the settings key cannot be opened (" + IntToStr(key.LastError()) + u")");
+}
+
+using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
+using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
+
+constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\tresk\\vantrel";
+// The values an installation writes: kept before it, put back by its
+// rollback.
+constexpr const wchar_t* kInstalledValues[] = {L"chaturl", L"details", L"instancename", L"tls"};
+
+std::wstring Hex(const std::vector<BYTE>& bytes) {
+  std::wstring text;
+  for (BYTE b : bytes) {
+    wchar_t pair[3];
+    std::swprintf(pair, 3, L"%02X", b);
+    text += pair;
+  }
+  return text;
+}
+
+std::vector<BYTE> Bytes(const std::wstring& hex) {
+  std::vector<BYTE> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<BYTE>(std::wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The settings as they stand, for the rollback: "key=1" or "key=0", then
+// for each installed value ";name=" and nothing when it is missing, or its
+// type, ":" and its bytes in hexadecimal.
+std::wstring SettingsState() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_READ, &raw) != ERROR_SUCCESS) return L"key=0";
+  const KeyHandle key(raw);
+  std::wstring state = L"key=1";
+  for (const wchar_t* name : kInstalledValues) {
+    state += std::wstring(L";") + name + L"=";
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+    std::vector<BYTE> data(size);
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) continue;
+    data.resize(size);
+    state += std::to_wstring(type) + L":" + Hex(data);
+  }
+  return state;
+}
+
+// Puts the settings back as SettingsState gave them: a key that was not
+// there goes again, whole; otherwise each installed value is written back
+// or deleted.
+void RestoreSettings(const std::wstring& state) {
+  if (state.rfind(L"key=0", 0) == 0) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+    return;
+  }
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return;
+  const KeyHandle key(raw);
+  std::size_t at = state.find(L';');
+  while (at != std::wstring::npos) {
+    const std::size_t end = state.find(L';', at + 1);
+    const std::wstring item = state.substr(at + 1, end == std::wstring::npos ? std::wstring::npos : end - at - 1);
+    at = end;
+    const std::size_t eq = item.find(L'=');
+    if (eq == std::wstring::npos) continue;
+    const std::wstring name = item.substr(0, eq), value = item.substr(eq + 1);
+    const std::size_t colon = value.find(L':');
+    if (colon == std::wstring::npos) {
+      RegDeleteValueW(key.get(), name.c_str());
+      continue;
+    }
+    const std::vector<BYTE> data = Bytes(value.substr(colon + 1));
+    RegSetValueExW(key.get(), name.c_str(), 0, std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10),
+                   data.data(), static_cast<DWORD>(data.size()));
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
+
+using vantrel::String;
+
+// Immediate, before the launch conditions: when INSTANCENAME is not given,
+// the name an earlier installation stored, as it stands (a name that begins
+// with "#" too), into INSTANCENAME and STOREDINSTANCENAME. Nothing stored,
+// or a key that cannot be read, sets nothing.
+extern "C" __declspec(dllexport) UINT __stdcall TakeStoredInstanceName(MSIHANDLE install) {
+  try {
+    if (!vantrel::Property(install, L"INSTANCENAME").empty()) return ERROR_SUCCESS;
+    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
+    if (!key.OpenKeyReadOnly() || !key.ValueExists(u"instancename")) return ERROR_SUCCESS;
+    const String name = key.ReadString(u"instancename");
+    if (name.empty()) return ERROR_SUCCESS;
+    MsiSetPropertyW(install, L"STOREDINSTANCENAME", vantrel::Wide(name));
+    MsiSetPropertyW(install, L"INSTANCENAME", vantrel::Wide(name));
+  } catch (...) {
+    // A name that cannot be read is one not stored: the launch condition
+    // asks for it.
+  }
+  return ERROR_SUCCESS;
+}
+
+// Deferred, as LocalSystem: CustomActionData (CHATURL) into "chaturl".
+extern "C" __declspec(dllexport) UINT __stdcall WriteChatUrl(MSIHANDLE install) {
+  return vantrel::Run(install, u"writing chaturl", [install] {
+    const String url = vantrel::Property(install, L"CustomActionData");
+    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
+    vantrel::OpenForWriting(key);
+    key.WriteString(u"chaturl", url);
+  });
+}
+
+// Deferred, as LocalSystem: CustomActionData (DETAILS, a whole number) into
+// "details" as a REG_DWORD.
+extern "C" __declspec(dllexport) UINT __stdcall WriteDetails(MSIHANDLE install) {
+  return vantrel::Run(install, u"writing details", [install] {
+    const String text = vantrel::Property(install, L"CustomActionData");
+    const std::optional<std::uint32_t> number = vantrel::WholeNumber<std::uint32_t>(vantrel::ToUtf8(text));
+    if (!number) throw vantrel::Exception(u"DETAILS is no whole number: " + text);
+    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
+    vantrel::OpenForWriting(key);
+    key.WriteInteger(u"details", static_cast<std::int32_t>(*number));
+  });
+}
+
+// Deferred, as LocalSystem: CustomActionData (TLS) into "tls", as given;
+// the service names a value it does not know when it reads it.
+extern "C" __declspec(dllexport) UINT __stdcall WriteTls(MSIHANDLE install) {
+  return vantrel::Run(install, u"writing tls", [install] {
+    const String choice = vantrel::Property(install, L"CustomActionData");
+    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
+    vantrel::OpenForWriting(key);
+    key.WriteString(u"tls", choice);
+  });
+}
+
+// Deferred, as LocalSystem, after the program registered the service: the
+// service manager starts it again a minute after a crash.
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
+  return vantrel::Run(install, u"setting the restart after a crash", [install] {
+    using vantrel::ScHandle;
+    const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
+    const ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_CHANGE_CONFIG | SERVICE_START));
+    if (!service) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
+    SC_HANDLE handle = service.get();
+    vantrel::SetServiceRecovery([handle](DWORD level, void* info) { return ChangeServiceConfig2W(handle, level, info); });
+    vantrel::Log(install, u"VantrelSrv restarts a minute after a crash");
+  });
+}
+
+// Immediate, before an earlier version is removed: VANTRELSTART = 1 when
+// VantrelSrv runs now, so that the installation leaves it running.
+extern "C" __declspec(dllexport) UINT __stdcall NoteRunningService(MSIHANDLE install) {
+  using vantrel::ScHandle;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_QUERY_STATUS) : nullptr);
+  SERVICE_STATUS status{};
+  if (service && QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED &&
+      status.dwCurrentState != SERVICE_STOP_PENDING) {
+    MsiSetPropertyW(install, L"VANTRELSTART", L"1");
+    vantrel::Log(install, u"VantrelSrv runs: it is started again once installed");
+  }
+  return ERROR_SUCCESS;
+}
+
+// Deferred, as LocalSystem, once the service is registered and set up:
+// starts it. A start that fails is logged and leaves the installation as it
+// is (the service is there, to be started by hand).
+extern "C" __declspec(dllexport) UINT __stdcall StartVantrelService(MSIHANDLE install) {
+  using vantrel::ScHandle;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_START) : nullptr);
+  if (service && (StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)) {
+    vantrel::Log(install, u"VantrelSrv started");
+  } else {
+    vantrel::Log(install, u"VantrelSrv could not be started: " + vantrel::SystemErrorText(GetLastError()));
+  }
+  return ERROR_SUCCESS;
+}
+
+// Immediate, before the settings are written: the settings as they stand
+// become the data of the rollback action RestoreSettings (hidden: it may
+// hold the token).
+extern "C" __declspec(dllexport) UINT __stdcall SaveSettingsForRollback(MSIHANDLE install) {
+  MsiSetPropertyW(install, L"RestoreSettings", vantrel::SettingsState().c_str());
+  return ERROR_SUCCESS;
+}
+
+// Rollback of WriteChatUrl, WriteDetails, WriteTls and the name the program stores at
+// its registration: the settings as they were before the installation.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreSettings(MSIHANDLE install) {
+  const String state = vantrel::Property(install, L"CustomActionData");
+  vantrel::RestoreSettings(std::wstring(vantrel::Wide(state)));
+  return ERROR_SUCCESS;
+}
+
+// Rollback of the program's registration (and so of the restart after a
+// crash and the start set on it): the service is stopped, as far as it
+// stops within half a minute, and deleted.
+extern "C" __declspec(dllexport) UINT __stdcall UnregisterService(MSIHANDLE install) {
+  using vantrel::ScHandle;
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScHandle service(
+      scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE) : nullptr);
+  if (!service) return ERROR_SUCCESS;
+  SERVICE_STATUS status{};
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    for (int waited_ms = 0; waited_ms < 30000 && status.dwCurrentState != SERVICE_STOPPED; waited_ms += 250) {
+      Sleep(250);
+      if (!QueryServiceStatus(service.get(), &status)) break;
+    }
+  }
+  DeleteService(service.get());
+  vantrel::Log(install, u"VantrelSrv unregistered");
+  return ERROR_SUCCESS;
+}

@@ -26,7 +26,7 @@ void TVantrelSrv::TarkastaLogit() {
   StorePinnedKey();  // after the mark: a failed pin must not cost a stored mark
   // Entries left unread (a journal file that cannot be read): what was found
   // went out, and the check fails so that it is tried again.
-  if (!report_.query_failure.empty()) throw Exception(report_.query_failure);
+  if (!report_.entries_unread.empty()) throw Exception(report_.entries_unread);
 }
 
 TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
@@ -56,7 +56,7 @@ EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
   query_failure_ = std::move(outcome.not_asked);
   ledger_.Reached(std::move(mark), !records.empty());
-  report_.query_failure = std::move(outcome.failure);
+  report_.entries_unread = std::move(outcome.failure);
   report_.passed_over = std::move(outcome.passed_over);
   report_.entries = records.Taken();
   report_.first_run = settings.first_run;

@@ -23,7 +23,7 @@ struct CheckReport {
   String certificate;
   // A setting read as missing because its value is not one it may have.
   String settings_problem;
-  String query_failure;  // why the query left entries unread: the check fails on it
+  String entries_unread;  // why the query left entries unread (QueryOutcome::failure): the check fails on it
   // Parts of the log no reader here can open, each with the reason; the
   // line names them.
   std::vector<String> passed_over;

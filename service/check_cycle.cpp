@@ -1,4 +1,5 @@
 #include "notify/url.h"
+#include "platform/exception.h"
 #include "platform/trace.h"
 #include "service/notice_details.h"
 #include "service/vantrel_srv.h"
@@ -23,6 +24,9 @@ void TVantrelSrv::TarkastaLogit() {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
   StorePinnedKey();  // after the mark: a failed pin must not cost a stored mark
+  // Entries left unread (a journal file that cannot be read): what was found
+  // went out, and the check fails so that it is tried again.
+  if (!report_.entries_unread.empty()) throw Exception(report_.entries_unread);
 }
 
 TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
@@ -49,9 +53,12 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
 EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   EventRecords records;
   RecordMark mark = ledger_.Mark();
-  query_failure_ = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  query_failure_ = std::move(outcome.not_asked);
   ledger_.Reached(std::move(mark), !records.empty());
-  report_.entries = records.size();
+  report_.entries_unread = std::move(outcome.failure);
+  report_.passed_over = std::move(outcome.passed_over);
+  report_.entries = records.Taken();
   report_.first_run = settings.first_run;
   return records;
 }

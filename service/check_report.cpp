@@ -57,6 +57,7 @@ String CheckStatusText(const CheckReport& report, DateTime finished, const Strin
         retried = *report.entries > 0;
         break;
     }
+    for (const String& part : report.passed_over) did += u"; passed over " + OneLine(part);
     if (!report.settings_problem.empty()) did += u"; " + OneLine(report.settings_problem);
   }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include "platform/date_time.h"
 #include "platform/text.h"
@@ -22,6 +23,10 @@ struct CheckReport {
   String certificate;
   // A setting read as missing because its value is not one it may have.
   String settings_problem;
+  String entries_unread;  // why the query left entries unread (QueryOutcome::failure): the check fails on it
+  // Parts of the log no reader here can open, each with the reason; the
+  // line names them.
+  std::vector<String> passed_over;
 };
 
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check

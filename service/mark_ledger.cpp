@@ -43,26 +43,16 @@ std::optional<std::int64_t> NumberOf(std::u16string_view text, int base) {
 }
 
 // The position a stored "lastrecpos" holds for the number; the reason it is
-// not used when it cannot be read or was written for another number. A
-// journal cursor (as earlier versions stored it) is the position of the
-// entry its "i=" names.
+// not used when it is not one the service wrote, as it stands, or was
+// written for another number.
 std::pair<String, String> Unsealed(const String& stored, std::int64_t number) {
   std::optional<std::int64_t> for_number;
   String position;
-  if (stored.starts_with(u"s=")) {
-    for (std::size_t at = 0; at < stored.size();) {
-      const std::size_t end = std::min(stored.find(u';', at), stored.size());
-      if (stored.compare(at, 2, u"i=") == 0) for_number = NumberOf(std::u16string_view(stored).substr(at + 2, end - at - 2), 16);
-      at = end + 1;
-    }
-    position = stored;
-  } else {
-    const std::size_t first = stored.find(u':'), last = stored.rfind(u':');
-    if (first != String::npos && last != first &&
-        CheckSum(std::u16string_view(stored).substr(0, last)) == std::u16string_view(stored).substr(last + 1)) {
-      for_number = NumberOf(std::u16string_view(stored).substr(0, first), 10);
-      position = stored.substr(first + 1, last - first - 1);
-    }
+  const std::size_t first = stored.find(u':'), last = stored.rfind(u':');
+  if (first != String::npos && last != first &&
+      CheckSum(std::u16string_view(stored).substr(0, last)) == std::u16string_view(stored).substr(last + 1)) {
+    for_number = NumberOf(std::u16string_view(stored).substr(0, first), 10);
+    position = stored.substr(first + 1, last - first - 1);
   }
   if (!for_number) return {String(), u"it cannot be read"};
   if (*for_number != number) return {String(), u"it is for record " + IntToStr(*for_number)};

@@ -16,6 +16,7 @@ struct Entry {
   std::optional<std::int64_t> utc_micros;  // when the time text could be read
   String time;                             // as shown
   String message;                          // as shown
+  RecordAge age;                           // where it stands among the others
 };
 
 // The first line of a message that is not blank, without the blanks around
@@ -56,6 +57,7 @@ String CleanCut(const String& text, std::size_t max_chars) {
 Entry EntryOf(const EventRecord& record, const UtcOffsetAt& offset_at) {
   Entry entry;
   entry.utc_micros = WmiTimeToUnixMicros(record.time);
+  entry.age = AgeOf(record);
   if (entry.utc_micros) {
     const std::int64_t utc = (*entry.utc_micros - (*entry.utc_micros % 1000000 + 1000000) % 1000000) / 1000000;
     entry.time = FormatCivilTime(CivilTimeOfUnixSeconds(utc + offset_at(utc) * 60LL));
@@ -77,11 +79,10 @@ String MoreLine(std::size_t count) { return u"\n\u2026 ja " + IntToStr(static_ca
 String NoticeWithDetails(const String& notice, const EventRecords& records, const UtcOffsetAt& offset_at) {
   std::vector<Entry> entries;
   for (const EventRecord& record : records) entries.push_back(EntryOf(record, offset_at));
-  // Newest first; entries of the same moment keep the order of the query,
-  // and a time that cannot be read counts as older than every other.
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.utc_micros && (!b.utc_micros || *a.utc_micros > *b.utc_micros);
-  });
+  // Newest first (RecordAge).
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return Newer(a.age, b.age); });
+  // The records not kept (EventRecords::left_out) are older than those kept.
+  const std::size_t count = records.Taken();
 
   String text = notice;
   std::size_t shown = 0;
@@ -90,14 +91,14 @@ String NoticeWithDetails(const String& notice, const EventRecords& records, cons
     String line = u"\n" + entry.time;
     if (!entry.time.empty() && !entry.message.empty()) line += u' ';
     line += entry.message;
-    const std::size_t rest = entries.size() - shown - 1;
+    const std::size_t rest = count - shown - 1;
     const std::size_t after = text.size() + line.size() + (rest > 0 ? MoreLine(rest).size() : 0);
     if (after >= kDetailNoticeLimit) break;
     text += line;
     ++shown;
   }
-  if (shown < entries.size()) {
-    const String more = MoreLine(entries.size() - shown);
+  if (shown < count) {
+    const String more = MoreLine(count - shown);
     if (text.size() + more.size() < kDetailNoticeLimit) text += more;
   }
   return text;

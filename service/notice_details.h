@@ -17,6 +17,7 @@ using UtcOffsetAt = std::function<int(std::int64_t unix_seconds)>;
 
 // At most this many entries are written out; the rest are counted.
 inline constexpr std::size_t kDetailEntries = 5;
+static_assert(kDetailEntries <= kNewestRecordsKept, "a check keeps the records its notice shows");
 // The most of a message's first line that one entry shows, in characters.
 inline constexpr std::size_t kDetailMessageChars = 200;
 // The whole notice stays below this many UTF-16 characters.

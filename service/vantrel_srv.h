@@ -28,9 +28,9 @@ struct ModulePorts {
   // The event log query: the records of the named source's entries after
   // the mark (information too on a first run), the mark moved on; raises
   // when its walk broke off (nothing taken, the mark where it was). Gives
-  // the message of a failure that kept it from asking the log at all.
-  std::function<std::optional<String>(RecordMark&, EventRecords&, bool, const String&)> query_event_log =
-      QueryEventLog;
+  // what it could not read: the message of a failure that kept it from
+  // asking the log at all, entries left unread, parts passed over.
+  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
   // One post of a notice to the webhook URL under the "tls" choice, its
   // debug lines written; raises when the request cannot be prepared.
   std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook = PostToWebhook;

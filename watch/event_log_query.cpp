@@ -112,6 +112,47 @@ String WqlString(const String& text) {
   return quoted + u"\"";
 }
 
+// Keeps the newest of the records a query appends (RecordAge) and counts the
+// others in left_out; the test copy's trace writes each record's lines as
+// it is taken, kept or not.
+class NewestKept {
+ public:
+  NewestKept(EventRecords& records, std::size_t keep) : records_(records), first_(records.size()), keep_(keep) {}
+
+  // Deals with the records appended since the last call.
+  void Settle() {
+    while (settled_ + first_ < records_.size()) {
+      const EventRecord& record = records_[first_ + settled_];
+      if (g_record_lines_traced) {
+        for (const String& line : RecordLines(EventRecords{record})) TraceLine(line);
+      }
+      ages_.push_back(AgeOf(record));
+      ++settled_;
+      if (settled_ > keep_) DropOldest();
+    }
+  }
+
+ private:
+  void DropOldest() {
+    std::size_t oldest = 0;
+    for (std::size_t i = 1; i < ages_.size(); ++i) {
+      // Of two of the same age the later taken goes, as a notice lists the
+      // earlier first.
+      if (!Newer(ages_[i], ages_[oldest])) oldest = i;
+    }
+    records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(first_ + oldest));
+    ages_.erase(ages_.begin() + static_cast<std::ptrdiff_t>(oldest));
+    --settled_;
+    ++records_.left_out;
+  }
+
+  EventRecords& records_;
+  std::size_t first_;        // the first record this query appended
+  std::size_t keep_;
+  std::size_t settled_ = 0;  // records of this query dealt with (kept)
+  std::vector<RecordAge> ages_;
+};
+
 }  // namespace
 
 void TraceUnusedPosition(const String& why, std::int64_t number) {
@@ -125,11 +166,12 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }
 
-std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source,
-                                        RecordMark& mark, EventRecords& records, bool first_run,
-                                        const String& source_name) {
+QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
+                               EventRecords& records, bool first_run, const String& source_name, std::size_t keep) {
+  QueryOutcome outcome;
   const RecordMark start = mark;
-  const std::size_t before = records.size();
+  const std::size_t before = records.size(), left_out_before = records.left_out;
+  NewestKept kept(records, keep);
   std::unique_ptr<EventSource> source;
   bool walking = false;
   std::optional<String> failure;
@@ -147,23 +189,37 @@ std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<Even
 
     // One entry at a time: each is released before the next is asked for.
     walking = true;
-    while (std::unique_ptr<EventEntry> entry = source->Next()) TakeEntry(*entry, mark, records);
+    while (std::unique_ptr<EventEntry> entry = source->Next()) {
+      TakeEntry(*entry, mark, records);
+      kept.Settle();
+    }
+  } catch (const EntriesLeftUnread& unread) {
+    outcome.failure = unread.Message();
+    failure = outcome.failure;
+    TraceFailure(outcome.failure);
   } catch (...) {
     failure = CurrentFailureMessage();
     TraceFailure(*failure);
   }
+  kept.Settle();  // a record the failure cut short
   if (source) {
+    outcome.passed_over = source->PassedOver();
     if (std::optional<RecordMark> walked = source->MarkAfterWalk()) {
       mark = std::move(*walked);
-      return std::nullopt;
+      return outcome;
     }
   }
-  if (!failure || !walking) return failure;
+  if (!outcome.failure.empty()) return outcome;  // the check fails on it; the mark stays
+  if (!failure || !walking) {
+    outcome.not_asked = failure;
+    return outcome;
+  }
   // The entries may come in any order (WMI gives the newest first): the
   // highest number taken before the walk broke off may stand above entries
   // the walk never reached. So nothing of it counts, and the check fails,
   // to be tried again.
   records.resize(before);
+  records.left_out = left_out_before;
   mark = start;
   throw Exception(u"The event log walk broke off, nothing of it kept: " + *failure);
 }
@@ -172,14 +228,8 @@ namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
-std::optional<String> QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run,
-                                    const String& source_name) {
-  const std::size_t before = records.size();
-  std::optional<String> failure = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name);
-  if (!g_record_lines_traced) return failure;
-  const EventRecords taken(records.begin() + static_cast<std::ptrdiff_t>(before), records.end());
-  for (const String& line : RecordLines(taken)) TraceLine(line);
-  return failure;
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
+  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept);
 }
 
 }  // namespace vantrel

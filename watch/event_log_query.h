@@ -1,10 +1,12 @@
 // The event log query: new error and warning entries of the watched source.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/text.h"
 #include "watch/event_record.h"
@@ -16,24 +18,40 @@ class EventSource;
 // The event source watched when the settings name none.
 inline constexpr char16_t kDefaultSourceName[] = u"Pervasive SQL";
 
-// Appends a record for each entry of source_name written after the mark
-// (errors and warnings; information too on a first run) and moves the mark
-// on over them. A numbered log that was cleared since the mark was taken is
-// read from its start, once, and the clear is traced. Every failure is
-// traced. One before the walk appends nothing and leaves the mark; a walk
-// that breaks off also appends nothing and leaves the mark, and then raises
-// Exception so that the check fails and is tried again. A source that keeps
-// its own account of the log (the journal) instead gives the mark over what
-// its walk delivered, and raises nothing. Gives the message of a failure
-// before the walk (the log could not be asked at all), nothing otherwise.
-std::optional<String> QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run,
-                                    const String& source_name);
+// What a query could not read, besides the entries it took.
+struct QueryOutcome {
+  // The message of a failure before the walk: the log could not be asked
+  // at all. Nothing when it was asked.
+  std::optional<String> not_asked;
+  // The failure that left entries unread which a later check must find
+  // (EntriesLeftUnread): the check fails on it. Empty when none.
+  String failure;
+  // The parts of the log passed over because no reader here can open them,
+  // each named with the reason (EventSource::PassedOver).
+  std::vector<String> passed_over;
+};
 
-// The same query against the source that open_source connects to; tests and
-// QueryEventLog (with the platform's source) go through it.
-std::optional<String> QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source,
-                                        RecordMark& mark, EventRecords& records, bool first_run,
-                                        const String& source_name);
+// Takes a record of each entry of source_name written after the mark
+// (errors and warnings; information too on a first run), appends the newest
+// kNewestRecordsKept of them and counts the others (EventRecords), and
+// moves the mark on over them. A numbered log that was cleared since the
+// mark was taken is read from its start, once, and the clear is traced.
+// Every failure is traced. One before the walk appends nothing and leaves
+// the mark (QueryOutcome::not_asked); a walk that breaks off also appends
+// nothing and leaves the mark, and then raises Exception so that the check
+// fails and is tried again. A source that keeps its own account of the log
+// (the journal) instead gives the mark over what its walk delivered, and
+// raises nothing; when it could not read entries it should have
+// (EntriesLeftUnread), the outcome says so and the check fails on it.
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
+
+// The same query against the source that open_source connects to, keeping
+// the newest `keep` records it takes (RecordAge) and counting the others in
+// records.left_out; tests and QueryEventLog (with the platform's source,
+// keeping kNewestRecordsKept) go through it.
+QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
+                               EventRecords& records, bool first_run, const String& source_name,
+                               std::size_t keep = SIZE_MAX);
 
 // Traces, in one line, that the position stored beside the mark is not used
 // and why: the number alone decides which entries are new.

@@ -5,8 +5,9 @@
 
 namespace vantrel::testing_seam {
 
-// True: QueryEventLog writes the two lines of each record it appended
-// (RecordLines) as debug lines, as they stand, after the query.
+// True: the query writes the two lines of each record it takes
+// (RecordLines) as debug lines, as they stand, as it takes it, also a record
+// a check does not keep.
 void SetRecordLinesTraced(bool traced);
 
 }  // namespace vantrel::testing_seam

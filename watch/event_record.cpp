@@ -1,5 +1,6 @@
 #include "watch/event_record.h"
 
+#include <climits>
 #include <utility>
 
 #include "platform/date_time.h"
@@ -30,6 +31,20 @@ std::optional<String> RecordMessageLine(const EventRecord& record) {
   if (!record.message_read) return std::nullopt;
   if (!record.message) return String(u"Empty message");
   return u" Message : " + *record.message;
+}
+
+RecordAge AgeOf(const EventRecord& record) {
+  RecordAge age;
+  age.utc_micros = WmiTimeToUnixMicros(record.time);
+  if (!IsRecordIdentity(record.position)) age.sequence = record.position.substr(0, record.position.find(u'='));
+  age.number = record.number;
+  return age;
+}
+
+bool Newer(const RecordAge& a, const RecordAge& b) {
+  if (a.utc_micros != b.utc_micros) return a.utc_micros && (!b.utc_micros || *a.utc_micros > *b.utc_micros);
+  if (a.sequence != b.sequence) return a.sequence < b.sequence;
+  return a.number.value_or(INT64_MIN) > b.number.value_or(INT64_MIN);
 }
 
 std::vector<String> RecordLines(const EventRecords& records) {

@@ -32,7 +32,34 @@ struct EventRecord {
   String position;
 };
 
-using EventRecords = std::vector<EventRecord>;
+// The records a query took, in the order it took them. A check keeps only
+// the newest few of a long walk (what a notice shows of it) and counts the
+// others in left_out, so that its memory does not grow with the journal.
+class EventRecords : public std::vector<EventRecord> {
+ public:
+  using std::vector<EventRecord>::vector;
+
+  // Every record the query took, kept or not.
+  std::size_t Taken() const { return size() + left_out; }
+
+  std::size_t left_out = 0;  // records taken and not kept
+};
+
+// How many of the newest records a check keeps.
+inline constexpr std::size_t kNewestRecordsKept = 5;
+
+// Where a record stands among the others, newest first: by the moment of its
+// time (a time that cannot be read is older than every other), then, at one
+// moment (a burst from one writer), by its record number within its
+// numbering, the highest first; records of different numberings at one
+// moment keep apart in a fixed order.
+struct RecordAge {
+  std::optional<std::int64_t> utc_micros;
+  String sequence;  // a journal sequence (its position up to "="); empty for a log with one numbering
+  std::optional<std::int64_t> number;
+};
+RecordAge AgeOf(const EventRecord& record);
+bool Newer(const RecordAge& a, const RecordAge& b);
 
 // How far the log has been reported: the record number of the last entry
 // taken and where that leaves the log, in the source's own terms (a

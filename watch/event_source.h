@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <variant>
+#include <vector>
 
+#include "platform/exception.h"
 #include "platform/text.h"
 #include "watch/event_record.h"
 
@@ -27,6 +29,14 @@ struct EventQuery {
   // record numbers start again (the journal) decides by it which entries
   // are new; the others go by above_record.
   String above_position;
+};
+
+// A failure that leaves entries of the log unread which a later check must
+// find (a journal file that exists but cannot be read). The query traces it
+// as any failure; the check then fails on it and is tried again.
+class EntriesLeftUnread : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 // One entry of the result; released before the next one is asked for.
@@ -75,6 +85,11 @@ class EventSource {
   // whose mark is its highest record number and that entry's position.
   // Never raises.
   virtual std::optional<RecordMark> MarkAfterWalk() { return std::nullopt; }
+  // Once the walk has ended: the parts of the log it passed over because no
+  // reader here can open them (a journal file of a newer format), each
+  // named with the reason. They hold nothing this program can ever read.
+  // Never raises.
+  virtual std::vector<String> PassedOver() { return {}; }
 };
 
 // Connects to the platform's event log; raises Exception on failure.

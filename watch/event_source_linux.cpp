@@ -33,51 +33,61 @@
 
 #include "platform/environment.h"
 #include "platform/exception.h"
+#include "platform/trace.h"
 #include "platform/unique_handle.h"
 #include "platform/whole_number.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
+#include "watch/journal_cursor_linux.h"
 #include "watch/journal_file_reader_linux.h"
 #include "watch/journal_files_linux.h"
+#include "watch/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {
+
+namespace testing_seam {
+namespace {
+std::function<void()> g_after_listing;
+}  // namespace
+void SetAfterJournalListing(std::function<void()> hook) { g_after_listing = std::move(hook); }
+}  // namespace testing_seam
 
 namespace {
 
 // One open journal, closed on every path.
 using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
 
-[[noreturn]] void ThrowJournalError(const std::string& what, int negative_errno) {
-  throw Exception(FromUtf8(what + ": " + std::system_category().message(-negative_errno)));
+// A failure to read what should be read: the check fails on it.
+[[noreturn]] void ThrowUnread(const std::string& what, int error) {
+  throw EntriesLeftUnread(FromUtf8(what + ": " + std::system_category().message(error)));
+}
+
+// The file opened when it was listed, as a path the library opens anew: the
+// same file whatever has been renamed since. (The library's own open from a
+// descriptor takes the descriptor over in some versions and not in others.)
+std::string DescriptorPath(const JournalFileHeader& file) {
+  return "/proc/self/fd/" + std::to_string(file.fd.get());
+}
+
+// Whether the library's failure to open a file says that no reader can
+// open it (a format it does not know, a header it cannot take), rather
+// than that this attempt failed.
+bool DeclinedByLibrary(int negative_errno) {
+  return negative_errno == -EPROTONOSUPPORT || negative_errno == -EBADMSG || negative_errno == -ENODATA ||
+         negative_errno == -EPROTO || negative_errno == -EOPNOTSUPP;
 }
 
 // Frees a text that sd-journal allocated for its caller.
 void FreeText(char* text) { std::free(text); }
 
 // The number and realtime stamp of the entry the journal stands on, from
-// its cursor ("s=<sequence>;i=<number, hex>;b=...;m=...;t=<realtime, hex>;
-// x=..."); false when it cannot be read.
+// its cursor; false when it cannot be read.
 bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& realtime) {
   char* raw = nullptr;
   if (sd_journal_get_cursor(j, &raw) < 0) return false;
   const UniqueHandle<char*, FreeText> owned(raw);
-  if (!owned) return false;
-  const auto hex = [](std::string_view text, std::uint64_t& value) {
-    const auto read = WholeNumber<std::uint64_t>(text, 16);
-    value = read.value_or(0);
-    return read.has_value();
-  };
-  bool have_number = false, have_time = false;
-  std::string_view cursor = owned.get();
-  while (!cursor.empty()) {
-    const std::size_t semi = cursor.find(';');
-    const std::string_view part = cursor.substr(0, semi);
-    cursor = semi == std::string_view::npos ? std::string_view() : cursor.substr(semi + 1);
-    if (part.starts_with("i=")) have_number = hex(part.substr(2), number);
-    if (part.starts_with("t=")) have_time = hex(part.substr(2), realtime);
-  }
-  return have_number && have_time;
+  return owned && NumberAndTimeOfCursor(owned.get(), number, realtime);
 }
 
 // The EventType of a syslog priority; 0 for one never selected.
@@ -229,10 +239,9 @@ class JournalEntry : public EventEntry {
 
 // One file of a sequence and how far its walk got.
 struct FileWalk {
-  std::string path;
-  std::uint64_t tail = 0;
-  bool online = false;
-  enum class State { kWaiting, kWalking, kDone, kEndedEarly } state = State::kWaiting;
+  JournalFileHeader header;
+  // kPassedOver: no reader here can open it; it holds back nothing.
+  enum class State { kWaiting, kWalking, kDone, kEndedEarly, kPassedOver } state = State::kWaiting;
   std::uint64_t last_delivered = 0;  // the number of the last entry delivered from it
   std::unique_ptr<JournalFileReader> reader;  // while it is walked without the library
 };
@@ -254,7 +263,7 @@ class JournalSource : public EventSource {
     if (dir && !dir->empty()) {
       folder_ = ToUtf8(*dir);
       const std::unique_ptr<DIR, int (*)(DIR*)> opened(opendir(folder_.c_str()), closedir);
-      if (!opened) ThrowJournalError("Cannot open the journal folder " + folder_, -errno);
+      if (!opened) ThrowUnread("Cannot open the journal folder " + folder_, errno);
     }
   }
 
@@ -266,6 +275,11 @@ class JournalSource : public EventSource {
     max_event_type_ = query.max_event_type;
     above_record_ = query.above_record;
     if (max_event_type_ < 1) return;  // nothing is asked for
+    // A file that could not be read may hold new entries of any sequence:
+    // no mark moves until it can be read.
+    JournalListing listing = ListJournalFiles(folder_);
+    if (!listing.failures.empty()) throw EntriesLeftUnread(FromUtf8(listing.failures.front()));
+    if (const std::function<void()> hook = testing_seam::g_after_listing) hook();  // it may replace itself
     std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
     if (!marks) {
       TraceOnce(u"it cannot be read", query);
@@ -275,18 +289,14 @@ class JournalSource : public EventSource {
 
     const std::string boot = RunningBoot();
     std::map<std::string, SequenceWalk> sequences;
-    for (JournalFileHeader& file : ListJournalFiles(folder_)) {
+    for (JournalFileHeader& file : listing.files) {
       SequenceWalk& walk = sequences[file.sequence];
       walk.sequence.id = file.sequence;
       walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
       walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
-      FileWalk& added = walk.files.emplace_back();
-      added.path = std::move(file.path);
-      added.tail = file.tail;
-      added.online = file.online;
+      walk.files.emplace_back().header = std::move(file);
     }
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
-    if (std::optional<std::string> why = marks_->Settle(present_, boot)) TraceOnce(FromUtf8(*why), query);
 
     for (auto& [id, walk] : sequences) {
       walk.plan = marks_->PlanFor(walk.sequence);
@@ -299,7 +309,7 @@ class JournalSource : public EventSource {
         marks_->Advance(id, walk.plan.above);
         continue;
       }
-      std::erase_if(walk.files, [&walk](const FileWalk& f) { return f.tail <= walk.plan.above; });
+      std::erase_if(walk.files, [&walk](const FileWalk& f) { return f.header.tail <= walk.plan.above; });
       walks_.push_back(std::move(walk));
     }
     // Sequences read whole (new ones) last.
@@ -328,8 +338,9 @@ class JournalSource : public EventSource {
   }
 
   // The marks moved over what the walk dealt with: a sequence walked to
-  // its end up to the highest number its headers gave (short of the last
-  // entry of a file open for writing, see below); one whose walk
+  // its end up to the highest number its headers gave (short of its last
+  // entry while the file that holds it is open for writing, see below); a
+  // file no reader can open holds back nothing; one whose walk
   // ended part way only as far as every one of its files got, as another
   // file may hold the numbers after that. The mark's number is the highest
   // one taken in the last sequence that gave entries.
@@ -341,13 +352,19 @@ class JournalSource : public EventSource {
       for (const SequenceWalk& sequence : walks_) {
         std::uint64_t through = sequence.sequence.tail;
         for (const FileWalk& file : sequence.files) {
+          if (file.state == FileWalk::State::kPassedOver) continue;
           if (file.state == FileWalk::State::kDone) {
             // The writer numbers an entry (and its header says so) before it
-            // links the entry into the lists the walk follows; one writer
-            // writes one entry at a time, so only the last entry of a file
-            // open for writing may have been missed, and it is left for the
-            // next check.
-            if (file.online) through = std::min(through, std::max({file.tail - 1, file.last_delivered, sequence.plan.above}));
+            // links the entry into the lists the walk follows. One writer
+            // numbers the entries of all files of a sequence (a user's file
+            // beside the system's), one at a time, so only the entry with
+            // the sequence's highest number may have been missed, in the
+            // file that holds it, while that file is open for writing; it is
+            // left for the next check. Another file's tail says nothing of it.
+            const JournalFileHeader& header = file.header;
+            if (header.online && header.tail == sequence.sequence.tail) {
+              through = std::min(through, std::max({header.tail - 1, file.last_delivered, sequence.plan.above}));
+            }
             continue;
           }
           if (file.state != FileWalk::State::kEndedEarly) complete = false;
@@ -364,12 +381,14 @@ class JournalSource : public EventSource {
     }
   }
 
+  std::vector<String> PassedOver() override { return passed_over_; }
+
  private:
   // Starts the walk of one file: read in place where the file allows it,
   // through the library otherwise.
   void Open(SequenceWalk& sequence, FileWalk& file) {
     file.state = FileWalk::State::kWalking;
-    if (std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(file.path)) {
+    if (std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(file.header.fd.get())) {
       if (reader->Start(source_, sequence.plan.above, BootBytes(sequence.only_boot))) {
         file.reader = std::move(reader);
         return;
@@ -379,11 +398,11 @@ class JournalSource : public EventSource {
   }
 
   // Walks the file through the library from the first entry above `above`.
-  // A file that cannot be opened (removed since it was listed, damaged)
-  // holds up nothing behind it.
+  // A file the library declines too is passed over; one it fails to read
+  // fails the query.
   void WalkWithLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t above) {
     if (!OpenWithLibrary(file)) {
-      file.state = FileWalk::State::kEndedEarly;
+      file.state = FileWalk::State::kPassedOver;
       return;
     }
     sd_journal* j = journal_.get();
@@ -400,11 +419,18 @@ class JournalSource : public EventSource {
     }
   }
 
-  // Opens the file through the library as journal_.
+  // Opens the file through the library as journal_; false when the library
+  // declines it (said once, and named in PassedOver). Raises
+  // EntriesLeftUnread when it fails to read it.
   bool OpenWithLibrary(const FileWalk& file) {
     sd_journal* opened = nullptr;
-    const char* paths[] = {file.path.c_str(), nullptr};
-    if (sd_journal_open_files(&opened, paths, 0) < 0) return false;
+    const std::string path = DescriptorPath(file.header);
+    const char* paths[] = {path.c_str(), nullptr};
+    if (const int r = sd_journal_open_files(&opened, paths, 0); r < 0) {
+      if (!DeclinedByLibrary(r)) ThrowUnread("Cannot read the journal file " + file.header.path, -r);
+      NotePassedOver(file.header.path, -r);
+      return false;
+    }
     journal_.reset(opened);
     // A record keeps 64 KiB of a message; a little more is read, so that the
     // cut falls between characters, and a huge message is never read whole.
@@ -453,7 +479,7 @@ class JournalSource : public EventSource {
       if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
     }
     if (r < 0) return r;
-    const std::string cursor = "s=" + sequence + ";i=" + ToHex(above + 1);
+    const std::string cursor = CursorOfNumber(sequence, above + 1);
     return sd_journal_seek_cursor(j, cursor.c_str());
   }
 
@@ -466,6 +492,9 @@ class JournalSource : public EventSource {
     sd_journal* j = journal_.get();
     while (true) {
       const int r = sd_journal_next(j);
+      // A damaged part ends the file's walk; an I/O error is a failure to
+      // read what should be read.
+      if (r == -EIO) ThrowUnread("Cannot read the journal file " + file.header.path, EIO);
       if (r <= 0) {
         file.state = r == 0 ? FileWalk::State::kDone : FileWalk::State::kEndedEarly;
         return nullptr;
@@ -516,11 +545,11 @@ class JournalSource : public EventSource {
 
   // The fields of the entry numbered `number`, through the library: for an
   // entry with a compressed field.
-  bool ReadThroughLibrary(const SequenceWalk& sequence, const FileWalk& file, std::uint64_t number,
+  bool ReadThroughLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t number,
                           EntryFields& fields) {
     if (!journal_ && !OpenWithLibrary(file)) return false;
     sd_journal* j = journal_.get();
-    const std::string cursor = "s=" + sequence.sequence.id + ";i=" + ToHex(number);
+    const std::string cursor = CursorOfNumber(sequence.sequence.id, number);
     std::uint64_t found = 0, realtime = 0;
     if (sd_journal_seek_cursor(j, cursor.c_str()) < 0 || sd_journal_next(j) <= 0 ||
         !ReadNumberAndTime(j, found, realtime) || found != number) {
@@ -568,7 +597,8 @@ class JournalSource : public EventSource {
     const std::string match = "_BOOT_ID=" + boot;
     for (const FileWalk& file : sequence.files) {
       sd_journal* opened = nullptr;
-      const char* paths[] = {file.path.c_str(), nullptr};
+      const std::string path = DescriptorPath(file.header);
+      const char* paths[] = {path.c_str(), nullptr};
       if (sd_journal_open_files(&opened, paths, 0) < 0) continue;
       const JournalHandle journal(opened);
       if (sd_journal_add_match(opened, match.data(), match.size()) >= 0 && sd_journal_seek_head(opened) >= 0 &&
@@ -579,10 +609,15 @@ class JournalSource : public EventSource {
     return false;
   }
 
-  static std::string ToHex(std::uint64_t value) {
-    char text[17];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value, 16);
-    return std::string(text, end);
+  // Notes a file that no reader here can open; the debug line is written
+  // once for each file while the service runs.
+  void NotePassedOver(const std::string& path, int error) {
+    static std::vector<std::string> said;
+    const std::string why = path + ": " + std::system_category().message(error);
+    passed_over_.push_back(FromUtf8(why));
+    if (std::find(said.begin(), said.end(), path) != said.end()) return;
+    said.push_back(path);
+    TraceValue(u"journal file passed over", FromUtf8(why));
   }
 
   std::string folder_;  // empty: the local system journal
@@ -592,6 +627,7 @@ class JournalSource : public EventSource {
   std::optional<SequenceMarks> marks_;
   std::vector<JournalSequence> present_;
   std::vector<SequenceWalk> walks_;
+  std::vector<String> passed_over_;
   std::size_t walk_ = 0;
   std::size_t file_ = 0;
   JournalHandle journal_;  // the file being walked

@@ -9,52 +9,12 @@
 #include <limits>
 
 #include "platform/unique_fd.h"
+#include "watch/journal_format_linux.h"
 #include "watch/sip_hash.h"
 
 namespace vantrel {
 
-namespace {
-
-// The header fields read here (a packed little-endian struct at the start
-// of the file).
-constexpr std::uint64_t kIncompatibleFlags = 12;  // le32
-constexpr std::uint64_t kFileId = 24;             // 16 bytes, the key of the keyed hash
-constexpr std::uint64_t kHeaderSize = 88;
-constexpr std::uint64_t kDataHashTable = 104;   // offset and size of its items
-constexpr std::uint64_t kFieldHashTable = 120;  // offset and size of its items
-constexpr std::uint64_t kSmallestHeader = 208;  // the oldest header holds every field above
-
-constexpr std::uint32_t kKeyedHash = 4;
-constexpr std::uint32_t kCompact = 16;
-constexpr std::uint32_t kKnownFlags = 1 | 2 | kKeyedHash | 8 | kCompact;  // xz, lz4, keyed hash, zstd, compact
-
-// Object types, and what their headers hold (each object starts with its
-// type, its flags and its size in a 16-byte header).
-constexpr int kData = 1;
-constexpr int kField = 2;
-constexpr int kEntry = 3;
-constexpr int kEntryArray = 6;
-constexpr int kCompressed = 1 | 2 | 4;  // the object's payload is compressed (xz, lz4, zstd)
-
-constexpr std::uint64_t kObjectSize = 8;
-constexpr std::uint64_t kDataHash = 16, kDataNextHash = 24, kDataNextField = 32, kDataEntry = 40,
-                        kDataEntryArray = 48, kDataEntryCount = 56, kDataTailArray = 64;  // compact files only
-constexpr std::uint64_t kFieldHash = 16, kFieldNextHash = 24, kFieldHeadData = 32, kFieldPayload = 40;
-constexpr std::uint64_t kEntryNumber = 16, kEntryRealtime = 24, kEntryBoot = 40, kEntryItems = 64;
-constexpr std::uint64_t kArrayNext = 16, kArrayItems = 24;
-
-std::uint64_t Le64(const unsigned char* bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
-
-std::uint32_t Le32(const unsigned char* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-}  // namespace
+using namespace journal_format;
 
 // The entries of one data object: the first kept in the object itself, the
 // others in a chain of entry arrays, all in the order of the file.
@@ -199,15 +159,17 @@ class JournalFileReader::EntryList {
 };
 
 std::unique_ptr<JournalFileReader> JournalFileReader::Open(const std::string& path) {
-  // Not blocking: a FIFO with a journal file's name must not hold the check.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const UniqueFd fd = OpenForReading(path);
+  return fd ? Open(fd.get()) : nullptr;
+}
+
+std::unique_ptr<JournalFileReader> JournalFileReader::Open(int fd) {
   struct stat info {};
-  if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uint64_t>(info.st_size) < kSmallestHeader) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < kSmallestHeader) {
     return nullptr;
   }
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd.get(), 0);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (mapped == MAP_FAILED) return nullptr;
   std::unique_ptr<JournalFileReader> reader(new JournalFileReader(static_cast<const unsigned char*>(mapped), size));
   const unsigned char* header = reader->base_;
@@ -215,20 +177,32 @@ std::unique_ptr<JournalFileReader> JournalFileReader::Open(const std::string& pa
   reader->header_size_ = Le64(header + kHeaderSize);
   // Files without the keyed hash (older writers, or writers told not to
   // use it) are indexed by another hash; the library reads them.
-  if (std::memcmp(header, "LPKSHHRH", 8) != 0 || (flags & ~kKnownFlags) != 0 || (flags & kKeyedHash) == 0 ||
+  if (!HasSignature(header) || (flags & ~kKnownFlags) != 0 || (flags & kKeyedHash) == 0 ||
       reader->header_size_ < kSmallestHeader || reader->header_size_ > size) {
     return nullptr;
   }
   reader->compact_ = (flags & kCompact) != 0;
+  // Only the objects up to the end of the last one written are read: past
+  // it lies room the writer has not used yet, which journald cuts off when
+  // it archives the file, under the mapping (a read there would end the
+  // process). What is written later is read through the library.
+  const std::uint64_t tail = Le64(header + kTailObject);
+  if (tail < reader->header_size_ || tail % 8 != 0 || tail > size - 16) return nullptr;
+  const std::uint64_t tail_size = Le64(header + tail + kObjectSize);
+  if (tail_size < 16 || tail_size > size - tail) return nullptr;
+  reader->size_ = tail + tail_size;
   return reader;
 }
 
-JournalFileReader::JournalFileReader(const unsigned char* base, std::uint64_t size) : base_(base), size_(size) {}
+std::uint64_t JournalFileReader::DataPayloadOffset() const { return compact_ ? kCompactDataPayload : kDataPayload; }
+
+JournalFileReader::JournalFileReader(const unsigned char* base, std::uint64_t size)
+    : base_(base), mapped_(size), size_(size) {}
 
 JournalFileReader::~JournalFileReader() {
   tagged_.reset();
   syslog_.reset();
-  munmap(const_cast<unsigned char*>(base_), size_);
+  munmap(const_cast<unsigned char*>(base_), mapped_);
 }
 
 const unsigned char* JournalFileReader::Object(std::uint64_t offset, int type, std::uint64_t min_size) {
@@ -336,11 +310,28 @@ bool JournalFileReader::Start(std::string_view identifier, std::uint64_t above, 
   if (compressed || damaged_) return false;
   identifiers_ = IdentifierValues();
   if (damaged_) return false;
+  // The identifier's data object lies in its field's list but not in its
+  // hash chain: the file's own structures disagree, and the library reads
+  // the file rather than this reader delivering nothing from it.
+  if (!tagged && ListsPayload(identifiers_, tag)) return false;
   if (tagged) tagged_ = std::make_unique<EntryList>(*this, base_ + *tagged);
   if (syslog) syslog_ = std::make_unique<EntryList>(*this, base_ + *syslog);
   if (tagged_) tagged_->SkipTo(above);
   if (syslog_) syslog_->SkipTo(above);
   return !damaged_;
+}
+
+bool JournalFileReader::ListsPayload(const std::vector<std::uint64_t>& data_objects, std::string_view payload) {
+  for (const std::uint64_t offset : data_objects) {
+    const unsigned char* data = Object(offset, kData, DataPayloadOffset());
+    if (data == nullptr) return false;
+    const std::uint64_t length = Le64(data + kObjectSize) - DataPayloadOffset();
+    if ((data[1] & kCompressed) == 0 && length == payload.size() &&
+        std::memcmp(data + DataPayloadOffset(), payload.data(), length) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::optional<std::uint64_t> JournalFileReader::NumberOfEntry(std::uint64_t offset) {

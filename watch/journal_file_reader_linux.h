@@ -40,6 +40,8 @@ class JournalFileReader {
  public:
   // The file mapped for reading, or nothing when it cannot be read this way.
   static std::unique_ptr<JournalFileReader> Open(const std::string& path);
+  // The same for a file already open; fd stays the caller's.
+  static std::unique_ptr<JournalFileReader> Open(int fd);
   ~JournalFileReader();
   JournalFileReader(const JournalFileReader&) = delete;
   JournalFileReader& operator=(const JournalFileReader&) = delete;
@@ -66,13 +68,16 @@ class JournalFileReader {
   std::optional<std::uint64_t> BucketHead(std::uint64_t table_field, std::string_view key, std::uint64_t& hash);
   std::optional<std::uint64_t> FindData(std::string_view payload, bool& compressed);
   std::vector<std::uint64_t> IdentifierValues();
-  std::uint64_t DataPayloadOffset() const { return compact_ ? 72 : 64; }
+  // Whether one of the data objects holds payload, uncompressed.
+  bool ListsPayload(const std::vector<std::uint64_t>& data_objects, std::string_view payload);
+  std::uint64_t DataPayloadOffset() const;
   std::optional<std::uint64_t> NumberOfEntry(std::uint64_t offset);
   bool HasIdentifier(const unsigned char* entry, std::uint64_t items);
   std::optional<JournalFileEntry> Read(std::uint64_t offset, bool tagged);
 
   const unsigned char* base_;
-  std::uint64_t size_;
+  std::uint64_t mapped_;  // the length of the mapping
+  std::uint64_t size_;    // what is read of it: up to the end of the last object written
   std::uint64_t header_size_ = 0;
   bool compact_ = false;
   bool damaged_ = false;

@@ -6,34 +6,30 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <system_error>
 
 #include "platform/unique_fd.h"
+#include "watch/journal_format_linux.h"
+#include "watch/journal_test_seam_linux.h"
 
 namespace vantrel {
 
+namespace testing_seam {
+namespace {
+std::function<void()> g_between_names_and_open;
+}  // namespace
+void SetBetweenJournalNamesAndOpen(std::function<void()> hook) { g_between_names_and_open = std::move(hook); }
+}  // namespace testing_seam
+
 namespace {
 
-// Where the header keeps what is read here (the journal file format as
-// systemd documents it: a packed little-endian struct at the file's start).
-constexpr std::size_t kSignature = 0;        // "LPKSHHRH"
-constexpr std::size_t kState = 16;           // 1 byte: 0 offline, 1 online (open for writing), 2 archived
-constexpr std::size_t kTailBootId = 56;      // 16 bytes: the boot of the newest entry
-constexpr std::size_t kSeqnumId = 72;        // 16 bytes
-constexpr std::size_t kHeaderSize = 88;      // le64
-constexpr std::size_t kEntryCount = 152;     // le64 n_entries
-constexpr std::size_t kTailSeqnum = 160;     // le64 tail_entry_seqnum
-constexpr std::size_t kHeadSeqnum = 168;     // le64 head_entry_seqnum
-constexpr std::size_t kHeaderRead = 176;     // every field above lies before it
-
-std::uint64_t Le64(const unsigned char* bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
+using namespace journal_format;
 
 std::string Hex(const unsigned char* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -63,25 +59,58 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-void AddFilesOf(const std::string& folder, const std::vector<std::string>& names,
-                std::vector<JournalFileHeader>& files) {
-  for (const std::string& name : names) {
-    if (!IsJournalFileName(name)) continue;
-    if (std::optional<JournalFileHeader> header = ReadJournalFileHeader(folder + "/" + name)) {
-      files.push_back(std::move(*header));
-    }
-  }
+// What reading one listed name gave: a journal file, nothing to read, or a
+// failure to read what is there.
+struct ReadResult {
+  std::optional<JournalFileHeader> file;
+  std::optional<std::string> failure;
+};
+
+std::string CannotRead(const std::string& path, int error) {
+  return "Cannot read the journal file " + path + ": " + std::system_category().message(error);
 }
 
-// A root folder's files, and those of its machine folders (of only_machine
-// when it is given).
-void AddRoot(const std::string& root, const std::string& only_machine, std::vector<JournalFileHeader>& files) {
+ReadResult ReadHeaderOf(const std::string& path) {
+  UniqueFd fd = OpenForReading(path);
+  if (!fd) {
+    // Removed (archived, vacuumed) since it was listed: nothing to read.
+    if (errno == ENOENT) return {};
+    return {std::nullopt, CannotRead(path, errno)};
+  }
+  struct stat info {};
+  if (fstat(fd.get(), &info) != 0) return {std::nullopt, CannotRead(path, errno)};
+  if (!S_ISREG(info.st_mode)) return {};
+  unsigned char header[kListedHeader];
+  const ssize_t got = pread(fd.get(), header, sizeof header, 0);
+  if (got < 0) return {std::nullopt, CannotRead(path, errno)};
+  if (got != static_cast<ssize_t>(sizeof header) || !HasSignature(header) ||
+      Le64(header + kHeaderSize) < kListedHeader) {
+    return {};
+  }
+  JournalFileHeader file{path,
+                         std::move(fd),
+                         Hex(header + kSeqnumId, 16),
+                         Le64(header + kHeadSeqnum),
+                         Le64(header + kTailSeqnum),
+                         Hex(header + kTailBootId, 16),
+                         header[kState] == 1};
+  if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return {};
+  return {std::move(file), std::nullopt};
+}
+
+// The journal files of a root folder and of its machine folders (of
+// only_machine when it is given), by path, as the folders list them now.
+void AddPathsOf(const std::string& root, const std::string& only_machine, std::vector<std::string>& paths) {
   const std::vector<std::string> names = Names(root);
-  AddFilesOf(root, names, files);
+  for (const std::string& name : names) {
+    if (IsJournalFileName(name)) paths.push_back(root + "/" + name);
+  }
   for (const std::string& name : names) {
     if (IsId128(name) && (only_machine.empty() || name == only_machine)) {
       const std::string machine = root + "/" + name;
-      AddFilesOf(machine, Names(machine), files);
+      for (const std::string& file : Names(machine)) {
+        if (IsJournalFileName(file)) paths.push_back(machine + "/" + file);
+      }
     }
   }
 }
@@ -96,31 +125,38 @@ std::string LocalMachineId() {
 }  // namespace
 
 std::optional<JournalFileHeader> ReadJournalFileHeader(const std::string& path) {
-  // Not blocking: a FIFO with a journal file's name must not hold the check.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  struct stat info {};
-  if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  unsigned char header[kHeaderRead];
-  if (pread(fd.get(), header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return std::nullopt;
-  if (std::memcmp(header + kSignature, "LPKSHHRH", 8) != 0 || Le64(header + kHeaderSize) < kHeaderRead) {
-    return std::nullopt;
-  }
-  JournalFileHeader file{path, Hex(header + kSeqnumId, 16), Le64(header + kHeadSeqnum), Le64(header + kTailSeqnum),
-                         Hex(header + kTailBootId, 16), header[kState] == 1};
-  if (Le64(header + kEntryCount) == 0 || file.tail == 0 || file.head > file.tail) return std::nullopt;
-  return file;
+  return std::move(ReadHeaderOf(path).file);
 }
 
-std::vector<JournalFileHeader> ListJournalFiles(const std::string& folder) {
-  std::vector<JournalFileHeader> files;
-  if (!folder.empty()) {
-    AddRoot(folder, std::string(), files);
-  } else {
-    const std::string machine = LocalMachineId();
-    AddRoot("/run/log/journal", machine, files);
-    AddRoot("/var/log/journal", machine, files);
+JournalListing ListJournalFiles(const std::string& folder) {
+  const auto paths_now = [&folder] {
+    std::vector<std::string> paths;
+    if (!folder.empty()) {
+      AddPathsOf(folder, std::string(), paths);
+    } else {
+      const std::string machine = LocalMachineId();
+      AddPathsOf("/run/log/journal", machine, paths);
+      AddPathsOf("/var/log/journal", machine, paths);
+    }
+    return paths;
+  };
+  // journald archives a file by renaming it and putting a new one under its
+  // name. A name read before that and opened after it stands for the new
+  // file, and the archived one would be missed: so the names are read again
+  // once the files are open, and while they changed the files are listed
+  // again (a few times at most; journald does not rotate that often).
+  constexpr int kTries = 4;
+  for (int attempt = 1;; ++attempt) {
+    const std::vector<std::string> paths = paths_now();
+    if (const std::function<void()> hook = testing_seam::g_between_names_and_open) hook();  // it may replace itself
+    JournalListing listing;
+    for (const std::string& path : paths) {
+      ReadResult read = ReadHeaderOf(path);
+      if (read.file) listing.files.push_back(std::move(*read.file));
+      if (read.failure) listing.failures.push_back(std::move(*read.failure));
+    }
+    if (attempt == kTries || paths_now() == paths) return listing;
   }
-  return files;
 }
 
 }  // namespace vantrel

@@ -50,28 +50,6 @@ SequenceMarks SequenceMarks::NumberRule(std::int64_t number) {
 std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int64_t number) {
   if (text.empty()) return NumberRule(number);
   SequenceMarks marks;
-  if (text.starts_with("s=")) {
-    // "s=<sequence>;i=<number, hex>;b=<boot>;m=...;t=...;x=..."
-    std::string_view id, boot;
-    std::uint64_t cursor_number = 0;
-    bool have_number = false;
-    for (std::string_view part : Split(text, ';')) {
-      if (part.starts_with("s=")) id = part.substr(2);
-      if (part.starts_with("i=")) {
-        const auto read = WholeNumber<std::uint64_t>(part.substr(2), 16);
-        have_number = read.has_value();
-        cursor_number = read.value_or(0);
-      }
-      if (part.starts_with("b=")) boot = part.substr(2);
-    }
-    if (!IsSequenceId(id) || !have_number || number < 0 || cursor_number != static_cast<std::uint64_t>(number)) {
-      return std::nullopt;
-    }
-    marks.known_.push_back({std::string(id), cursor_number});
-    marks.cursor_boot_ = boot.empty() ? std::string("-") : std::string(boot);
-    marks.cursor_number_ = number;
-    return marks;
-  }
   for (std::string_view item : Split(text, ',')) {
     if (item == kForgot) {
       marks.forgot_ = true;
@@ -101,17 +79,6 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
   }
   if (marks.known_.size() > kBound) return std::nullopt;
   return marks;
-}
-
-std::optional<std::string> SequenceMarks::Settle(const std::vector<JournalSequence>& present,
-                                                 std::string_view running_boot) {
-  if (cursor_boot_.empty()) return std::nullopt;
-  const bool this_boot = cursor_boot_ == running_boot;
-  cursor_boot_.clear();
-  if (!this_boot || Holds(present, known_.front().id)) return std::nullopt;
-  known_.clear();
-  floor_ = cursor_number_;
-  return "it names no sequence of the journal";
 }
 
 const SequenceMarks::Known* SequenceMarks::Find(std::string_view id) const {

@@ -57,19 +57,10 @@ class SequenceMarks {
   // when its number is above `number`, whatever its sequence.
   static SequenceMarks NumberRule(std::int64_t number);
 
-  // The marks of a stored position: the text Text() writes, or the journal
-  // cursor of the mark's entry that earlier versions stored, which must name
-  // `number` (it is one known sequence); an empty text is the number rule.
-  // Nothing when the text is none of these.
+  // The marks of a stored position: the text Text() writes; an empty text
+  // is the number rule for `number`. Nothing when the text is not one Text()
+  // writes.
   static std::optional<SequenceMarks> Read(std::string_view text, std::int64_t number);
-
-  // Fits an earlier version's cursor to the journal as it is: a cursor of
-  // the running boot that names a sequence the journal no longer holds was
-  // not written by the journal (a hand edit), and the number rule takes its
-  // place; one of an earlier boot names a journal lost at a reboot, and
-  // stays a known sequence that has gone. Gives the reason when the number
-  // rule took over.
-  std::optional<std::string> Settle(const std::vector<JournalSequence>& present, std::string_view running_boot);
 
   // What this check does with one sequence of the journal.
   Plan PlanFor(const JournalSequence& sequence) const;
@@ -107,8 +98,6 @@ class SequenceMarks {
   std::optional<std::int64_t> floor_;  // the number rule for sequences not known
   std::vector<Known> left_;            // the sequences of the journal left out for the bound, by their first digits
   bool forgot_ = false;                // more were left out than the list holds
-  std::string cursor_boot_;            // the boot of an earlier version's cursor, until settled
-  std::int64_t cursor_number_ = 0;     // that cursor's number
   std::vector<std::string> advanced_;  // this check's, in the order they moved on
 };
 

@@ -83,24 +83,24 @@ class Clock(unittest.TestCase):
             self.checked(c, hook, [(["a3", "a2", "a1"], 3), later])
 
     def test_a_position_edited_by_hand_leaves_the_number_to_decide(self):
-        # The journal cursor earlier versions stored beside the number, edited
-        # to name another sequence, with a time a year ahead or a year behind.
-        for years in (1, -1):
-            with self.subTest(years=years), Case() as c:
+        # A journal cursor, a form the service never wrote, edited in beside
+        # the number to name another sequence, of this boot or another, with
+        # a time a year ahead or a year behind.
+        for years, other_boot in ((1, False), (-1, False), (1, True)):
+            with self.subTest(years=years, other_boot=other_boot), Case() as c:
                 hook = c.receiver()
                 realtime = time.time_ns() // 1000 + years * 365 * 24 * HOUR
-                cursor = (f"s={'9' * 32};i=3;b={c.boot_id};m={HOUR:x};t={realtime:x};x=1")
+                boot = "8" * 32 if other_boot else c.boot_id
+                cursor = (f"s={'9' * 32};i=3;b={boot};m={HOUR:x};t={realtime:x};x=1")
                 c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"',
                                  '"lastrecnum"=dword:00000003', f'"lastrecpos"="{cursor}"',
                                  '"details"=dword:00000001')
                 c.add_entries(*errors("a", 4))
                 run = self.checked(c, hook, [(["a4"], 1)])
                 self.assertEqual([line for line in run.text_lines() if line.startswith("lastrecpos")],
-                                 ["lastrecpos not used=it names no sequence of the journal; "
-                                  "the number 3 alone decides"])
+                                 ["lastrecpos not used=it cannot be read; the number 3 alone decides"])
                 run = self.checked(c, hook, [(["a4"], 1)])
                 self.assertFalse([line for line in run.text_lines() if line.startswith("lastrecpos")])
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -96,9 +96,9 @@ class ModuleHarness : public TVantrelSrv {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
         if (w.query_error) throw Exception(*w.query_error);
-        if (w.query_failure) return w.query_failure;
+        if (w.query_failure) return QueryOutcome{w.query_failure, String(), {}};
         QueryRecords(w.records, mark, found);
-        return std::optional<String>();
+        return QueryOutcome();
       };
     }
     if (!real.poster) {

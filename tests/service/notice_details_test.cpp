@@ -16,17 +16,29 @@ const String kNotice = u"Mahdollisia PSQL lisenssiongelmia Tuotanto 1, koneen ni
 struct Entry {
   String time;                   // WMI date-time
   std::optional<String> message;  // nothing: a null message
+  std::int64_t number = 1;
+  String position = String();
 };
 
 EventRecords RecordsOf(const std::vector<Entry>& entries) {
   EventRecords records;
-  for (const Entry& e : entries) records.push_back({u"KONE1", e.time, e.message, true, 1, String()});
+  for (const Entry& e : entries) records.push_back({u"KONE1", e.time, e.message, true, e.number, e.position});
   return records;
 }
 
 // At 12:00:0s on 10 December 2026, local time at UTC+2.
 String At(int second) { return u"202612101200" + String(second < 10 ? u"0" : u"") + IntToStr(second) + u".000000+120"; }
 String Shown(int second) { return u"2026-12-10 12:00:" + String(second < 10 ? u"0" : u"") + IntToStr(second); }
+
+// Entries of one journal sequence written in the same microsecond, with the
+// numbers given, delivered in that order.
+std::vector<Entry> Burst(std::vector<int> numbers) {
+  std::vector<Entry> entries;
+  for (int n : numbers) {
+    entries.push_back({At(1), u"burst " + IntToStr(n), n, u"0123456789abcdef0123456789abcdef=" + IntToStr(n)});
+  }
+  return entries;
+}
 
 TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
   const String x199(199, u'x');
@@ -63,6 +75,12 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
       {"equal times keep the order of the query",
        {{At(1), u"first"}, {At(1), u"second"}, {At(2), u"newest"}},
        u"\n" + Shown(2) + u" newest\n" + Shown(1) + u" first\n" + Shown(1) + u" second"},
+      {"a burst in one microsecond: the five highest numbers of the sequence",
+       Burst({1, 2, 3, 4, 5, 6, 7}),
+       u"\n" + Shown(1) + u" burst 7\n" + Shown(1) + u" burst 6\n" + Shown(1) + u" burst 5\n" + Shown(1) +
+           u" burst 4\n" + Shown(1) + u" burst 3\n\u2026 ja 2 muuta"},
+      {"a burst delivered out of order", Burst({12, 10, 11}),
+       u"\n" + Shown(1) + u" burst 12\n" + Shown(1) + u" burst 11\n" + Shown(1) + u" burst 10"},
       {"microseconds order entries of one second",
        {{u"20261210120001.000200+120", u"later"}, {u"20261210120001.000100+120", u"earlier"}},
        u"\n" + Shown(1) + u" later\n" + Shown(1) + u" earlier"},
@@ -87,6 +105,15 @@ TEST(NoticeDetailsTest, AnEntryCutOffByTheQueryShowsItsTime) {
   const EventRecords cut = {{u"KONE1", At(1), std::nullopt, false, std::nullopt, String()}};  // message not read
   EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, cut, [](std::int64_t) { return 120; })),
             ToUtf8(kNotice + u"\n" + Shown(1)));
+}
+
+// The records a check did not keep are older than those it kept: they are
+// counted in the last line.
+TEST(NoticeDetailsTest, RecordsNotKeptAreCounted) {
+  EventRecords kept = RecordsOf({{At(3), u"c"}, {At(5), u"e"}});
+  kept.left_out = 4;
+  EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, kept, [](std::int64_t) { return 120; })),
+            ToUtf8(kNotice + u"\n" + Shown(5) + u" e\n" + Shown(3) + u" c\n\u2026 ja 4 muuta"));
 }
 
 TEST(NoticeDetailsTest, TheWholeTextStaysBelowTwoThousandCharacters) {

@@ -18,6 +18,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -113,17 +114,60 @@ class Journal:
         return self.files[0]["name"] if len(self.files) > 1 else None
 
     def remove(self, name):
-        """Removes a sequence's files: the one written to and those the
-        writer archived beside it (NAME@….journal~)."""
+        """Removes a sequence's files: the one written to, its user's file
+        beside it, and those the writer archived (NAME@….journal~); gives the
+        names of the files entries were written to."""
+        removed = [f for f in self.files if f["name"] == name]
         self.files = [f for f in self.files if f["name"] != name]
         stem = name[:-len(".journal")]
         for found in os.listdir(self.case.journal):
-            if found == name or found.startswith(stem + "@"):
+            if found == name or found.startswith(stem + "@") or found.startswith(stem + "-user"):
                 os.remove(os.path.join(self.case.journal, found))
+        return [name] + [f["user"] for f in removed if f.get("user")]
 
-    def write(self, file, fields):
-        self.case.add_fields(*fields, file=file["name"], boot=file["boot"], clock=file["clock"])
+    def add_user(self, file):
+        """Starts a user's file beside the sequence's (systemd 257 writes
+        user-1000.journal with the system journal's numbering), both left
+        open for writing between syncs. Its first line is a login of no
+        interest, numbered 1 by the writer."""
+        user = file["name"][:-len(".journal")] + "-user-1000.journal"
+        self.case.add_fields({"SYSLOG_IDENTIFIER": "systemd-logind", "PRIORITY": 6, "MESSAGE": "login"},
+                             file=user, boot=file["boot"], clock=file["clock"])
+        with open(os.path.join(self.case.journal, file["name"]), "rb") as f:
+            f.seek(72)
+            sequence = f.read(16)
+        with open(os.path.join(self.case.journal, user), "r+b") as f:
+            f.seek(72)
+            f.write(sequence)
+        file["user"] = user
+
+    def set_online(self, file, online):
+        """Marks the sequence's files open for writing (journald's state
+        online), or as the writer left them."""
+        for name in (file["name"], file.get("user")):
+            path = os.path.join(self.case.journal, name) if name else None
+            if path and os.path.exists(path):
+                with open(path, "r+b") as f:
+                    f.seek(16)
+                    f.write(bytes([1 if online else 0]))
+        file["online"] = online
+
+    def write(self, file, fields, target=None):
+        """Appends entries to the sequence's file, or to target beside it
+        (its user's file), numbered on from the sequence's last number."""
+        name = target or file["name"]
+        if file.get("user") and os.path.exists(os.path.join(self.case.journal, name)):
+            self.case.raise_sequence(file["last"], file=name)
+        self.case.add_fields(*fields, file=name, boot=file["boot"], clock=file["clock"])
         file["last"] += len(fields)
+        if file.get("user"):
+            self.set_online(file, True)
+
+    def held_back(self, entry):
+        """Whether the entry may wait for the check after the next: it is the
+        newest of a sequence whose file is open for writing, which a check
+        leaves for the next one (it may not be linked yet)."""
+        return any(f.get("online") and f.get("newest") == entry.n for f in self.files)
 
     def raise_numbers(self, file):
         """The next entry of the file's sequence takes a number past 2^31."""
@@ -390,7 +434,8 @@ def notice_entries(body):
 class Soak:
     WEIGHTS = [
         ("entries", 30), ("run", 25), ("webhook", 10), ("new sequence", 4), ("clock", 3), ("vacuum", 3),
-        ("numbers past 2^31", 2), ("store fault", 4), ("heal", 5), ("hand edit", 3),
+        ("numbers past 2^31", 2), ("store fault", 4), ("heal", 5), ("hand edit", 3), ("newer format", 1),
+        ("user file", 4),
     ]
     STOPS = ["none", "none", "before the check", "during the walk", "during the post", "after the 200",
              "after the store"]
@@ -449,9 +494,10 @@ class Soak:
             self.quiet_phase()
         return self.report()
 
-    def write_entries(self, count, file=None, rnd=None):
+    def write_entries(self, count, file=None, rnd=None, target=None):
         """Writes count entries of random kinds; rnd: the generator to draw
-        them from, when not the steps' own."""
+        them from, when not the steps' own; target: the user's file beside
+        the sequence's."""
         rnd = rnd or self.rnd
         file = file or self.journal.current
         fields = []
@@ -460,14 +506,15 @@ class Soak:
             kind = rnd.choices(names, [ENTRY_KINDS[k][0] for k in names])[0]
             n = self.next_n
             self.next_n += 1
-            entry = Entry(n, kind, ENTRY_KINDS[kind][1], file["name"])
+            entry = Entry(n, kind, ENTRY_KINDS[kind][1], target or file["name"])
             entry.runs_before = self.runs
             if entry.must == "info" and self.first_store_run is not None:
                 entry.must = "never"  # written after the first run stored its mark
             self.entries[n] = entry
             self.kinds[kind] += 1
             fields.append(ENTRY_KINDS[kind][2](n, rnd))
-        self.journal.write(file, fields)
+        self.journal.write(file, fields, target)
+        file["newest"] = self.next_n - 1
         self.traced(f"  entries {self.next_n - count}..{self.next_n - 1} to {file['name']} (clock {file['clock']}, "
                     f"boot {file['boot']}): " + ", ".join(self.entries[n].kind for n in range(self.next_n - count,
                                                                                            self.next_n)))
@@ -495,16 +542,61 @@ class Soak:
         self.journal.current["clock"] = clock
         self.faults["clock " + (clock_text(clock)[len(", clock "):] or "set right")] += 1
 
+    def step_user_file(self):
+        """A user writes while the source writes: the user's file beside the
+        current sequence's, one numbering, both open for writing."""
+        file = self.journal.current
+        if not file.get("user"):
+            if not os.path.exists(os.path.join(self.case.journal, file["name"])):
+                return
+            self.journal.add_user(file)
+            self.faults["a user's file beside the system's"] += 1
+        self.write_entries(self.rnd.randint(1, 3), file, target=file["user"])
+
     def step_vacuum(self):
         name = self.journal.oldest_removable()
         if not name:
             return
-        self.journal.remove(name)
+        names = self.journal.remove(name)
         self.traced(f"  removed {name}")
         for entry in self.entries.values():
-            if entry.file == name:
+            if entry.file in names:
                 entry.gone = True
         self.faults["old files removed"] += 1
+
+    def step_newer_format(self):
+        """A file that a newer journald wrote (an incompatible header flag no
+        reader knows), copied in or left by a downgrade: either one of its
+        own with errors that can never be read, or an archived file of the
+        current sequence beside the one written to, whose entries the
+        current file holds as well. It must hold back nothing behind it."""
+        self.journal.made += 1
+        current = self.journal.current
+        path = os.path.join(self.case.journal, current["name"])  # written by write_entries below
+        if self.rnd.random() < 0.5:
+            self.write_entries(self.rnd.randint(1, 3))  # so that the copy holds entries above the mark
+            name = current["name"][:-len(".journal")] + f"@{self.journal.made:04d}-newer.journal"
+            shutil.copyfile(path, os.path.join(self.case.journal, name))
+            self.faults["an archived file of a newer format"] += 1
+        else:
+            name = f"newer{self.journal.made:04d}.journal"
+            fields = []
+            for _ in range(self.rnd.randint(1, 3)):
+                n = self.next_n
+                self.next_n += 1
+                entry = Entry(n, "in a newer format", "never", name)
+                entry.runs_before = self.runs
+                self.entries[n] = entry
+                self.kinds[entry.kind] += 1
+                fields.append(ENTRY_KINDS["error"][2](n, self.rnd))
+            self.case.add_fields(*fields, file=name)
+            self.faults["a file of a newer format"] += 1
+        with open(os.path.join(self.case.journal, name), "r+b") as f:
+            f.seek(12)
+            flags = int.from_bytes(f.read(4), "little") | 1 << 30
+            f.seek(12)
+            f.write(flags.to_bytes(4, "little"))
+        self.traced(f"  {name}: a newer format")
 
     def step_numbers_past_two31(self):
         if self.journal.raise_numbers(self.journal.current):
@@ -688,7 +780,7 @@ class Soak:
                for note in record.notes):
             for entry in self.entries.values():
                 if (entry.must == "once" and not entry.gone and entry.runs_before <= record.index
-                        and not entry.accepted):
+                        and not entry.accepted and not self.journal.held_back(entry)):
                     self.problem(record.index, f"entry {entry.n} ({entry.kind}, {entry.file}) was left behind by "
                                  f"a check that completed: {record.notes}\n{run.debug()[:4000]}")
 
@@ -725,6 +817,8 @@ class Soak:
         new; then every entry has reached the chat."""
         self.settings.heal()
         self.hook.set_mode("200")
+        for file in self.journal.files:
+            self.journal.set_online(file, False)  # journald stopped: every entry linked
         for _ in range(8):
             record = self.run_once("none", signal.SIGTERM, heal_during=False)
             if self.problems or any("no new entries" in note for note in record.notes):
@@ -757,7 +851,8 @@ Soak.STEPS = {
     "entries": Soak.step_entries, "run": Soak.step_run, "webhook": Soak.step_webhook,
     "new sequence": Soak.step_new_sequence, "clock": Soak.step_clock, "vacuum": Soak.step_vacuum,
     "numbers past 2^31": Soak.step_numbers_past_two31, "store fault": Soak.step_store_fault,
-    "heal": Soak.step_heal, "hand edit": Soak.step_hand_edit,
+    "heal": Soak.step_heal, "hand edit": Soak.step_hand_edit, "newer format": Soak.step_newer_format,
+    "user file": Soak.step_user_file,
 }
 
 

@@ -206,7 +206,7 @@ TEST(EventLogQueryTest, AppendsTwoLinesPerEntryAndRaisesTheRecordNumber) {
     TraceRecorder trace;
     RecordMark mark{row.start, String()};
     EventRecords records;
-    EXPECT_EQ(QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName), std::nullopt)
+    EXPECT_EQ(QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName).not_asked, std::nullopt)
         << row.name;
     EXPECT_EQ(Utf8Lines(records), row.lines) << row.name;
     EXPECT_EQ(mark, (RecordMark{row.record_number, String()})) << row.name;
@@ -248,7 +248,7 @@ TEST(EventLogQueryTest, AFailureBeforeTheWalkIsTracedAndTakesNothing) {
     RecordMark mark{10, String()};
     EventRecords records;
     std::optional<String> failure;
-    EXPECT_NO_THROW(failure = QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName))
+    EXPECT_NO_THROW(failure = QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName).not_asked)
         << row.name;
     EXPECT_EQ(failure, std::optional<String>(FromUtf8(row.message))) << row.name << ": the failure is given back";
     EXPECT_TRUE(records.empty()) << row.name;

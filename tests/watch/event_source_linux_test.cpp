@@ -13,7 +13,10 @@
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
 #include "watch/event_log_query.h"
+#include "watch/event_log_query_test_seam.h"
+#include "watch/event_source.h"
 #include "watch/journal_files_linux.h"
+#include "watch/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {
@@ -28,13 +31,14 @@ struct QueryResult {
   std::int64_t record_number;
   std::vector<std::string> trace;
   RecordMark mark;
+  QueryOutcome outcome;
 };
 
 QueryResult Query(RecordMark mark, bool first_run, const String& source = kDefaultSourceName) {
   TraceRecorder trace;
   EventRecords records;
-  QueryEventLog(mark, records, first_run, source);
-  QueryResult result{{}, mark.number, trace.lines, mark};
+  QueryOutcome outcome = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source);  // every record
+  QueryResult result{{}, mark.number, trace.lines, mark, std::move(outcome)};
   for (const String& line : RecordLines(records)) result.lines.push_back(ToUtf8(line));
   return result;
 }
@@ -277,6 +281,114 @@ TEST_F(JournalQueryTest, TheLastEntryOfAFileBeingWrittenIsLeftForTheNextCheck) {
   EXPECT_EQ(ToUtf8(result.mark.position), ReadJournalFileHeader(path)->sequence + "=2");
 }
 
+// A mark that knows the sequence of file, with nothing of it dealt with: the
+// marks alone then decide what is new (the number rule would hide a mark
+// that does not move).
+RecordMark KnownSequenceAtZero(const JournalFolder& folder, const std::string& file) {
+  return RecordMark{0, FromUtf8(ReadJournalFileHeader(folder.Path() + "/" + file)->sequence + "=0")};
+}
+
+// On systemd 257 a user's file and the system's share one sequence, and both
+// stay open for writing between syncs. Only the entry with the sequence's
+// highest number can be half written; the user's file, whose last entry is
+// older than the source's, must not hold the mark below what was delivered.
+TEST_F(JournalQueryTest, AUserFileOfTheSameSequenceHoldsBackNothing) {
+  JournalFolder folder;
+  folder.Write({{"user", 5, "a user's line"}}, "user-1000.journal");                      // 1
+  folder.Write({{"other", 6, "before"}}, "system.journal");                              // 1
+  folder.RaiseSequence(1, "system.journal");
+  folder.Write({Errors("e", 3)}, "system.journal");                                      // 2, 3, 4
+  folder.JoinSequence("system.journal", "user-1000.journal");
+  folder.SetOnline("system.journal");
+  folder.SetOnline("user-1000.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  EXPECT_EQ(Messages(first), (std::vector<std::string>{"e1", "e2", "e3"}));
+  for (int check = 0; check < 3; ++check) {
+    EXPECT_TRUE(Query(first.mark, false).lines.empty()) << "check " << check << " reported again";
+  }
+}
+
+// journald archives a file by renaming it and starts a new one under its
+// name; when that happens between the listing of the files and their
+// reading, the file listed is the one read, and nothing is lost or repeated.
+TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 3), "system.journal");
+  folder.SetOnline("system.journal");
+  const QueryResult first = Query(0, false);
+  ASSERT_EQ(Messages(first), (std::vector<std::string>{"a1", "a2", "a3"}));
+  folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5: online, so 5 may wait for the next check
+  folder.SetOnline("system.journal");
+  testing_seam::SetAfterJournalListing([&folder] {
+    const std::string dir = folder.Path() + "/";
+    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+    folder.PatchHeader("system@0001.journal", 16, std::string(1, '\2'));  // archived
+    folder.Write({{"other", 6, "header"}}, "system.journal");
+    folder.RaiseSequence(5, "system.journal");
+    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
+    folder.JoinSequence("system.journal", "system@0001.journal");
+  });
+  const QueryResult second = Query(first.mark, false);
+  testing_seam::SetAfterJournalListing(nullptr);
+  const QueryResult third = Query(second.mark, false);
+  std::vector<std::string> reported = Messages(second);
+  for (const std::string& m : Messages(third)) reported.push_back(m);
+  EXPECT_EQ(reported, (std::vector<std::string>{"a4", "a5", "a6", "a7"}));
+  EXPECT_TRUE(Query(third.mark, false).lines.empty());
+}
+
+// The same, when journald archives the file between the reading of the
+// folder's names and the opening of the files: the name then stands for the
+// new file and the archived one is not among the names read. The check
+// reads the names again and lists the files anew.
+TEST_F(JournalQueryTest, AFileArchivedWhileTheFilesAreListedIsNotMissed) {
+  JournalFolder folder;
+  folder.Write(Errors("a", 3), "system.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  ASSERT_EQ(Messages(first), (std::vector<std::string>{"a1", "a2", "a3"}));
+  folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5
+  testing_seam::SetBetweenJournalNamesAndOpen([&folder] {
+    testing_seam::SetBetweenJournalNamesAndOpen(nullptr);
+    const std::string dir = folder.Path() + "/";
+    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+    folder.Write({{"other", 6, "header"}}, "system.journal");
+    folder.RaiseSequence(5, "system.journal");
+    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
+    folder.JoinSequence("system.journal", "system@0001.journal");
+  });
+  const QueryResult second = Query(first.mark, false);
+  testing_seam::SetBetweenJournalNamesAndOpen(nullptr);
+  std::vector<std::string> reported = Messages(second);
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, (std::vector<std::string>{"a4", "a5", "a6", "a7"}));
+  EXPECT_TRUE(Query(second.mark, false).lines.empty());
+}
+
+// A file of a newer format (an incompatible flag no reader knows) holds
+// nothing this program can read: the files after it are reported once, and
+// the file is named, with a debug line once.
+TEST_F(JournalQueryTest, AFileNoReaderCanOpenHoldsBackNothing) {
+  JournalFolder folder;
+  folder.Write(Errors("old", 2), "system@0001.journal");  // 1, 2
+  folder.Write({{"other", 6, "header"}}, "system.journal");
+  folder.RaiseSequence(2, "system.journal");
+  folder.Write(Errors("new", 2), "system.journal");  // 3, 4
+  folder.JoinSequence("system.journal", "system@0001.journal");
+  folder.SetUnknownIncompatibleFlag("system@0001.journal");
+  const QueryResult first = Query(KnownSequenceAtZero(folder, "system.journal"), false);
+  EXPECT_EQ(Messages(first), (std::vector<std::string>{"new1", "new2"}));
+  ASSERT_EQ(first.outcome.passed_over.size(), 1u);
+  EXPECT_TRUE(ToUtf8(first.outcome.passed_over[0]).starts_with(folder.Path() + "/system@0001.journal: "))
+      << ToUtf8(first.outcome.passed_over[0]);
+  EXPECT_TRUE(first.outcome.failure.empty());
+  EXPECT_EQ(first.trace.size(), 1u);
+  EXPECT_TRUE(first.trace[0].starts_with("journal file passed over=" + folder.Path() + "/system@0001.journal: "))
+      << first.trace[0];
+  const QueryResult second = Query(first.mark, false);
+  EXPECT_TRUE(second.lines.empty()) << "reported again";
+  EXPECT_TRUE(second.trace.empty()) << "said again: " << second.trace[0];
+}
+
 // Files and entries the in-place reader leaves to the journal library give
 // the same records: a file indexed by the older hash, and an entry whose
 // message was stored compressed, beside ones read in place.
@@ -292,15 +404,17 @@ TEST_F(JournalQueryTest, WhatIsNotReadInPlaceIsReadThroughTheLibrary) {
   EXPECT_EQ(messages, (std::vector<std::string>{big, "old1", "old2", "small"}));
 }
 
-// A stored position that is not used is said so once for the values as
-// they stand, also when the next check starts from the same ones (its post
-// failed): an earlier version's cursor that cannot be read, and one of the
-// running boot that names a sequence the journal does not hold.
+// A stored position that is not one the service writes is not used, and is
+// said so once for the values as they stand, also when the next check
+// starts from the same ones (its post failed): the number decides. A
+// journal cursor is such a text, whatever sequence and boot it names; one
+// that names another sequence must not make the whole journal new.
 TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
   JournalFolder folder;
   folder.Write(Errors("a", 4));
   const std::string elsewhere = "s=" + std::string(32, '9') + ";i=3;b=" + testing::RunningBoot() + ";m=1;t=1;x=1";
-  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere}) {
+  const std::string other_boot = "s=" + std::string(32, '9') + ";i=3;b=" + std::string(32, '8') + ";m=1;t=1;x=1";
+  for (const std::string& cursor : {std::string("s=nothing;i=3"), elsewhere, other_boot}) {
     const RecordMark stored{3, FromUtf8(cursor)};
     const auto traced = [&stored] {
       const std::vector<std::string> trace = Query(stored, false).trace;
@@ -399,6 +513,27 @@ TEST_F(JournalQueryTest, TheSourceAsSyslogWritesIt) {
   EXPECT_EQ(Messages(Query(0, false)), (std::vector<std::string>{"License limit reached", "with the process id",
                                                                   "Pervasive SQL: tagged, kept whole"}));
   EXPECT_EQ(Messages(Query(0, false, u"Zen")), (std::vector<std::string>{"another source", "Zen tagged"}));
+}
+
+// A check keeps only what its notice needs: the newest records, the others
+// counted, however long the walk; the mark covers every entry taken, and the
+// test copy's trace lists each.
+TEST_F(JournalQueryTest, ACheckKeepsTheNewestRecordsAndCountsTheOthers) {
+  JournalFolder folder;
+  folder.Write(Errors("e", 12));
+  TraceRecorder trace;
+  testing_seam::SetRecordLinesTraced(true);
+  RecordMark mark;
+  EventRecords records;
+  QueryEventLog(mark, records, false, kDefaultSourceName);
+  testing_seam::SetRecordLinesTraced(false);
+  std::vector<std::string> kept;
+  for (const EventRecord& record : records) kept.push_back(ToUtf8(*record.message));
+  EXPECT_EQ(kept, (std::vector<std::string>{"e8", "e9", "e10", "e11", "e12"}));
+  EXPECT_EQ(records.left_out, 7u);
+  EXPECT_EQ(records.Taken(), 12u);
+  EXPECT_EQ(mark.number, 12);
+  EXPECT_EQ(trace.lines.size(), 24u);
 }
 
 TEST_F(JournalQueryTest, TimeIsLocalWithItsOffsetInMinutes) {

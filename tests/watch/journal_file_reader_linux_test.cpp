@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -151,6 +152,44 @@ TEST(JournalFileReaderTest, LeavesToTheLibraryWhatItCannotReadInPlace) {
   EXPECT_EQ(small->message, "short");
 }
 
+// A data object that its field's list holds but its hash chain does not:
+// the file's structures disagree, and the reader leaves the file to the
+// library instead of delivering nothing from it.
+TEST(JournalFileReaderTest, ADataObjectMissingFromItsHashChainLeavesTheFileToTheLibrary) {
+  JournalFolder folder;
+  WriteAs(folder, {{"Pervasive SQL", 3, "e1"}}, false);
+  const std::string path = folder.Path() + "/x.journal";
+  std::ifstream in(path, std::ios::binary);
+  const auto le64_at = [&in](std::uint64_t at) {
+    unsigned char bytes[8];
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(bytes), 8);
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+  };
+  unsigned char file_id[16];
+  in.seekg(24);
+  in.read(reinterpret_cast<char*>(file_id), 16);
+  const std::string tag = "SYSLOG_IDENTIFIER=Pervasive SQL";
+  const std::uint64_t table = le64_at(104), buckets = le64_at(112) / 16;
+  const std::uint64_t bucket = table + SipHash24(tag.data(), tag.size(), file_id) % buckets * 16;
+  // Each object of the bucket's chain that is not the tag's stays linked.
+  std::uint64_t kept = 0;
+  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + 24)) {
+    if (le64_at(at + 8) - 64 != tag.size()) kept = kept == 0 ? at : kept;
+  }
+  std::string head(8, '\0');
+  for (int i = 0; i < 8; ++i) head[static_cast<std::size_t>(i)] = static_cast<char>(kept >> (8 * i));
+  in.close();
+  folder.PatchHeader("x.journal", static_cast<long>(bucket), head);
+  folder.PatchHeader("x.journal", static_cast<long>(bucket + 8), head);
+
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(reader->Start("Pervasive SQL", 0, std::nullopt));
+}
+
 // The writer goes on while a check reads: entries written after the file
 // was mapped may be linked from the lists the walk follows, past the end of
 // what was mapped. The walk gives every entry of the mapped part and stops
@@ -168,6 +207,48 @@ TEST(JournalFileReaderTest, AFileThatGrowsWhileMappedIsReadUpToWhatWasMapped) {
   std::uint64_t expected = 1;
   while (std::optional<JournalFileEntry> e = reader->Next()) ASSERT_EQ(e->number, expected++);
   EXPECT_GT(expected, 200u);
+}
+
+// Opens the file, then damages the data hash table's offset to point past
+// the end of the last object and cuts the file there (page-aligned), as
+// journald does when it archives a file a reader has mapped; then starts
+// the walk. 0 when the walk ended as damaged; another code when the test
+// could not be set up or the walk started.
+int StartOnAFileCutUnderTheMapping(JournalFolder& folder, const std::string& path) {
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
+  if (!reader) return 2;
+  std::ifstream in(path, std::ios::binary);
+  const auto le64_at = [&in](std::uint64_t at) {
+    unsigned char bytes[8];
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(bytes), 8);
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+  };
+  const std::uint64_t tail = le64_at(136);  // tail_object_offset
+  const std::uint64_t tail_end = tail + le64_at(tail + 8);
+  const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t cut = (tail_end + page - 1) / page * page;
+  const std::uint64_t into_cut = cut + 4 * page;
+  if (into_cut + page > std::filesystem::file_size(path)) return 3;
+  std::string offset(8, '\0');
+  for (int i = 0; i < 8; ++i) offset[static_cast<std::size_t>(i)] = static_cast<char>(into_cut >> (8 * i));
+  folder.PatchHeader("x.journal", 104, offset);  // data_hash_table_offset
+  std::filesystem::resize_file(path, cut);
+  const bool started = reader->Start("Pervasive SQL", 0, std::nullopt);
+  return !started && reader->Damaged() ? 0 : 4;
+}
+
+// journald cuts an archived file down to the end of its last object while a
+// reader may have it mapped at its old size. A damaged offset into the cut
+// part must end the walk as damaged (the library then takes the file over),
+// never the process: a read there raises SIGBUS.
+TEST(JournalFileReaderTest, AFileCutShortUnderTheMappingEndsTheWalkAsDamaged) {
+  JournalFolder folder;
+  WriteAs(folder, {{"Pervasive SQL", 3, "e1"}, {"Pervasive SQL", 3, "e2"}}, false);
+  const std::string path = folder.Path() + "/x.journal";
+  EXPECT_EXIT(std::exit(StartOnAFileCutUnderTheMapping(folder, path)), ::testing::ExitedWithCode(0), "");
 }
 
 // Bytes overwritten anywhere in a file, or a file cut short: the walk ends

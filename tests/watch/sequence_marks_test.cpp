@@ -16,7 +16,6 @@ std::string Id(char digit) { return std::string(32, digit); }
 // highest number, and what a check does with it. No time takes part.
 TEST(SequenceMarksTest, WhatIsNew) {
   const std::string a = Id('a'), b = Id('b');
-  const std::string cursor_a7 = "s=" + a + ";i=7;b=" + Id('1') + ";m=5;t=6;x=9";
   struct Row {
     const char* name;
     std::string stored;
@@ -36,8 +35,6 @@ TEST(SequenceMarksTest, WhatIsNew) {
       {"no position, first run", "", 0, {b, 1}, {Action::kReadAbove, 0}},
       {"the number rule kept for sequences not reached", a + "=9,floor=4", 4, {b, 5}, {Action::kReadAbove, 4}},
       {"a known sequence goes by its mark, not the number rule", a + "=9,floor=4", 4, {a, 9}, {Action::kSkip, 9}},
-      {"an earlier version's cursor is one known sequence", cursor_a7, 7, {a, 12}, {Action::kReadAbove, 7}},
-      {"  ... and another sequence is new", cursor_a7, 7, {b, 3}, {Action::kReadAbove, 0}},
       {"numbers past 63 bits", a + "=18446744073709551614", -1, {a, 18446744073709551615u},
        {Action::kReadAbove, 18446744073709551614u}},
   };
@@ -59,9 +56,8 @@ TEST(SequenceMarksTest, WhatIsNotAPosition) {
     std::string stored;
     std::int64_t number;
   } rows[] = {
-      {"a cursor for another number", "s=" + a + ";i=8;b=" + Id('1'), 7},
-      {"a cursor without a number", "s=" + a + ";b=" + Id('1'), 7},
-      {"a cursor of no sequence", "s=xyz;i=7;b=" + Id('1'), 7},
+      {"a journal cursor, for the number", "s=" + a + ";i=7;b=" + Id('1') + ";m=5;t=6;x=9", 7},
+      {"a journal cursor for another number", "s=" + a + ";i=8;b=" + Id('1'), 7},
       {"a short sequence identifier", std::string(31, 'a') + "=7", 7},
       {"upper-case digits", std::string(32, 'A') + "=7", 7},
       {"a mark that is no number", a + "=seven", 7},
@@ -171,28 +167,6 @@ TEST(SequenceMarksTest, TheNumberRuleStaysUntilACheckReachesEverySequence) {
     EXPECT_EQ(next->PlanFor({b, 9}), complete ? (Plan{Action::kReadAbove, 0}) : (Plan{Action::kReadAbove, 4}))
         << marks.Text();
   }
-}
-
-// An earlier version's cursor of the running boot that names a sequence the
-// journal does not hold was not written by the journal: the number decides,
-// and the reason is given once. One of an earlier boot names a journal lost
-// at a reboot and stays known.
-TEST(SequenceMarksTest, ACursorThatNamesNoSequenceOfThisBoot) {
-  const std::string a = Id('a'), b = Id('b'), boot = Id('1');
-  const std::string cursor = "s=" + a + ";i=7;b=" + boot;
-  const std::vector<JournalSequence> present{{b, 20}};
-  std::optional<SequenceMarks> marks = SequenceMarks::Read(cursor, 7);
-  ASSERT_TRUE(marks);
-  EXPECT_EQ(marks->Settle(present, boot), std::optional<std::string>("it names no sequence of the journal"));
-  EXPECT_EQ(marks->Settle(present, boot), std::nullopt) << "once";
-  EXPECT_EQ(marks->PlanFor({b, 20}), (Plan{Action::kReadAbove, 7}));
-
-  marks = SequenceMarks::Read(cursor, 7);
-  EXPECT_EQ(marks->Settle(present, Id('2')), std::nullopt);
-  EXPECT_EQ(marks->PlanFor({b, 20}), (Plan{Action::kReadAbove, 0})) << "a journal after a reboot";
-  marks = SequenceMarks::Read(cursor, 7);
-  EXPECT_EQ(marks->Settle({{a, 9}}, boot), std::nullopt);
-  EXPECT_EQ(marks->PlanFor({a, 9}), (Plan{Action::kReadAbove, 7}));
 }
 
 }  // namespace

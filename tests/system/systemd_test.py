@@ -10,6 +10,7 @@ Environment (scripts/lib/system_tests.sh sets it):
   VANTREL_SYSTEM_UPGRADE_DEB  the same package with a higher version
   VANTREL_SYSTEM_WORK         a folder for the machines' overlays
 """
+import collections
 import json
 import os
 import re
@@ -462,9 +463,12 @@ class JournaldCases:
     # -- the service's records against journalctl's ---------------------------------
 
     def reported(self):
-        """The messages of every record the service's checks took, in order."""
-        return [line[len(" Message : "):] for line in self.service_log().splitlines()
-                if line.startswith(" Message : ")]
+        """The messages of the records the service's checks took, by the
+        cursor of the service's line that traced each."""
+        out = self.m.run("journalctl", "-u", "VantrelSrv", "-o", "json", "--all", "--no-pager").stdout
+        lines = (json.loads(line) for line in out.splitlines())
+        return {entry["__CURSOR"]: entry["MESSAGE"][len(" Message : "):] for entry in lines
+                if isinstance(entry.get("MESSAGE"), str) and entry["MESSAGE"].startswith(" Message : ")}
 
     def selected_by_journalctl(self):
         """The messages of the entries journalctl finds in the machine's
@@ -503,14 +507,18 @@ class JournaldCases:
     def test_the_records_each_check_took_are_what_journalctl_selects_none_twice(self):
         self.start_service("Kontti 8", "h", traced=True)
 
-        # Every round: a user writes the source's entries (its own file) while
-        # the system's programs do: syslog(3) with the blank in the tag,
-        # systemd-cat, sd_journal_send with a field past the compression
-        # threshold, other programs, and priorities never selected; the
-        # service is restarted meanwhile; the journal is rotated between rounds.
+        # Every round: a user writes the source's entries (its own file, a
+        # burst from one stream) while the system's programs write: syslog(3)
+        # with the blank in the tag, systemd-cat, sd_journal_send with a field
+        # past the compression threshold, other programs, and priorities
+        # never selected. Meanwhile the service is restarted, and the journal
+        # rotated during its checks; between rounds it is rotated, and the
+        # files already read are vacuumed. journalctl's selection is taken
+        # before each vacuum.
+        selected, reported = set(), {}
         long_text = "x" * 3000
-        for r in range(1, 4):
-            user = (f"for i in $(seq 1 60); do echo \"user {r}-$i\"; done | systemd-cat -t '{SOURCE}' -p err; "
+        for r, burst, restarts in ((1, 60, 1), (2, 60, 2), (3, 3000, 5)):
+            user = (f"seq 1 {burst} | sed 's/^/user {r}-/' | systemd-cat -t '{SOURCE}' -p err; "
                     f"logger -t '{SOURCE}' -p warning 'user syslog {r}'")
             system = (f"for i in $(seq 1 30); do logger -t '{SOURCE}' -p err \"syslog {r}-$i\"; "
                       f"echo \"stdout {r}-$i\" | systemd-cat -t '{SOURCE}' -p warning; "
@@ -520,23 +528,35 @@ class JournaldCases:
                       f"BLOB={long_text}\\n' | logger --journald")
             self.start_writer(f"user-writer-{r}", user, uid=self.USER)
             self.start_writer(f"system-writer-{r}", system)
-            self.restart_and_wait_for_check()
+            for n in range(restarts):
+                before_status, before_pid = self.show("StatusText"), self.main_pid()
+                self.m.run("systemctl", "restart", "VantrelSrv")
+                if n:
+                    self.m.run("journalctl", "--rotate")
+                self.wait_for_check(before_status, self.main_pid())
             self.wait_for_writer(f"user-writer-{r}")
             self.wait_for_writer(f"system-writer-{r}")
             self.restart_and_wait_for_check()
-            if r < 3:
-                self.m.run("journalctl", "--rotate")
+            selected |= set(self.selected_by_journalctl())
+            self.m.run("journalctl", "--rotate")
+            if r == 2:
+                self.restart_and_wait_for_check()
+                selected |= set(self.selected_by_journalctl())
+                reported.update(self.reported())
+                self.m.run("journalctl", "--vacuum-files=1")
         self.assertTrue(os.path.exists(self.user_file()), "journald made no file of the user: the case shows nothing")
         # The last of the source's entries may wait for one more entry behind
         # it in its file: another program's line in each file, then a check.
         self.write_entry("stdout", "the user's closing line", tag="other", uid=self.USER)
         self.write_entry("stdout", "the system's closing line", tag="other")
         self.restart_and_wait_for_check()
+        selected |= set(self.selected_by_journalctl())
 
-        reported, selected = self.reported(), self.selected_by_journalctl()
-        self.assertGreater(len(selected), 200, "journald kept few of the entries: the case shows little")
-        twice = sorted({m[:40] for m in reported if reported.count(m) > 1})
-        self.assertEqual(twice, [], "reported more than once")
+        reported.update(self.reported())
+        self.assertGreater(len(selected), 3000, "journald kept few of the entries: the case shows little")
+        counted = collections.Counter(reported.values())
+        self.assertEqual(sorted(m[:40] for m, n in counted.items() if n > 1), [], "reported more than once")
+        reported = set(counted)
         self.assertEqual(set(reported) - set(selected), set(), "reported, not in journalctl's selection")
         self.assertEqual(set(selected) - set(reported), set(), "in journalctl's selection, never reported")
         self.assertNoFailureLines()

@@ -47,7 +47,7 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
         verify = false;  // the certificate is accepted: send again without checks
         continue;
       }
-      if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(failure.message);
+      if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(kSessionHandleMessage, failure.message);
       FailExchange(failure.message);
     }
     // A body that broke off fails the exchange, except after a 200: the chat

@@ -17,13 +17,18 @@ struct CheckReport {
   bool first_run = false;
   Notice notice = Notice::kNone;
   String post_failure;  // why the notice was not delivered, when known
+  // Why the settings key could not be opened, when it could not at some
+  // point of the check (a settings file names its path and the reason: it
+  // cannot be parsed, read or written).
+  String settings_failure;
 };
 
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check
 // after <yyyy-mm-dd hh:mm>" for a check that ended at finished; for a check
 // that failed ("failure" not empty) what it did before, its message and
-// that it is tried again within ten minutes. Always one line, and a URL in a
-// failure's message is named by its scheme and host alone.
+// that it is tried again within ten minutes. Why the settings could not be
+// opened, when they could not, follows what it did. Always one line, and a
+// URL in a failure's message is named by its scheme and host alone.
 String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure);
 
 }  // namespace vantrel

@@ -1,3 +1,4 @@
+#include "notify/exchange_failure.h"
 #include "platform/exception.h"
 #include "platform/memory_release.h"
 #include "platform/trace.h"
@@ -9,6 +10,7 @@ namespace vantrel {
 void TVantrelSrv::Timer1Timer(void*) {
   TraceLine(u"vantrel timer");
   String failure;
+  String details;  // the failure as the status line gives it
   bool checked = false;
   try {
     // fedellinenajo is the time the last completed check ended. The gap is
@@ -26,12 +28,16 @@ void TVantrelSrv::Timer1Timer(void*) {
       ports_.check_status(CheckStatusText(report_, fedellinenajo, String()));
     }
     return;
+  } catch (const SessionHandleFailure& e) {
+    // The debug line keeps the message alone; the reason goes to the status.
+    failure = e.Message();
+    details = e.Details();
   } catch (...) {
-    failure = CurrentFailureMessage();
+    failure = details = CurrentFailureMessage();
   }
   TraceValue(failure);
   TraceValue(String());  // the stack trace text, always empty
-  if (checked) ports_.check_status(CheckStatusText(report_, ports_.local_time(), failure));
+  if (checked) ports_.check_status(CheckStatusText(report_, ports_.local_time(), details));
 }
 
 }  // namespace vantrel

@@ -17,30 +17,39 @@ TEST(CheckReportTest, StatusLineOfEachOutcome) {
     String failure;
     std::string expected;
   } rows[] = {
-      {"entries found, notice delivered", {2, false, Notice::kDelivered, u""}, u"",
+      {"entries found, notice delivered", {2, false, Notice::kDelivered, u"", u""}, u"",
        at + ": 2 new entries, notice delivered; next check after 2026-12-11 00:00"},
-      {"one entry", {1, false, Notice::kDelivered, u""}, u"",
+      {"one entry", {1, false, Notice::kDelivered, u"", u""}, u"",
        at + ": 1 new entry, notice delivered; next check after 2026-12-11 00:00"},
-      {"nothing new", {0, false, Notice::kNone, u""}, u"",
+      {"nothing new", {0, false, Notice::kNone, u"", u""}, u"",
        at + ": no new entries; next check after 2026-12-11 00:00"},
-      {"notice not delivered", {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server"},
+      {"notice not delivered", {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server", u""},
        u"",
        at + ": 3 new entries, notice not delivered: Error sending data: (7) Couldn't connect to server; "
             "retried at the next check, after 2026-12-11 00:00"},
-      {"refused without a known reason", {3, false, Notice::kNotDelivered, u""}, u"",
+      {"refused without a known reason", {3, false, Notice::kNotDelivered, u"", u""}, u"",
        at + ": 3 new entries, notice not delivered; retried at the next check, after 2026-12-11 00:00"},
-      {"first run with entries", {4, true, Notice::kDelivered, u""}, u"",
+      {"first run with entries", {4, true, Notice::kDelivered, u"", u""}, u"",
        at + ": 4 new entries, start notice delivered; next check after 2026-12-11 00:00"},
       {"first run, nothing found: the start notice is not sent again",
-       {0, true, Notice::kNotDelivered, u"HTTP 500 Internal Server Error"}, u"",
+       {0, true, Notice::kNotDelivered, u"HTTP 500 Internal Server Error", u""}, u"",
        at + ": no new entries, start notice not delivered: HTTP 500 Internal Server Error; "
             "next check after 2026-12-11 00:00"},
-      {"failed before the query", {std::nullopt, false, Notice::kNone, u""}, u"Invalid data type for 'lastrecnum'",
+      {"failed before the query", {std::nullopt, false, Notice::kNone, u"", u""}, u"Invalid data type for 'lastrecnum'",
        at + " failed: Invalid data type for 'lastrecnum'; tried again within ten minutes"},
-      {"failed after a delivered notice", {2, false, Notice::kDelivered, u""}, u"Failed to set data for 'lastrecnum'",
+      {"failed after a delivered notice", {2, false, Notice::kDelivered, u"", u""}, u"Failed to set data for 'lastrecnum'",
        at + ": 2 new entries, notice delivered; then failed: Failed to set data for 'lastrecnum'; "
             "tried again within ten minutes"},
-      {"a failure of several lines stays on one line", {std::nullopt, false, Notice::kNone, u""},
+      {"settings that cannot be written, and the store failed",
+       {2, false, Notice::kDelivered, u"", u"Cannot write settings file /etc/v.reg, Read-only file system"},
+       u"Failed to set data for 'lastrecnum'",
+       at + ": 2 new entries, notice delivered; Cannot write settings file /etc/v.reg, Read-only file system; "
+            "then failed: Failed to set data for 'lastrecnum'; tried again within ten minutes"},
+      {"settings that cannot be read, nothing new",
+       {0, false, Notice::kNone, u"", u"Cannot read settings file /v/s.reg, it is empty (0 bytes)"}, u"",
+       at + ": no new entries; Cannot read settings file /v/s.reg, it is empty (0 bytes); "
+            "next check after 2026-12-11 00:00"},
+      {"a failure of several lines stays on one line", {std::nullopt, false, Notice::kNone, u"", u""},
        u"System Error.  Code: 5.\r\nAccess is denied\nreally",
        at + " failed: System Error.  Code: 5. Access is denied really; tried again within ten minutes"},
   };

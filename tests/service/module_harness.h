@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,6 +53,7 @@ class ModuleHarness : public TVantrelSrv {
     DateTime now = 46365.5;
     int utc_offset_minutes = 120;
     PostReport answer = kAccepted;  // what every recorded post gives
+    std::function<void()> during_post;  // called by each post before it answers
     std::vector<Post> posts;
     std::vector<std::string> statuses;  // every check's status line
     std::string output;                 // standard output, a line end after each line
@@ -96,6 +98,7 @@ class ModuleHarness : public TVantrelSrv {
     if (!real.poster) {
       ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice) {
         w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum")});
+        if (w.during_post) w.during_post();
         return w.answer;
       };
     }

@@ -509,7 +509,11 @@ class Case:
             text = self.settings_bytes()
         return stored_in(text, name)
 
-    def start(self, binary=None, notify=True, env=None, user=None, closed_stderr=False):
+    def start(self, binary=None, notify=True, env=None, user=None, closed_stderr=False, capabilities=True):
+        """Starts the program. user: run it as that user; capabilities
+        False: run it as root is run by the service's unit, without any
+        capability, so that file permissions hold for it (nothing changes
+        for a user who has none)."""
         e = {k: v for k, v in os.environ.items()
              if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "computername",
                                   "notify_socket")}
@@ -524,6 +528,12 @@ class Case:
             with open(wrapper, "w") as f:
                 f.write(f"#!/bin/sh\nexec setpriv --reuid={account.pw_uid} --regid={account.pw_gid} --clear-groups"
                         f" {command}\n")
+            os.chmod(wrapper, 0o755)
+            command = wrapper
+        elif not capabilities and os.geteuid() == 0:
+            wrapper = os.path.join(self.dir, "without-capabilities")
+            with open(wrapper, "w") as f:
+                f.write(f"#!/bin/sh\nexec setpriv --inh-caps=-all --bounding-set=-all {command}\n")
             os.chmod(wrapper, 0o755)
             command = wrapper
         notify_path = os.path.join(self.dir, f"notify{len(self.runs)}") if notify else None

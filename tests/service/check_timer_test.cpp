@@ -183,6 +183,32 @@ TEST(CheckTimerTest, AFailedStoreIsNamedAndStoredAtTheNextTick) {
   EXPECT_EQ(trace.lines.back(), "vantrel timer");
 }
 
+// The same at a later check, when the timer ticks every ten minutes: the
+// failed store leaves the check incomplete, so the next ten-minute tick
+// stores the mark (and posts nothing again).
+TEST(CheckTimerTest, AFailedStoreAtALaterCheckIsStoredAtTheNextTenMinuteTick) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 2, 0);
+  ModuleHarness module(world);
+  world.AdvanceBy(1s);
+  ASSERT_EQ(world.statuses.size(), 1u);
+
+  world.records = {4};
+  world.during_post = [&] { world.key.opens_for_writing = false; };
+  world.AdvanceBy(12h);
+  ASSERT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.statuses.back(),
+            "Last check 2026-12-11 00:00:03: 1 new entry, notice delivered; then failed: Failed to set data for "
+            "'lastrecnum'; tried again within ten minutes");
+  world.key.opens_for_writing = true;
+  world.during_post = nullptr;
+  world.AdvanceBy(10min);
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4);
+  EXPECT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.statuses.back(), "Last check 2026-12-11 00:10:03: no new entries; next check after 2026-12-11 12:10");
+}
+
 // No HTTP stack at all: the debug line is the message alone, and the status
 // line gives the reason behind it (the loader's).
 TEST(CheckTimerTest, NoSessionHandleGivesItsReasonToTheStatusLine) {

@@ -1,8 +1,8 @@
 // The settings file's claim: an exclusive flock on a lock file beside the
 // file that the settings path leads to; a settings file with more than one
-// name (hard links) is refused, as its other names would lock other files. Not on the settings file itself: its
-// writers lock that for each write and replace it by rename, so a lock on it
-// would not outlive the first write. The lock file is made once and never
+// name (hard links) is refused, as its other names would lock other files.
+// Not on the settings file itself: its writers lock that for each write and
+// replace it by rename, so a lock on it would not outlive the first write. The lock file is made once and never
 // removed, so every process locks the same one; the lock goes with the
 // process, however it ends.
 #include <errno.h>

@@ -120,7 +120,8 @@ RegFile ParseSettings(std::string_view bytes) {
 // Raises the store's own failure for a settings file that cannot be read at
 // all: error is the errno value.
 [[noreturn]] void ThrowCannotRead(const std::string& path, int error) {
-  throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", " + SystemErrorText(static_cast<std::uint32_t>(error)));
+  throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", " +
+                  SystemErrorText(static_cast<std::uint32_t>(error)));
 }
 
 // Raises the store's own failure for a settings file that cannot be written:

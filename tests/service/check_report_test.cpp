@@ -23,7 +23,8 @@ TEST(CheckReportTest, StatusLineOfEachOutcome) {
        at + ": 1 new entry, notice delivered; next check after 2026-12-11 00:00"},
       {"nothing new", {0, false, Notice::kNone, u"", u""}, u"",
        at + ": no new entries; next check after 2026-12-11 00:00"},
-      {"notice not delivered", {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server", u""},
+      {"notice not delivered",
+       {3, false, Notice::kNotDelivered, u"Error sending data: (7) Couldn't connect to server", u""},
        u"",
        at + ": 3 new entries, notice not delivered: Error sending data: (7) Couldn't connect to server; "
             "retried at the next check, after 2026-12-11 00:00"},

@@ -195,9 +195,15 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   struct stat st;
   std::string file;
   if (int error = OpenLocked(path, fd, created, st, file)) return error;
+  // A file this writer made and could not fill (a full disk, say) is
+  // removed again: left with no bytes, it would be refused from then on.
+  const auto failed = [&](int error) {
+    if (created) unlink(file.c_str());
+    return error;
+  };
 
   std::string before;
-  if (int error = ReadAll(fd.get(), before)) return error;
+  if (int error = ReadAll(fd.get(), before)) return failed(error);
   // Only the file this writer has just made starts empty; any other file of
   // no bytes raises EmptyFile.
   RegFile parsed = created ? RegFile() : ParseSettings(before);
@@ -213,7 +219,7 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   const std::string temp = HiddenBeside(file, ".tmp");
   unlink(temp.c_str());  // left by a writer that died: only a lock holder writes it
   UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!out) return errno;
+  if (!out) return failed(errno);
   int error = 0;
   if (fchmod(out.get(), created ? 0600 : (st.st_mode & 07777)) != 0) error = errno;
   if (!error && !created && geteuid() == 0) (void)!fchown(out.get(), st.st_uid, st.st_gid);
@@ -223,7 +229,7 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   if (!error && rename(temp.c_str(), file.c_str()) != 0) error = errno;
   if (error) {
     unlink(temp.c_str());
-    return error;
+    return failed(error);
   }
   UniqueFd folder(open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder) fsync(folder.get());

@@ -52,6 +52,20 @@ TEST(UnusableSettingsFileTest, AFileOfNoBytesIsNeitherReadNorWrittenOver) {
   EXPECT_EQ(ReadBytes(scratch.File()), "");
 }
 
+// A new file that cannot be filled (here a folder takes the writer's
+// temporary path, as a full disk would fail the write) is not left behind
+// with no bytes, which would be refused from then on.
+TEST(UnusableSettingsFileTest, ANewFileThatCannotBeFilledIsNotLeftEmpty) {
+  ScratchKey scratch({});
+  const std::string blocker = scratch.Folder() + "/.settings.reg.tmp";
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(OpeningFailure(&SettingsKey::OpenKey), "Cannot write settings file " + scratch.File() + ", File exists");
+  EXPECT_FALSE(std::filesystem::exists(scratch.File()));
+  std::filesystem::remove(blocker);
+  EXPECT_EQ(OpeningFailure(&SettingsKey::OpenKey), "opened");
+  EXPECT_EQ(ReadBytes(scratch.File()), kHead + "\n");
+}
+
 TEST(UnusableSettingsFileTest, AFileThatCannotBeWrittenIsNamedWithTheReasonAndCanStillBeRead) {
   // (row, the settings path below the scratch folder, the file it leads to,
   // what is taken away, what the message says after "Cannot write settings

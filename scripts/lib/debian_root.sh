@@ -5,6 +5,11 @@
 
 DEBIAN_ROOT_SUITE=bookworm
 DEBIAN_ROOT_PACKAGES=systemd,systemd-sysv,dbus,libcurl4,python3
+# Not installed, but downloaded into apt's cache with the package lists
+# kept, so that apt in a booted machine (which has no network) can install
+# what the package depends on beyond the root, as it would on a server: the
+# certificate authorities, which libcurl4 only recommends.
+DEBIAN_ROOT_CACHED=ca-certificates
 
 # The Debian mirror apt uses here (one-line or deb822 sources), or Debian's
 # own when none names the suite.
@@ -26,10 +31,13 @@ debian_mirror() {
 # ensure_debian_root FOLDER: makes FOLDER/root when it is missing or stale
 # and prints its path.
 ensure_debian_root() {
-  local folder=$1 mirror options
+  local folder=$1 mirror options args
   mkdir -p "$folder"
   mirror=$(debian_mirror)
-  options="--variant=minbase --include=$DEBIAN_ROOT_PACKAGES $DEBIAN_ROOT_SUITE"
+  args=(--variant=minbase --include="$DEBIAN_ROOT_PACKAGES" --skip=cleanup/apt/lists,cleanup/apt/cache
+        --customize-hook="chroot \"\$1\" apt-get install --download-only -y -q $DEBIAN_ROOT_CACHED"
+        "$DEBIAN_ROOT_SUITE")
+  options="${args[*]}"
   (
     flock 9
     if [ -d "$folder/root" ] && [ "$(cat "$folder/root.options" 2>/dev/null)" = "$options" ]; then
@@ -37,8 +45,7 @@ ensure_debian_root() {
     fi
     echo "-- making a Debian root with mmdebstrap ($DEBIAN_ROOT_SUITE from $mirror; once, then kept)" >&2
     rm -rf "$folder/root" "$folder/root.new" "$folder/root.options"
-    # shellcheck disable=SC2086  # options are words
-    mmdebstrap --quiet $options "$folder/root.new" "$mirror" >&2
+    mmdebstrap --quiet "${args[@]}" "$folder/root.new" "$mirror" >&2
     mv "$folder/root.new" "$folder/root"
     echo "$options" > "$folder/root.options"
   ) 9> "$folder/root.lock"

@@ -14,7 +14,7 @@
 #include "tests/service/module_harness.h"
 #include "tests/settings/scratch_key.h"
 #include "tests/settings/settings_file_linux.h"
-#include "tests/settings/without_file_override_linux.h"
+#include "tests/platform/without_file_override_linux.h"
 
 namespace vantrel {
 namespace {

@@ -12,7 +12,7 @@
 #include "scratch_key.h"
 #include "settings/settings_key.h"
 #include "settings_file_linux.h"
-#include "without_file_override_linux.h"
+#include "tests/platform/without_file_override_linux.h"
 
 namespace vantrel {
 namespace {

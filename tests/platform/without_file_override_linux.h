@@ -1,5 +1,5 @@
-// Root's power to write any file, taken away from the test's thread for a
-// while (Linux).
+// Root's power to read and write any file, taken away from the test's thread
+// for a while (Linux).
 #pragma once
 
 #include <linux/capability.h>
@@ -9,10 +9,10 @@
 namespace vantrel::testing {
 
 // While it lives, this thread works without CAP_DAC_OVERRIDE and
-// CAP_DAC_READ_SEARCH in its effective capabilities, so that a file or
-// folder without write permission cannot be written by a test run as root,
-// as it cannot by the service, which runs as root without any capability.
-// For a user without them it changes nothing.
+// CAP_DAC_READ_SEARCH in its effective capabilities, so that a test run as
+// root cannot read a file of mode 000 or write a file or folder without
+// write permission, as the service, which runs as root without any
+// capability, cannot. For a user without them it changes nothing.
 class WithoutFileOverride {
  public:
   WithoutFileOverride() {

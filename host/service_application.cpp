@@ -1,5 +1,6 @@
 #include "host/service_application.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -49,11 +50,33 @@ struct ServiceApplication::ServiceStart {
     return outcome;
   }
 
+  // The main thread has left the main loop, for good.
+  void EndLoop() {
+    {
+      std::lock_guard lock(mutex);
+      loop_ended = true;
+    }
+    changed.notify_all();
+  }
+
+  // True once the main loop has ended; waits up to ms for it.
+  bool WaitForLoopEnd(unsigned ms) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return loop_ended; });
+  }
+
+  void ReleaseClaim() {
+    std::shared_ptr<void> released;
+    std::lock_guard lock(mutex);
+    released = std::move(claim);
+  }
+
   std::mutex mutex;
   std::condition_variable changed;
   Outcome outcome = Outcome::kPending;
   std::shared_ptr<void> claim;
   std::exception_ptr refusal;
+  bool loop_ended = false;
 };
 
 ServiceModule* ModuleReference() { return g_module_reference; }
@@ -129,6 +152,18 @@ bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
   return false;
 }
 
+void ServiceApplication::EndChecksAtStop(ServiceModule& module) {
+  loop_.Quit();
+  do {
+    try {
+      module.SetStatus(ServiceState::kStopPending);
+    } catch (...) {
+      // A report that failed changes nothing here: the wait goes on.
+    }
+  } while (!start_->WaitForLoopEnd(kStopReportMs));
+  start_->ReleaseClaim();
+}
+
 void ServiceApplication::RunServiceMode() {
   std::function<std::uint32_t()> dispatch = ServiceDispatcher();
   std::uint32_t dispatcher_result = 0;
@@ -145,12 +180,14 @@ void ServiceApplication::RunServiceMode() {
     try {
       RunMainLoop();
     } catch (...) {
+      start_->EndLoop();
       dispatcher.detach();
       throw;
     }
   }
+  start_->EndLoop();
   dispatcher.join();
-  start_->claim.reset();  // held until the last check has ended
+  start_->ReleaseClaim();  // held until the last check has ended
   if (start_->refusal) std::rethrow_exception(start_->refusal);
   if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
 }

@@ -66,6 +66,15 @@ class ServiceApplication {
   // refusal once the dispatcher has returned.
   bool ClaimAtServiceStart(ServiceModule& module);
 
+  // Service mode, on the platform's ServiceMain thread once the service
+  // thread has ended (a stop, a shutdown): ends the main loop after the
+  // check under way (the stop has ended its HTTP attempt), reporting
+  // STOP_PENDING with its checkpoint advanced every kStopReportMs while it
+  // waits, and lets the claim go. STOPPED, which follows, is then told only
+  // once the checks have ended, and a start right after it can claim.
+  void EndChecksAtStop(ServiceModule& module);
+  static constexpr unsigned kStopReportMs = 500;
+
   // Sends the test notice and gives the exit code (the module sets it);
   // while unset, a test run fails with "not built in".
   std::function<int()> SendTestNotice;

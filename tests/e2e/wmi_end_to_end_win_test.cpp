@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -328,6 +329,47 @@ TEST_F(WmiEndToEnd, RecordNumbersPast2To31) {
   EXPECT_EQ(check.notices, std::vector<std::string>{Notice(kProblemsText)});
   EXPECT_EQ(check.failures, std::vector<std::string>{});
   EXPECT_EQ(check.stored_wide, std::optional<ULONGLONG>(4294967295u));
+}
+
+// A stop while the problems notice's post is held by the webhook: the mark
+// is stored when the 200's head had come (the chat has the notice, body or
+// not), and stays where it was when no answer had come; either way the
+// service ends within 2 s of net stop.
+TEST_F(WmiEndToEnd, AStopDuringAHeldPostStoresTheMarkOnlyAfterA200) {
+  constexpr DWORD kStored = 20;
+  StandInFixture log;
+  log.entries = {PervasiveEntry(21, 1)};
+  struct Row {
+    const char* name;
+    std::vector<std::string> answers;
+    TestServer::Reply reply;
+    DWORD stored;
+  } rows[] = {
+      {"no answer", {}, TestServer::Reply::kSilent, kStored},
+      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent, 21},
+  };
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service) << GetLastError();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(SetStoredRecordNumber(kStored), ERROR_SUCCESS);
+    ASSERT_TRUE(standin_->Answer(log));
+    TestServer held(row.answers, row.reply);
+    ASSERT_EQ(SetChatUrl(held.Url("/hook")), ERROR_SUCCESS);
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(held, 1, 20000)) << "no notice reached the webhook";
+    EXPECT_EQ(held.Requests().front().body, Notice(kProblemsText));
+
+    const auto before_stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - before_stop, std::chrono::seconds(2));
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(row.stored));
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -24,6 +25,9 @@ ServiceModule* g_module_reference = nullptr;
 // ERROR_SERVICE_SPECIFIC_ERROR, and 1, as the process's own exit code.
 constexpr std::uint32_t kServiceSpecificError = 1066;
 constexpr std::uint32_t kRefusedExitCode = 1;
+
+// The event type of a warning entry (EVENTLOG_WARNING_TYPE).
+constexpr std::uint16_t kEventWarning = 2;
 
 }  // namespace
 
@@ -65,6 +69,16 @@ struct ServiceApplication::ServiceStart {
     return changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return loop_ended; });
   }
 
+  // The main loop is stuck in a check: the process ends without it.
+  void AbandonLoop() {
+    std::lock_guard lock(mutex);
+    loop_abandoned = true;
+  }
+  bool LoopAbandoned() {
+    std::lock_guard lock(mutex);
+    return loop_abandoned;
+  }
+
   void ReleaseClaim() {
     std::shared_ptr<void> released;
     std::lock_guard lock(mutex);
@@ -77,6 +91,7 @@ struct ServiceApplication::ServiceStart {
   std::shared_ptr<void> claim;
   std::exception_ptr refusal;
   bool loop_ended = false;
+  bool loop_abandoned = false;
 };
 
 ServiceModule* ModuleReference() { return g_module_reference; }
@@ -154,13 +169,20 @@ bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
 
 void ServiceApplication::EndChecksAtStop(ServiceModule& module) {
   loop_.Quit();
-  do {
+  for (unsigned waited = 0;; waited += kStopReportMs) {
     try {
       module.SetStatus(ServiceState::kStopPending);
     } catch (...) {
       // A report that failed changes nothing here: the wait goes on.
     }
-  } while (!start_->WaitForLoopEnd(kStopReportMs));
+    if (start_->WaitForLoopEnd(kStopReportMs)) break;
+    if (waited + kStopReportMs >= kChecksEndLimitMs) {
+      start_->AbandonLoop();
+      module.LogMessage(u"The check under way did not end after the stop; the service ends without it",
+                        kEventWarning);
+      return;
+    }
+  }
   start_->ReleaseClaim();
 }
 
@@ -169,6 +191,8 @@ void ServiceApplication::RunServiceMode() {
   std::uint32_t dispatcher_result = 0;
   std::thread dispatcher([this, dispatch = std::move(dispatch), &dispatcher_result] {
     dispatcher_result = dispatch();
+    // STOPPED has been told; the main thread will never come back.
+    if (start_->LoopAbandoned()) std::_Exit(0);
     start_->Decide(ServiceStart::Outcome::kNotStarted);
     loop_.Quit();
   });

@@ -11,6 +11,7 @@
 
 #include "host/message_box.h"
 #include "host/own_console.h"
+#include "host/service_thread.h"
 #include "platform/exception.h"
 #include "platform/process.h"
 #include "platform/system_text.h"
@@ -169,19 +170,11 @@ bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
 
 void ServiceApplication::EndChecksAtStop(ServiceModule& module) {
   loop_.Quit();
-  for (unsigned waited = 0;; waited += kStopReportMs) {
-    try {
-      module.SetStatus(ServiceState::kStopPending);
-    } catch (...) {
-      // A report that failed changes nothing here: the wait goes on.
-    }
-    if (start_->WaitForLoopEnd(kStopReportMs)) break;
-    if (waited + kStopReportMs >= kChecksEndLimitMs) {
-      start_->AbandonLoop();
-      module.LogMessage(u"The check under way did not end after the stop; the service ends without it",
-                        kEventWarning);
-      return;
-    }
+  if (!WaitForChecksAtStop(module, [this](unsigned ms) { return start_->WaitForLoopEnd(ms); }, kStopReportMs,
+                           kChecksEndLimitMs)) {
+    start_->AbandonLoop();
+    module.LogMessage(u"The check under way did not end after the stop; the service ends without it", kEventWarning);
+    return;
   }
   start_->ReleaseClaim();
 }

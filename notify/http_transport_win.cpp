@@ -318,10 +318,18 @@ std::optional<int> RunHttpAttemptProcess() {
   }
   AttemptResult outcome;
   try {
-    outcome = PerformWithWinHttp(asked.attempt, [&to_service](const HttpAnswer& head) {
-      // Told at once: a 200 is a delivered notice, whatever happens later.
-      if (head.status == 200) (void)WriteAll(to_service.get(), EncodeAnswerHead(head));
-    });
+    outcome = PerformWithWinHttp(
+        asked.attempt,
+        [&to_service](const HttpAnswer& head) {
+          // Told at once: a 200 is a delivered notice, whatever happens later.
+          if (head.status == 200) (void)WriteAll(to_service.get(), EncodeAnswerHead(head));
+        },
+        [&to_service](const AttemptResult& refused) {
+          // A server whose key is refused gets nothing: the process ends
+          // inside the call that would send, its connection closed unwritten.
+          (void)WriteAll(to_service.get(), EncodeAttemptResult(refused));
+          TerminateProcess(GetCurrentProcess(), 1);
+        });
   } catch (const std::exception& e) {
     outcome = AttemptResult();
     outcome.failure.message = u"Error sending data: " + FromUtf8(e.what());

@@ -99,13 +99,41 @@ CertificateFacts SeenCertificate(HINTERNET req, DWORD failure_flags) {
   return facts;
 }
 
-// Keeps the flags of WinHTTP's secure-failure notice for the request whose
-// context value points at them (synchronous: called on the sending thread).
-void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || info == nullptr ||
-      length < sizeof(DWORD))
+// What the status callback of an https request keeps and checks: the
+// flags of WinHTTP's secure-failure notice, and with the checks off the
+// server's key before the request goes out.
+struct SecureWatch {
+  const CertificateGate* gate = nullptr;
+  // Called with the refusal when the key is not the one accepted; it does
+  // not return (the attempt's process ends there, with nothing sent).
+  const std::function<void(const AttemptResult&)>* refuse = nullptr;
+  DWORD failure_flags = 0;
+};
+
+// The status callback of an https request, whose context value points at
+// its SecureWatch (synchronous: called on the sending thread). With the
+// checks off WinHTTP makes the handshake and sends the request in one call:
+// the notice that the request is about to be sent is the one moment the
+// server's key can be seen before anything is written to it.
+void CALLBACK OnSecureStatus(HINTERNET req, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  if (context == 0) return;
+  auto* watch = reinterpret_cast<SecureWatch*>(context);
+  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && info != nullptr && length >= sizeof(DWORD)) {
+    watch->failure_flags |= *static_cast<DWORD*>(info);
     return;
-  *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(info);
+  }
+  if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || watch->gate == nullptr || watch->gate->checks_on ||
+      watch->refuse == nullptr || !*watch->refuse)
+    return;
+  // No certificate yet (the request to a proxy for its tunnel): the check
+  // after the answer's head still applies.
+  const CertificateFacts seen = SeenCertificate(req, 0);
+  if (!seen.seen || CertificateAdmitted(*watch->gate, seen)) return;
+  AttemptResult refused;
+  refused.failure.kind = HttpFailure::kSecureChannel;
+  refused.failure.message = u"Error sending data: the server's certificate was not the one accepted";
+  refused.failure.certificate = seen;
+  (*watch->refuse)(refused);
 }
 using StepFailure = std::optional<Failure>;  // nothing when the step went through
 
@@ -116,7 +144,7 @@ struct Request {
 };
 
 // Connects to the attempt's server and opens its request there.
-StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r, DWORD* failure_flags) {
+StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r, SecureWatch* watch) {
   const String host = FromUtf8(a.host);
   r.connection.reset(WinHttpConnect(session, Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
   if (!r.connection) return Failure{u"Error connecting to server: " + host};
@@ -125,9 +153,10 @@ StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r, DWORD* fai
                                      WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!r.request) return Failure{u"Error opening request: " + Detail(GetLastError())};
   if (a.secure) {
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(failure_flags);
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(watch);
     WinHttpSetOption(r.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-    WinHttpSetStatusCallback(r.request.get(), OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    WinHttpSetStatusCallback(r.request.get(), OnSecureStatus,
+                             WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0);
   }
   return std::nullopt;
 }
@@ -189,11 +218,11 @@ Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const Str
 }
 
 // Sends the request and its body in pieces, and waits for the answer's head.
-StepFailure Send(HINTERNET req, const HttpAttempt& a, const DWORD& failure_flags) {
+StepFailure Send(HINTERNET req, const HttpAttempt& a, SecureWatch& watch) {
   const DWORD total = static_cast<DWORD>(a.body.size());
   if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
-                          reinterpret_cast<DWORD_PTR>(&failure_flags)))
-    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ", failure_flags);
+                          reinterpret_cast<DWORD_PTR>(&watch)))
+    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ", watch.failure_flags);
   std::size_t sent = 0;
   while (sent < a.body.size()) {
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
@@ -203,7 +232,7 @@ StepFailure Send(HINTERNET req, const HttpAttempt& a, const DWORD& failure_flags
     sent += written;
   }
   if (!WinHttpReceiveResponse(req, nullptr))
-    return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ", failure_flags);
+    return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ", watch.failure_flags);
   return std::nullopt;
 }
 
@@ -259,20 +288,23 @@ void ReadBody(HINTERNET req, HttpAnswer& answer) {
 
 // Makes the attempt on the session, step by step.
 AttemptResult PerformOnSession(HINTERNET session, const HttpAttempt& a,
-                               const std::function<void(const HttpAnswer&)>& on_head) {
+                               const std::function<void(const HttpAnswer&)>& on_head,
+                               const std::function<void(const AttemptResult&)>& on_refused) {
   AttemptResult result;
   HttpAnswer& answer = result.answer;
   Request r;
-  DWORD failure_flags = 0;  // what WinHTTP's secure-failure notice named
-  StepFailure failed = Open(session, a, r, &failure_flags);
+  SecureWatch watch;
+  watch.gate = &a.certificate;
+  watch.refuse = &on_refused;
+  StepFailure failed = Open(session, a, r, &watch);
   if (!failed) failed = Configure(session, r.request.get(), a);
-  if (!failed) failed = Send(r.request.get(), a, failure_flags);
+  if (!failed) failed = Send(r.request.get(), a, watch);
   if (!failed) failed = ReadHead(r.request.get(), answer);
   if (!failed && a.secure) {
     answer.certificate = SeenCertificate(r.request.get(), 0);
-    // With the checks off WinHTTP sends the request in the same call as
-    // the handshake, so a key other than the accepted one is only seen
-    // here; the exchange then fails and nothing is pinned.
+    // A key other than the accepted one is refused before the request
+    // goes out when on_refused is given; without it, it is only seen here,
+    // and the exchange fails and nothing is pinned.
     if (!a.certificate.checks_on && !CertificateAdmitted(a.certificate, answer.certificate))
       failed = Failure{u"Error sending data: the server's certificate was not the one accepted",
                        HttpFailure::kSecureChannel, answer.certificate};
@@ -292,7 +324,8 @@ AttemptResult PerformOnSession(HINTERNET session, const HttpAttempt& a,
 
 }  // namespace
 
-AttemptResult PerformWithWinHttp(const HttpAttempt& attempt, const std::function<void(const HttpAnswer&)>& on_head) {
+AttemptResult PerformWithWinHttp(const HttpAttempt& attempt, const std::function<void(const HttpAnswer&)>& on_head,
+                                 const std::function<void(const AttemptResult&)>& on_refused) {
   const WinHttpHandle session(
       WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) {
@@ -301,7 +334,7 @@ AttemptResult PerformWithWinHttp(const HttpAttempt& attempt, const std::function
     result.failure.message = u"Error obtaining session handle";
     return result;
   }
-  return PerformOnSession(session.get(), attempt, on_head);
+  return PerformOnSession(session.get(), attempt, on_head, on_refused);
 }
 
 }  // namespace vantrel

@@ -6,7 +6,8 @@
 # settings folder /var/lib/vantrel (mode 0700: the settings file holds the
 # webhook's token).
 # The library dependencies come from dpkg-shlibdeps, and libcurl4, which the
-# program loads when it posts. The package enables nothing: `vantrel
+# program loads when it posts, with ca-certificates, which libcurl only
+# recommends and without which no https post can be made. The package enables nothing: `vantrel
 # /install` writes and enables the systemd unit, as without the package.
 # Its maintainer scripts (packaging/) restart a running service after an
 # upgrade, remove the service /install made when the package is removed,
@@ -63,8 +64,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl is loaded when a notice is posted, not linked, so dpkg-shlibdeps
-# cannot see it: the package names it itself.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88)")
+# cannot see it: the package names it itself. libcurl4 only recommends the
+# certificate authorities, and an installation without recommends
+# (apt-get --no-install-recommends) would fail every https post with "(77)
+# Problem with the SSL CA cert": the package depends on them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88), ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
                                        ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,6 +1,8 @@
 #include "host/service_application.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -9,6 +11,7 @@
 
 #include "host/message_box.h"
 #include "host/own_console.h"
+#include "host/service_thread.h"
 #include "platform/exception.h"
 #include "platform/process.h"
 #include "platform/system_text.h"
@@ -23,6 +26,9 @@ ServiceModule* g_module_reference = nullptr;
 // ERROR_SERVICE_SPECIFIC_ERROR, and 1, as the process's own exit code.
 constexpr std::uint32_t kServiceSpecificError = 1066;
 constexpr std::uint32_t kRefusedExitCode = 1;
+
+// The event type of a warning entry (EVENTLOG_WARNING_TYPE).
+constexpr std::uint16_t kEventWarning = 2;
 
 }  // namespace
 
@@ -49,11 +55,44 @@ struct ServiceApplication::ServiceStart {
     return outcome;
   }
 
+  // The main thread has left the main loop, for good.
+  void EndLoop() {
+    {
+      std::lock_guard lock(mutex);
+      loop_ended = true;
+    }
+    changed.notify_all();
+  }
+
+  // True once the main loop has ended; waits up to ms for it.
+  bool WaitForLoopEnd(unsigned ms) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return loop_ended; });
+  }
+
+  // The main loop is stuck in a check: the process ends without it.
+  void AbandonLoop() {
+    std::lock_guard lock(mutex);
+    loop_abandoned = true;
+  }
+  bool LoopAbandoned() {
+    std::lock_guard lock(mutex);
+    return loop_abandoned;
+  }
+
+  void ReleaseClaim() {
+    std::shared_ptr<void> released;
+    std::lock_guard lock(mutex);
+    released = std::move(claim);
+  }
+
   std::mutex mutex;
   std::condition_variable changed;
   Outcome outcome = Outcome::kPending;
   std::shared_ptr<void> claim;
   std::exception_ptr refusal;
+  bool loop_ended = false;
+  bool loop_abandoned = false;
 };
 
 ServiceModule* ModuleReference() { return g_module_reference; }
@@ -129,11 +168,24 @@ bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
   return false;
 }
 
+void ServiceApplication::EndChecksAtStop(ServiceModule& module) {
+  loop_.Quit();
+  if (!WaitForChecksAtStop(module, [this](unsigned ms) { return start_->WaitForLoopEnd(ms); }, kStopReportMs,
+                           kChecksEndLimitMs)) {
+    start_->AbandonLoop();
+    module.LogMessage(u"The check under way did not end after the stop; the service ends without it", kEventWarning);
+    return;
+  }
+  start_->ReleaseClaim();
+}
+
 void ServiceApplication::RunServiceMode() {
   std::function<std::uint32_t()> dispatch = ServiceDispatcher();
   std::uint32_t dispatcher_result = 0;
   std::thread dispatcher([this, dispatch = std::move(dispatch), &dispatcher_result] {
     dispatcher_result = dispatch();
+    // STOPPED has been told; the main thread will never come back.
+    if (start_->LoopAbandoned()) std::_Exit(0);
     start_->Decide(ServiceStart::Outcome::kNotStarted);
     loop_.Quit();
   });
@@ -145,12 +197,14 @@ void ServiceApplication::RunServiceMode() {
     try {
       RunMainLoop();
     } catch (...) {
+      start_->EndLoop();
       dispatcher.detach();
       throw;
     }
   }
+  start_->EndLoop();
   dispatcher.join();
-  start_->claim.reset();  // held until the last check has ended
+  start_->ReleaseClaim();  // held until the last check has ended
   if (start_->refusal) std::rethrow_exception(start_->refusal);
   if (dispatcher_result != 0) app_writer_.LogMessage(SystemErrorText(dispatcher_result));
 }

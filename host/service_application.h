@@ -66,6 +66,22 @@ class ServiceApplication {
   // refusal once the dispatcher has returned.
   bool ClaimAtServiceStart(ServiceModule& module);
 
+  // Service mode, on the platform's ServiceMain thread once the service
+  // thread has ended (a stop, a shutdown): ends the main loop after the
+  // check under way (the stop has ended its HTTP attempt), reporting
+  // STOP_PENDING with its checkpoint advanced every kStopReportMs while it
+  // waits, and lets the claim go. STOPPED, which follows, is then told only
+  // once the checks have ended, and a start right after it can claim.
+  //
+  // A check that has not ended kChecksEndLimitMs after the stop is stuck in
+  // a call that nothing can end (an event log query that never answers): it
+  // holds nothing delivered, since a mark is stored right after the post. It
+  // is left: a warning goes to the event log, STOPPED is told, and the
+  // process ends as soon as the dispatcher has returned.
+  void EndChecksAtStop(ServiceModule& module);
+  static constexpr unsigned kStopReportMs = 500;
+  static constexpr unsigned kChecksEndLimitMs = 5000;
+
   // Sends the test notice and gives the exit code (the module sets it);
   // while unset, a test run fails with "not built in".
   std::function<int()> SendTestNotice;

@@ -1,6 +1,7 @@
 // The Windows part of the service application: the service manager's
 // dispatcher and its ServiceMain callback, the service thread with its
-// message queue, the reports to the service manager, COM on the main thread.
+// message queue, the reports to the service manager, COM on the main thread,
+// and the stop, which ends a running HTTP attempt and waits for the checks.
 #include <windows.h>
 #include <objbase.h>
 
@@ -9,6 +10,7 @@
 #include "host/service_application.h"
 #include "host/service_thread.h"
 #include "platform/exception.h"
+#include "platform/service_stop_win.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "platform/wide_text.h"
@@ -76,7 +78,13 @@ class ThreadControlQueue : public ControlQueue, public ControlSource {
       } else if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         return std::nullopt;
       }
-      if (msg.hwnd == nullptr && msg.message == kControlMessage) return static_cast<std::uint32_t>(msg.wParam);
+      if (msg.hwnd == nullptr && msg.message == kControlMessage) {
+        const auto code = static_cast<std::uint32_t>(msg.wParam);
+        // The main thread may be waiting for an HTTP attempt: the stop ends
+        // it, rather than the service waiting minutes for its answer.
+        if (code == kControlStop || code == kControlShutdown) AnnounceServiceStop();
+        return code;
+      }
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -144,6 +152,9 @@ void WINAPI ServiceMainCallback(DWORD argc, LPWSTR* argv) {
     if (WaitForSingleObject(thread.get(), INFINITE) == WAIT_FAILED) {
       throw Exception(SystemErrorText(GetLastError()));
     }
+    // STOPPED follows only once the checks have ended: the service manager
+    // may end the process at any time after it.
+    g_application->EndChecksAtStop(*module);
   });
   module->SetStatusSink(nullptr);
 }

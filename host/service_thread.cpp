@@ -29,6 +29,19 @@ void RunServiceThread(ServiceModule& service, ControlSource& source) {
   }
 }
 
+bool WaitForChecksAtStop(ServiceModule& service, const std::function<bool(unsigned)>& checks_ended, unsigned report_ms,
+                         unsigned limit_ms) {
+  for (unsigned waited = 0; waited < limit_ms; waited += report_ms) {
+    try {
+      service.SetStatus(ServiceState::kStopPending);
+    } catch (...) {
+      // The service manager missed one report; the next one follows.
+    }
+    if (checks_ended(report_ms)) return true;
+  }
+  return false;
+}
+
 void RunStartSequence(ServiceModule& service, const std::function<void()>& run_service_thread) {
   service.SetStatus(ServiceState::kStartPending);
   String failure;

@@ -29,6 +29,14 @@ void ProcessRequests(ServiceModule& service, ControlSource& source, bool wait_fo
 // "execute"), never raised.
 void RunServiceThread(ServiceModule& service, ControlSource& source);
 
+// Once the service thread has ended on a stop or shutdown: waits for the
+// checks to end, checks_ended(ms) waiting up to ms and telling whether they
+// have, and reports STOP_PENDING before each such wait of report_ms, its
+// checkpoint advancing, for at most limit_ms in all. True when they ended.
+// A report that fails changes nothing: the wait goes on.
+bool WaitForChecksAtStop(ServiceModule& service, const std::function<bool(unsigned)>& checks_ended, unsigned report_ms,
+                         unsigned limit_ms);
+
 // The start sequence on the platform's ServiceMain thread: START_PENDING,
 // run_service_thread (start it and wait for its end), then STOPPED; a
 // failure of run_service_thread is logged after STOPPED as "execute".

@@ -199,4 +199,49 @@ AttemptOutput DecodeAttemptResult(std::string_view bytes, AttemptResult& result)
   return AttemptOutput::kWhole;
 }
 
+bool SettleAttempt(std::string_view bytes, AttemptEnd end, const String& end_text, HttpAnswer& answer,
+                   HttpFailure& failure) {
+  answer = HttpAnswer();
+  failure = HttpFailure();
+  AttemptResult result;
+  const AttemptOutput got = end == AttemptEnd::kTooLarge ? AttemptOutput::kNothing : DecodeAttemptResult(bytes, result);
+  if (got == AttemptOutput::kWhole) {
+    answer = std::move(result.answer);
+    failure = std::move(result.failure);
+    return result.answered;
+  }
+  if (got == AttemptOutput::kHead && result.answer.status == 200) {
+    // The server has answered 200: the answer stands without its body.
+    answer = std::move(result.answer);
+    switch (end) {
+      case AttemptEnd::kStopped:
+        answer.body_failure = u"Error reading data: the service stopped before the body had come";
+        break;
+      case AttemptEnd::kOverdue:
+        answer.body_failure = u"Error reading data: the HTTP attempt ran out of time before the body had come";
+        break;
+      default:
+        answer.body_failure =
+            u"Error reading data: the HTTP attempt ended before the body had come (" + end_text + u")";
+        break;
+    }
+    return true;
+  }
+  switch (end) {
+    case AttemptEnd::kTooLarge:
+      failure.message = u"Error receiving data: the HTTP attempt's result is larger than it can be";
+      break;
+    case AttemptEnd::kStopped:
+      failure.message = u"Error receiving data: the service stopped before the answer came";
+      break;
+    case AttemptEnd::kOverdue:
+      failure.message = u"Error receiving data: the HTTP attempt ran out of time before the answer came";
+      break;
+    case AttemptEnd::kEnded:
+      failure.message = u"Error receiving data: the HTTP attempt ended without a result (" + end_text + u")";
+      break;
+  }
+  return false;
+}
+
 }  // namespace vantrel

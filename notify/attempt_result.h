@@ -49,4 +49,26 @@ enum class AttemptOutput {
 // Bytes of another kind, or more after a whole result, are kNothing.
 AttemptOutput DecodeAttemptResult(std::string_view bytes, AttemptResult& result);
 
+// What an attempt process sends at the most: the body and the headers up to
+// their limits (the head of a 200 twice), and the framing around them.
+constexpr std::size_t kMaxAttemptResultBytes = kMaxAnswerBody + 2 * kMaxAnswerHeaders + (std::size_t{1} << 16);
+// The most an encoded attempt may be; a notice is a few kilobytes.
+constexpr std::size_t kMaxAttemptRequestBytes = std::size_t{1} << 20;
+
+// Why the service stopped reading an attempt process's output.
+enum class AttemptEnd {
+  kEnded,     // the process ended (or its output did)
+  kStopped,   // the service's stop came first; the process was ended
+  kOverdue,   // the attempt's whole time ran out; the process was ended
+  kTooLarge,  // more came than a result can hold; the process was ended
+};
+
+// The attempt's outcome from what its process wrote (bytes) and how it
+// ended (end, and end_text: its exit code or signal, for kEnded), as
+// Perform gives it: true with answer when a whole answered result came or
+// a 200's head did (its body failure then says why the rest is missing),
+// else false with failure.
+bool SettleAttempt(std::string_view bytes, AttemptEnd end, const String& end_text, HttpAnswer& answer,
+                   HttpFailure& failure);
+
 }  // namespace vantrel

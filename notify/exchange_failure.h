@@ -9,12 +9,23 @@ namespace vantrel {
 
 inline constexpr char16_t kExchangeFailurePrefix[] = u"REST request failed: ";
 
+// The message of a failure to have the platform's HTTP stack at all.
+inline constexpr char16_t kSessionHandleMessage[] = u"Error obtaining session handle";
+
 // The platform's HTTP stack cannot be had at all ("Error obtaining session
 // handle"): no failure of the exchange, so the poster does not catch it and
 // the check that posted fails as a whole.
 class SessionHandleFailure : public Exception {
  public:
-  using Exception::Exception;
+  // message: the failure's own text, as the debug line gives it; details:
+  // the same with the reason behind it (the loader's, say), for the status
+  // line, when there is one.
+  explicit SessionHandleFailure(String message, String details = String())
+      : Exception(std::move(message)), details_(std::move(details)) {}
+  const String& Details() const noexcept { return details_.empty() ? Message() : details_; }
+
+ private:
+  String details_;
 };
 
 // Raises the exchange's failure: kExchangeFailurePrefix, then message.

@@ -96,15 +96,16 @@ class HttpTransport {
   virtual bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) = 0;
 };
 
-// The platform's transport. On Windows it raises "Error obtaining session
-// handle" (SessionHandleFailure) when WinHTTP refuses its top handle; on
-// Linux nothing is opened until an attempt, and a libcurl that cannot be
-// loaded fails each attempt as kNoSession with that message and the reason.
+// The platform's transport: each attempt runs in a fresh process of the
+// program, which the service's stop ends at once. Nothing is opened until an
+// attempt; a WinHTTP session that cannot be had (Windows) or a libcurl that
+// cannot be loaded (Linux) fails each attempt as kNoSession with "Error
+// obtaining session handle" (on Linux with the reason).
 std::unique_ptr<HttpTransport> NewHttpTransport();
 
 // When this process was started by NewHttpTransport's transport to make
-// one HTTP attempt (Linux: each attempt runs in a fresh copy of the
-// program), makes it, hands the result back and gives the exit code;
+// one HTTP attempt (each attempt runs in a fresh copy of the program),
+// makes it, hands the result back and gives the exit code;
 // otherwise it does nothing and gives nothing. The first call of main, of
 // the program and of every test program.
 std::optional<int> RunHttpAttemptProcess();

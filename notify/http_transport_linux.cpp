@@ -52,11 +52,8 @@ constexpr char kAttemptVariable[] = "VANTREL_HTTP_ATTEMPT";
 constexpr int kRequestFd = 3;
 constexpr int kResultFd = 4;
 
-// What the attempt process sends at the most: the body and the headers up
-// to their limits (the head of a 200 twice), and the framing around them.
-constexpr std::size_t kMaxResultBytes = kMaxAnswerBody + 2 * kMaxAnswerHeaders + (std::size_t{1} << 16);
-// The most an encoded attempt may be; a notice is a few kilobytes.
-constexpr std::size_t kMaxRequestBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxResultBytes = kMaxAttemptResultBytes;
+constexpr std::size_t kMaxRequestBytes = kMaxAttemptRequestBytes;
 
 String SystemFailure(const char* what, int error) {
   return u"Error sending data: " + FormatCodeText(error, std::string(what) + ": " + std::strerror(error));
@@ -174,29 +171,8 @@ class ProcessTransport : public HttpTransport {
     }
     from_attempt.reset();
 
-    AttemptResult result;
-    const AttemptOutput got = too_large ? AttemptOutput::kNothing : DecodeAttemptResult(bytes, result);
-    if (got == AttemptOutput::kWhole) {
-      answer = std::move(result.answer);
-      failure = std::move(result.failure);
-      return result.answered;
-    }
-    if (got == AttemptOutput::kHead && result.answer.status == 200) {
-      // The server has answered 200: the answer stands without its body.
-      answer = std::move(result.answer);
-      answer.body_failure = stopped ? String(u"Error reading data: the service stopped before the body had come")
-                                    : u"Error reading data: the HTTP attempt ended before the body had come (" +
-                                          EndText(status) + u")";
-      return true;
-    }
-    if (too_large) {
-      failure.message = u"Error receiving data: the HTTP attempt's result is larger than it can be";
-    } else if (stopped) {
-      failure.message = u"Error receiving data: the service stopped before the answer came";
-    } else {
-      failure.message = u"Error receiving data: the HTTP attempt ended without a result (" + EndText(status) + u")";
-    }
-    return false;
+    const AttemptEnd end = too_large ? AttemptEnd::kTooLarge : stopped ? AttemptEnd::kStopped : AttemptEnd::kEnded;
+    return SettleAttempt(bytes, end, EndText(status), answer, failure);
   }
 };
 

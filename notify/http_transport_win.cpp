@@ -1,18 +1,38 @@
-// One HTTP attempt over WinHTTP, synchronous; its own redirects and cookies
-// off (the portable exchange does them); the account's proxy configuration,
-// else the machine's.
+// One HTTP attempt over WinHTTP, made in a process of its own.
+//
+// WinHTTP's calls are synchronous, and some of them (proxy discovery, name
+// resolution) cannot be ended from outside. The service's main thread must
+// never sit in one when a stop comes: the service manager is owed STOPPED
+// within seconds, and only once the service's threads have ended. So each
+// attempt starts this program afresh (its own executable), inside a job
+// object that ends the process, and any it started, when the service closes
+// the job, or when the service itself ends. The new process makes the
+// attempt with WinHTTP, hands the result back through a pipe and ends. The
+// portable exchange (redirects, cookies, certificate acceptance, decoding)
+// stays in the service.
+//
+// How the two meet: the variable VANTREL_HTTP_ATTEMPT holds the service's
+// process id and the two inherited pipe handles, the encoded attempt to read
+// and the result to write. A command line cannot ask for this. The attempt
+// process writes the head of a 200 answer as soon as it has come, then the
+// whole result. The service waits for the result, its own stop and the
+// attempt's whole time together, whichever comes first; on a stop or when
+// the time has run out it ends the attempt at once, and the attempt counts
+// as answered only when a 200 head had come.
 #include <windows.h>
-#include <wincrypt.h>
-#include <winhttp.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
-#include <optional>
+#include <cstdint>
+#include <cwchar>
+#include <string>
 #include <vector>
 
-#include "notify/exchange_failure.h"
+#include "notify/attempt_result.h"
 #include "notify/http_transport.h"
-#include "notify/proxy_choice_win.h"
-#include "platform/exception.h"
+#include "notify/winhttp_attempt_win.h"
+#include "platform/process.h"
+#include "platform/service_stop_win.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "platform/wide_text.h"
@@ -21,286 +41,300 @@ namespace vantrel {
 
 namespace {
 
-using WinHttpHandle = UniqueHandle<HINTERNET, WinHttpCloseHandle>;
+using Handle = UniqueHandle<HANDLE, CloseHandle>;
 
-String Detail(DWORD code) {
-  return FormatCodeText(static_cast<long>(code), ToUtf8(ModuleMessageText(code, L"winhttp.dll")));
+constexpr wchar_t kAttemptVariable[] = L"VANTREL_HTTP_ATTEMPT";
+
+// The whole attempt may take as long as its phases together: proxy
+// discovery, name resolution, the connection, sending, the wait for the
+// answer, and its body, each up to the phase limit.
+constexpr std::uint64_t kPhasesOfAnAttempt = 6;
+
+String SystemFailure(const char* what, DWORD error) {
+  return u"Error sending data: " + FormatCodeText(static_cast<long>(error), std::string(what) + ": " +
+                                                                                 ToUtf8(SystemErrorText(error)));
 }
 
-bool QueryString(HINTERNET req, DWORD what, String& out) {
-  DWORD size = 0;
-  WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size, WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    out.clear();
-    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND;
+std::wstring HandleNumber(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }
+
+// Writes all of bytes; false on a failure (the reader gone among them).
+bool WriteAll(HANDLE to, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    if (!WriteFile(to, bytes.data() + done, piece, &written, nullptr)) return false;
+    done += written;
   }
-  std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1);
-  if (!WinHttpQueryHeaders(req, what, WINHTTP_HEADER_NAME_BY_INDEX, buf.data(), &size, WINHTTP_NO_HEADER_INDEX))
-    return false;
-  out = FromWide(buf.data(), size / sizeof(wchar_t));
   return true;
 }
 
-void UseNamedProxy(HINTERNET req, ProxyChoice& choice) {
-  WINHTTP_PROXY_INFO named{};
-  named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  named.lpszProxy = choice.proxy.data();
-  named.lpszProxyBypass = choice.bypass.empty() ? nullptr : choice.bypass.data();
-  WinHttpSetOption(req, WINHTTP_OPTION_PROXY, &named, sizeof named);
-}
-
-// Why an attempt failed, before it is reported.
-struct Failure {
-  Failure(String m, HttpFailure::Kind k = HttpFailure::kOther, CertificateFacts c = CertificateFacts())
-      : message(std::move(m)), kind(k), certificate(std::move(c)) {}
-  String message;
-  HttpFailure::Kind kind;
-  CertificateFacts certificate;
-};
-
-using CertificateHandle = UniqueHandle<PCCERT_CONTEXT, CertFreeCertificateContext>;
-using LocalMemory = UniqueHandle<BYTE*, LocalFree>;
-
-// SHA-256 of the certificate's SubjectPublicKeyInfo (its DER form), in
-// lower-case hex; empty when it cannot be had.
-std::string KeySha256(PCCERT_CONTEXT cert) {
-  BYTE* der = nullptr;
-  DWORD size = 0;
-  if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &cert->pCertInfo->SubjectPublicKeyInfo,
-                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der, &size))
-    return std::string();
-  const LocalMemory owned(der);
-  BYTE digest[32];
-  DWORD digest_size = sizeof digest;
-  if (!CryptHashCertificate2(L"SHA256", 0, nullptr, der, size, digest, &digest_size) || digest_size != 32)
-    return std::string();
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (BYTE b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
-}
-
-// What the request's handshake showed: the server's certificate and its
-// key, and the problems WinHTTP named when it refused it (flags of its
-// secure-failure notice).
-CertificateFacts SeenCertificate(HINTERNET req, DWORD failure_flags) {
-  CertificateFacts facts;
-  PCCERT_CONTEXT cert = nullptr;
-  DWORD size = sizeof cert;
-  if (!WinHttpQueryOption(req, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &cert, &size) || cert == nullptr) return facts;
-  const CertificateHandle owned(cert);
-  facts.seen = true;
-  facts.key_sha256 = KeySha256(cert);
-  facts.unknown_authority = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA;
-  facts.wrong_name = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID;
-  facts.bad_dates = failure_flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID;
-  facts.other_problem = failure_flags != 0 && !facts.unknown_authority && !facts.wrong_name && !facts.bad_dates;
-  return facts;
-}
-
-// Keeps the flags of WinHTTP's secure-failure notice for the request whose
-// context value points at them (synchronous: called on the sending thread).
-void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || info == nullptr ||
-      length < sizeof(DWORD))
-    return;
-  *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(info);
-}
-using StepFailure = std::optional<Failure>;  // nothing when the step went through
-
-// One request on a connection of its own; the request is closed first.
-struct Request {
-  WinHttpHandle connection;
-  WinHttpHandle request;
-};
-
-// Connects to the attempt's server and opens its request there.
-StepFailure Open(HINTERNET session, const HttpAttempt& a, Request& r, DWORD* failure_flags) {
-  const String host = FromUtf8(a.host);
-  r.connection.reset(WinHttpConnect(session, Wide(host), static_cast<INTERNET_PORT>(a.port), 0));
-  if (!r.connection) return Failure{u"Error connecting to server: " + host};
-  const String method = FromUtf8(a.method), target = FromUtf8(a.target);
-  r.request.reset(WinHttpOpenRequest(r.connection.get(), Wide(method), Wide(target), L"HTTP/1.1", WINHTTP_NO_REFERER,
-                                     WINHTTP_DEFAULT_ACCEPT_TYPES, a.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!r.request) return Failure{u"Error opening request: " + Detail(GetLastError())};
-  if (a.secure) {
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(failure_flags);
-    WinHttpSetOption(r.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-    WinHttpSetStatusCallback(r.request.get(), OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-  }
-  return std::nullopt;
-}
-
-// The request's limits, header lines and proxy; WinHTTP's own redirects and
-// cookies off, and the certificate checks off when the attempt asks.
-StepFailure Configure(HINTERNET session, HINTERNET req, const HttpAttempt& a) {
-  const int t = a.timeout_ms;
-  // WinHttpSetTimeouts leaves the wait for the answer's headers at WinHTTP's
-  // own 90 s; the receive limit covers that wait too.
-  DWORD response_ms = static_cast<DWORD>(t);
-  if (!WinHttpSetTimeouts(req, 0, t, t, t) ||
-      !WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms))
-    return Failure{u"Error setting timeout for the request: " + Detail(GetLastError())};
-  for (const auto& [name, value] : a.headers) {
-    const String line = FromUtf8(name + ": " + value);
-    const DWORD flags = name == "Content-type" ? WINHTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA
-                                               : (WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
-    if (!WinHttpAddRequestHeaders(req, Wide(line), static_cast<DWORD>(-1L), flags))
-      return Failure{u"Error adding header: " + Detail(GetLastError())};
-  }
-  ProxyChoice proxy = ChooseProxy(WinHttpProxySources(session, FromUtf8(AttemptUrl(a))));
-  if (proxy.named) UseNamedProxy(req, proxy);
-  DWORD feature = WINHTTP_DISABLE_REDIRECTS;
-  WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-  feature = WINHTTP_DISABLE_COOKIES;
-  WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
-  if (!a.certificate.checks_on) {
-    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
-                  SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-    WinHttpSetOption(req, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
-  }
-  return std::nullopt;
-}
-
-// The failure of a call that may set up the secure channel (sending the
-// request, receiving the answer): a refused certificate and a server that
-// asks for the client's are told apart from the rest, which `what` and the
-// code name. When certificates are checked, a refused one is asked for
-// first: a server that sent none fails with "Error getting Server
-// Certificate".
-Failure ChannelFailure(HINTERNET req, const HttpAttempt& a, DWORD err, const String& what, DWORD failure_flags) {
-  if (err == ERROR_WINHTTP_SECURE_FAILURE) {
-    if (a.certificate.checks_on) {
-      WINHTTP_CERTIFICATE_INFO cert{};
-      DWORD size = sizeof cert;
-      if (!WinHttpQueryOption(req, WINHTTP_OPTION_SECURITY_CERTIFICATE_STRUCT, &cert, &size))
-        return Failure{u"Error getting Server Certificate"};
-      for (LPWSTR p : {cert.lpszSubjectInfo, cert.lpszIssuerInfo, cert.lpszProtocolName, cert.lpszSignatureAlgName,
-                       cert.lpszEncryptionAlgName})
-        if (p) LocalFree(p);
-    }
-    return Failure{what + Detail(err), HttpFailure::kSecureChannel, SeenCertificate(req, failure_flags)};
-  }
-  if (err == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED)
-    return Failure{u"Unspecified certificate from client", HttpFailure::kClientCertificate};
-  return Failure{what + Detail(err)};
-}
-
-// Sends the request and its body in pieces, and waits for the answer's head.
-StepFailure Send(HINTERNET req, const HttpAttempt& a, const DWORD& failure_flags) {
-  const DWORD total = static_cast<DWORD>(a.body.size());
-  if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, total,
-                          reinterpret_cast<DWORD_PTR>(&failure_flags)))
-    return ChannelFailure(req, a, GetLastError(), u"Error sending data: ", failure_flags);
-  std::size_t sent = 0;
-  while (sent < a.body.size()) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(65536, a.body.size() - sent));
-    DWORD written = 0;
-    if (!WinHttpWriteData(req, a.body.data() + sent, piece, &written))
-      return Failure{u"Error sending data: " + Detail(GetLastError())};
-    sent += written;
-  }
-  if (!WinHttpReceiveResponse(req, nullptr))
-    return ChannelFailure(req, a, GetLastError(), u"Error receiving data: ", failure_flags);
-  return std::nullopt;
-}
-
-// The answer's status code, reason and header lines.
-StepFailure ReadHead(HINTERNET req, HttpAnswer& answer) {
-  String text;
-  if (!QueryString(req, WINHTTP_QUERY_STATUS_CODE, text))
-    return Failure{u"Error receiving data: " + Detail(GetLastError())};
-  answer.status = ParseStatusCode(ToUtf8(text));
-  QueryString(req, WINHTTP_QUERY_STATUS_TEXT, text);
-  answer.reason = ToUtf8(text);
-  String raw;
-  QueryString(req, WINHTTP_QUERY_RAW_HEADERS, raw);  // lines separated by zero characters
-  std::size_t pos = 0;
-  bool first = true;
-  while (pos < raw.size()) {
-    std::size_t end = raw.find(u'\0', pos);
-    if (end == String::npos) end = raw.size();
-    const std::string line = ToUtf8(std::u16string_view(raw).substr(pos, end - pos));
-    pos = end + 1;
-    if (first) {
-      first = false;
-      continue;  // the status line
-    }
-    AddHeaderLine(answer.headers, line);
-  }
-  return std::nullopt;
-}
-
-// The answer's body, up to the body limit. Past the limit reading stops;
-// closing the request handle on the way out closes the connection with the
-// rest unread. The status line and the headers have all come: a body that
-// breaks off leaves the answer standing, with the failure beside it.
-void ReadBody(HINTERNET req, HttpAnswer& answer) {
-  std::string buf;
+// Reads until the writer has gone; false when reading failed otherwise or
+// more than limit bytes came (too_large set).
+bool ReadAll(HANDLE from, std::string& bytes, std::size_t limit, bool& too_large) {
+  char buffer[65536];
   for (;;) {
-    DWORD avail = 0;
-    if (!WinHttpQueryDataAvailable(req, &avail)) {
-      answer.body_failure = u"Error reading data: " + Detail(GetLastError());
-      break;
-    }
-    if (avail == 0) break;
-    buf.resize(std::min<std::size_t>(avail, kMaxAnswerBody + 1));
     DWORD got = 0;
-    if (!WinHttpReadData(req, buf.data(), static_cast<DWORD>(buf.size()), &got)) {
-      answer.body_failure = u"Error reading data: " + Detail(GetLastError());
-      break;
+    if (!ReadFile(from, buffer, sizeof buffer, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF;
     }
-    if (got == 0) break;
-    if (!AppendAnswerBody(answer, buf.data(), got)) break;
-  }
-}
-
-class WinHttpTransport : public HttpTransport {
- public:
-  WinHttpTransport()
-      : session_(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)) {
-    if (!session_) throw SessionHandleFailure(u"Error obtaining session handle");
-  }
-
-  bool Perform(const HttpAttempt& a, HttpAnswer& answer, HttpFailure& failure) override {
-    Request r;
-    DWORD failure_flags = 0;  // what WinHTTP's secure-failure notice named
-    StepFailure failed = Open(session_.get(), a, r, &failure_flags);
-    if (!failed) failed = Configure(session_.get(), r.request.get(), a);
-    if (!failed) failed = Send(r.request.get(), a, failure_flags);
-    if (!failed) failed = ReadHead(r.request.get(), answer);
-    if (!failed && a.secure) {
-      answer.certificate = SeenCertificate(r.request.get(), 0);
-      // With the checks off WinHTTP sends the request in the same call as
-      // the handshake, so a key other than the accepted one is only seen
-      // here; the exchange then fails and nothing is pinned.
-      if (!a.certificate.checks_on && !CertificateAdmitted(a.certificate, answer.certificate))
-        failed = Failure{u"Error sending data: the server's certificate was not the one accepted",
-                         HttpFailure::kSecureChannel, answer.certificate};
-    }
-    if (failed) {
-      failure.kind = failed->kind;
-      failure.message = std::move(failed->message);
-      failure.certificate = std::move(failed->certificate);
-      answer = HttpAnswer();
+    if (got == 0) return true;
+    if (bytes.size() + got > limit) {
+      too_large = true;
       return false;
     }
-    ReadBody(r.request.get(), answer);
-    return true;
+    bytes.append(buffer, got);
   }
+}
 
- private:
-  WinHttpHandle session_;
+// An anonymous pipe whose one end (the attempt process's) is inheritable.
+struct Pipe {
+  Handle read;
+  Handle write;
 };
+
+bool MakePipe(Pipe& pipe, bool child_reads) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inheritable, 0)) return false;
+  pipe.read.reset(read);
+  pipe.write.reset(write);
+  return SetHandleInformation(child_reads ? write : read, HANDLE_FLAG_INHERIT, 0);
+}
+
+// This process's environment with the attempt's variable set to value, as a
+// block for CreateProcessW.
+std::vector<wchar_t> EnvironmentWith(const std::wstring& value) {
+  std::vector<wchar_t> block;
+  const std::wstring prefix = std::wstring(kAttemptVariable) + L"=";
+  if (wchar_t* strings = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = strings; *p; p += std::wcslen(p) + 1) {
+      const std::size_t n = std::wcslen(p);
+      if (n >= prefix.size() && _wcsnicmp(p, prefix.c_str(), prefix.size()) == 0) continue;
+      block.insert(block.end(), p, p + n + 1);
+    }
+    FreeEnvironmentStringsW(strings);
+  }
+  const std::wstring own = prefix + value;
+  block.insert(block.end(), own.c_str(), own.c_str() + own.size() + 1);
+  block.push_back(L'\0');
+  return block;
+}
+
+// The attempt process, started suspended, placed in a job that ends it when
+// the job's handle closes, then let run.
+struct AttemptProcess {
+  Handle job;
+  Handle process;
+};
+
+bool StartAttemptProcess(HANDLE request, HANDLE result, AttemptProcess& started, String& failure) {
+  started.job.reset(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+  if (!started.job ||
+      !SetInformationJobObject(started.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    failure = SystemFailure("job object", GetLastError());
+    return false;
+  }
+  const String program = ExecutablePath();
+  std::wstring command_line = L"\"" + std::wstring(Wide(program)) + L"\" vantrel-http-attempt";
+  std::vector<wchar_t> environment = EnvironmentWith(std::to_wstring(GetCurrentProcessId()) + L":" +
+                                                     HandleNumber(request) + L":" + HandleNumber(result));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;  // none: it writes nothing but its result
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(Wide(program), command_line.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
+                      &startup, &info)) {
+    failure = SystemFailure("CreateProcess", GetLastError());
+    return false;
+  }
+  started.process.reset(info.hProcess);
+  const Handle thread(info.hThread);
+  if (!AssignProcessToJobObject(started.job.get(), info.hProcess)) {
+    failure = SystemFailure("job object", GetLastError());
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, INFINITE);
+    return false;
+  }
+  if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    failure = SystemFailure("ResumeThread", GetLastError());
+    TerminateJobObject(started.job.get(), 1);
+    WaitForSingleObject(info.hProcess, INFINITE);
+    return false;
+  }
+  return true;
+}
+
+// The service's side of the pipes, on a thread of its own so that the
+// service's thread can wait for it beside the stop: writes the request,
+// then reads the result until the attempt process has gone.
+struct Exchange {
+  Handle to_attempt;
+  std::string request;
+  Handle from_attempt;
+  std::string bytes;
+  bool too_large = false;
+};
+
+DWORD WINAPI RunExchange(LPVOID param) {
+  auto* exchange = static_cast<Exchange*>(param);
+  // A request it did not take all of leaves it without a result.
+  (void)WriteAll(exchange->to_attempt.get(), exchange->request);
+  exchange->to_attempt.reset();
+  (void)ReadAll(exchange->from_attempt.get(), exchange->bytes, kMaxAttemptResultBytes, exchange->too_large);
+  return 0;
+}
+
+DWORD AttemptTimeMs(const HttpAttempt& attempt) {
+  const std::uint64_t whole = kPhasesOfAnAttempt * static_cast<std::uint64_t>(attempt.timeout_ms);
+  return whole >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(whole);
+}
+
+String EndText(HANDLE process) {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) return u"not waited for";
+  return u"exit code " + IntToStr(static_cast<std::int64_t>(code));
+}
+
+class ProcessTransport : public HttpTransport {
+ public:
+  bool Perform(const HttpAttempt& attempt, HttpAnswer& answer, HttpFailure& failure) override {
+    answer = HttpAnswer();
+    failure = HttpFailure();
+    // A stop that has come already: nothing is started, nothing sent.
+    if (ServiceStopAnnounced()) {
+      failure.message = u"Error receiving data: the service stopped before the answer came";
+      return false;
+    }
+    Exchange exchange;
+    exchange.request = EncodeAttemptRequest(AttemptRequest{attempt, std::string(), std::string()});
+    if (exchange.request.size() > kMaxAttemptRequestBytes) {
+      failure.message = u"Error sending data: the request is larger than 1 MiB";
+      return false;
+    }
+    Pipe request, result;
+    if (!MakePipe(request, true) || !MakePipe(result, false)) {
+      failure.message = SystemFailure("CreatePipe", GetLastError());
+      return false;
+    }
+    AttemptProcess child;
+    if (!StartAttemptProcess(request.read.get(), result.write.get(), child, failure.message)) return false;
+    // The attempt process holds its own ends now: when it ends, reading ends.
+    request.read.reset();
+    result.write.reset();
+    exchange.to_attempt = std::move(request.write);
+    exchange.from_attempt = std::move(result.read);
+
+    const Handle thread(CreateThread(nullptr, 0, RunExchange, &exchange, 0, nullptr));
+    if (!thread) {
+      failure.message = SystemFailure("CreateThread", GetLastError());
+      TerminateJobObject(child.job.get(), 1);
+      WaitForSingleObject(child.process.get(), INFINITE);
+      return false;
+    }
+    const HANDLE waits[2] = {thread.get(), ServiceStopEvent()};
+    const DWORD waited = WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, AttemptTimeMs(attempt));
+    AttemptEnd end = AttemptEnd::kEnded;
+    if (waited == WAIT_TIMEOUT) {
+      end = AttemptEnd::kOverdue;
+    } else if (waited != WAIT_OBJECT_0) {
+      end = AttemptEnd::kStopped;
+    }
+    // Ending the job ends the attempt process and with it the exchange's
+    // reading; what it wrote before is still read from the pipe.
+    if (end != AttemptEnd::kEnded || exchange.too_large) TerminateJobObject(child.job.get(), 1);
+    WaitForSingleObject(thread.get(), INFINITE);
+    if (exchange.too_large) {
+      TerminateJobObject(child.job.get(), 1);
+      end = AttemptEnd::kTooLarge;
+    }
+    WaitForSingleObject(child.process.get(), INFINITE);
+    return SettleAttempt(exchange.bytes, end, EndText(child.process.get()), answer, failure);
+  }
+};
+
+// The process that started this one, from the system's list of processes.
+DWORD ParentProcessId() {
+  const Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == self) return entry.th32ParentProcessID;
+  }
+  return 0;
+}
+
+// The three numbers of the variable: the service's process id and the two
+// pipe handles; false when it does not hold them.
+bool ReadAttemptVariable(const std::wstring& value, DWORD& service, HANDLE& request, HANDLE& result) {
+  const wchar_t* p = value.c_str();
+  std::uint64_t numbers[3];
+  for (std::uint64_t& number : numbers) {
+    wchar_t* end = nullptr;
+    number = std::wcstoull(p, &end, 10);
+    if (end == p || (*end != L':' && *end != L'\0')) return false;
+    p = *end ? end + 1 : end;
+  }
+  service = static_cast<DWORD>(numbers[0]);
+  request = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(numbers[1]));
+  result = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(numbers[2]));
+  return *p == L'\0';
+}
+
+bool IsPipe(HANDLE handle) { return GetFileType(handle) == FILE_TYPE_PIPE; }
 
 }  // namespace
 
-std::unique_ptr<HttpTransport> NewHttpTransport() { return std::make_unique<WinHttpTransport>(); }
+std::unique_ptr<HttpTransport> NewHttpTransport() { return std::make_unique<ProcessTransport>(); }
 
-// WinHTTP runs in the process itself: no process is ever started for it.
-std::optional<int> RunHttpAttemptProcess() { return std::nullopt; }
+std::optional<int> RunHttpAttemptProcess() {
+  wchar_t buffer[128];
+  const DWORD length = GetEnvironmentVariableW(kAttemptVariable, buffer, 128);
+  if (length == 0 || length >= 128) return std::nullopt;
+  DWORD service = 0;
+  HANDLE request = nullptr, result = nullptr;
+  if (!ReadAttemptVariable(std::wstring(buffer, length), service, request, result) || !IsPipe(request) ||
+      !IsPipe(result)) {
+    // Not started by the service, only with its variable: an ordinary run.
+    SetEnvironmentVariableW(kAttemptVariable, nullptr);
+    return std::nullopt;
+  }
+  if (ParentProcessId() != service) return 1;
+  const Handle to_service(result);
+  std::string bytes;
+  AttemptRequest asked;
+  {
+    const Handle from_service(request);
+    bool too_large = false;
+    if (!ReadAll(from_service.get(), bytes, kMaxAttemptRequestBytes, too_large) || !DecodeAttemptRequest(bytes, asked))
+      return 1;
+  }
+  AttemptResult outcome;
+  try {
+    outcome = PerformWithWinHttp(
+        asked.attempt,
+        [&to_service](const HttpAnswer& head) {
+          // Told at once: a 200 is a delivered notice, whatever happens later.
+          if (head.status == 200) (void)WriteAll(to_service.get(), EncodeAnswerHead(head));
+        },
+        [&to_service](const AttemptResult& refused) {
+          // A server whose key is refused gets nothing: the process ends
+          // inside the call that would send, its connection closed unwritten.
+          (void)WriteAll(to_service.get(), EncodeAttemptResult(refused));
+          TerminateProcess(GetCurrentProcess(), 1);
+        });
+  } catch (const std::exception& e) {
+    outcome = AttemptResult();
+    outcome.failure.message = u"Error sending data: " + FromUtf8(e.what());
+  }
+  return WriteAll(to_service.get(), EncodeAttemptResult(outcome)) ? 0 : 1;
+}
 
 }  // namespace vantrel

@@ -55,7 +55,7 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
         gate.accepted_key = step.accepted_key;
         continue;
       }
-      if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(failure.message);
+      if (failure.kind == HttpFailure::kNoSession) throw SessionHandleFailure(kSessionHandleMessage, failure.message);
       FailExchange(failure.message);
     }
     // A body that broke off fails the exchange, except after a 200: the chat

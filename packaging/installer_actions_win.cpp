@@ -67,6 +67,17 @@ void OpenForWriting(SettingsKey& key) {
   if (!key.OpenKey()) throw Exception(u"the settings key cannot be opened (" + IntToStr(key.LastError()) + u")");
 }
 
+// Writes the deferred action's data (the property it was given) as the
+// text value name, as it stands.
+UINT WriteActionData(MSIHANDLE install, const String& name) {
+  return Run(install, u"writing " + name, [install, &name] {
+    const String text = Property(install, L"CustomActionData");
+    SettingsKey key(NewSettingsKeyBackend());
+    OpenForWriting(key);
+    key.WriteString(name, text);
+  });
+}
+
 using KeyHandle = UniqueHandle<HKEY, RegCloseKey>;
 using ScHandle = UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
@@ -171,12 +182,7 @@ extern "C" __declspec(dllexport) UINT __stdcall TakeStoredInstanceName(MSIHANDLE
 
 // Deferred, as LocalSystem: CustomActionData (CHATURL) into "chaturl".
 extern "C" __declspec(dllexport) UINT __stdcall WriteChatUrl(MSIHANDLE install) {
-  return vantrel::Run(install, u"writing chaturl", [install] {
-    const String url = vantrel::Property(install, L"CustomActionData");
-    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
-    vantrel::OpenForWriting(key);
-    key.WriteString(u"chaturl", url);
-  });
+  return vantrel::WriteActionData(install, u"chaturl");
 }
 
 // Deferred, as LocalSystem: CustomActionData (DETAILS, a whole number) into
@@ -195,12 +201,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteDetails(MSIHANDLE install) 
 // Deferred, as LocalSystem: CustomActionData (TLS) into "tls", as given;
 // the service names a value it does not know when it reads it.
 extern "C" __declspec(dllexport) UINT __stdcall WriteTls(MSIHANDLE install) {
-  return vantrel::Run(install, u"writing tls", [install] {
-    const String choice = vantrel::Property(install, L"CustomActionData");
-    vantrel::SettingsKey key(vantrel::NewSettingsKeyBackend());
-    vantrel::OpenForWriting(key);
-    key.WriteString(u"tls", choice);
-  });
+  return vantrel::WriteActionData(install, u"tls");
 }
 
 // Deferred, as LocalSystem, after the program registered the service: the

@@ -1,3 +1,5 @@
+#include <exception>
+
 #include "notify/url.h"
 #include "platform/exception.h"
 #include "platform/trace.h"
@@ -17,9 +19,18 @@ void TVantrelSrv::TarkastaLogit() {
     StoreDeliveredMark();  // what this or an earlier notice delivered
   } else if (settings.first_run) {
     // Watching starts here: 0 is stored before the start notice goes out,
-    // whatever becomes of it.
-    TalletaUusiAvain(ledger_.FirstRunMark());
+    // whatever becomes of it. A store that fails keeps the mark waiting, so
+    // the next check is no first run and tries the store again; the notice
+    // still goes out, and the check fails after it.
+    std::exception_ptr unstored;
+    try {
+      TalletaUusiAvain(ledger_.FirstRunMark());
+    } catch (...) {
+      ledger_.HoldUnstored(ledger_.FirstRunMark());
+      unstored = std::current_exception();
+    }
     PostNotice(notice);
+    if (unstored) std::rethrow_exception(unstored);
   } else {
     StoreDeliveredMark();  // a store that failed after the chat accepted its notice
   }
@@ -32,7 +43,7 @@ void TVantrelSrv::TarkastaLogit() {
 TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
   CheckSettings settings;
   std::unique_ptr<SettingsKey> reg;
-  if (avaaRekisteri(reg)) {
+  if (OpenSettingsForCheck(reg)) {
     settings.instance_name = ReadNoticeSettings(*reg);
     report_.settings_problem = tls_.problem;
     settings.first_run = !ledger_.Load(*reg);

@@ -61,6 +61,8 @@ String CheckStatusText(const CheckReport& report, DateTime finished, const Strin
     if (!report.settings_problem.empty()) did += u"; " + OneLine(report.settings_problem);
   }
 
+  if (!report.settings_failure.empty()) did += (did.empty() ? u"" : u"; ") + OneLine(report.settings_failure);
+
   String text = u"Last check " + FormatCivilTime(DecodeDateTime(finished));
   if (!failure.empty()) {
     text += did.empty() ? u" failed: " : u": " + did + u"; then failed: ";

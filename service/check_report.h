@@ -27,6 +27,10 @@ struct CheckReport {
   // Parts of the log no reader here can open, each with the reason; the
   // line names them.
   std::vector<String> passed_over;
+  // Why the settings key could not be opened, when it could not at some
+  // point of the check (a settings file names its path and the reason: it
+  // cannot be parsed, read or written).
+  String settings_failure;
 };
 
 // "Last check <yyyy-mm-dd hh:mm:ss>: <what it found and did>; next check
@@ -34,9 +38,9 @@ struct CheckReport {
 // that failed ("failure" not empty) what it did before, its message and
 // that it is tried again within ten minutes. A notice sent to a server whose
 // certificate did not verify says so in brackets after "delivered" or "not
-// delivered"; a setting of an unknown value is named after what the check
-// did. Always one line, and a URL in a failure's message is named by its
-// scheme and host alone.
+// delivered"; a setting of an unknown value, and why the settings could not
+// be opened when they could not, follow what the check did. Always one line,
+// and a URL in a failure's message is named by its scheme and host alone.
 String CheckStatusText(const CheckReport& report, DateTime finished, const String& failure);
 
 }  // namespace vantrel

@@ -1,3 +1,4 @@
+#include "notify/exchange_failure.h"
 #include "platform/exception.h"
 #include "platform/memory_release.h"
 #include "platform/trace.h"
@@ -8,6 +9,8 @@ namespace vantrel {
 
 void TVantrelSrv::Timer1Timer(void*) {
   TraceLine(u"vantrel timer");
+  String failure;
+  String details;  // the failure as the status line gives it
   bool checked = false;
   try {
     // fedellinenajo is the time the last completed check ended. The gap is
@@ -22,15 +25,19 @@ void TVantrelSrv::Timer1Timer(void*) {
     Timer1.SetInterval(kTickIntervalMs);
     Timer1.SetEnabled(true);
     fedellinenajo = ports_.local_time();
-  } catch (...) {
-    const String failure = CurrentFailureMessage();
-    TraceValue(failure);
-    TraceValue(String());  // the stack trace text, always empty
-    if (checked) PublishCheckOutcome(CheckStatusText(report_, ports_.local_time(), failure), true);
+    PublishCheckOutcome(CheckStatusText(report_, fedellinenajo, String()),
+                        report_.notice == CheckReport::Notice::kNotDelivered || query_failure_.has_value());
     return;
+  } catch (const SessionHandleFailure& e) {
+    // The debug line keeps the message alone; the reason goes to the status.
+    failure = e.Message();
+    details = e.Details();
+  } catch (...) {
+    failure = details = CurrentFailureMessage();
   }
-  PublishCheckOutcome(CheckStatusText(report_, fedellinenajo, String()),
-                      report_.notice == CheckReport::Notice::kNotDelivered || query_failure_.has_value());
+  TraceValue(failure);
+  TraceValue(String());  // the stack trace text, always empty
+  if (checked) PublishCheckOutcome(CheckStatusText(report_, ports_.local_time(), details), true);
 }
 
 void TVantrelSrv::PublishCheckOutcome(const String& status_line, bool failed) {

@@ -114,6 +114,8 @@ void MarkLedger::Stored(const RecordMark& mark) {
   if (delivered_ == mark) delivered_.reset();
 }
 
+SettingsKeyError MarkLedger::StoreFailure() { return SetDataFailure(kNumberName); }
+
 void MarkLedger::Write(SettingsKey& reg, const RecordMark& mark) {
   if (mark.number >= INT32_MIN && mark.number <= INT32_MAX) {
     reg.WriteInteger(kNumberName, static_cast<std::int32_t>(mark.number));

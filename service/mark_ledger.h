@@ -44,6 +44,10 @@ class MarkLedger {
   // The chat accepted the notice of the entries up to the mark reached: it
   // is held until a store succeeds, so they are not posted again.
   void Delivered() { delivered_ = mark_; }
+  // A mark that could not be stored (a first run's): held as a delivered one
+  // until a store succeeds, so the next check is no first run and starts
+  // from it.
+  void HoldUnstored(RecordMark mark) { delivered_ = std::move(mark); }
   const std::optional<RecordMark>& DeliveredMark() const { return delivered_; }
 
   // What a first run that found nothing stores before its start notice:
@@ -60,6 +64,10 @@ class MarkLedger {
   // position written for another, which is then not used. A failed write
   // raises.
   static void Write(SettingsKey& reg, const RecordMark& mark);
+
+  // What a store whose key cannot be opened raises: the failure of its first
+  // write ("Failed to set data for 'lastrecnum'").
+  static SettingsKeyError StoreFailure();
 
  private:
   // The two values as the settings hold them.

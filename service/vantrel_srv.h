@@ -85,7 +85,9 @@ class TVantrelSrv : public ServiceModule {
   bool postaa(MessageDocument data);
 
   // Makes the registry-access object into reg (in every case) and opens the
-  // settings key; false when it cannot be opened. Never raises.
+  // settings key; false when it cannot be opened. Never raises: a failure
+  // raised while opening (a file that cannot be parsed, read or written) is
+  // traced and noted in the check's report.
   bool avaaRekisteri(std::unique_ptr<SettingsKey>& reg);
 
   // As avaaRekisteri, but opens the existing key for reading alone: creates
@@ -99,11 +101,11 @@ class TVantrelSrv : public ServiceModule {
   // 1 otherwise.
   int SendTestNotice();
 
-  // Stores the mark when the key opens: its number as "lastrecnum" (a
-  // REG_DWORD while it fits in 32 signed bits, a REG_QWORD above), then its
-  // position as "lastrecpos". A failed write raises; a key that cannot be
-  // opened stores nothing and gives false, silently.
-  bool TalletaUusiAvain(const RecordMark& mark);
+  // Stores the mark: its number as "lastrecnum" (a REG_DWORD while it fits
+  // in 32 signed bits, a REG_QWORD above), then its position as
+  // "lastrecpos". A failed write raises; so does a key that cannot be opened
+  // ("Failed to set data for 'lastrecnum'", after the opening's own trace).
+  void TalletaUusiAvain(const RecordMark& mark);
 
   // The install hook: switches Timer1 off, takes the instance name from the
   // command line or the naming dialog and stores it as "instancename";
@@ -138,6 +140,10 @@ class TVantrelSrv : public ServiceModule {
   // Reads the settings in their order (fchatavain, the instance name, the
   // mark, "details", "source"); a key that cannot be opened reads as none.
   CheckSettings ReadCheckSettings();
+  // Opens the key for the check's reads: as avaaRekisteri does, or, when it
+  // cannot be written but can be read, for reading alone, so that the check
+  // goes on with the values it holds.
+  bool OpenSettingsForCheck(std::unique_ptr<SettingsKey>& reg);
   // Reads what every notice needs from an open key, the first settings read
   // in their order: "chaturl" into fchatavain, then the instance name, which
   // it gives, then "tls" and "tlspin" into tls_ (an unknown "tls" is traced
@@ -152,8 +158,8 @@ class TVantrelSrv : public ServiceModule {
   EventRecords QueryNewRecords(const CheckSettings& settings);
   // The document with the notice for the records, when there is one to post.
   MessageDocument NoticeOf(const CheckSettings& settings, const EventRecords& records);
-  // Stores the delivered mark, when one waits; a failed write raises, and a
-  // key that cannot be opened stores nothing: both keep it waiting.
+  // Stores the delivered mark, when one waits; a failed store raises and
+  // keeps it waiting.
   void StoreDeliveredMark();
   // postaa, with its outcome noted in the check's report.
   bool PostNotice(const MessageDocument& doc);

@@ -17,11 +17,11 @@ String Format(const char16_t* before, const String& name) { return before + name
   throw SettingsKeyError(Format(u"Failed to get data for '", name));
 }
 
-[[noreturn]] void ThrowSetFailed(const String& name) {
-  throw SettingsKeyError(Format(u"Failed to set data for '", name));
-}
-
 }  // namespace
+
+SettingsKeyError SetDataFailure(const String& name) {
+  return SettingsKeyError(Format(u"Failed to set data for '", name));
+}
 
 SettingsKey::SettingsKey(std::unique_ptr<RegistryBackend> backend) : backend_(std::move(backend)) {}
 
@@ -87,17 +87,17 @@ std::int64_t SettingsKey::ReadInteger64(const String& name) {
 
 void SettingsKey::WriteString(const String& name, const String& value) {
   last_error_ = backend_->SetValue(name, kRegSz, SzBytes(value));
-  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
+  if (last_error_ != kRegSuccess) throw SetDataFailure(name);
 }
 
 void SettingsKey::WriteInteger(const String& name, std::int32_t value) {
   last_error_ = backend_->SetValue(name, kRegDword, DwordBytes(static_cast<std::uint32_t>(value)));
-  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
+  if (last_error_ != kRegSuccess) throw SetDataFailure(name);
 }
 
 void SettingsKey::WriteInteger64(const String& name, std::int64_t value) {
   last_error_ = backend_->SetValue(name, kRegQword, QwordBytes(static_cast<std::uint64_t>(value)));
-  if (last_error_ != kRegSuccess) ThrowSetFailed(name);
+  if (last_error_ != kRegSuccess) throw SetDataFailure(name);
 }
 
 void SettingsKey::CloseKey() {

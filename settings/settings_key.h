@@ -55,6 +55,9 @@ class SettingsKeyError : public Exception {
   using Exception::Exception;
 };
 
+// The failure of a write of the named value: "Failed to set data for 'NAME'".
+SettingsKeyError SetDataFailure(const String& name);
+
 class SettingsKey {
  public:
   explicit SettingsKey(std::unique_ptr<RegistryBackend> backend);

@@ -18,8 +18,10 @@ class SettingsKeyClaim {
 // at all (Linux: where the key cannot be written either, as in a folder this
 // user may not write, or at a path that leads to no regular file).
 // Linux: an exclusive flock on ".NAME.lock" beside the settings file that
-// the configured path leads to. Windows: the named mutex
-// "Global\VantrelSrv.settings", seen from every session.
+// the configured path leads to; a settings file with hard links (more than
+// one name) raises, as a claim under one name would not hold under another.
+// Windows: the named mutex "Global\VantrelSrv.settings", seen from every
+// session.
 std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey();
 
 }  // namespace vantrel

@@ -1,7 +1,8 @@
 // The settings file's claim: an exclusive flock on a lock file beside the
-// file that the settings path leads to. Not on the settings file itself: its
-// writers lock that for each write and replace it by rename, so a lock on it
-// would not outlive the first write. The lock file is made once and never
+// file that the settings path leads to; a settings file with more than one
+// name (hard links) is refused, as its other names would lock other files.
+// Not on the settings file itself: its writers lock that for each write and
+// replace it by rename, so a lock on it would not outlive the first write. The lock file is made once and never
 // removed, so every process locks the same one; the lock goes with the
 // process, however it ends.
 #include <errno.h>
@@ -36,7 +37,17 @@ std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey() {
   // A FIFO or a device is never a settings file, and no lock file goes
   // beside it (into /dev, say): the key cannot be opened there anyway.
   struct stat st;
-  if (stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  const bool exists = stat(file.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) return nullptr;
+  // The lock goes by the file's name: a second name of the same file (a hard
+  // link) would be a second claim, and two services would post every entry.
+  // A symbolic link leads to the one name, and is followed above.
+  if (exists && st.st_nlink > 1) {
+    const String names = IntToStr(static_cast<std::int64_t>(st.st_nlink));
+    throw Exception(u"The settings file " + FromUtf8(file) + u" has " + names +
+                    u" names (hard links), so another service could use it under another; this one ends. Keep one "
+                    u"name, and a symbolic link where another path must lead to it");
+  }
   if (MakeFolders(FolderOf(file)) != 0) return nullptr;
   // Mode 0600: a user who could open it could hold the lock and keep the
   // service from starting.

@@ -5,7 +5,14 @@
 //
 // Only a regular file is a settings file. Anything else at the path (a FIFO, a
 // device, a folder, a socket) is opened without blocking, found not regular,
-// and never read: the key does not open, with a message naming the path.
+// and never read: the key does not open, with a message naming the path. A
+// file of no bytes is no settings file either: an export always begins with
+// its header, so it is a save cut short (by a full disk, say), never a key to
+// begin afresh; it is not read and never written over.
+//
+// Opening the key to write it fails with a message naming the path and the
+// system's reason whenever it cannot be written (a read-only file or folder,
+// a read-only file system): the caller may still read it (OpenKeyForReading).
 //
 // Readers never lock: a file is only ever replaced whole, by rename, so a
 // reader sees the old file or the new one. Writers take an exclusive flock on
@@ -27,6 +34,7 @@
 
 #include "platform/errno_code_linux.h"
 #include "platform/fd_io_linux.h"
+#include "platform/system_text.h"
 #include "platform/unique_fd.h"
 #include "settings/reg_file.h"
 #include "settings/settings_key.h"
@@ -94,6 +102,39 @@ int CheckRegular(int fd, struct stat& st) {
   throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", " + e.Message());
 }
 
+// A settings file of no bytes, found where a file was expected to be read.
+struct EmptyFile {};
+
+// The settings file's bytes as the key they hold; raises EmptyFile for no
+// bytes at all, RegFileError for a line that cannot be read.
+RegFile ParseSettings(std::string_view bytes) {
+  if (bytes.empty()) throw EmptyFile{};
+  return RegFile::Parse(bytes);
+}
+
+// Raises the store's own failure for a file of no bytes.
+[[noreturn]] void ThrowEmpty(const std::string& path) {
+  throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", it is empty (0 bytes)");
+}
+
+// Raises the store's own failure for a settings file that cannot be read at
+// all: error is the errno value.
+[[noreturn]] void ThrowCannotRead(const std::string& path, int error) {
+  throw Exception(u"Cannot read settings file " + FromUtf8(path) + u", " +
+                  SystemErrorText(static_cast<std::uint32_t>(error)));
+}
+
+// Raises the store's own failure for a settings file that cannot be written:
+// the path, the file its links lead to when that is another, the folder when
+// the failure is the folder's, and the system's text of error.
+[[noreturn]] void ThrowCannotWrite(const std::string& path, const std::string& file, const std::string& folder,
+                                   int error) {
+  String text = u"Cannot write settings file " + FromUtf8(path) + u", ";
+  if (file != path) text += u"it leads to " + FromUtf8(file) + u", ";
+  if (!folder.empty()) text += u"folder " + FromUtf8(folder) + u": ";
+  throw Exception(text + SystemErrorText(static_cast<std::uint32_t>(error)));
+}
+
 String KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return u"a FIFO";
   if (S_ISCHR(mode)) return u"a character device";
@@ -145,18 +186,27 @@ int OpenLocked(const std::string& path, UniqueFd& fd, bool& created, struct stat
 
 // Under the file's lock: reads it, applies change, and when the text differs
 // replaces the file atomically with the result, which goes to *result. Returns
-// 0 or an errno value; a file that cannot be parsed raises RegFileError and is
-// left as it is, and anything but a regular file raises NotRegularFile.
+// 0 or an errno value; a file that cannot be parsed raises RegFileError (one of
+// no bytes EmptyFile) and is left as it is, and anything but a regular file
+// raises NotRegularFile.
 int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& change, RegFile& result) {
   UniqueFd fd;
   bool created = false;
   struct stat st;
   std::string file;
   if (int error = OpenLocked(path, fd, created, st, file)) return error;
+  // A file this writer made and could not fill (a full disk, say) is
+  // removed again: left with no bytes, it would be refused from then on.
+  const auto failed = [&](int error) {
+    if (created) unlink(file.c_str());
+    return error;
+  };
 
   std::string before;
-  if (int error = ReadAll(fd.get(), before)) return error;
-  RegFile parsed = RegFile::Parse(before);
+  if (int error = ReadAll(fd.get(), before)) return failed(error);
+  // Only the file this writer has just made starts empty; any other file of
+  // no bytes raises EmptyFile.
+  RegFile parsed = created ? RegFile() : ParseSettings(before);
   change(parsed);
   const std::string after = parsed.Text();
   if (after == before) {
@@ -169,7 +219,7 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   const std::string temp = HiddenBeside(file, ".tmp");
   unlink(temp.c_str());  // left by a writer that died: only a lock holder writes it
   UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!out) return errno;
+  if (!out) return failed(errno);
   int error = 0;
   if (fchmod(out.get(), created ? 0600 : (st.st_mode & 07777)) != 0) error = errno;
   if (!error && !created && geteuid() == 0) (void)!fchown(out.get(), st.st_uid, st.st_gid);
@@ -179,7 +229,7 @@ int RewriteLocked(const std::string& path, const std::function<void(RegFile&)>& 
   if (!error && rename(temp.c_str(), file.c_str()) != 0) error = errno;
   if (error) {
     unlink(temp.c_str());
-    return error;
+    return failed(error);
   }
   UniqueFd folder(open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder) fsync(folder.get());
@@ -208,43 +258,49 @@ std::optional<std::string> ReadIfPresent(const std::string& path, int& error) {
   return text;
 }
 
-// True when file may be replaced: it can be read and written, and a new file
-// can be made in its folder.
-bool CanRewrite(const std::string& file) {
-  return faccessat(AT_FDCWD, file.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
-         faccessat(AT_FDCWD, FolderOf(file).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+// Raises the store's failure naming path unless file may be replaced: it can
+// be read and written, and a new file can be made in its folder.
+void CheckRewritable(const std::string& path, const std::string& file) {
+  if (faccessat(AT_FDCWD, file.c_str(), R_OK | W_OK, AT_EACCESS) != 0) ThrowCannotWrite(path, file, "", errno);
+  const std::string folder = FolderOf(file);
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) ThrowCannotWrite(path, file, folder, errno);
 }
 
 class SettingsFileKey : public RegistryBackend {
  public:
   // Opens the key as the file holds it now. Creates the file (mode 0600), its
-  // folders and the key's section when missing; access denied (5) when the
-  // location cannot be created or written. A file that cannot be parsed, or
-  // that is no regular file, raises an Exception naming the path (and the
-  // line at fault), and is not touched.
+  // folders and the key's section when missing. A file that cannot be parsed
+  // (or has no bytes), that is no regular file, or that cannot be read or
+  // written (its folder included, or the folders to be made for it) raises an
+  // Exception naming the path (and the line at fault, or the system's
+  // reason), and is not touched.
   long CreateKey() override {
     CloseKey();
     const std::string path = SettingsPath();
     try {
       std::string file;
-      if (ResolveLinks(path, file) != 0) return kRegAccessDenied;
+      if (int error = ResolveLinks(path, file)) ThrowCannotRead(path, error);
       int error = 0;
       if (auto text = ReadIfPresent(file, error)) {
-        RegFile parsed = RegFile::Parse(*text);
+        RegFile parsed = ParseSettings(*text);
         if (parsed.HasKey(kKeyPath)) {
-          if (!CanRewrite(file)) return kRegAccessDenied;
+          CheckRewritable(path, file);
           Open(path, std::move(parsed));
           return kRegSuccess;
         }
       } else if (error) {
-        return kRegAccessDenied;
+        ThrowCannotRead(path, error);
       }
       RegFile parsed;
-      if (RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, parsed)) return kRegAccessDenied;
+      if (int error = RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, parsed)) {
+        ThrowCannotWrite(path, file, "", error);
+      }
       Open(path, std::move(parsed));
       return kRegSuccess;
     } catch (const RegFileError& e) {
       ThrowUnreadable(path, e);
+    } catch (const EmptyFile&) {
+      ThrowEmpty(path);
     } catch (const NotRegularFile& e) {
       ThrowNotRegular(path, e);
     }
@@ -253,8 +309,8 @@ class SettingsFileKey : public RegistryBackend {
   // Reads the file as it stands (through its links), without its lock, and
   // opens the key from that copy; creates nothing and needs no write access,
   // so a user who can only read the file can open it. A missing file or key
-  // gives 2; a file that cannot be read, 5; one that cannot be parsed, or
-  // that is no regular file, raises, as above.
+  // gives 2; a file that cannot be read, 5; one that cannot be parsed (or has
+  // no bytes), or that is no regular file, raises, as above.
   long OpenKeyForReading() override {
     CloseKey();
     const std::string path = SettingsPath();
@@ -262,13 +318,15 @@ class SettingsFileKey : public RegistryBackend {
       int error = 0;
       std::optional<std::string> text = ReadIfPresent(path, error);
       if (!text) return error ? kRegAccessDenied : kRegFileNotFound;
-      RegFile file = RegFile::Parse(*text);
+      RegFile file = ParseSettings(*text);
       if (!file.HasKey(kKeyPath)) return kRegFileNotFound;
       Open(path, std::move(file));
       read_only_ = true;
       return kRegSuccess;
     } catch (const RegFileError& e) {
       ThrowUnreadable(path, e);
+    } catch (const EmptyFile&) {
+      ThrowEmpty(path);
     } catch (const NotRegularFile& e) {
       ThrowNotRegular(path, e);
     }
@@ -304,6 +362,8 @@ class SettingsFileKey : public RegistryBackend {
       if (error) return ResultOf(error);
     } catch (const RegFileError&) {
       return kRegRegistryCorrupt;
+    } catch (const EmptyFile&) {
+      return kRegRegistryCorrupt;  // cut short since it was opened
     } catch (const NotRegularFile&) {
       return kRegRegistryCorrupt;  // turned into something else since it was opened
     }

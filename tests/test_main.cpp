@@ -1,5 +1,5 @@
 // The main of every test program: a test program that posts starts itself
-// again for each HTTP attempt (Linux), as the program does, so such a start
+// again for each HTTP attempt, as the program does, so such a start
 // makes its attempt and ends before any test runs.
 #include <gtest/gtest.h>
 

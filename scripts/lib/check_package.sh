@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian package that `cmake --build build/linux --target package`
-# made: lintian finds no error or warning, and the program unpacked from it
+# made: lintian finds no error or warning, it depends on what an https post
+# needs (libcurl4, ca-certificates), and the program unpacked from it
 # into a scratch root (dpkg -x: nothing is installed on this machine) posts
 # its test notice to a local webhook. What its maintainer scripts do is
 # tried on a booted machine (scripts/lib/system_tests.sh).
@@ -29,6 +30,11 @@ done
 [ "$(stat -c %a "$work/root/var/lib/vantrel")" = 700 ] || fail "/var/lib/vantrel is not mode 0700"
 [ ! -e "$work/root/etc" ] || fail "the package ships files under /etc"
 [ -f "$work/root/usr/share/man/man8/vantrel.8.gz" ] || fail "no manual page vantrel(8)"
+# libcurl only recommends the certificate authorities; without them every
+# https post fails, so the package itself depends on them.
+depends=$(dpkg-deb -f "$deb" Depends)
+tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//' | grep -qx ca-certificates ||
+  fail "the package does not depend on ca-certificates (Depends: $depends)"
 scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed -n 's|^\./||; /inst$\|rm$/p' | sort | tr '\n' ' ')
 [ "$scripts" = "postinst postrm prerm " ] || fail "the maintainer scripts are: $scripts"
 

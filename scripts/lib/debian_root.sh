@@ -5,6 +5,11 @@
 # missing or was made with other options.
 
 DEBIAN_ROOT_PACKAGES=systemd,systemd-sysv,dbus,libcurl4,python3
+# Not installed, but downloaded into apt's cache with the package lists
+# kept, so that apt in a booted machine (which has no network) can install
+# what the package depends on beyond the root, as it would on a server: the
+# certificate authorities, which libcurl4 only recommends.
+DEBIAN_ROOT_CACHED=ca-certificates
 
 # debian_mirror SUITE: the Debian mirror apt uses here (one-line or deb822
 # sources) for SUITE, or Debian's own when none names it.
@@ -23,14 +28,16 @@ debian_mirror() {
   echo "${mirror:-http://deb.debian.org/debian}"
 }
 
-# ensure_debian_root FOLDER SUITE PACKAGES: makes the root of SUITE with
-# PACKAGES (comma separated) in FOLDER when it is missing or stale and
-# prints its path.
+# ensure_debian_root FOLDER SUITE: makes the root of SUITE in FOLDER when it
+# is missing or stale and prints its path.
 ensure_debian_root() {
-  local folder=$1 suite=$2 packages=$3 mirror options
+  local folder=$1 suite=$2 mirror options args
   mkdir -p "$(dirname "$folder")"
   mirror=$(debian_mirror "$suite")
-  options="--variant=minbase --include=$packages $suite"
+  args=(--variant=minbase --include="$DEBIAN_ROOT_PACKAGES" --skip=cleanup/apt/lists,cleanup/apt/cache
+        --customize-hook="chroot \"\$1\" apt-get install --download-only -y -q $DEBIAN_ROOT_CACHED"
+        "$suite")
+  options="${args[*]}"
   (
     flock 9
     if [ -d "$folder" ] && [ "$(cat "$folder.options" 2>/dev/null)" = "$options" ]; then
@@ -38,8 +45,7 @@ ensure_debian_root() {
     fi
     echo "-- making a Debian root with mmdebstrap ($suite from $mirror; once, then kept)" >&2
     rm -rf "$folder" "$folder.new" "$folder.options"
-    # shellcheck disable=SC2086  # options are words
-    mmdebstrap --quiet $options "$folder.new" "$mirror" >&2
+    mmdebstrap --quiet "${args[@]}" "$folder.new" "$mirror" >&2
     mv "$folder.new" "$folder"
     echo "$options" > "$folder.options"
   ) 9> "$folder.lock"

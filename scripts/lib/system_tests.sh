@@ -32,8 +32,8 @@ fi
 source scripts/lib/debian_root.sh
 # Debian 12 (systemd 252) for every case, Debian 13 (systemd 257) for the
 # package installed and the journal compared with journalctl.
-root=$(ensure_debian_root build/system/root bookworm "$DEBIAN_ROOT_PACKAGES")
-root_13=$(ensure_debian_root build/system/root-trixie trixie "$DEBIAN_ROOT_PACKAGES")
+root=$(ensure_debian_root build/system/root bookworm)
+root_13=$(ensure_debian_root build/system/root-trixie trixie)
 
 # A later version of the same package, to upgrade to.
 version=$(dpkg-deb -f "$deb" Version)

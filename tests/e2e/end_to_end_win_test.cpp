@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -114,6 +115,59 @@ TEST_F(EndToEndWin, TheClaimIsTakenWhereTheServiceStarts) {
     EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
   }
   EXPECT_EQ(chat.Requests().size(), 1u);
+}
+
+// A stop while the start notice's post is held by the webhook, before its
+// answer or after a 200's head: net stop ends the service within 2 s (the
+// post's own process ended with it), and a start right after the stop runs
+// and posts the notice again.
+TEST_F(EndToEndWin, AStopDuringAHeldPostEndsWithinTwoSecondsAndAStartRightAfterWorks) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> answers;
+    TestServer::Reply reply;
+  } rows[] = {
+      {"no answer", {}, TestServer::Reply::kSilent},
+      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent},
+  };
+  ASSERT_EQ(RunProgram(L"/install /silent \"Demo 1\""), 0u);
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(scm) << GetLastError();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeleteTestValues();
+    TestServer held(row.answers, row.reply);
+    ASSERT_EQ(SetChatUrl(held.Url("/hook")), ERROR_SUCCESS);
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service) << GetLastError();
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(held, 1, 20000)) << "no notice reached the webhook";
+
+    const auto before_stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - before_stop, std::chrono::seconds(2));
+    const auto stopped = QueryStatus(service.get());
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(0));  // watching starts before the start notice
+
+    // At once: no claim and no process of the old service stands in the way.
+    DeleteTestValues();
+    TestServer chat({Answer("HTTP/1.1 200 OK")});
+    ASSERT_EQ(SetChatUrl(chat.Url("/hook")), ERROR_SUCCESS);
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto again = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(again && again->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice after the start";
+    EXPECT_EQ(held.Requests().size(), 1u);
+    ASSERT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(again->dwProcessId, 10000), std::optional<DWORD>(0));
+  }
+  ASSERT_EQ(RunProgram(L"/uninstall /silent"), 0u);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ import os
 import shutil
 import unittest
 
-from harness import PROBLEMS_TEXT, Case, notice, wait_until
+from harness import PROBLEMS_TEXT, Case, answer, notice, wait_until
 
 NAME = "Kassa"
 ACCEPTED = "statustxt=OK"
@@ -49,6 +49,44 @@ class ExactlyOnce(unittest.TestCase):
             lines = run.text_lines()
             self.assertEqual(lines[-1], "vantrel timer", run.debug())
             self.assertEqual(lines.count(ACCEPTED), 1)
+            # The next start finds nothing new.
+            run, code = check_once(c, hook)
+            self.assertEqual(len(hook.bodies()), 1, run.debug())
+
+    def test_a_folder_made_read_only_during_the_post_fails_the_store_and_says_so(self):
+        # The settings folder turns read-only while the webhook holds the
+        # post, then it answers 200: the store cannot open the file to write
+        # it. That fails the check, named in the debug lines and the status
+        # line, and each tick tries the store again, without posting, until
+        # the folder can be written.
+        with Case() as c:
+            conf = os.path.join(c.dir, "conf")
+            os.mkdir(conf, 0o700)
+            c.settings = os.path.join(conf, "settings.reg")
+
+            def reply(receiver, request, n):
+                os.chmod(conf, 0o500)
+                return answer(200, "OK", body=b"ok")
+
+            hook = c.receiver(reply)
+            settings(c, hook)
+            c.add_entries((3, "licence limit reached"), (4, "licence count near its limit"))
+            run = c.start(capabilities=False)  # as the unit runs it: file permissions hold
+            failure = "Failed to set data for 'lastrecnum'="
+            held = run.wait_line(failure, timeout=8, count=3)
+            os.chmod(conf, 0o700)
+            self.assertTrue(held, run.debug())
+            said = f"Cannot write settings file {c.settings}, folder {conf}: Permission denied"
+            self.assertEqual(run.text_lines()[:7], ["vantrel timer", "resposene=OK", "statuscode=200", "statustxt=OK",
+                                                    "virhe rekisterin aukaisussa" + said + "=", failure, "="],
+                             run.debug())
+            self.assertTrue(run.wait_note(f"2 new entries, notice delivered; {said}; then failed: "
+                                          "Failed to set data for 'lastrecnum'; tried again within ten minutes"),
+                            run.notes)
+            self.assertTrue(wait_until(lambda: c.stored("lastrecnum") == "dword:00000002", 5), run.debug())
+            self.assertTrue(run.wait_note("no new entries; next check after"), run.notes)
+            self.assertEqual(run.stop(), 0)
+            self.assertEqual(hook.bodies(), [notice(PROBLEMS_TEXT, NAME)], "posted once")
             # The next start finds nothing new.
             run, code = check_once(c, hook)
             self.assertEqual(len(hook.bodies()), 1, run.debug())

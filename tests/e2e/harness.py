@@ -509,7 +509,11 @@ class Case:
             text = self.settings_bytes()
         return stored_in(text, name)
 
-    def start(self, binary=None, notify=True, env=None, user=None, closed_stderr=False):
+    def start(self, binary=None, notify=True, env=None, user=None, closed_stderr=False, capabilities=True):
+        """Starts the program. user: run it as that user; capabilities
+        False: run it as root is run by the service's unit, without any
+        capability, so that file permissions hold for it (nothing changes
+        for a user who has none)."""
         e = {k: v for k, v in os.environ.items()
              if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy", "computername",
                                   "notify_socket")}
@@ -524,6 +528,12 @@ class Case:
             with open(wrapper, "w") as f:
                 f.write(f"#!/bin/sh\nexec setpriv --reuid={account.pw_uid} --regid={account.pw_gid} --clear-groups"
                         f" {command}\n")
+            os.chmod(wrapper, 0o755)
+            command = wrapper
+        elif not capabilities and os.geteuid() == 0:
+            wrapper = os.path.join(self.dir, "without-capabilities")
+            with open(wrapper, "w") as f:
+                f.write(f"#!/bin/sh\nexec setpriv --inh-caps=-all --bounding-set=-all {command}\n")
             os.chmod(wrapper, 0o755)
             command = wrapper
         notify_path = os.path.join(self.dir, f"notify{len(self.runs)}") if notify else None
@@ -571,19 +581,23 @@ def self_signed(folder):
 # ---------------------------------------------------------------- as a program
 
 def serve_webhook(argv):
-    """harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold]:
-    the chat webhook for scripts and booted test machines. It listens on
-    ADDRESS (127.0.0.1 unless given; ::1 for IPv6) on a free port, writes
-    that port to PORT_FILE once it listens, appends each posted body, one per
-    line, to NOTICES_FILE, and answers 200; with --hold it records each body
-    and never answers, as a chat server that hangs would. It runs until it is
-    stopped."""
+    """harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold]
+    [--hold-until FILE] [--tls]: the chat webhook for scripts and booted test
+    machines. It listens on ADDRESS (127.0.0.1 unless given; ::1 for IPv6) on
+    a free port, writes that port to PORT_FILE once it listens, appends each
+    posted body, one per line, to NOTICES_FILE, and answers 200; with --hold
+    it records each body and never answers, as a chat server that hangs
+    would; with --hold-until it answers once FILE exists. --tls: https, with a
+    self-signed certificate made at the start (by openssl). It runs until it
+    is stopped."""
     import argparse
     parser = argparse.ArgumentParser(prog="harness.py webhook", description="A chat webhook that records notices.")
     parser.add_argument("port_file")
     parser.add_argument("notices")
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--hold", action="store_true")
+    parser.add_argument("--hold-until")
+    parser.add_argument("--tls", action="store_true")
     options = parser.parse_args(argv)
     written = threading.Lock()
 
@@ -591,9 +605,13 @@ def serve_webhook(argv):
         if request.method == "POST":
             with written, open(options.notices, "ab") as notices:
                 notices.write(request.body + b"\n")
+        if options.hold_until:
+            while not os.path.exists(options.hold_until):
+                time.sleep(0.05)
         return None if options.hold else answer(200, "OK", body=b"ok")
 
-    receiver = Receiver(reply, host=options.host)
+    tls = self_signed(tempfile.mkdtemp(prefix="webhook-")) if options.tls else None
+    receiver = Receiver(reply, tls=tls, host=options.host)
     # Whoever waits for the port reads it whole or not at all.
     with open(options.port_file + ".new", "w") as port_file:
         port_file.write(str(receiver.port))
@@ -603,5 +621,6 @@ def serve_webhook(argv):
 
 if __name__ == "__main__":
     if sys.argv[1:2] != ["webhook"]:
-        sys.exit("usage: harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold]")
+        sys.exit("usage: harness.py webhook PORT_FILE NOTICES_FILE [--host ADDRESS] [--hold] [--hold-until FILE] "
+                 "[--tls]")
     serve_webhook(sys.argv[2:])

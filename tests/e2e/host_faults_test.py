@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The real program on a host that works against it: standard error that
-nobody reads, and a second service process on the same settings file."""
+nobody reads, and a second service process on the same settings file (also
+through a second name of it, a hard link)."""
 import os
 import unittest
 
@@ -8,6 +9,8 @@ from harness import PROBLEMS_TEXT, Case, notice, wait_until
 
 NAME = "Kassa"
 REFUSED = "Another Vantrel service already uses the settings file {}; this one ends"
+HARD_LINKED = ("The settings file {} has 2 names (hard links), so another service could use it under another; this "
+               "one ends. Keep one name, and a symbolic link where another path must lead to it")
 # Where the event log entries of the Linux build land when no journal runs.
 JOURNAL_SOCKET = "/run/systemd/journal/socket"
 
@@ -63,6 +66,35 @@ class HostFaults(unittest.TestCase):
             self.assertTrue(again.wait_note("READY=1"), again.notes)
             self.assertEqual(again.stop(), 0)
             self.assertEqual(len(hook.bodies()), 1)
+
+    def test_settings_file_with_a_second_name_is_refused(self):
+        with Case() as c:
+            hook = c.receiver()
+            c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"', '"lastrecnum"=dword:00000000')
+            c.add_entries((3, "licence limit reached"))
+            before = c.settings_bytes()
+            # A hard link from another folder: a lock beside each name would
+            # let two services post every entry twice. Both are refused.
+            os.mkdir(os.path.join(c.dir, "other"))
+            second = os.path.join(c.dir, "other", "settings.reg")
+            os.link(c.settings, second)
+            for path in (c.settings, second):
+                run = c.start(env={"VANTREL_REGISTRY": path})
+                self.assertEqual(run.process.wait(5), 1, run.debug())
+                self.assertEqual(run.stop(), 1)
+                if not os.path.exists(JOURNAL_SOCKET):
+                    name = os.path.basename(c.binary)
+                    self.assertEqual(run.text_lines(), [f"{name}: " + HARD_LINKED.format(path)])
+                self.assertFalse(any("READY=1" in n for n in run.notes), run.notes)
+            self.assertEqual(hook.requests, [])
+            self.assertEqual(c.settings_bytes(), before)
+
+            # One name again: the service runs.
+            os.unlink(second)
+            run = c.start()
+            self.assertTrue(run.wait_line("statustxt=OK"), run.debug())
+            self.assertEqual(run.stop(), 0)
+            self.assertEqual(hook.bodies(), [notice(PROBLEMS_TEXT, NAME)])
 
 
 if __name__ == "__main__":

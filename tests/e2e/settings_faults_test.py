@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The real program with settings it cannot use: values of the wrong type, a
-settings file it may not write, one it cannot parse, and things at the path
-that are no file at all (a FIFO, a link to a device). A file it cannot use is
+settings file it may not write, one it cannot parse or of no bytes, and
+things at the path that are no file at all (a FIFO, a link to a device). A file it cannot use is
 never changed: it is compared byte for byte afterwards. A settings path that
 is a symbolic link leads to the settings file: that file is used and the link
 stays."""
@@ -11,10 +11,11 @@ import signal
 import time
 import unittest
 
-from harness import PROBLEMS_TEXT, Case, notice
+from harness import PROBLEMS_TEXT, START_TEXT, Case, notice, wait_until
 
 NAME = "Kassa"
 FAILED = "virhe chat postauksesssa =REST request failed: "
+UNSTORED = "Failed to set data for 'lastrecnum'="
 
 
 def utf16(text, nul=True):
@@ -112,42 +113,56 @@ class SettingsFaults(unittest.TestCase):
             self.assertEqual([c.stored(n) for n in ("chaturl", "instancename")], [None, None])
             self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
 
-    def test_unwritable_settings_file_is_never_opened_or_changed(self):
-        with Case() as c:
-            hook = c.receiver()
-            c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"')
-            c.add_entries((3, "licence limit reached"))
-            before = c.settings_bytes()
-            options = {}
-            if os.geteuid() == 0:
-                # root may write anything: run the program as nobody, the file
-                # and its folder owned by root and only readable to others.
-                os.chmod(c.dir, 0o755)
-                for folder, _, files in os.walk(c.dir):
-                    for f in files:
-                        os.chmod(os.path.join(folder, f), 0o644)
-                options = dict(user="nobody", notify=False)
-            else:
-                os.chmod(c.settings, 0o444)
-                os.chmod(c.dir, 0o555)
-            try:
-                run, code, held = c.run_until(lambda r: any(t.startswith(FAILED) for t in r.text_lines()),
-                                              **options)
-            finally:
-                os.chmod(c.dir, 0o700)
-            self.assertTrue(held, run.debug())
-            self.assertEqual(code, 0)
-            # The key does not open: no first run, no instance name, no URL
-            # from the file, so the problems notice goes to the built-in
-            # webhook (caught by the test's proxy); nothing is stored and no
-            # line says why.
-            self.assertEqual(hook.requests, [])
-            self.assertEqual([m for m, _ in c.trap.targets], ["CONNECT"])
-            self.assertTrue(c.trap.targets[0][1].endswith(":443"))
-            self.assertFalse(any(t.startswith("virhe rekisterin") for t in run.text_lines()), run.debug())
-            self.assertEqual(c.settings_bytes(), before)
-            self.assertEqual(sorted(os.listdir(c.dir)), ["as-user", "journal", "settings.reg"]
-                             if options else ["journal", "settings.reg"])
+    def test_settings_file_that_cannot_be_written_is_read_said_and_never_changed(self):
+        # As /etc is under the unit's sandbox: the file can be read, not
+        # written. Its values are used, the reason is said, the start notice
+        # goes out once, and the mark waits in memory, tried at every tick,
+        # until a store succeeds.
+        def one(row):
+            with Case() as c:
+                conf = os.path.join(c.dir, "conf")
+                os.mkdir(conf, 0o700)
+                c.settings = os.path.join(conf, "settings.reg")
+                hook = c.receiver()
+                c.write_settings(f'"chaturl"="{hook.url()}"', f'"instancename"="{NAME}"')
+                c.add_entries((3, "licence limit reached"))
+                before = c.settings_bytes()
+                taken, says = ((c.settings, "Permission denied") if row == "a read-only file" else
+                               (conf, f"folder {conf}: Permission denied"))
+                mode = os.stat(taken).st_mode & 0o777
+                os.chmod(taken, mode & 0o555)
+                run = c.start(capabilities=False)
+                stored = run.wait_line(UNSTORED, timeout=10, count=3)
+                unchanged = c.settings_bytes() == before
+                os.chmod(taken, mode)
+                healed = wait_until(lambda: c.stored("lastrecnum") == "dword:00000001", 5)
+                code = run.stop()
+                return dict(row=row, said=f"Cannot write settings file {c.settings}, {says}", stored=stored,
+                            healed=healed, unchanged=unchanged, code=code, lines=run.text_lines(),
+                            debug=run.debug(), notes=run.notes, bodies=hook.bodies(), trap=c.trap.targets)
+
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            results = list(pool.map(one, ["a read-only file", "a read-only folder"]))
+        for got in results:
+            with self.subTest(got["row"]):
+                self.assertTrue(got["stored"], got["debug"])
+                self.assertEqual(got["code"], 0)
+                said = "virhe rekisterin aukaisussa" + got["said"] + "="
+                lines = got["lines"]
+                # The read, which goes on with the values it can read; the
+                # start notice; the store. Then each tick: the read and the
+                # store.
+                self.assertEqual(lines[:8], ["vantrel timer", said, "resposene=OK", "statuscode=200", "statustxt=OK",
+                                             said, UNSTORED, "="], got["debug"])
+                self.assertEqual(lines[8:13], ["vantrel timer", said, said, UNSTORED, "="], got["debug"])
+                self.assertEqual(got["bodies"], [notice(START_TEXT, NAME)], "posted once, with the name")
+                self.assertEqual(got["trap"], [])
+                self.assertTrue(got["unchanged"])
+                self.assertTrue(any(f"1 new entry, start notice delivered; {got['said']}; then failed: "
+                                    f"Failed to set data for 'lastrecnum'; tried again within ten minutes" in n
+                                    for n in got["notes"]), got["notes"])
+                self.assertTrue(got["healed"], got["debug"])
+                self.assertEqual(lines[-1], "vantrel timer", "the store succeeded: the check completed")
 
     def test_corrupt_settings_file_is_traced_and_never_overwritten(self):
         def corrupt(raw, problem):
@@ -168,8 +183,10 @@ class SettingsFaults(unittest.TestCase):
             (header + b'"chaturl"="URL"\n"lastrecnum"=dword:xyz\n', "line 5: dword: needs 1 to 8 hex digits"),
             (header + b'"chaturl"="URL\n', "line 4: a quoted string has no closing quote"),
             (b"\x00\x01garbage\n" + header, "line 1: the first line is not"),
+            # A save cut short by a full disk: no key to begin afresh.
+            (b"", "it is empty (0 bytes)"),
         ]
-        with concurrent.futures.ThreadPoolExecutor(3) as pool:
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
             results = list(pool.map(lambda a: corrupt(*a), cases))
         for got in results:
             with self.subTest(got["problem"]):

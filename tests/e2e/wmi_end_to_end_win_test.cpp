@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -328,6 +329,90 @@ TEST_F(WmiEndToEnd, RecordNumbersPast2To31) {
   EXPECT_EQ(check.notices, std::vector<std::string>{Notice(kProblemsText)});
   EXPECT_EQ(check.failures, std::vector<std::string>{});
   EXPECT_EQ(check.stored_wide, std::optional<ULONGLONG>(4294967295u));
+}
+
+// A stop while the problems notice's post is held by the webhook: the mark
+// is stored when the 200's head had come (the chat has the notice, body or
+// not), and stays where it was when no answer had come; either way the
+// service ends within 2 s of net stop.
+TEST_F(WmiEndToEnd, AStopDuringAHeldPostStoresTheMarkOnlyAfterA200) {
+  constexpr DWORD kStored = 20;
+  StandInFixture log;
+  log.entries = {PervasiveEntry(21, 1)};
+  struct Row {
+    const char* name;
+    std::vector<std::string> answers;
+    TestServer::Reply reply;
+    DWORD stored;
+  } rows[] = {
+      {"no answer", {}, TestServer::Reply::kSilent, kStored},
+      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent, 21},
+  };
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service) << GetLastError();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(SetStoredRecordNumber(kStored), ERROR_SUCCESS);
+    ASSERT_TRUE(standin_->Answer(log));
+    TestServer held(row.answers, row.reply);
+    ASSERT_EQ(SetChatUrl(held.Url("/hook")), ERROR_SUCCESS);
+    ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+    const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    ASSERT_TRUE(WaitForRequests(held, 1, 20000)) << "no notice reached the webhook";
+    EXPECT_EQ(held.Requests().front().body, Notice(kProblemsText));
+
+    const auto before_stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunCommandLine(L"net.exe stop VantrelSrv"), 0u);
+    EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 10000), std::optional<DWORD>(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - before_stop, std::chrono::seconds(2));
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(row.stored));
+  }
+}
+
+// A stop while the check is stuck in a query that never answers: the
+// service does not wait for it for ever. It reports STOPPED within seconds
+// and its process ends; the mark stays, nothing is posted, and the service
+// starts again at once.
+TEST_F(WmiEndToEnd, AStopDuringAQueryThatNeverAnswersEndsTheService) {
+  constexpr DWORD kStored = 20;
+  ASSERT_EQ(SetStoredRecordNumber(kStored), ERROR_SUCCESS);
+  StandInFixture log;
+  log.entries = {PervasiveEntry(21, 1)};
+  log.query_never_answers = true;
+  ASSERT_TRUE(standin_->Answer(log));
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service) << GetLastError();
+  ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+  const auto running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+  ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+  bool waiting = false;
+  for (DWORD waited = 0; !waiting && waited < 20000; waited += kPollMs) {
+    for (const std::string& line : standin_->Calls()) waiting = waiting || Ends(line, " -> waiting");
+    if (!waiting) Sleep(kPollMs);
+  }
+  ASSERT_TRUE(waiting) << "the query never reached the stand-in";
+
+  const auto before_stop = std::chrono::steady_clock::now();
+  RunCommandLine(L"net.exe stop VantrelSrv");  // what it says of a long stop is Wine's
+  const auto stopped = WaitForState(service.get(), SERVICE_STOPPED, 20000);
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(stopped->dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(WaitForProcessEnd(running->dwProcessId, 20000), std::optional<DWORD>(0));
+  EXPECT_LT(std::chrono::steady_clock::now() - before_stop, std::chrono::seconds(15));
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(kStored));
+  EXPECT_TRUE(chat_.Requests().empty());
+
+  log.query_never_answers = false;
+  ASSERT_TRUE(standin_->Answer(log));
+  ASSERT_EQ(RunCommandLine(L"net.exe start VantrelSrv"), 0u);
+  const auto again = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+  ASSERT_TRUE(again && again->dwCurrentState == SERVICE_RUNNING);
+  ASSERT_TRUE(WaitForRequests(chat_, 1, 20000)) << "no notice after the start";
+  EXPECT_EQ(chat_.Requests().front().body, Notice(kProblemsText));
 }
 
 }  // namespace

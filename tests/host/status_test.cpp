@@ -111,6 +111,56 @@ TEST(ServiceStatus, ControlSequences) {
   }
 }
 
+// After a stop, STOPPED waits for the checks to end: STOP_PENDING is
+// repeated with its checkpoint advancing while they run, and STOPPED comes
+// once they have ended, or once the limit has passed when they never do.
+TEST(ServiceStatus, StoppedWaitsForTheChecksToEnd) {
+  struct WaitRow {
+    const char* name;
+    int ends_at_wait;  // the wait at which the checks end; 0: never
+    bool ended;
+    std::vector<Report> expected;
+  } rows[] = {
+      {"ended already", 1, true, {kStart1, kStart2, kRunning, kStopPending, {S::kStopPending, 7, 1}, kStopped}},
+      {"ended at the third wait",
+       3,
+       true,
+       {kStart1, kStart2, kRunning, kStopPending, {S::kStopPending, 7, 1}, {S::kStopPending, 7, 2},
+        {S::kStopPending, 7, 3}, kStopped}},
+      {"never ended: the limit",
+       0,
+       false,
+       {kStart1, kStart2, kRunning, kStopPending, {S::kStopPending, 7, 1}, {S::kStopPending, 7, 2},
+        {S::kStopPending, 7, 3}, {S::kStopPending, 7, 4}, kStopped}},
+  };
+  for (const WaitRow& row : rows) {
+    ServiceModule service(u"VantrelSrv", u"Vantrel");
+    RecordingSink sink;
+    service.SetStatusSink(&sink);
+    ScriptedSource source({1});
+    int waits = 0;
+    std::size_t reports_when_ended = 0;
+    std::optional<bool> ended;
+    RunStartSequence(service, [&] {
+      RunServiceThread(service, source);
+      ended = WaitForChecksAtStop(
+          service,
+          [&](unsigned ms) {
+            EXPECT_EQ(ms, 500u);
+            const bool now = ++waits == row.ends_at_wait;
+            if (now) reports_when_ended = sink.reports.size();
+            return now;
+          },
+          500, 2000);
+    });
+    ExpectReports(sink.reports, row.expected, row.name);
+    EXPECT_EQ(ended, std::optional<bool>(row.ended)) << "row: " << row.name;
+    if (row.ended) {
+      EXPECT_EQ(reports_when_ended, sink.reports.size() - 1) << "row: " << row.name;  // STOPPED came after
+    }
+  }
+}
+
 TEST(ServiceStatus, FailureWhileActingRestoresStatusAndLogs) {
   struct FailRow {
     const char* name;

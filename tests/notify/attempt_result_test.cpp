@@ -137,5 +137,53 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
   EXPECT_FALSE(DecodeAttemptRequest(bytes + "x", read));
 }
 
+// What the service makes of an attempt process's output by how it ended: a
+// whole result stands as it is; a 200's head alone stands with its body's
+// failure saying why the rest is missing; anything else fails and says why.
+TEST(AttemptResultTest, SettledByHowTheAttemptEnded) {
+  HttpAnswer ok;
+  ok.status = 200;
+  ok.reason = "OK";
+  HttpAnswer error = ok;
+  error.status = 500;
+  AttemptResult whole;
+  whole.answered = true;
+  whole.answer = ok;
+  whole.answer.body = "done";
+  const std::string head = EncodeAnswerHead(ok);
+  struct Row {
+    const char* name;
+    std::string bytes;
+    AttemptEnd end;
+    bool answered;
+    std::string text;  // the body's failure when answered, else the failure
+  } rows[] = {
+      {"whole, ended", head + EncodeAttemptResult(whole), AttemptEnd::kEnded, true, ""},
+      {"whole, then stopped", EncodeAttemptResult(whole), AttemptEnd::kStopped, true, ""},
+      {"a 200's head, stopped", head, AttemptEnd::kStopped, true,
+       "Error reading data: the service stopped before the body had come"},
+      {"a 200's head, out of time", head, AttemptEnd::kOverdue, true,
+       "Error reading data: the HTTP attempt ran out of time before the body had come"},
+      {"a 200's head, ended", head, AttemptEnd::kEnded, true,
+       "Error reading data: the HTTP attempt ended before the body had come (exit code 9)"},
+      {"a 500's head, stopped", EncodeAnswerHead(error), AttemptEnd::kStopped, false,
+       "Error receiving data: the service stopped before the answer came"},
+      {"nothing, out of time", "", AttemptEnd::kOverdue, false,
+       "Error receiving data: the HTTP attempt ran out of time before the answer came"},
+      {"nothing, ended", "", AttemptEnd::kEnded, false,
+       "Error receiving data: the HTTP attempt ended without a result (exit code 9)"},
+      {"too much", head, AttemptEnd::kTooLarge, false,
+       "Error receiving data: the HTTP attempt's result is larger than it can be"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    HttpAnswer answer;
+    HttpFailure failure;
+    EXPECT_EQ(SettleAttempt(row.bytes, row.end, u"exit code 9", answer, failure), row.answered);
+    EXPECT_EQ(ToUtf8(row.answered ? answer.body_failure : failure.message), row.text);
+    EXPECT_EQ(answer.status, row.answered ? 200 : 0);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -110,7 +110,8 @@ TEST(ChildTransportTest, HeadersPastTheirLimitFailTheAttempt) {
 
 // No libcurl: the attempt says why, and the poster lets that through to the
 // check (which fails and is tried again), as when WinHTTP refuses its
-// session; nothing is sent and no debug line is written.
+// session; nothing is sent and no debug line is written. The failure's
+// message is the text alone; the reason rides beside it.
 TEST(ChildTransportTest, ALibraryThatCannotBeLoadedFailsTheCheckNotThePost) {
   TestServer server({Answer("HTTP/1.1 200 OK")});
   testing_seam::SetCurlLibraryName("libvantrel-missing.so.0");
@@ -131,7 +132,10 @@ TEST(ChildTransportTest, ALibraryThatCannotBeLoadedFailsTheCheckNotThePost) {
     PostToWebhook(FromUtf8(server.Url()), doc);
     ADD_FAILURE() << "the post did not raise";
   } catch (const SessionHandleFailure& e) {
-    EXPECT_EQ(ToUtf8(e.Message()), message);
+    // The message alone, as the debug line gives it; the loader's reason
+    // for the status line.
+    EXPECT_EQ(ToUtf8(e.Message()), "Error obtaining session handle");
+    EXPECT_EQ(ToUtf8(e.Details()), message);
   }
   SetTraceSink(nullptr);
   testing_seam::SetCurlLibraryName("");

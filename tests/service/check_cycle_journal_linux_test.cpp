@@ -11,7 +11,7 @@
 #include "tests/service/module_harness.h"
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
-#include "tests/watch/without_file_override_linux.h"
+#include "tests/platform/without_file_override_linux.h"
 
 namespace vantrel {
 namespace {

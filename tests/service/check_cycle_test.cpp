@@ -87,19 +87,75 @@ TEST(CheckCycleTest, ARefusedPostIsRepeatedFromTheStoredNumberNextCycle) {
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 8);
 }
 
-TEST(CheckCycleTest, AKeyThatCannotBeOpenedIsNeverAFirstRunAndStoresNothing) {
+// The failure of each cycle, or empty when it completed.
+String CycleFailure(ModuleHarness& module) {
+  try {
+    module.TarkastaLogit();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return String();
+}
+
+// Nothing read and nothing stored; the store of what the chat accepted fails
+// the cycle, as a refused write does, and waits for the next one.
+TEST(CheckCycleTest, AKeyThatCannotBeOpenedIsNeverAFirstRunAndItsStoreFails) {
   ModuleHarness::World world;
   world.key.openable = false;
   world.records = {4, 8};
   world.computer = String();
   ModuleHarness module(world);
-  module.TarkastaLogit();
+  EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
   ASSERT_EQ(world.posts.size(), 1u);
   EXPECT_EQ(world.posts[0].json, "{\"text\":\"Mahdollisia PSQL lisenssiongelmia , koneen nimi \"}");
   EXPECT_TRUE(world.key.values.empty());
-  module.TarkastaLogit();
+  EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
   EXPECT_EQ(world.queries.back(), std::make_pair(std::int64_t{8}, false)) << "the number held in memory still advances";
   EXPECT_EQ(world.posts.size(), 1u);
+}
+
+// A key that can be read but not written: the check goes on with what it
+// holds (the URL, the name, the mark); a store fails the check after the
+// post, and the mark waits in memory until a store succeeds. A first run's
+// start notice goes out once.
+TEST(CheckCycleTest, AKeyThatCanBeReadButNotWrittenIsReadAndItsMarkWaits) {
+  struct Row {
+    const char* name;
+    std::optional<std::int32_t> stored;
+    std::vector<std::int64_t> records;
+    std::string notice;
+    std::int64_t stored_at_last;
+  } rows[] = {
+      {"first run, nothing found", std::nullopt, {}, kStart, 0},
+      {"first run with entries", std::nullopt, {4}, kStart, 4},
+      {"later run with entries", 3, {4}, kProblems, 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModuleHarness::World world;
+    world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
+    world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
+    if (row.stored) world.key.values[u"lastrecnum"] = MemoryKey::Dword(*row.stored);
+    world.key.opens_for_writing = false;
+    world.records = row.records;
+    ModuleHarness module(world);
+    EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
+    ASSERT_EQ(world.posts.size(), 1u);
+    EXPECT_EQ(world.posts[0].url, u"http://chat/hook");
+    EXPECT_EQ(world.posts[0].json, row.notice);
+    EXPECT_EQ(world.queries[0].second, !row.stored);
+
+    EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'") << "the next check tries again";
+    EXPECT_EQ(world.queries.back().second, false) << "no first run again";
+    EXPECT_EQ(world.posts.size(), 1u) << "posted once";
+    EXPECT_EQ(world.key.Integer(u"lastrecnum"), row.stored);
+
+    world.key.opens_for_writing = true;
+    EXPECT_EQ(CycleFailure(module), u"");
+    EXPECT_EQ(world.posts.size(), 1u);
+    EXPECT_EQ(world.key.Integer(u"lastrecnum"), row.stored_at_last);
+    EXPECT_EQ(module.Ledger().DeliveredMark(), std::nullopt);
+  }
 }
 
 TEST(CheckCycleTest, AFailedReadKeepsWhatWasReadBeforeIt) {
@@ -117,16 +173,6 @@ TEST(CheckCycleTest, AFailedReadKeepsWhatWasReadBeforeIt) {
   EXPECT_EQ(module.fchatavain, u"http://first");
   EXPECT_TRUE(world.queries.empty());
   EXPECT_TRUE(world.posts.empty());
-}
-
-// The failure of each cycle, or empty when it completed.
-String CycleFailure(ModuleHarness& module) {
-  try {
-    module.TarkastaLogit();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return String();
 }
 
 TEST(CheckCycleTest, AFailedStoreAfterAnAcceptedPostIsRetriedWithoutPostingAgain) {
@@ -182,8 +228,9 @@ TEST(CheckCycleTest, ADeliveredMarkIsStoredAlsoWhenTheNextNoticeIsRefused) {
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 6);
 }
 
-// A key that cannot be opened when the delivered mark is to be stored
-// stores nothing, silently; the mark is kept until a store succeeds.
+// A key that cannot be opened when the delivered mark is to be stored fails
+// the store as a refused write does; the mark is kept until a store
+// succeeds.
 TEST(CheckCycleTest, ADeliveredMarkWaitsForAKeyThatCannotBeOpened) {
   ModuleHarness::World world;
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
@@ -194,7 +241,7 @@ TEST(CheckCycleTest, ADeliveredMarkWaitsForAKeyThatCannotBeOpened) {
 
   world.key.writable = true;
   world.key.openable = false;
-  EXPECT_EQ(CycleFailure(module), u"");
+  EXPECT_EQ(CycleFailure(module), u"Failed to set data for 'lastrecnum'");
   EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
 
   world.key.openable = true;

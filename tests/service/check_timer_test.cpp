@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "module_harness.h"
+#include "notify/exchange_failure.h"
 
 namespace vantrel {
 namespace {
@@ -218,6 +219,88 @@ TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
             "Last check 2026-12-11 12:20:03: no new entries; next check after 2026-12-12 00:20");
   world.AdvanceBy(10min);  // a tick that runs no check sends nothing
   EXPECT_EQ(world.statuses.size(), 5u);
+}
+
+// A store that fails after the chat accepted the notice (here the settings
+// turn unwritable while the post is under way) fails the check: the debug
+// lines and the status line name it, and the next tick stores the mark
+// without posting again once the settings can be written.
+TEST(CheckTimerTest, AFailedStoreIsNamedAndStoredAtTheNextTick) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.records = {4, 5};
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 2, 0);
+  const String why = u"Cannot write settings file /srv/vantrel/settings.reg, folder /srv/vantrel: Permission denied";
+  world.during_post = [&] { world.key.opening_failure = why; };
+  ModuleHarness module(world);
+  TraceRecorder trace;
+  world.AdvanceBy(1s);
+  const std::vector<std::string> failed = {"vantrel timer", "virhe rekisterin aukaisussa" + ToUtf8(why) + "=",
+                                           "Failed to set data for 'lastrecnum'=", "="};
+  EXPECT_EQ(trace.lines, failed);
+  EXPECT_EQ(world.statuses, std::vector<std::string>{
+                                "Last check 2026-12-10 12:00:03: 2 new entries, notice delivered; " + ToUtf8(why) +
+                                "; then failed: Failed to set data for 'lastrecnum'; tried again within ten minutes"});
+  trace.lines.clear();
+  world.AdvanceBy(1s);
+  EXPECT_EQ(world.statuses.size(), 2u) << "tried again at the next tick";
+  // Said by the read, which goes on with the values it can read, and by the
+  // store.
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", failed[1], failed[1], failed[2], "="}));
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 3);
+
+  world.key.opening_failure.reset();
+  world.AdvanceBy(1s);
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 5);
+  EXPECT_EQ(world.posts.size(), 1u) << "posted once";
+  EXPECT_EQ(world.statuses.back(), "Last check 2026-12-10 12:00:05: no new entries; next check after 2026-12-11 00:00");
+  EXPECT_EQ(trace.lines.back(), "vantrel timer");
+}
+
+// The same at a later check, when the timer ticks every ten minutes: the
+// failed store leaves the check incomplete, so the next ten-minute tick
+// stores the mark (and posts nothing again).
+TEST(CheckTimerTest, AFailedStoreAtALaterCheckIsStoredAtTheNextTenMinuteTick) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 2, 0);
+  ModuleHarness module(world);
+  world.AdvanceBy(1s);
+  ASSERT_EQ(world.statuses.size(), 1u);
+
+  world.records = {4};
+  world.during_post = [&] { world.key.opens_for_writing = false; };
+  world.AdvanceBy(12h);
+  ASSERT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.statuses.back(),
+            "Last check 2026-12-11 00:00:03: 1 new entry, notice delivered; then failed: Failed to set data for "
+            "'lastrecnum'; tried again within ten minutes");
+  world.key.opens_for_writing = true;
+  world.during_post = nullptr;
+  world.AdvanceBy(10min);
+  EXPECT_EQ(world.key.Integer(u"lastrecnum"), 4);
+  EXPECT_EQ(world.posts.size(), 1u);
+  EXPECT_EQ(world.statuses.back(), "Last check 2026-12-11 00:10:03: no new entries; next check after 2026-12-11 12:10");
+}
+
+// No HTTP stack at all: the debug line is the message alone, and the status
+// line gives the reason behind it (the loader's).
+TEST(CheckTimerTest, NoSessionHandleGivesItsReasonToTheStatusLine) {
+  ModuleHarness::World world;
+  world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(3);
+  world.records = {4};
+  world.now = EncodeDateTime(2026, 12, 10, 12, 0, 2, 0);
+  world.during_post = [] {
+    throw SessionHandleFailure(kSessionHandleMessage,
+                               u"Error obtaining session handle: libcurl.so.4: cannot open shared object file");
+  };
+  ModuleHarness module(world);
+  TraceRecorder trace;
+  world.AdvanceBy(1s);
+  EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "Error obtaining session handle=", "="}));
+  EXPECT_EQ(world.statuses, std::vector<std::string>{
+                                "Last check 2026-12-10 12:00:03: 1 new entry; then failed: Error obtaining session "
+                                "handle: libcurl.so.4: cannot open shared object file; tried again within ten minutes"});
 }
 
 }  // namespace

@@ -74,6 +74,10 @@ struct MemoryKey {
   using Value = RegValue;
   std::map<String, Value> values;
   bool openable = true;
+  bool opens_for_writing = true;  // false: it opens for reading alone, as a file that cannot be written
+  // Raised by an open for writing when set, as a settings file that cannot
+  // be written raises its path and reason; it still opens for reading.
+  std::optional<String> opening_failure;
   bool writable = true;
   int writable_values = -1;  // when not negative: writes that succeed before the rest fail
   int opens = 0;       // opens for reading and writing
@@ -101,7 +105,8 @@ struct MemoryKey {
         long CreateKey() override {
           ++key->opens;
           read_only = false;
-          return key->openable ? kRegSuccess : kRegAccessDenied;
+          if (key->openable && key->opening_failure) throw Exception(*key->opening_failure);
+          return key->openable && key->opens_for_writing ? kRegSuccess : kRegAccessDenied;
         }
         long OpenKeyForReading() override {
           ++key->read_opens;

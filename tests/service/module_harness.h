@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,6 +56,7 @@ class ModuleHarness : public TVantrelSrv {
     DateTime now = 46365.5;
     int utc_offset_minutes = 120;
     PostReport answer = kAccepted;  // what every recorded post gives
+    std::function<void()> during_post;  // called by each post before it answers
     std::vector<Post> posts;
     std::vector<std::string> certificate_entries;  // what certificate_log was told
     std::vector<std::string> statuses;  // every check's status line
@@ -104,6 +106,7 @@ class ModuleHarness : public TVantrelSrv {
     if (!real.poster) {
       ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice, const TlsChoice& tls) {
         w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum"), tls});
+        if (w.during_post) w.during_post();
         return w.answer;
       };
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/exception.h"
 #include "scratch_key.h"
@@ -39,6 +40,34 @@ TEST(SettingsKeyClaimLinux, ALockPathThatIsNoRegularFileRefusesTheService) {
     }
     EXPECT_FALSE(std::filesystem::exists(scratch.Folder() + "/elsewhere")) << "nothing made where a link leads";
   }
+}
+
+// The claim locks by the file's name: a second name of the same file (a hard
+// link, from another folder or beside it) would lock another lock file, so a
+// settings file with more than one name refuses the service.
+TEST(SettingsKeyClaimLinux, ASettingsFileWithASecondNameRefusesTheService) {
+  testing::ScratchKey scratch({});
+  std::filesystem::create_directory(scratch.Folder() + "/other");
+  { std::ofstream(scratch.File()) << "Windows Registry Editor Version 5.00\n"; }
+  const std::string second = scratch.Folder() + "/other/settings.reg";
+  ASSERT_EQ(link(scratch.File().c_str(), second.c_str()), 0);
+  for (const std::string& path : {scratch.File(), second}) {
+    SCOPED_TRACE(path);
+    scratch.UseFile(path);
+    try {
+      ClaimSettingsKey();
+      ADD_FAILURE() << "claimed";
+    } catch (const Exception& e) {
+      EXPECT_EQ(ToUtf8(e.Message()), "The settings file " + path +
+                                         " has 2 names (hard links), so another service could use it under another; "
+                                         "this one ends. Keep one name, and a symbolic link where another path must "
+                                         "lead to it");
+    }
+  }
+  // One name again: claimed.
+  ASSERT_EQ(unlink(second.c_str()), 0);
+  scratch.UseFile(scratch.Folder() + "/settings.reg");
+  EXPECT_TRUE(ClaimSettingsKey());
 }
 
 }  // namespace

@@ -70,17 +70,20 @@ class BootedCase(unittest.TestCase):
         self.m.put(deb, "/root/" + os.path.basename(deb))
         self.m.run("apt-get", "install", "-y", "-q", "--no-install-recommends", "/root/" + os.path.basename(deb))
 
-    def webhook(self, name, host="127.0.0.1", hold=False):
-        """Starts a webhook receiver inside the machine; its URL."""
+    def webhook(self, name, host="127.0.0.1", hold=False, hold_until=None, tls=False):
+        """Starts a webhook receiver inside the machine; its URL. hold_until:
+        each post is answered once that file of the machine exists. tls:
+        https, with a self-signed certificate."""
         self.m.put(HARNESS, "/srv/harness.py")
         self.m.run("systemd-run", "--unit", "webhook-" + name, "--service-type=exec",
                    "python3", "/srv/harness.py", "webhook", f"/srv/{name}.port", f"/srv/{name}.notices",
-                   "--host", host, *(["--hold"] if hold else []))
+                   "--host", host, *(["--hold"] if hold else []),
+                   *(["--hold-until", hold_until] if hold_until else []), *(["--tls"] if tls else []))
         port = wait_for(f"the webhook {name} to listen",
                         lambda: os.path.exists(self.m.path(f"/srv/{name}.port")) and
                         self.m.read(f"/srv/{name}.port"))
         shown = f"[{host}]" if ":" in host else host
-        return f"http://{shown}:{port}/hooks/{name}"
+        return ("https" if tls else "http") + f"://{shown}:{port}/hooks/{name}"
 
     def notices(self, name):
         """The texts the webhook has received, in order."""
@@ -224,6 +227,96 @@ class SystemdMachine(BootedCase):
                  lambda: self.show("ActiveState") == "active" and self.main_pid() not in (0, killed), seconds=60)
         self.wait_for_check(status, self.main_pid())
         self.assertEqual(len(self.notices("a")), 2, "the start notice was posted again")
+
+    def test_the_package_brings_the_certificate_authorities_an_https_post_needs(self):
+        self.m.start()
+        self.assertNotEqual(self.m.run("dpkg", "-s", "ca-certificates", check=False).returncode, 0,
+                            "the machine starts without them")
+        # Installed without recommends, as install_package does: libcurl4
+        # only recommends them, and without them every https post fails
+        # with "(77) Problem with the SSL CA cert".
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.assertIn("Status: install ok installed", self.m.run("dpkg", "-s", "ca-certificates").stdout)
+        self.install_service("Kontti 7", self.webhook("g", tls=True))
+        tested = self.m.run("vantrel", "/test", check=False)
+        self.assertEqual(tested.returncode, 0, tested.stdout + tested.stderr)
+        self.assertNotIn("(77)", tested.stdout)
+        self.assertEqual(self.notices("g"),
+                         [f"PSQL lisenssivalvonnan testiviesti Kontti 7, koneen nimi {self.host_name()}"])
+
+    def test_settings_moved_under_etc_after_install_are_read_and_said_not_silent(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.install_service("Kontti 8", self.webhook("h"))
+        # Moved under /etc and linked back after /install: the unit's
+        # sandbox keeps /etc read-only (no ReadWritePaths= for it).
+        self.m.run("mkdir", "-p", "/etc/vantrel")
+        self.m.run("mv", SETTINGS, "/etc/vantrel/settings.reg")
+        self.m.run("ln", "-s", "/etc/vantrel/settings.reg", SETTINGS)
+        before = self.m.read("/etc/vantrel/settings.reg")
+        self.m.run("systemctl", "start", "VantrelSrv")
+        # The values are read: the start notice names the instance and goes
+        # to the configured webhook, once.
+        self.assertEqual(self.wait_for_notices("h", 1), [self.start_notice("Kontti 8")])
+        said = (f"Cannot write settings file {SETTINGS}, it leads to /etc/vantrel/settings.reg, "
+                "Read-only file system")
+        status = wait_for("the status line to name the settings",
+                          lambda: said in self.show("StatusText") and self.show("StatusText"))
+        self.assertIn("Failed to set data for 'lastrecnum'", status)
+        wait_for("the debug line naming the path", lambda: f"virhe rekisterin aukaisussa{said}=" in self.service_log())
+        self.assertEqual(self.m.read("/etc/vantrel/settings.reg"), before, "never written")
+        # The ticks go on, each trying the store; the notice is not posted again.
+        wait_for("a few more ticks", lambda: self.service_log().count("Failed to set data for 'lastrecnum'=") >= 3)
+        self.assertEqual(len(self.notices("h")), 1)
+
+        # The drop-in the README gives: the next start stores the mark (a
+        # restart before a store succeeds posts the start notice once more).
+        self.m.run("mkdir", "-p", "/etc/systemd/system/VantrelSrv.service.d")
+        with open(self.m.path("/etc/systemd/system/VantrelSrv.service.d/etc.conf"), "w") as f:
+            f.write("[Service]\nReadWritePaths=/etc/vantrel\n")
+        self.m.run("systemctl", "daemon-reload")
+        status = self.restart_and_wait_for_check()
+        self.assertNotIn("Cannot write", status)
+        self.assertEqual(self.stored_number(), 0)
+        self.assertEqual(len(self.notices("h")), 2)
+        self.restart_and_wait_for_check()
+        self.assertEqual(len(self.notices("h")), 2)
+
+    def test_a_store_that_fails_after_the_200_is_said_and_stored_at_the_next_tick(self):
+        self.m.start()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        # The settings linked before /install to a folder of their own, which
+        # /install lets the unit write.
+        self.m.run("mkdir", "-p", "/srv/conf")
+        self.m.run("ln", "-s", "/srv/conf/settings.reg", SETTINGS)
+        self.install_service("Kontti 9", self.webhook("i", hold_until="/srv/answer"), '"lastrecnum"=dword:00000000')
+        self.write_entry("stdout", "Licence limit reached")
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.wait_for_notices("i", 1)
+        # The webhook holds the post; the folder turns read-only; then 200.
+        self.m.run("chmod", "0500", "/srv/conf")
+        self.m.run("touch", "/srv/answer")
+        said = f"Cannot write settings file {SETTINGS}, it leads to /srv/conf/settings.reg, folder /srv/conf: " \
+               "Permission denied"
+        status = wait_for("the status line to name the failed store",
+                          lambda: "Failed to set data" in self.show("StatusText") and self.show("StatusText"))
+        self.assertIn(f"1 new entry, notice delivered; {said}; then failed: Failed to set data for 'lastrecnum'",
+                      status)
+        log = self.service_log()
+        self.assertIn(f"virhe rekisterin aukaisussa{said}=", log)
+        self.assertIn("Failed to set data for 'lastrecnum'=", log)
+        self.assertEqual(self.stored_number(), 0)
+
+        # Writable again: the next tick stores the mark, without a post.
+        self.m.run("chmod", "0700", "/srv/conf")
+        status = wait_for("the store at the next tick",
+                          lambda: "no new entries; next check after" in self.show("StatusText") and
+                          self.show("StatusText"))
+        self.assertGreater(self.stored_number(), 0)
+        self.assertEqual(len(self.notices("i")), 1)
+        # A restart posts nothing again.
+        self.restart_and_wait_for_check()
+        self.assertEqual(len(self.notices("i")), 1)
 
     def test_entries_of_the_engine_are_reported_once_however_they_reach_the_journal(self):
         self.m.start()
@@ -374,7 +467,13 @@ class SystemdMachine(BootedCase):
             self.m.put(deb, "/root/" + os.path.basename(deb))
         first, upgrade = ("/root/" + os.path.basename(os.environ[n])
                           for n in ("VANTREL_SYSTEM_DEB", "VANTREL_SYSTEM_UPGRADE_DEB"))
-        steps = [("install", lambda: dpkg("-i", first)),
+        # What the package depends on beyond the root, as apt would install
+        # it first: the certificate authorities, from apt's cache.
+        cached = ["/var/cache/apt/archives/" + f for f in os.listdir(self.m.path("/var/cache/apt/archives"))
+                  if f.endswith(".deb")]
+        self.assertTrue(cached, "the root keeps ca-certificates in apt's cache")
+        steps = [("its dependencies", lambda: dpkg("-i", *cached)),
+                 ("install", lambda: dpkg("-i", first)),
                  ("/install", lambda: unit_for("/usr/sbin/vantrel")),
                  ("upgrade", lambda: dpkg("-i", upgrade)),
                  ("remove", lambda: dpkg("-r", "vantrel")),
@@ -443,14 +542,14 @@ class JournaldCases:
         return self.m.path(f"/var/log/journal/{machine_id}/user-{self.USER}.journal")
 
     def test_a_users_older_line_in_the_shared_sequence_posts_the_notice_once_over_three_restarts(self):
-        self.start_service("Kontti 7", "g", '"details"=dword:00000001')
+        self.start_service("Kontti 10", "j", '"details"=dword:00000001')
         self.write_entry("stdout", "A user's line", tag="user-program", uid=self.USER)
         self.assertTrue(os.path.exists(self.user_file()), "journald made no file of the user: the case shows nothing")
         for n in (1, 2, 3):
             self.write_entry("stdout", f"Error {n} of three")
         self.restart_and_wait_for_check()
-        notice = self.wait_for_notices("g", 2)[1].split("\n")
-        self.assertEqual(notice[0], self.problems_notice("Kontti 7"))
+        notice = self.wait_for_notices("j", 2)[1].split("\n")
+        self.assertEqual(notice[0], self.problems_notice("Kontti 10"))
         self.assertCountEqual(self.entries_of(notice), [f"Error {n} of three" for n in (1, 2, 3)])
 
         for synced in (False, True):
@@ -458,7 +557,7 @@ class JournaldCases:
                 self.m.run("journalctl", "--sync")
             status = self.restart_and_wait_for_check()
             self.assertIn(": no new entries; ", status)
-            self.assertEqual(len(self.notices("g")), 2, f"posted again ({'after' if synced else 'without'} a sync)")
+            self.assertEqual(len(self.notices("j")), 2, f"posted again ({'after' if synced else 'without'} a sync)")
         self.assertNoFailureLines()
 
     # -- the service's records against journalctl's ---------------------------------
@@ -506,7 +605,7 @@ class JournaldCases:
                  in ("inactive", "failed"), seconds=120)
 
     def test_the_records_each_check_took_are_what_journalctl_selects_none_twice(self):
-        self.start_service("Kontti 8", "h", traced=True)
+        self.start_service("Kontti 11", "k", traced=True)
 
         # Every round: a user writes the source's entries (its own file, a
         # burst from one stream) while the system's programs write: syslog(3)

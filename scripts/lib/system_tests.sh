@@ -30,7 +30,10 @@ if [ -n "$reason" ]; then
 fi
 
 source scripts/lib/debian_root.sh
-root=$(ensure_debian_root build/system)
+# Debian 12 (systemd 252) for every case, Debian 13 (systemd 257) for the
+# package installed and the journal compared with journalctl.
+root=$(ensure_debian_root build/system/root bookworm)
+root_13=$(ensure_debian_root build/system/root-trixie trixie)
 
 # A later version of the same package, to upgrade to.
 version=$(dpkg-deb -f "$deb" Version)
@@ -40,6 +43,10 @@ cpack --config build/linux/CPackConfig.cmake -G DEB -B "$upgrade_dir" \
   -D CPACK_PACKAGE_VERSION="$version+1" >/dev/null
 upgrade=$(realpath "$upgrade_dir/vantrel_${version}+1_amd64.deb")
 
-VANTREL_SYSTEM_ROOT=$root VANTREL_SYSTEM_DEB=$deb VANTREL_SYSTEM_UPGRADE_DEB=$upgrade \
+# The test copy of the program traces the records each check took.
+traced=$(realpath build/linux/tests/e2e/vantrel_short_timeouts)
+
+VANTREL_SYSTEM_ROOT=$root VANTREL_SYSTEM_ROOT_13=$root_13 VANTREL_SYSTEM_TRACED=$traced \
+VANTREL_SYSTEM_DEB=$deb VANTREL_SYSTEM_UPGRADE_DEB=$upgrade \
 VANTREL_SYSTEM_WORK=$(realpath build/system) \
   python3 tests/system/systemd_test.py -v "$@"

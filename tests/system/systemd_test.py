@@ -10,6 +10,7 @@ Environment (scripts/lib/system_tests.sh sets it):
   VANTREL_SYSTEM_UPGRADE_DEB  the same package with a higher version
   VANTREL_SYSTEM_WORK         a folder for the machines' overlays
 """
+import collections
 import json
 import os
 import re
@@ -41,16 +42,18 @@ def wait_for(what, probe, seconds=30):
         time.sleep(0.1)
 
 
-class SystemdMachine(unittest.TestCase):
+class BootedCase(unittest.TestCase):
+    """A case on a machine booted from the root that ROOT names (Debian 12
+    unless a class says otherwise), with the helpers every case uses."""
+    ROOT = "VANTREL_SYSTEM_ROOT"
     machines = 0
 
     def setUp(self):
-        names = ("VANTREL_SYSTEM_ROOT", "VANTREL_SYSTEM_DEB", "VANTREL_SYSTEM_UPGRADE_DEB", "VANTREL_SYSTEM_WORK")
+        names = (self.ROOT, "VANTREL_SYSTEM_DEB", "VANTREL_SYSTEM_UPGRADE_DEB", "VANTREL_SYSTEM_WORK")
         if not all(os.environ.get(n) for n in names):
             self.skipTest("run by scripts/lib/system_tests.sh")
-        SystemdMachine.machines += 1
-        self.m = Machine(os.environ["VANTREL_SYSTEM_ROOT"], os.environ["VANTREL_SYSTEM_WORK"],
-                         SystemdMachine.machines)
+        BootedCase.machines += 1
+        self.m = Machine(os.environ[self.ROOT], os.environ["VANTREL_SYSTEM_WORK"], BootedCase.machines)
         self.addCleanup(self.m.close)
         self.addCleanup(self._show_on_failure)
 
@@ -139,7 +142,7 @@ class SystemdMachine(unittest.TestCase):
         self.assertNotEqual(pid, before_pid)
         return self.wait_for_check(before_status, pid)
 
-    def write_entry(self, how, message, tag=SOURCE):
+    def write_entry(self, how, message, tag=SOURCE, uid=None):
         """An error entry written the way a daemon writes it: through
         syslog(3) (logger) or through its standard output (systemd-cat). The
         writer runs as a unit of the machine, as a daemon does: journald
@@ -155,7 +158,7 @@ class SystemdMachine(unittest.TestCase):
             return message in self.m.run("journalctl", "--no-pager", "-o", "cat", "-n", "200").stdout
 
         for attempt in range(3):
-            self.m.run("systemd-run", "--wait", "--quiet", "--pipe", *writer)
+            self.m.run("systemd-run", "--wait", "--quiet", "--pipe", *([f"--uid={uid}"] if uid else []), *writer)
             try:
                 return wait_for(f"the entry {message!r} in the journal", arrived, seconds=10)
             except AssertionError:
@@ -183,7 +186,9 @@ class SystemdMachine(unittest.TestCase):
         """The messages of the entries under a notice (date, time, message)."""
         return [line.split(" ", 2)[2] for line in notice_lines[1:]]
 
-    # -- cases ------------------------------------------------------------------
+
+class SystemdMachine(BootedCase):
+    """The package on Debian 12, as an administrator handles it."""
 
     def test_installed_as_the_readme_says_it_posts_shows_its_status_and_comes_back_after_a_kill(self):
         self.m.start()
@@ -490,6 +495,179 @@ class SystemdMachine(unittest.TestCase):
         unit_for("/home/dev/vantrel/build/linux/vantrel")
         self.assertEqual(dpkg("-r", "vantrel").returncode, 0)
         self.assertTrue(os.path.islink(self.m.path(WANTS)))
+
+
+class JournaldCases:
+    """The service against the files the machine's own journald writes,
+    run on Debian 12 (systemd 252) and Debian 13 (systemd 257). A user's
+    file and the system's are open for writing side by side; on Debian 13
+    they share one sequence."""
+
+    USER = 1000
+
+    def boot_with_user(self):
+        """Boots the machine with a user (uid 1000) and no rate limit in
+        journald, so that what the writers below write is kept."""
+        self.m.mount()
+        for path, line in (("/etc/passwd", f"writer:x:{self.USER}:{self.USER}::/nonexistent:/usr/sbin/nologin"),
+                           ("/etc/group", f"writer:x:{self.USER}:")):
+            with open(self.m.path(path), "a") as f:
+                f.write(line + "\n")
+        os.makedirs(self.m.path("/etc/systemd/journald.conf.d"))
+        with open(self.m.path("/etc/systemd/journald.conf.d/no-limit.conf"), "w") as f:
+            f.write("[Journal]\nRateLimitIntervalSec=0\n")
+        self.m.boot()
+
+    def start_service(self, name, hook, *values, traced=False):
+        """The package installed and the service started (the test copy of
+        the program when traced); waits for its first check."""
+        self.boot_with_user()
+        self.install_package(os.environ["VANTREL_SYSTEM_DEB"])
+        self.install_service(name, self.webhook(hook), *values)
+        # Restarted again and again below: no limit on starts.
+        os.makedirs(self.m.path(UNIT + ".d"), exist_ok=True)
+        with open(self.m.path(UNIT + ".d/test.conf"), "w") as f:
+            f.write("[Unit]\nStartLimitIntervalSec=0\n")
+            if traced:
+                self.m.put(os.environ["VANTREL_SYSTEM_TRACED"], "/usr/local/sbin/vantrel-traced")
+                f.write("[Service]\nExecStart=\nExecStart=/usr/local/sbin/vantrel-traced\n"
+                        "Environment=VANTREL_TEST_TRACE_RECORDS=1\n")
+        self.m.run("systemctl", "daemon-reload")
+        self.m.run("systemctl", "start", "VantrelSrv")
+        self.assertEqual(self.wait_for_notices(hook, 1), [self.start_notice(name)])
+        self.wait_for_check()
+
+    def user_file(self):
+        machine_id = self.m.read("/etc/machine-id").strip()
+        return self.m.path(f"/var/log/journal/{machine_id}/user-{self.USER}.journal")
+
+    def test_a_users_older_line_in_the_shared_sequence_posts_the_notice_once_over_three_restarts(self):
+        self.start_service("Kontti 10", "j", '"details"=dword:00000001')
+        self.write_entry("stdout", "A user's line", tag="user-program", uid=self.USER)
+        self.assertTrue(os.path.exists(self.user_file()), "journald made no file of the user: the case shows nothing")
+        for n in (1, 2, 3):
+            self.write_entry("stdout", f"Error {n} of three")
+        self.restart_and_wait_for_check()
+        notice = self.wait_for_notices("j", 2)[1].split("\n")
+        self.assertEqual(notice[0], self.problems_notice("Kontti 10"))
+        self.assertCountEqual(self.entries_of(notice), [f"Error {n} of three" for n in (1, 2, 3)])
+
+        for synced in (False, True):
+            if synced:
+                self.m.run("journalctl", "--sync")
+            status = self.restart_and_wait_for_check()
+            self.assertIn(": no new entries; ", status)
+            self.assertEqual(len(self.notices("j")), 2, f"posted again ({'after' if synced else 'without'} a sync)")
+        self.assertNoFailureLines()
+
+    # -- the service's records against journalctl's ---------------------------------
+
+    def reported(self):
+        """The messages of the records the service's checks took, by the
+        cursor of the service's line that traced each."""
+        out = self.m.run("journalctl", "-u", "VantrelSrv", "-o", "json", "--all", "--no-pager").stdout
+        lines = (json.loads(line) for line in out.splitlines())
+        return {entry["__CURSOR"]: entry["MESSAGE"][len(" Message : "):] for entry in lines
+                if isinstance(entry.get("MESSAGE"), str) and entry["MESSAGE"].startswith(" Message : ")}
+
+    def selected_by_journalctl(self):
+        """The messages of the entries journalctl finds in the machine's
+        journal folder that are the source's errors and warnings: its
+        identifier, or syslog without one and the message after the source's
+        name and ": "."""
+        machine_id = self.m.read("/etc/machine-id").strip()
+        out = self.m.run("journalctl", "-D", f"/var/log/journal/{machine_id}", "-o", "json", "--all",
+                         "--no-pager", timeout=300).stdout
+        selected = []
+        for line in out.splitlines():
+            entry = json.loads(line)
+            if entry.get("PRIORITY") not in ("0", "1", "2", "3", "4"):
+                continue
+            message = entry.get("MESSAGE")
+            if not isinstance(message, str):
+                continue
+            if entry.get("SYSLOG_IDENTIFIER") == SOURCE:
+                selected.append(message)
+            elif ("SYSLOG_IDENTIFIER" not in entry and entry.get("_TRANSPORT") == "syslog" and
+                  message.startswith(SOURCE + ": ")):
+                selected.append(message[len(SOURCE) + 2:])
+        return selected
+
+    def start_writer(self, unit, script, uid=None):
+        """Starts a shell script as a unit of the machine (as a daemon
+        writes), running beside what follows."""
+        self.m.run("systemd-run", "--quiet", "--unit", unit, *([f"--uid={uid}"] if uid else []),
+                   "sh", "-c", script)
+
+    def wait_for_writer(self, unit):
+        wait_for(f"the writer {unit} to end",
+                 lambda: self.m.run("systemctl", "is-active", unit, check=False).stdout.strip()
+                 in ("inactive", "failed"), seconds=120)
+
+    def test_the_records_each_check_took_are_what_journalctl_selects_none_twice(self):
+        self.start_service("Kontti 11", "k", traced=True)
+
+        # Every round: a user writes the source's entries (its own file, a
+        # burst from one stream) while the system's programs write: syslog(3)
+        # with the blank in the tag, systemd-cat, sd_journal_send with a field
+        # past the compression threshold, other programs, and priorities
+        # never selected. Meanwhile the service is restarted, and the journal
+        # rotated right after each restart but the first, while the new
+        # process starts its check; between rounds it is rotated, and once
+        # the files already read are vacuumed. journalctl's selection (and the
+        # service's trace) is taken before the vacuum.
+        selected, reported = set(), {}
+        long_text = "x" * 3000
+        for r, burst, restarts in ((1, 60, 1), (2, 60, 2), (3, 3000, 5)):
+            user = (f"seq 1 {burst} | sed 's/^/user {r}-/' | systemd-cat -t '{SOURCE}' -p err; "
+                    f"logger -t '{SOURCE}' -p warning 'user syslog {r}'")
+            system = (f"for i in $(seq 1 30); do logger -t '{SOURCE}' -p err \"syslog {r}-$i\"; "
+                      f"echo \"stdout {r}-$i\" | systemd-cat -t '{SOURCE}' -p warning; "
+                      f"echo \"info {r}-$i\" | systemd-cat -t '{SOURCE}' -p info; "
+                      f"logger -t other -p err \"{SOURCE}: other {r}-$i\"; done; "
+                      f"printf 'MESSAGE=long {r} {long_text}\\nPRIORITY=3\\nSYSLOG_IDENTIFIER={SOURCE}\\n"
+                      f"BLOB={long_text}\\n' | logger --journald")
+            self.start_writer(f"user-writer-{r}", user, uid=self.USER)
+            self.start_writer(f"system-writer-{r}", system)
+            for n in range(restarts):
+                before_status = self.show("StatusText")
+                self.m.run("systemctl", "restart", "VantrelSrv")
+                if n:
+                    self.m.run("journalctl", "--rotate")
+                self.wait_for_check(before_status, self.main_pid())
+            self.wait_for_writer(f"user-writer-{r}")
+            self.wait_for_writer(f"system-writer-{r}")
+            self.restart_and_wait_for_check()
+            selected |= set(self.selected_by_journalctl())
+            self.m.run("journalctl", "--rotate")
+            if r == 2:
+                self.restart_and_wait_for_check()
+                selected |= set(self.selected_by_journalctl())
+                reported.update(self.reported())
+                self.m.run("journalctl", "--vacuum-files=1")
+        self.assertTrue(os.path.exists(self.user_file()), "journald made no file of the user: the case shows nothing")
+        # The last of the source's entries may wait for one more entry behind
+        # it in its file: another program's line in each file, then a check.
+        self.write_entry("stdout", "the user's closing line", tag="other", uid=self.USER)
+        self.write_entry("stdout", "the system's closing line", tag="other")
+        self.restart_and_wait_for_check()
+        selected |= set(self.selected_by_journalctl())
+
+        reported.update(self.reported())
+        self.assertGreater(len(selected), 3000, "journald kept few of the entries: the case shows little")
+        counted = collections.Counter(reported.values())
+        self.assertEqual(sorted(m[:40] for m, n in counted.items() if n > 1), [], "reported more than once")
+        self.assertEqual(set(counted) - selected, set(), "reported, not in journalctl's selection")
+        self.assertEqual(selected - set(counted), set(), "in journalctl's selection, never reported")
+        self.assertNoFailureLines()
+
+
+class JournaldOnDebian12(JournaldCases, BootedCase):
+    pass
+
+
+class JournaldOnDebian13(JournaldCases, BootedCase):
+    ROOT = "VANTREL_SYSTEM_ROOT_13"
 
 
 def interrupted(*_):

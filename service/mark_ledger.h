@@ -1,7 +1,6 @@
 // The mark: how far the event log has been reported. The settings keep it as
 // "lastrecnum", the record number of the last entry reported (a REG_DWORD
-// while it fits in 32 signed bits, a REG_QWORD above, as every version has
-// read it), and "lastrecpos", where that leaves the log in the event source's
+// while it fits in 32 signed bits, a REG_QWORD above), and "lastrecpos", where that leaves the log in the event source's
 // own terms (RecordMark::position), written with the number it belongs to and
 // a check sum. Between checks the service holds it in memory.
 //

@@ -95,9 +95,10 @@ SequenceMarks::Plan SequenceMarks::PlanFor(const JournalSequence& sequence) cons
     if (!Above(sequence.tail, *floor_)) return {Action::kSkip, sequence.tail};
     return {Action::kReadAbove, *floor_ < 0 ? 0 : static_cast<std::uint64_t>(*floor_)};
   }
-  // Left out for the bound: only what the running boot wrote to it since is
-  // new. Never seen: all of it is new, unless the list of those left out
-  // overflowed, so that it may be one of them.
+  // Left out for the bound: the list kept the mark it had then, and what lies
+  // above that mark is new. Never seen: all of it is new, unless the list of
+  // those left out overflowed, so that it may be one of them; then only what
+  // the running boot wrote to it is new.
   if (const Known* left = FindLeft(sequence.id)) {
     if (sequence.tail <= left->mark) return {Action::kSkip, left->mark};
     return {Action::kReadAbove, left->mark};

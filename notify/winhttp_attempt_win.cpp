@@ -11,6 +11,7 @@
 
 #include "notify/exchange_failure.h"
 #include "notify/proxy_choice_win.h"
+#include "platform/module_message_win.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 #include "platform/wide_text.h"

@@ -14,10 +14,4 @@ String SystemErrorText(std::uint32_t code);
 // Removes trailing blanks, control characters and periods.
 String TrimSystemText(String text);
 
-#ifdef _WIN32
-// The text of code from the message table of a loaded module (winhttp.dll,
-// say), else the system's, as it stands; empty when neither has one.
-String ModuleMessageText(std::uint32_t code, const wchar_t* module_name);
-#endif
-
 }  // namespace vantrel

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/module_message_win.h"
 #include "platform/system_text.h"
 #include "platform/unique_handle.h"
 

@@ -32,8 +32,8 @@ bool WriteEntries(const std::string& dir, int first, int count) {
   for (int i = first; i < first + count; ++i) {
     const vantrel::testing::JournalEntrySpec entry{i % 2 == 0 ? "Pervasive SQL" : "other", 3 + i % 4,
                                                    "entry " + std::to_string(i), "benchhost"};
-    vantrel::testing::AppendEntryText(text, entry, 1700000000000000LL + static_cast<std::int64_t>(i) * 1000,
-                                      1000 + i, "0123456789abcdef0123456789abcdef");
+    vantrel::testing::AppendEntryText(text, entry, 1700000000000000LL + static_cast<std::int64_t>(i) * 1000, 1000 + i,
+                                      "0123456789abcdef0123456789abcdef");
   }
   return vantrel::testing::AppendToJournalFile(dir + "/x.journal", text);
 }

@@ -16,7 +16,7 @@ EventLogger::EventLogger(String source_name) : source_name_(std::move(source_nam
 EventLogger::~EventLogger() = default;
 
 void EventLogger::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
-                              std::uint32_t id) {
+                             std::uint32_t id) {
   if (!source_) {
     source_ = std::make_unique<Source>();
     source_->handle.reset(RegisterEventSourceW(nullptr, Wide(source_name_)));

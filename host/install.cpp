@@ -59,9 +59,7 @@ void UpdateRegistrationWith(ServiceModule& module, const InstallHooks& hooks, bo
   }
 }
 
-InstallPorts PlatformInstallPorts() {
-  return InstallPorts{OpenPlatformScm, ExecutablePath, ShowMessageBox};
-}
+InstallPorts PlatformInstallPorts() { return InstallPorts{OpenPlatformScm, ExecutablePath, ShowMessageBox}; }
 
 void AttachInstaller(ServiceApplication& application, InstallHooks hooks) {
   application.UpdateRegistration = [&application, hooks = std::move(hooks)](bool install, bool silent) {

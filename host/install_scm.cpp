@@ -4,9 +4,7 @@
 
 namespace vantrel {
 
-String QuotedBinaryPath(const String& path) {
-  return path.find(u' ') == String::npos ? path : u"\"" + path + u"\"";
-}
+String QuotedBinaryPath(const String& path) { return path.find(u' ') == String::npos ? path : u"\"" + path + u"\""; }
 
 String OsFailureMessage(std::uint32_t code, const String& system_text) {
   if (code == 0) return u"A call to an OS function failed";

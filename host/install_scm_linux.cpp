@@ -231,20 +231,13 @@ std::unique_ptr<ScmPort> OpenPlatformScm() {
 
 String ScmErrorText(std::uint32_t code) {
   switch (code) {
-    case 3:
-      return u"The system cannot find the path specified";
-    case 5:
-      return u"Access is denied";
-    case 112:
-      return u"There is not enough space on the disk";
-    case 1060:
-      return u"The specified service does not exist as an installed service";
-    case 1072:
-      return u"The specified service has been marked for deletion";
-    case 1073:
-      return u"The specified service already exists";
-    default:
-      return u"Unknown error " + IntToStr(code);
+    case 3: return u"The system cannot find the path specified";
+    case 5: return u"Access is denied";
+    case 112: return u"There is not enough space on the disk";
+    case 1060: return u"The specified service does not exist as an installed service";
+    case 1072: return u"The specified service has been marked for deletion";
+    case 1073: return u"The specified service already exists";
+    default: return u"Unknown error " + IntToStr(code);
   }
 }
 

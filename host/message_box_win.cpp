@@ -17,9 +17,7 @@ void ShowMessageBox(BoxKind kind, const String& text) {
     return;
   }
   switch (kind) {
-    case BoxKind::kError:
-      MessageBoxW(nullptr, Wide(text), L"Error", MB_OK | MB_TASKMODAL | MB_ICONERROR);
-      break;
+    case BoxKind::kError: MessageBoxW(nullptr, Wide(text), L"Error", MB_OK | MB_TASKMODAL | MB_ICONERROR); break;
     case BoxKind::kInformation:
       MessageBoxW(nullptr, Wide(text), L"Information", MB_OK | MB_TASKMODAL | MB_ICONINFORMATION);
       break;

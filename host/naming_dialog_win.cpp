@@ -76,8 +76,7 @@ INT_PTR CALLBACK NamingProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
         return TRUE;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return FALSE;
 }

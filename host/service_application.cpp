@@ -133,9 +133,7 @@ int ServiceApplication::Run() {
     case RunMode::kTest:
       if (!SendTestNotice) throw Exception(u"The test notice is not built in");
       return SendTestNotice();
-    case RunMode::kService:
-      RunServiceMode();
-      return 0;
+    case RunMode::kService: RunServiceMode(); return 0;
   }
   return 0;
 }
@@ -170,8 +168,8 @@ bool ServiceApplication::ClaimAtServiceStart(ServiceModule& module) {
 
 void ServiceApplication::EndChecksAtStop(ServiceModule& module) {
   loop_.Quit();
-  if (!WaitForChecksAtStop(module, [this](unsigned ms) { return start_->WaitForLoopEnd(ms); }, kStopReportMs,
-                           kChecksEndLimitMs)) {
+  if (!WaitForChecksAtStop(
+          module, [this](unsigned ms) { return start_->WaitForLoopEnd(ms); }, kStopReportMs, kChecksEndLimitMs)) {
     start_->AbandonLoop();
     module.LogMessage(u"The check under way did not end after the stop; the service ends without it", kEventWarning);
     return;

@@ -111,8 +111,7 @@ DWORD WINAPI ServiceThreadBody(LPVOID param) {
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   HANDLE self = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE, DUPLICATE_SAME_ACCESS);
   ThreadHandle self_handle(self);
   ThreadControlQueue queue(GetCurrentThreadId(), self);
   module->OnPausedSuspend = [&queue] { queue.SuspendSelf(); };
@@ -168,9 +167,7 @@ struct ServiceApplication::Platform {
   }
 };
 
-std::shared_ptr<ServiceApplication::Platform> ServiceApplication::NewPlatform() {
-  return std::make_shared<Platform>();
-}
+std::shared_ptr<ServiceApplication::Platform> ServiceApplication::NewPlatform() { return std::make_shared<Platform>(); }
 
 void ServiceApplication::Initialize() {
   if (platform_->com_initialized) return;

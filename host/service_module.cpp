@@ -33,10 +33,8 @@ bool IsPending(ServiceState status) {
     case ServiceState::kStartPending:
     case ServiceState::kStopPending:
     case ServiceState::kContinuePending:
-    case ServiceState::kPausePending:
-      return true;
-    default:
-      return false;
+    case ServiceState::kPausePending: return true;
+    default: return false;
   }
 }
 
@@ -78,10 +76,9 @@ ServiceModule::~ServiceModule() = default;
 ServiceStatusRecord ServiceModule::NextRecord() {
   ServiceStatusRecord record;
   record.current_state = status_;
-  record.controls_accepted = status_ == ServiceState::kStartPending
-                                 ? 0
-                                 : kAcceptShutdown | (AllowStop ? kAcceptStop : 0) |
-                                       (AllowPause ? kAcceptPauseContinue : 0);
+  record.controls_accepted = status_ == ServiceState::kStartPending ? 0
+                                                                    : kAcceptShutdown | (AllowStop ? kAcceptStop : 0) |
+                                                                          (AllowPause ? kAcceptPauseContinue : 0);
   record.win32_exit_code = Win32ErrCode;
   record.service_specific_exit_code = ErrCode;
   // A pending state repeated from the previous report counts up; any other
@@ -109,7 +106,7 @@ void ServiceModule::ReportStatus() {
 }
 
 void ServiceModule::LogMessage(const String& message, std::uint16_t event_type, std::uint16_t category,
-                          std::uint32_t id) {
+                               std::uint32_t id) {
   if (log_sink_) {
     log_sink_(message);
     return;
@@ -135,15 +132,12 @@ void ServiceModule::DoControl(std::uint32_t code) {
         SetStatus(ServiceState::kContinuePending);
         SetStatus(ServiceState::kRunning);
         break;
-      case kControlInterrogate:
-        ReportStatus();
-        break;
+      case kControlInterrogate: ReportStatus(); break;
       case kControlShutdown:
         terminated_ = true;  // also when the report below fails
         SetStatus(ServiceState::kStopPending);
         break;
-      default:
-        break;  // custom control: nothing
+      default: break;  // custom control: nothing
     }
   } catch (...) {
     const String message = CurrentFailureMessage();

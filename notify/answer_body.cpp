@@ -110,18 +110,15 @@ bool DecodeUnicodeUnits(const std::string& bytes, std::size_t unit_size, bool bi
   return true;
 }
 
-bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
-                String& text, String& message) {
+bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset, String& text,
+                String& message) {
   text.clear();
   std::string inflated;
   const std::string* bytes = &raw;
   if (content_encoding == "gzip" && !raw.empty()) {
     switch (Gunzip(raw, inflated)) {
-      case GunzipResult::kDone:
-        break;
-      case GunzipResult::kBroken:
-        message = u"Error decompressing the answer: the gzip data is broken";
-        return false;
+      case GunzipResult::kDone: break;
+      case GunzipResult::kBroken: message = u"Error decompressing the answer: the gzip data is broken"; return false;
       case GunzipResult::kTooLarge:
         message = u"Error decompressing the answer: it inflates to more than 16 MiB";
         return false;

@@ -31,8 +31,8 @@ bool AnswerBodyIsText(int status, const ContentTypeParts& type);
 // Decodes an answer body: inflated first when content_encoding is exactly
 // "gzip", then decoded in charset (UTF-8 when empty). False, with text empty
 // and the decoder's message, when that fails.
-bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset,
-                String& text, String& message);
+bool DecodeBody(const std::string& raw, const std::string& content_encoding, const std::string& charset, String& text,
+                String& message);
 
 // UTF-16 (unit_size 2) or UTF-32 (4) text in the given byte order; a leading
 // byte-order mark overrides that order and is dropped. False (text empty)

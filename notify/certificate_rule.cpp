@@ -36,8 +36,8 @@ TlsChoice ReadTlsChoice(const std::optional<String>& tls, const std::optional<St
     return choice;
   }
   if (value != "pin") {
-    choice.problem = u"Invalid value '" + *tls +
-                     u"' for 'tls' (accept, verify or pin): certificates are accepted as without it";
+    choice.problem =
+        u"Invalid value '" + *tls + u"' for 'tls' (accept, verify or pin): certificates are accepted as without it";
     return choice;
   }
   choice.mode = TlsMode::kPin;
@@ -86,9 +86,7 @@ CertificateStep AfterCertificateRefused(const TlsChoice& choice, const Certifica
     return step;
   }
   switch (choice.mode) {
-    case TlsMode::kAccept:
-      step.retry = true;
-      return step;
+    case TlsMode::kAccept: step.retry = true; return step;
     case TlsMode::kVerify: {
       String why = refused.Problems();
       if (!key.empty()) why += (why.empty() ? u"key SHA-256 " : u"; key SHA-256 ") + FromUtf8(key);
@@ -96,8 +94,7 @@ CertificateStep AfterCertificateRefused(const TlsChoice& choice, const Certifica
                      u": 'tls' is 'verify', so nothing was sent";
       return step;
     }
-    case TlsMode::kPin:
-      break;
+    case TlsMode::kPin: break;
   }
   if (choice.pin_invalid) {
     step.failure = choice.problem;

@@ -22,9 +22,9 @@ enum class TlsMode { kAccept, kVerify, kPin };
 // The settings "tls" and "tlspin" as read.
 struct TlsChoice {
   TlsMode mode = TlsMode::kAccept;
-  std::string pin;       // "tlspin" as 64 lower-case hexadecimal digits; empty when none
+  std::string pin;           // "tlspin" as 64 lower-case hexadecimal digits; empty when none
   bool pin_invalid = false;  // "tlspin" is set but is no SHA-256 fingerprint
-  String problem;        // why "tls" or "tlspin" is not used as given; empty when both are fine
+  String problem;            // why "tls" or "tlspin" is not used as given; empty when both are fine
 };
 
 // Reads "tls" (missing: nullopt) and "tlspin". An unknown "tls" gives the

@@ -82,9 +82,9 @@ bool DecodeCharset(const std::string& bytes, const std::string& charset, String&
     message = u"Unknown charset: " + FromUtf8(charset);
     return false;
   }
-  const bool decoded = unicode ? DecodeUnicodeUnits(bytes, code_page >= 12000 ? 4 : 2,
-                                                    code_page == 1201 || code_page == 12001, text)
-                               : DecodeCodePage(bytes, code_page, text);
+  const bool decoded =
+      unicode ? DecodeUnicodeUnits(bytes, code_page >= 12000 ? 4 : 2, code_page == 1201 || code_page == 12001, text)
+              : DecodeCodePage(bytes, code_page, text);
   if (decoded) return true;
   text.clear();
   message = kNoMappingMessage;

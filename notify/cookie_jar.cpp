@@ -18,8 +18,8 @@ void CookieJar::Take(const RequestUrl& url, const HttpHeaders& headers) {
     c.path = "/";
     while (semi != std::string::npos) {
       const std::size_t next = value.find(';', semi + 1);
-      const std::string_view attr =
-          Trim(std::string_view(value).substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
+      const std::string_view attr = Trim(
+          std::string_view(value).substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
       const std::size_t aeq = attr.find('=');
       const std::string_view aname = attr.substr(0, aeq);
       const std::string aval(aeq == std::string::npos ? std::string_view() : attr.substr(aeq + 1));
@@ -31,7 +31,8 @@ void CookieJar::Take(const RequestUrl& url, const HttpHeaders& headers) {
       }
       semi = next;
     }
-    std::erase_if(cookies_, [&](const Cookie& o) { return o.name == c.name && o.domain == c.domain && o.path == c.path; });
+    std::erase_if(cookies_,
+                  [&](const Cookie& o) { return o.name == c.name && o.domain == c.domain && o.path == c.path; });
     cookies_.push_back(c);
   }
 }
@@ -40,10 +41,10 @@ std::string CookieJar::HeaderFor(const RequestUrl& url) const {
   const std::string host = AsciiLowered(url.host);
   std::string out;
   for (const Cookie& c : cookies_) {
-    const bool host_ok = host == c.domain ||
-                         (!c.host_only && host.size() > c.domain.size() &&
-                          host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
-                          host[host.size() - c.domain.size() - 1] == '.');
+    const bool host_ok =
+        host == c.domain || (!c.host_only && host.size() > c.domain.size() &&
+                             host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
+                             host[host.size() - c.domain.size() - 1] == '.');
     if (!host_ok || url.target.rfind(c.path, 0) != 0) continue;
     if (!out.empty()) out += "; ";
     out += c.name + "=" + c.value;

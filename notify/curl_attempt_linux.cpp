@@ -32,7 +32,7 @@ struct Receiver {
   bool secure = false;
   HttpAnswer* answer = nullptr;
   const std::function<void(const HttpAnswer&)>* on_head = nullptr;
-  HttpAnswer tunnel;             // the proxy's answer to CONNECT, for an https attempt through one
+  HttpAnswer tunnel;              // the proxy's answer to CONNECT, for an https attempt through one
   bool in_tunnel_answer = false;  // the lines now coming are that answer's
   bool got_status = false;        // a status line of the server's answer came
   bool head_complete = false;     // ... and all the headers of its final answer
@@ -139,7 +139,8 @@ struct TlsWatch {
 
 // Where an attempt's TLS context keeps its watch.
 int TlsWatchIndex() {
-  static const int index = g_curl->crypto_get_ex_new_index(CRYPTO_EX_INDEX_SSL_CTX, 0, nullptr, nullptr, nullptr, nullptr);
+  static const int index =
+      g_curl->crypto_get_ex_new_index(CRYPTO_EX_INDEX_SSL_CTX, 0, nullptr, nullptr, nullptr, nullptr);
   return index;
 }
 
@@ -178,8 +179,8 @@ std::string KeySha256(X509* cert) {
 // brackets or digits and dots is matched as an address).
 bool IsForHost(X509* cert, std::string host) {
   if (host.size() > 1 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  const bool address = host.find(':') != std::string::npos ||
-                       host.find_first_not_of("0123456789.") == std::string::npos;
+  const bool address =
+      host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
   if (address) return g_curl->x509_check_ip_asc(cert, host.c_str(), 0) == 1;
   return g_curl->x509_check_host(cert, host.c_str(), host.size(), 0, nullptr) == 1;
 }
@@ -201,21 +202,14 @@ int OnChainProblem(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-      t_chain_facts->unknown_authority = true;
-      break;
+    case X509_V_ERR_CERT_UNTRUSTED: t_chain_facts->unknown_authority = true; break;
     case X509_V_ERR_CERT_NOT_YET_VALID:
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
-    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
-      t_chain_facts->bad_dates = true;
-      break;
+    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD: t_chain_facts->bad_dates = true; break;
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-      t_chain_facts->wrong_name = true;
-      break;
-    default:
-      t_chain_facts->other_problem = true;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: t_chain_facts->wrong_name = true; break;
+    default: t_chain_facts->other_problem = true;
   }
   return 1;
 }
@@ -418,8 +412,9 @@ AttemptResult PerformWithCurl(const HttpAttempt& a, const std::string& library_f
   if (transfer.gate_unheld && !a.certificate.checks_on && !a.certificate.accepted_key.empty()) {
     // Only one key may be sent to, and nothing could stop the request.
     result.failure.kind = HttpFailure::kSecureChannel;
-    result.failure.message = u"Error sending data: this libcurl cannot check the key before the request (7.80 or "
-                             u"later is needed for 'tls' = 'pin')";
+    result.failure.message =
+        u"Error sending data: this libcurl cannot check the key before the request (7.80 or "
+        u"later is needed for 'tls' = 'pin')";
     return result;
   }
   TakeOutcome(g_curl->easy_perform(curl.get()), curl.get(), transfer, result);

@@ -19,7 +19,7 @@ namespace vantrel {
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpAttempt {
-  std::string method;  // "POST" or "GET"
+  std::string method;   // "POST" or "GET"
   bool secure = false;  // https
   std::string host;
   int port = 80;

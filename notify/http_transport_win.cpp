@@ -51,8 +51,8 @@ constexpr wchar_t kAttemptVariable[] = L"VANTREL_HTTP_ATTEMPT";
 constexpr std::uint64_t kPhasesOfAnAttempt = 6;
 
 String SystemFailure(const char* what, DWORD error) {
-  return u"Error sending data: " + FormatCodeText(static_cast<long>(error), std::string(what) + ": " +
-                                                                                 ToUtf8(SystemErrorText(error)));
+  return u"Error sending data: " +
+         FormatCodeText(static_cast<long>(error), std::string(what) + ": " + ToUtf8(SystemErrorText(error)));
 }
 
 std::wstring HandleNumber(HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); }

@@ -7,8 +7,7 @@ void JsonWriter::AddJSONEscape(std::string_view utf8) {
   for (char ch : utf8) {
     const auto byte = static_cast<unsigned char>(ch);
     switch (byte) {
-      case 0:
-        return;
+      case 0: return;
       case '\b': text_ += "\\b"; break;
       case '\t': text_ += "\\t"; break;
       case '\n': text_ += "\\n"; break;

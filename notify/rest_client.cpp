@@ -27,8 +27,8 @@ HttpAnswer FollowRedirects(RestClient& client, std::string current, HttpAttempt 
                            const std::string& content_type, CertificateReport& report) {
   CookieJar cookies;
   int redirects = 0;
-  CertificateGate gate;        // the checks on, until a certificate is accepted
-  CertificateFacts refused;    // what the first refused certificate showed
+  CertificateGate gate;      // the checks on, until a certificate is accepted
+  CertificateFacts refused;  // what the first refused certificate showed
   for (;;) {
     const RequestUrl target = SplitRequestUrl(current);
     attempt.secure = target.secure;

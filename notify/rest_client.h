@@ -52,11 +52,11 @@ class RestResponse {
  public:
   int StatusCode = 0;
   String StatusText;
-  String ContentType;      // without the charset parameter
+  String ContentType;  // without the charset parameter
   String ContentEncoding;
   std::vector<String> Headers;  // name=value, in the order received
   std::string RawBytes;
-  String Content;          // empty when not decoded or not decodable
+  String Content;  // empty when not decoded or not decodable
   // Whether the request went to a server whose certificate did not verify.
   CertificateReport Certificate;
 };

@@ -202,8 +202,10 @@ RequestUrl SplitRequestUrl(const std::string& encoded) {
   RequestUrl u;
   const std::size_t sep = origin.find("://");
   u.scheme = origin.substr(0, sep);
-  if (EqualsIgnoringAsciiCase(u.scheme, "https")) u.secure = true;
-  else if (!EqualsIgnoringAsciiCase(u.scheme, "http")) return invalid();
+  if (EqualsIgnoringAsciiCase(u.scheme, "https"))
+    u.secure = true;
+  else if (!EqualsIgnoringAsciiCase(u.scheme, "http"))
+    return invalid();
   std::string port;
   bool has_port = false;
   SplitHostPort(origin.substr(sep + 3), u.host, port, has_port);

@@ -42,7 +42,7 @@ struct RequestUrl {
   bool secure = false;
   std::string scheme, host;
   int port = 80;
-  std::string target;  // path, "?" and query
+  std::string target;        // path, "?" and query
   std::string Text() const;  // the whole URL again
 };
 

@@ -150,8 +150,8 @@ void RestoreSettings(const std::wstring& state) {
       continue;
     }
     const std::vector<BYTE> data = Bytes(value.substr(colon + 1));
-    RegSetValueExW(key.get(), name.c_str(), 0, std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10),
-                   data.data(), static_cast<DWORD>(data.size()));
+    RegSetValueExW(key.get(), name.c_str(), 0, std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10), data.data(),
+                   static_cast<DWORD>(data.size()));
   }
 }
 
@@ -214,7 +214,8 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
     const ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_CHANGE_CONFIG | SERVICE_START));
     if (!service) throw vantrel::Exception(vantrel::SystemErrorText(GetLastError()));
     SC_HANDLE handle = service.get();
-    vantrel::SetServiceRecovery([handle](DWORD level, void* info) { return ChangeServiceConfig2W(handle, level, info); });
+    vantrel::SetServiceRecovery(
+        [handle](DWORD level, void* info) { return ChangeServiceConfig2W(handle, level, info); });
     vantrel::Log(install, u"VantrelSrv restarts a minute after a crash");
   });
 }
@@ -271,8 +272,8 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreSettings(MSIHANDLE instal
 extern "C" __declspec(dllexport) UINT __stdcall UnregisterService(MSIHANDLE install) {
   using vantrel::ScHandle;
   const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const ScHandle service(
-      scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE) : nullptr);
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)
+                             : nullptr);
   if (!service) return ERROR_SUCCESS;
   SERVICE_STATUS status{};
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {

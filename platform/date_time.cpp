@@ -65,8 +65,8 @@ CivilTime DecodeDateTime(DateTime value) {
 }
 
 std::int64_t UnixSecondsOf(const CivilTime& t) {
-  return (DaysFromCivil(t.year, t.month, t.day) - DaysFromCivil(1970, 1, 1)) * 86400 + t.hour * 3600 +
-         t.minute * 60 + t.second;
+  return (DaysFromCivil(t.year, t.month, t.day) - DaysFromCivil(1970, 1, 1)) * 86400 + t.hour * 3600 + t.minute * 60 +
+         t.second;
 }
 
 CivilTime CivilTimeOfUnixSeconds(std::int64_t seconds) {

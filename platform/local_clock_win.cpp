@@ -21,8 +21,8 @@ int LocalUtcOffsetMinutes(std::int64_t unix_seconds) {
       !SystemTimeToFileTime(&local, &local_file)) {
     return 0;
   }
-  const auto local_ticks = static_cast<std::int64_t>((ULONGLONG{local_file.dwHighDateTime} << 32) |
-                                                     local_file.dwLowDateTime);
+  const auto local_ticks =
+      static_cast<std::int64_t>((ULONGLONG{local_file.dwHighDateTime} << 32) | local_file.dwLowDateTime);
   return static_cast<int>((local_ticks - static_cast<std::int64_t>(ticks)) / 600000000LL);
 }
 

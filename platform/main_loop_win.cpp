@@ -35,8 +35,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_ENDSESSION:
       // A user's log-off never ends the service process.
       return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wparam, lparam);
+    default: return DefWindowProcW(hwnd, msg, wparam, lparam);
   }
 }
 
@@ -73,8 +72,8 @@ MainLoop::MainLoop() : impl_(std::make_shared<Impl>()) {
   wc.hInstance = instance;
   wc.lpszClassName = kWindowClass;
   RegisterClassExW(&wc);  // fails harmlessly when a second loop registers it again
-  impl_->window = CreateWindowExW(0, kWindowClass, L"Vantrel", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                  instance, nullptr);
+  impl_->window =
+      CreateWindowExW(0, kWindowClass, L"Vantrel", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
   if (!impl_->window) throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
   SetWindowLongPtrW(impl_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
 }

@@ -57,7 +57,8 @@ pid_t SpawnProgram(const SpawnOptions& options) {
   const UniqueHandle<posix_spawnattr_t*, DestroyAttributes> attributes(&attributes_storage);
 
   int e = 0;
-  for (int i = 0; i < handed && e == 0; ++i) e = posix_spawn_file_actions_adddup2(actions.get(), copies[i].get(), 3 + i);
+  for (int i = 0; i < handed && e == 0; ++i)
+    e = posix_spawn_file_actions_adddup2(actions.get(), copies[i].get(), 3 + i);
   if (e == 0 && options.quiet) {
     e = posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
     if (e == 0) e = posix_spawn_file_actions_adddup2(actions.get(), 1, 2);

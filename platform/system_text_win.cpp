@@ -14,8 +14,7 @@ String FormatMessageText(std::uint32_t code, HMODULE module) {
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
   if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
   wchar_t* buffer = nullptr;
-  const DWORD length =
-      FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   const UniqueHandle<HLOCAL, LocalFree> owned(buffer);
   String text;
   if (length && buffer) text.assign(reinterpret_cast<const char16_t*>(buffer), length);

@@ -5,8 +5,6 @@
 
 namespace vantrel {
 
-void WriteDebugOutput(const String& line) {
-  OutputDebugStringW(Wide(line));
-}
+void WriteDebugOutput(const String& line) { OutputDebugStringW(Wide(line)); }
 
 }  // namespace vantrel

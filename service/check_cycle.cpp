@@ -77,9 +77,9 @@ EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
 MessageDocument TVantrelSrv::NoticeOf(const CheckSettings& settings, const EventRecords& records) {
   MessageDocument doc;
   doc.InitFast();
-  const String notice = NoticeText(
-      settings.first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ",
-      settings.instance_name);
+  const String notice =
+      NoticeText(settings.first_run ? u"PSQL lisenssivalvonta käynnistetty " : u"Mahdollisia PSQL lisenssiongelmia ",
+                 settings.instance_name);
   if (!records.empty()) {
     doc.SetMember(u"text", settings.details ? NoticeWithDetails(notice, records, ports_.utc_offset_minutes) : notice);
   } else if (settings.first_run) {

@@ -43,8 +43,7 @@ String CheckStatusText(const CheckReport& report, DateTime finished, const Strin
     did = EntriesText(*report.entries);
     const String what = report.first_run ? u"start notice" : u"notice";
     switch (report.notice) {
-      case CheckReport::Notice::kNone:
-        break;
+      case CheckReport::Notice::kNone: break;
       case CheckReport::Notice::kDelivered:
         did += u", " + what + u" delivered";
         if (!report.certificate.empty()) did += u" (" + report.certificate + u")";

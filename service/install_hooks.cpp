@@ -17,8 +17,8 @@ const char16_t kNoNameRefusal[] =
 
 void TVantrelSrv::ServiceBeforeInstall(ServiceModule* /*sender*/) {
   Timer1.SetEnabled(false);  // no tick reaches the installing process
-  String name = InstanceNameFromArguments(
-      CommandLineArguments(), [](const String& label, const String& value) { TraceValue(label, value); });
+  String name = InstanceNameFromArguments(CommandLineArguments(),
+                                          [](const String& label, const String& value) { TraceValue(label, value); });
   if (name.empty()) {
     std::optional<String> typed = AskInstanceName();
     if (!typed) throw Exception(kNoNameRefusal);

@@ -14,7 +14,7 @@
 int main() {
   if (const std::optional<int> code = vantrel::RunHttpAttemptProcess()) return *code;
   return vantrel::RunApplication([](vantrel::ServiceApplication& application) {
-    application.Initialize();  // COM on Windows
+    application.Initialize();                                       // COM on Windows
     auto& module = application.CreateForm<vantrel::TVantrelSrv>();  // arms Timer1: first tick in 1000 ms
     vantrel::AttachInstaller(application, module.InstallHooksOf());
     application.ClaimServiceMode = vantrel::ClaimSettingsKey;  // one service process per settings key

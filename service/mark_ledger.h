@@ -1,8 +1,8 @@
 // The mark: how far the event log has been reported. The settings keep it as
 // "lastrecnum", the record number of the last entry reported (a REG_DWORD
-// while it fits in 32 signed bits, a REG_QWORD above), and "lastrecpos", where that leaves the log in the event source's
-// own terms (RecordMark::position), written with the number it belongs to and
-// a check sum. Between checks the service holds it in memory.
+// while it fits in 32 signed bits, a REG_QWORD above), and "lastrecpos", where that leaves the log in the event
+// source's own terms (RecordMark::position), written with the number it belongs to and a check sum. Between checks the
+// service holds it in memory.
 //
 // The ledger is the one owner of the mark: it loads both values and checks
 // them against each other, holds a mark the chat has accepted until it is

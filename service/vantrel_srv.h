@@ -125,8 +125,8 @@ class TVantrelSrv : public ServiceModule {
   const MarkLedger& Ledger() const { return ledger_; }
 
   // Module state, touched only on the main thread.
-  String fchatavain;                // webhook URL
-  DateTime fedellinenajo = 0.0;     // when the last completed check ended
+  String fchatavain;             // webhook URL
+  DateTime fedellinenajo = 0.0;  // when the last completed check ended
 
  private:
   // What a check reads from the settings besides the mark.
@@ -179,10 +179,10 @@ class TVantrelSrv : public ServiceModule {
 
   MarkLedger ledger_;
   ModulePorts ports_;
-  CheckReport report_;  // the check under way, or the last one
-  PostReport last_post_;  // what the last postaa gave
-  TlsChoice tls_;         // "tls" and "tlspin" as last read
-  std::string told_key_;  // the key certificate_log was last told of; empty once the checks were on again
+  CheckReport report_;           // the check under way, or the last one
+  PostReport last_post_;         // what the last postaa gave
+  TlsChoice tls_;                // "tls" and "tlspin" as last read
+  std::string told_key_;         // the key certificate_log was last told of; empty once the checks were on again
   bool checks_failing_ = false;  // the last check failed
   std::optional<String> query_failure_;  // why the check under way could not ask the log
 

@@ -69,23 +69,12 @@ String ParseQuoted(std::string_view s, std::size_t& pos, int line) {
     }
     if (++pos == s.size()) break;
     switch (s[pos]) {
-      case '\\':
-        out += '\\';
-        break;
-      case '"':
-        out += '"';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '0':
-        out += '\0';
-        break;
-      default:
-        throw RegFileError(line, u"unknown escape \\" + FromUtf8(s.substr(pos, 1)) + u" in a quoted string");
+      case '\\': out += '\\'; break;
+      case '"': out += '"'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case '0': out += '\0'; break;
+      default: throw RegFileError(line, u"unknown escape \\" + FromUtf8(s.substr(pos, 1)) + u" in a quoted string");
     }
   }
   throw RegFileError(line, u"a quoted string has no closing quote");

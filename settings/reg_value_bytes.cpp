@@ -47,8 +47,7 @@ std::vector<std::uint8_t> SzBytes(std::u16string_view text) {
 
 String Utf16LeText(std::span<const std::uint8_t> bytes) {
   String text(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i)
-    text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
   return text;
 }
 

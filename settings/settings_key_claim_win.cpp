@@ -31,8 +31,9 @@ std::unique_ptr<SettingsKeyClaim> ClaimSettingsKey() {
   const DWORD error = GetLastError();
   // Made by another account, it may not even be opened: held all the same.
   if (error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED)) {
-    throw Exception(u"Another Vantrel service already uses the settings key "
-                    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel; this one ends");
+    throw Exception(
+        u"Another Vantrel service already uses the settings key "
+        u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel; this one ends");
   }
   if (!mutex) return nullptr;
   return std::make_unique<MutexClaim>(std::move(mutex));

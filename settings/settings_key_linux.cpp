@@ -292,7 +292,8 @@ class SettingsFileKey : public RegistryBackend {
         ThrowCannotRead(path, error);
       }
       RegFile parsed;
-      if (int error = RewriteLocked(path, [](RegFile& f) { f.AddKey(kKeyPath); }, parsed)) {
+      if (int error = RewriteLocked(
+              path, [](RegFile& f) { f.AddKey(kKeyPath); }, parsed)) {
         ThrowCannotWrite(path, file, "", error);
       }
       Open(path, std::move(parsed));

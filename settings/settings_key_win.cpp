@@ -32,8 +32,7 @@ class RegistryKey : public RegistryBackend {
   long CreateKey() override {
     key_.reset();
     PSECURITY_DESCRIPTOR made = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSettingsKeySecurity, SDDL_REVISION_1, &made,
-                                                              nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSettingsKeySecurity, SDDL_REVISION_1, &made, nullptr)) {
       return static_cast<long>(GetLastError());
     }
     const SecurityDescriptor security(made);
@@ -45,8 +44,8 @@ class RegistryKey : public RegistryBackend {
     if (result != ERROR_SUCCESS) return result;
     key_.reset(key);
     if (disposition != REG_CREATED_NEW_KEY) return result;
-    result = RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                               security.get());
+    result =
+        RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, security.get());
     if (result != ERROR_SUCCESS) {
       key_.reset();
       RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKeyPath);

@@ -18,12 +18,9 @@ std::atomic<bool> g_record_lines_traced{false};
 // The type name a failed conversion names for a value.
 String TypeName(const EventValue& value) {
   switch (value.index()) {
-    case 0:
-      return u"Null";
-    case 1:
-      return u"UnicodeString";
-    default:
-      return u"Int64";
+    case 0: return u"Null";
+    case 1: return u"UnicodeString";
+    default: return u"Int64";
   }
 }
 
@@ -90,7 +87,8 @@ void StartAfterAClear(EventSource& source, RecordMark& mark) {
   const std::optional<RecordRange> range = source.Range();
   if (!range) return;
   if (range->newest < mark.number) {
-    TraceValue(u"event log cleared, newest record", IntToStr(range->newest) + u" below the mark " + IntToStr(mark.number));
+    TraceValue(u"event log cleared, newest record",
+               IntToStr(range->newest) + u" below the mark " + IntToStr(mark.number));
     mark = RecordMark();
     return;
   }
@@ -147,7 +145,7 @@ class NewestKept {
   }
 
   EventRecords& records_;
-  std::size_t first_;        // the first record this query appended
+  std::size_t first_;  // the first record this query appended
   std::size_t keep_;
   std::size_t settled_ = 0;  // records of this query dealt with (kept)
   std::vector<RecordAge> ages_;
@@ -160,8 +158,9 @@ void TraceUnusedPosition(const String& why, std::int64_t number) {
 }
 
 String EventLogQueryText(std::int64_t record_number, bool first_run, const String& source_name) {
-  return String(u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  "
-                u"FROM Win32_NTLogEvent   Where Logfile=") +
+  return String(
+             u"SELECT Category,ComputerName,EventCode,Message,RecordNumber,SourceName,TimeGenerated  "
+             u"FROM Win32_NTLogEvent   Where Logfile=") +
          u"\"" + u"Application" + u"\"" + u" and SourceName=" + WqlString(source_name) + u" and EventType <= " +
          (first_run ? u"3" : u"2") + u" and RecordNumber > " + IntToStr(record_number);
 }

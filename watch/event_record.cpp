@@ -57,9 +57,8 @@ std::vector<String> RecordLines(const EventRecords& records) {
 }
 
 std::optional<std::int64_t> WmiTimeToUnixMicros(const String& text) {
-  const auto year = Digits(text, 0, 4), month = Digits(text, 4, 2), day = Digits(text, 6, 2),
-             hour = Digits(text, 8, 2), minute = Digits(text, 10, 2), second = Digits(text, 12, 2),
-             micros = Digits(text, 15, 6);
+  const auto year = Digits(text, 0, 4), month = Digits(text, 4, 2), day = Digits(text, 6, 2), hour = Digits(text, 8, 2),
+             minute = Digits(text, 10, 2), second = Digits(text, 12, 2), micros = Digits(text, 15, 6);
   if (!year || !month || !day || !hour || !minute || !second || !micros || text.size() < 23 || text[14] != u'.' ||
       (text[21] != u'+' && text[21] != u'-')) {
     return std::nullopt;

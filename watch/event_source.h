@@ -21,8 +21,8 @@ using EventValue = std::variant<std::monostate, String, std::int64_t>;
 // does not speak WQL may read the same selection from the other fields.
 struct EventQuery {
   String text;
-  String source_name;          // entries written under this event source
-  int max_event_type = 2;      // 1 error, 2 warning, 3 information
+  String source_name;             // entries written under this event source
+  int max_event_type = 2;         // 1 error, 2 warning, 3 information
   std::int64_t above_record = 0;  // only RecordNumbers above this one
   // Where the mark stands in the log, as the source gave it after the last
   // walk (EventSource::MarkAfterWalk); empty when unknown. A source whose

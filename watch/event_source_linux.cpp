@@ -66,9 +66,7 @@ using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
 // The file opened when it was listed, as a path the library opens anew: the
 // same file whatever has been renamed since. (The library's own open from a
 // descriptor takes the descriptor over in some versions and not in others.)
-std::string DescriptorPath(const JournalFileHeader& file) {
-  return "/proc/self/fd/" + std::to_string(file.fd.get());
-}
+std::string DescriptorPath(const JournalFileHeader& file) { return "/proc/self/fd/" + std::to_string(file.fd.get()); }
 
 // Whether the library's failure to open a file says that no reader can
 // open it (a format it does not know, a header it cannot take), rather
@@ -242,7 +240,7 @@ struct FileWalk {
   JournalFileHeader header;
   // kPassedOver: no reader here can open it; it holds back nothing.
   enum class State { kWaiting, kWalking, kDone, kEndedEarly, kPassedOver } state = State::kWaiting;
-  std::uint64_t last_delivered = 0;  // the number of the last entry delivered from it
+  std::uint64_t last_delivered = 0;           // the number of the last entry delivered from it
   std::unique_ptr<JournalFileReader> reader;  // while it is walked without the library
 };
 
@@ -539,14 +537,14 @@ class JournalSource : public EventSource {
       } else if (!ReadThroughLibrary(sequence, file, entry->number, fields)) {
         continue;  // as a damaged entry: it holds up nothing behind it
       }
-      if (Admit(fields, entry->tagged)) return Deliver(sequence, file, std::move(fields), entry->number, entry->realtime);
+      if (Admit(fields, entry->tagged))
+        return Deliver(sequence, file, std::move(fields), entry->number, entry->realtime);
     }
   }
 
   // The fields of the entry numbered `number`, through the library: for an
   // entry with a compressed field.
-  bool ReadThroughLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t number,
-                          EntryFields& fields) {
+  bool ReadThroughLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t number, EntryFields& fields) {
     if (!journal_ && !OpenWithLibrary(file)) return false;
     sd_journal* j = journal_.get();
     const std::string cursor = CursorOfNumber(sequence.sequence.id, number);

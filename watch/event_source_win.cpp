@@ -134,7 +134,8 @@ struct ExceptionInfo {
   if (hr == DISP_E_EXCEPTION) {
     if (excep.info.pfnDeferredFillIn != nullptr) excep.info.pfnDeferredFillIn(&excep.info);
     if (excep.info.bstrDescription != nullptr) {
-      String description = TrimSystemText(FromWide(excep.info.bstrDescription, SysStringLen(excep.info.bstrDescription)));
+      String description =
+          TrimSystemText(FromWide(excep.info.bstrDescription, SysStringLen(excep.info.bstrDescription)));
       if (!description.empty()) throw Exception(description);
     }
     if (excep.info.scode != 0) hr = excep.info.scode;
@@ -196,30 +197,18 @@ ComRef<IDispatch> CallForObject(IDispatch* object, const String& name, Arguments
 EventValue ToEventValue(const VARIANT& v) {
   switch (v.vt) {
     case VT_EMPTY:
-    case VT_NULL:
-      return std::monostate();
-    case VT_BSTR:
-      return v.bstrVal == nullptr ? String() : FromWide(v.bstrVal, SysStringLen(v.bstrVal));
-    case VT_I1:
-      return std::int64_t{v.cVal};
-    case VT_UI1:
-      return std::int64_t{v.bVal};
-    case VT_I2:
-      return std::int64_t{v.iVal};
-    case VT_UI2:
-      return std::int64_t{v.uiVal};
-    case VT_I4:
-      return std::int64_t{v.lVal};
-    case VT_UI4:
-      return std::int64_t{v.ulVal};
-    case VT_INT:
-      return std::int64_t{v.intVal};
-    case VT_UINT:
-      return std::int64_t{v.uintVal};
-    case VT_I8:
-      return std::int64_t{v.llVal};
-    case VT_UI8:
-      return static_cast<std::int64_t>(v.ullVal);
+    case VT_NULL: return std::monostate();
+    case VT_BSTR: return v.bstrVal == nullptr ? String() : FromWide(v.bstrVal, SysStringLen(v.bstrVal));
+    case VT_I1: return std::int64_t{v.cVal};
+    case VT_UI1: return std::int64_t{v.bVal};
+    case VT_I2: return std::int64_t{v.iVal};
+    case VT_UI2: return std::int64_t{v.uiVal};
+    case VT_I4: return std::int64_t{v.lVal};
+    case VT_UI4: return std::int64_t{v.ulVal};
+    case VT_INT: return std::int64_t{v.intVal};
+    case VT_UINT: return std::int64_t{v.uintVal};
+    case VT_I8: return std::int64_t{v.llVal};
+    case VT_UI8: return static_cast<std::int64_t>(v.ullVal);
     default: {
       Variant text;
       HRESULT hr = VariantChangeType(text.get(), const_cast<VARIANT*>(&v), 0, VT_BSTR);
@@ -278,8 +267,8 @@ class WmiSource : public EventSource {
       CLSID clsid;
       HRESULT hr = CLSIDFromProgID(Wide(prog_id), &clsid);
       if (SUCCEEDED(hr)) {
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                              locator_.out());
+        hr =
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch, locator_.out());
       }
       if (FAILED(hr)) throw Exception(SystemText(hr));
     } catch (const Exception& e) {

@@ -300,7 +300,8 @@ std::vector<std::uint64_t> JournalFileReader::IdentifierValues() {
   return values;
 }
 
-bool JournalFileReader::Start(std::string_view identifier, std::uint64_t above, const std::optional<std::string>& boot) {
+bool JournalFileReader::Start(std::string_view identifier, std::uint64_t above,
+                              const std::optional<std::string>& boot) {
   above_ = above;
   boot_ = boot;
   const std::string tag = "SYSLOG_IDENTIFIER=" + std::string(identifier);

@@ -44,9 +44,8 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
 bool IsJournalFileName(std::string_view name) { return name.ends_with(".journal") || name.ends_with(".journal~"); }
 
 bool IsId128(std::string_view name) {
-  return name.size() == 32 && std::all_of(name.begin(), name.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
+  return name.size() == 32 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // The names in a folder; none when it cannot be read.

@@ -35,9 +35,7 @@ bool Holds(const std::vector<JournalSequence>& present, std::string_view id) {
 }
 
 // An entry numbered `number` (as a journal sequence number) is above mark.
-bool Above(std::uint64_t number, std::int64_t mark) {
-  return mark < 0 || number > static_cast<std::uint64_t>(mark);
-}
+bool Above(std::uint64_t number, std::int64_t mark) { return mark < 0 || number > static_cast<std::uint64_t>(mark); }
 
 }  // namespace
 
@@ -70,8 +68,8 @@ std::optional<SequenceMarks> SequenceMarks::Read(std::string_view text, std::int
     } else {
       const std::size_t equals = item.find('=');
       Known known{std::string(item.substr(0, equals)), 0};
-      const auto mark = equals == std::string_view::npos ? std::nullopt
-                                                         : WholeNumber<std::uint64_t>(item.substr(equals + 1));
+      const auto mark =
+          equals == std::string_view::npos ? std::nullopt : WholeNumber<std::uint64_t>(item.substr(equals + 1));
       if (!mark || !IsSequenceId(known.id) || marks.Find(known.id)) return std::nullopt;
       known.mark = *mark;
       marks.known_.push_back(std::move(known));
@@ -128,7 +126,8 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
   }
   // 0: written in the running boot, 1: others in the journal, 2: gone from it.
   const auto rank = [&present](const Known& k) {
-    const auto it = std::find_if(present.begin(), present.end(), [&k](const JournalSequence& s) { return s.id == k.id; });
+    const auto it =
+        std::find_if(present.begin(), present.end(), [&k](const JournalSequence& s) { return s.id == k.id; });
     return it == present.end() ? 2 : it->this_boot ? 0 : 1;
   };
   std::vector<Known> ordered;
@@ -142,8 +141,9 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
   std::vector<Known> left;
   for (const Known& l : left_) {
     if (std::any_of(present.begin(), present.end(), [&](const JournalSequence& s) {
-          return s.id.starts_with(l.id) && !std::any_of(ordered.begin(), ordered.begin() + std::min(kBound, ordered.size()),
-                                                         [&s](const Known& k) { return k.id == s.id; });
+          return s.id.starts_with(l.id) &&
+                 !std::any_of(ordered.begin(), ordered.begin() + std::min(kBound, ordered.size()),
+                              [&s](const Known& k) { return k.id == s.id; });
         })) {
       left.push_back(l);
     }
@@ -163,8 +163,8 @@ void SequenceMarks::Finish(const std::vector<JournalSequence>& present, bool com
   advanced_.clear();
   if (complete) floor_.reset();
   // Once every sequence in the journal is known again, none is left out.
-  forgot_ = overflow ||
-            (forgot_ && std::any_of(present.begin(), present.end(), [this](const JournalSequence& s) { return !Find(s.id); }));
+  forgot_ = overflow || (forgot_ && std::any_of(present.begin(), present.end(),
+                                                [this](const JournalSequence& s) { return !Find(s.id); }));
 }
 
 const SequenceMarks::Known* SequenceMarks::FindLeft(std::string_view id) const {

@@ -128,7 +128,8 @@ TEST_F(EndToEndWin, AStopDuringAHeldPostEndsWithinTwoSecondsAndAStartRightAfterW
     TestServer::Reply reply;
   } rows[] = {
       {"no answer", {}, TestServer::Reply::kSilent},
-      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+      {"a 200's head, then silence",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
        TestServer::Reply::kThenSilent},
   };
   ASSERT_EQ(RunProgram(L"/install /silent \"Demo 1\""), 0u);

@@ -69,8 +69,7 @@ std::optional<std::wstring> SettingText(const wchar_t* name) {
 
 std::optional<DWORD> SettingNumber(const wchar_t* name) {
   DWORD value = 0, size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-      ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   return value;
@@ -279,8 +278,9 @@ TEST_F(MsiEndToEnd, QuietInstallStartUpgradeRepairAndRemoval) {
   // The package set the restart after a crash (Wine keeps no failure
   // actions to read back: the package's action says so in the log), and
   // started the service, which posts its start notice.
-  EXPECT_EQ(LogLinesWith(log, "Vantrel: "), (std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash",
-                                                                      "Vantrel: VantrelSrv started"}));
+  EXPECT_EQ(
+      LogLinesWith(log, "Vantrel: "),
+      (std::vector<std::string>{"Vantrel: VantrelSrv restarts a minute after a crash", "Vantrel: VantrelSrv started"}));
   DeleteFileW(log.c_str());
   EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(std::wstring(url.begin(), url.end())));
@@ -376,8 +376,10 @@ TEST_F(MsiEndToEnd, TheTokenStaysInAKeyForAdministratorsAndOutOfTheLog) {
   const std::wstring log = TempPath(L"vantrel-msi-token.log");
   DeleteFileW(log.c_str());
   const std::wstring token = L"TOKENSHOULDNOTSHOW7261";
-  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log + L"\" INSTANCENAME=\"Demo 1\" "
-                    L"CHATURL=http://127.0.0.1:9/hooks/ID/" + token),
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn /l*v \"" + log +
+                    L"\" INSTANCENAME=\"Demo 1\" "
+                    L"CHATURL=http://127.0.0.1:9/hooks/ID/" +
+                    token),
             0u);
   EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(L"http://127.0.0.1:9/hooks/ID/" + token));
   EXPECT_EQ(SettingsKeyAccessList(), std::optional<std::wstring>(L"D:P(A;;KA;;;SY)(A;;KA;;;BA)"));

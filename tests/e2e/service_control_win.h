@@ -50,8 +50,8 @@ inline std::optional<SERVICE_STATUS_PROCESS> WaitForState(SC_HANDLE service, DWO
 // Waits for the process to end and gives its exit code; a process that is
 // still there after the wait is ended, and nothing is given.
 inline std::optional<DWORD> WaitForProcessEnd(DWORD process_id, DWORD timeout_ms) {
-  ProcessHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                    process_id));
+  ProcessHandle process(
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   if (!process) return std::nullopt;
   if (WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
     TerminateProcess(process.get(), 1);
@@ -89,8 +89,8 @@ inline void DeleteTestValues() {
 
 inline LSTATUS SetChatUrl(const std::string& url) {
   HKEY raw = nullptr;
-  const LSTATUS opened = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                         &raw, nullptr);
+  const LSTATUS opened =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
   if (opened != ERROR_SUCCESS) return opened;
   KeyHandle key(raw);
   const std::wstring wide(url.begin(), url.end());  // an ASCII URL
@@ -115,8 +115,8 @@ inline std::optional<DWORD> StoredRecordNumber() {
 }
 
 inline std::string Utf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;

@@ -30,8 +30,8 @@ void DeleteTestValues() {
 
 LSTATUS SetString(const wchar_t* name, const std::wstring& value) {
   HKEY raw = nullptr;
-  const LSTATUS opened = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                         &raw, nullptr);
+  const LSTATUS opened =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
   if (opened != ERROR_SUCCESS) return opened;
   KeyHandle key(raw);
   return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -39,8 +39,7 @@ LSTATUS SetString(const wchar_t* name, const std::wstring& value) {
 }
 
 bool ValueExists(const wchar_t* name) {
-  return RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 std::string ComputerNameVariable() {
@@ -109,9 +108,13 @@ TEST_F(TestSwitchWin, PostsOneTestNoticeAndAnswersWithTheVerdict) {
     DWORD exit_code;
     std::string lines;  // the output after the port number is put in
   } rows[] = {
-      {"200", {Answer("HTTP/1.1 200 OK")}, 0,
+      {"200",
+       {Answer("HTTP/1.1 200 OK")},
+       0,
        "resposene=OK\nstatuscode=200\nstatustxt=OK\nTest notice delivered to http://127.0.0.1:%PORT%: HTTP 200 OK\n"},
-      {"500", {Answer("HTTP/1.1 500 Internal Server Error")}, 1,
+      {"500",
+       {Answer("HTTP/1.1 500 Internal Server Error")},
+       1,
        "resposene=Internal Server Error\nstatuscode=500\nstatustxt=Internal Server Error\n"
        "Test notice not delivered to http://127.0.0.1:%PORT%: HTTP 500 Internal Server Error\n"},
       {"refused", {}, 1, "virhe chat postauksesssa =REST request failed: Error sending data: ("},

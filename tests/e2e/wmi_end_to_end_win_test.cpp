@@ -179,8 +179,8 @@ const std::string kProblemsText = "Mahdollisia PSQL lisenssiongelmia";
 
 TEST_F(WmiEndToEnd, FreshInstallationThenOneMoreErrorEntry) {
   StandInFixture log;
-  log.entries = {PervasiveEntry(5, 3), PervasiveEntry(7, 1), PervasiveEntry(6, 2),
-                 PervasiveEntry(8, 1), PervasiveEntry(9, 1)};
+  log.entries = {PervasiveEntry(5, 3), PervasiveEntry(7, 1), PervasiveEntry(6, 2), PervasiveEntry(8, 1),
+                 PervasiveEntry(9, 1)};
   log.entries[3].source_name = "Other source";  // not the watched source
   log.entries[4].logfile = "System";            // not the Application log
 
@@ -205,8 +205,7 @@ TEST_F(WmiEndToEnd, FreshInstallationThenOneMoreErrorEntry) {
   ExpectEveryObjectReleased(later, "later check");
   EXPECT_EQ(Starting(later.calls, "ConnectServer"), std::vector<std::string>{kConnected});
   EXPECT_EQ(Starting(later.calls, "ExecQuery"), std::vector<std::string>{QueryLine(2, 7, 1)});
-  EXPECT_EQ(Starting(later.calls, "Next "),
-            (std::vector<std::string>{"Next held=0 -> entry 6", "Next held=0 -> end"}));
+  EXPECT_EQ(Starting(later.calls, "Next "), (std::vector<std::string>{"Next held=0 -> entry 6", "Next held=0 -> end"}));
   EXPECT_EQ(later.notices, std::vector<std::string>{Notice(kProblemsText)});
   EXPECT_EQ(later.stored, std::optional<DWORD>(10));
   EXPECT_EQ(later.failures, std::vector<std::string>{});
@@ -269,8 +268,12 @@ TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsNothingOfIt) {
     rows.push_back(row);
   }
   {
-    Row row{"ConnectServer raises with a description", {}, {"Virhe haussa=Access denied", "callstack="}, false,
-            kStored, {}};
+    Row row{"ConnectServer raises with a description",
+            {},
+            {"Virhe haussa=Access denied", "callstack="},
+            false,
+            kStored,
+            {}};
     row.fixture.entries = three;
     row.fixture.connect_error = 0x80041003;  // WBEM_E_ACCESS_DENIED
     row.fixture.connect_description = "Access denied ";
@@ -278,8 +281,12 @@ TEST_F(WmiEndToEnd, AQueryFailingPartWayKeepsNothingOfIt) {
   }
   {
     // Neither Windows nor Wine has a system text for WMI's own codes.
-    Row row{"ConnectServer raises without a description", {}, {"Virhe haussa=OLE error 80041003", "callstack="},
-            false, kStored, {}};
+    Row row{"ConnectServer raises without a description",
+            {},
+            {"Virhe haussa=OLE error 80041003", "callstack="},
+            false,
+            kStored,
+            {}};
     row.fixture.entries = three;
     row.fixture.connect_error = 0x80041003;
     rows.push_back(row);
@@ -346,8 +353,10 @@ TEST_F(WmiEndToEnd, AStopDuringAHeldPostStoresTheMarkOnlyAfterA200) {
     DWORD stored;
   } rows[] = {
       {"no answer", {}, TestServer::Reply::kSilent, kStored},
-      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
-       TestServer::Reply::kThenSilent, 21},
+      {"a 200's head, then silence",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent,
+       21},
   };
   ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));

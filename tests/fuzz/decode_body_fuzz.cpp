@@ -14,16 +14,16 @@ namespace {
 
 [[noreturn]] void Fault() { std::abort(); }
 
-const char* const kCharsets[] = {"", "utf-8", "UTF-8", " utf8 ", "iso-8859-1", "us-ascii", "utf-16le", "utf-16be",
-                                 "utf-16", "koi8-r", "\"utf-8\""};
+const char* const kCharsets[] = {"",         "utf-8",    "UTF-8",  " utf8 ", "iso-8859-1", "us-ascii",
+                                 "utf-16le", "utf-16be", "utf-16", "koi8-r", "\"utf-8\""};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider fdp(data, size);
   const std::string encoding = fdp.ConsumeBool() ? "gzip" : (fdp.ConsumeBool() ? "" : "GZIP");
-  const std::string charset = fdp.ConsumeBool() ? std::string(fdp.PickValueInArray(kCharsets))
-                                                : fdp.ConsumeRandomLengthString(16);
+  const std::string charset =
+      fdp.ConsumeBool() ? std::string(fdp.PickValueInArray(kCharsets)) : fdp.ConsumeRandomLengthString(16);
   const std::string body = fdp.ConsumeRemainingBytesAsString();
 
   vantrel::String text, message;

@@ -118,8 +118,8 @@ void CheckSplit(const std::string& encoded, const std::string& location) {
   if (url.host.empty() || url.target.empty() || url.target[0] != '/' || url.port < 1 || url.port > 65535) Fault();
   if (url.host.find(':') == std::string::npos) {
     const vantrel::RequestUrl again = vantrel::SplitRequestUrl(url.Text());
-    if (again.secure != url.secure || again.scheme != url.scheme || again.host != url.host ||
-        again.port != url.port || again.target != url.target)
+    if (again.secure != url.secure || again.scheme != url.scheme || again.host != url.host || again.port != url.port ||
+        again.target != url.target)
       Fault();
   }
   const std::string next = vantrel::ResolveLocation(url.Text(), location);

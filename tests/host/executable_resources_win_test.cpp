@@ -55,8 +55,7 @@ TEST(ExecutableResourcesWin, Manifest) {
   const std::string manifest(data, SizeofResource(image.get(), found));
 
   for (const char* part : {
-           "level=\"asInvoker\"",
-           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
@@ -80,8 +79,8 @@ TEST(ExecutableResourcesWin, MessageTableShowsTheEntryTextAsItIs) {
     DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text)};
     wchar_t* formatted = nullptr;
     const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY, image.get(), 0,
-        0, reinterpret_cast<wchar_t*>(&formatted), 0, reinterpret_cast<va_list*>(arguments));
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY, image.get(), 0, 0,
+        reinterpret_cast<wchar_t*>(&formatted), 0, reinterpret_cast<va_list*>(arguments));
     ASSERT_GT(length, 0u) << "no message 0: " << GetLastError();
     const vantrel::UniqueHandle<HLOCAL, LocalFree> owned(formatted);
     EXPECT_EQ(std::wstring(formatted, length), std::wstring(text));

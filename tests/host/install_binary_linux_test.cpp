@@ -165,9 +165,10 @@ TEST_F(InstallBinary, ExecStartNamesTheSameFile) {
 TEST_F(InstallBinary, NoNameWithoutTerminalRefuses) {
   const RunResult r = Run({"/install", "/silent"}, units_);
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_NE(r.err.find("Error\nService \"Vantrel\" failed to install with error: \"Anna parametrina "
-                       "k\xC3\xA4ytt\xC3\xB6instanssin SELV\xC3\x84KIELINEN, YMM\xC3\x84RRETT\xC3\x84V\xC3\x84 nimi\"\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("Error\nService \"Vantrel\" failed to install with error: \"Anna parametrina "
+                 "k\xC3\xA4ytt\xC3\xB6instanssin SELV\xC3\x84KIELINEN, YMM\xC3\x84RRETT\xC3\x84V\xC3\x84 nimi\"\n"),
+      std::string::npos)
       << r.err;
   EXPECT_FALSE(fs::exists(fs::symlink_status(Unit())));
 }

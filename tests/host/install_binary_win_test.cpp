@@ -21,7 +21,6 @@ using ScHandle = vantrel::UniqueHandle<SC_HANDLE, CloseServiceHandle>;
 
 using namespace vantrel::testing;
 
-
 TEST(InstallBinaryWin, SilentInstallRegistersThenSilentUninstallRemoves) {
   ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   ASSERT_NE(scm.get(), nullptr) << GetLastError();

@@ -118,7 +118,7 @@ TEST(UnitFolder, SystemdReadsTheUnitAndRatesItsSandboxAtMostTwo) {
   if (RunCommand("systemd-analyze --version").status != 0) GTEST_SKIP() << "no systemd-analyze here";
   struct Row {
     const char* name;
-    std::function<fs::path(const fs::path& dir)> settings;  // makes the settings, gives their path
+    std::function<fs::path(const fs::path& dir)> settings;     // makes the settings, gives their path
     std::function<std::string(const fs::path& dir)> writable;  // the ReadWritePaths= line, or none
   };
   const testing::ScratchFolder scratch("vantrel-unit");

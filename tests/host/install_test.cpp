@@ -99,8 +99,13 @@ TEST(UpdateRegistration, InstallSteps) {
        0,
        {u"open scm", u"before", kCreate, u"after", u"close service", u"close scm"},
        {{BoxKind::kInformation, u"Service installed successfully"}}},
-      {"silent success", true, u"", u"", 0,
-       {u"open scm", u"before", kCreate, u"after", u"close service", u"close scm"}, {}},
+      {"silent success",
+       true,
+       u"",
+       u"",
+       0,
+       {u"open scm", u"before", kCreate, u"after", u"close service", u"close scm"},
+       {}},
       {"hook refuses",
        true,
        u"no name",
@@ -144,16 +149,27 @@ TEST(UpdateRegistration, RemoveSteps) {
     std::vector<std::pair<BoxKind, String>> boxes;
   };
   auto failed = [](std::uint32_t code) {
-    return u"Service \"Vantrel\" failed to uninstall with error: \"System Error.  Code: " +
-           IntToStr(code) + u".\r\n" + ScmErrorText(code) + u"\"";
+    return u"Service \"Vantrel\" failed to uninstall with error: \"System Error.  Code: " + IntToStr(code) + u".\r\n" +
+           ScmErrorText(code) + u"\"";
   };
   const std::vector<Case> cases = {
-      {"success", false, 0, 0, {u"open scm", u"open VantrelSrv", u"delete", u"close service", u"close scm"},
+      {"success",
+       false,
+       0,
+       0,
+       {u"open scm", u"open VantrelSrv", u"delete", u"close service", u"close scm"},
        {{BoxKind::kInformation, u"Service uninstalled successfully"}}},
       {"silent", true, 0, 0, {u"open scm", u"open VantrelSrv", u"delete", u"close service", u"close scm"}, {}},
-      {"not installed", true, 1060, 0, {u"open scm", u"open VantrelSrv", u"close scm"},
+      {"not installed",
+       true,
+       1060,
+       0,
+       {u"open scm", u"open VantrelSrv", u"close scm"},
        {{BoxKind::kError, failed(1060)}}},
-      {"marked for deletion", false, 0, 1072,
+      {"marked for deletion",
+       false,
+       0,
+       1072,
        {u"open scm", u"open VantrelSrv", u"delete", u"close service", u"close scm"},
        {{BoxKind::kError, failed(1072)}}},
   };

@@ -32,7 +32,8 @@ struct Session {
 void ReadScreen(int master, std::string& screen, const std::string& until) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (until.empty() || screen.find(until) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     pollfd p{master, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
@@ -79,9 +80,15 @@ TEST(NamingPrompt, TypedNameInstallsOrCancelRefuses) {
     const char* stored;  // nullptr: refused, nothing installed
   } cases[] = {
       {"name and Enter", "Tuotanto 1\r", "Tuotanto 1"},
-      {"backspace drops one character", "Ab\x7f" "c\r", "Ac"},
+      {"backspace drops one character",
+       "Ab\x7f"
+       "c\r",
+       "Ac"},
       {"backspace drops a whole two-byte character", "x\xC3\xA4\x7fy\r", "xy"},
-      {"control characters ignored", "a\x01\x02" "b\n", "ab"},
+      {"control characters ignored",
+       "a\x01\x02"
+       "b\n",
+       "ab"},
       {"Esc cancels", "abc\x1b", nullptr},
       {"Ctrl-D cancels", "\x04", nullptr},
       {"empty name refused", "\r", nullptr},

@@ -15,9 +15,7 @@ namespace {
 
 using MutexHandle = vantrel::UniqueHandle<HANDLE, CloseHandle>;
 
-TEST(ServiceBinaryWin, OutsideServiceManagerExitsZero) {
-  EXPECT_EQ(vantrel::testing::RunProgram(L""), 0u);
-}
+TEST(ServiceBinaryWin, OutsideServiceManagerExitsZero) { EXPECT_EQ(vantrel::testing::RunProgram(L""), 0u); }
 
 TEST(ServiceBinaryWin, AConsoleStartWhileTheClaimIsHeldIsNoRefusal) {
   // As a service process running its checks holds it.

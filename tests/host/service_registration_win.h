@@ -29,7 +29,7 @@ inline std::optional<ServiceConfig> ReadServiceConfig(SC_HANDLE service) {
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
   if (!QueryServiceConfigW(service, config, needed, &needed)) return std::nullopt;
   auto text = [](const wchar_t* s) { return s ? std::wstring(s) : std::wstring(); };
-  return ServiceConfig{config->dwServiceType,          config->dwStartType,          config->dwErrorControl,
+  return ServiceConfig{config->dwServiceType,          config->dwStartType,         config->dwErrorControl,
                        text(config->lpBinaryPathName), text(config->lpDisplayName), text(config->lpServiceStartName)};
 }
 
@@ -75,8 +75,8 @@ inline std::optional<EventSourceEntry> ReadEventSource(const wchar_t* source) {
   wchar_t file[MAX_PATH * 2] = {};
   DWORD size = sizeof file, types = 0, types_size = sizeof types;
   // RRF_NOEXPAND: the value as written, not with its variables expanded.
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"EventMessageFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                   nullptr, file, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"EventMessageFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                   file, &size) != ERROR_SUCCESS) {
     HKEY raw = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return std::nullopt;
     RegCloseKey(raw);

@@ -36,10 +36,16 @@ TEST(ContentType, WhichBodiesAreReadAsText) {
     bool text;
   };
   const Case cases[] = {
-      {200, "application/json", true},   {200, "Application/JSON; x=1", true}, {200, "text/html", true},
-      {200, "TEXT/plain", true},         {200, "image/png", false},          {200, "", false},
+      {200, "application/json", true},
+      {200, "Application/JSON; x=1", true},
+      {200, "text/html", true},
+      {200, "TEXT/plain", true},
+      {200, "image/png", false},
+      {200, "", false},
       {201, "image/png; charset=latin1", true},  // a declared charset is read whatever the type
-      {299, "application/octet-stream", false},  {300, "image/png", true},   {404, "", true},
+      {299, "application/octet-stream", false},
+      {300, "image/png", true},
+      {404, "", true},
       {500, "image/png", true},
   };
   for (const Case& c : cases) {

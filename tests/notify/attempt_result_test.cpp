@@ -133,7 +133,8 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
   EXPECT_EQ(read.attempt.timeout_ms, 1500);
   EXPECT_EQ(read.library, request.library);
   EXPECT_EQ(read.trusted_authorities, request.trusted_authorities);
-  for (std::size_t size = 0; size < bytes.size(); ++size) EXPECT_FALSE(DecodeAttemptRequest(bytes.substr(0, size), read));
+  for (std::size_t size = 0; size < bytes.size(); ++size)
+    EXPECT_FALSE(DecodeAttemptRequest(bytes.substr(0, size), read));
   EXPECT_FALSE(DecodeAttemptRequest(bytes + "x", read));
 }
 

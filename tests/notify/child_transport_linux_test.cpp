@@ -154,10 +154,14 @@ TEST(ChildTransportTest, TheServicesStopEndsTheAttempt) {
     bool answered;  // once the head had come
   } rows[] = {
       {"no answer", {}, TestServer::Reply::kSilent, false},
-      {"a 200's head, then silence", {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
-       TestServer::Reply::kThenSilent, true},
-      {"a 500's head, then silence", {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 100\r\n\r\n12345"},
-       TestServer::Reply::kThenSilent, false},
+      {"a 200's head, then silence",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent,
+       true},
+      {"a 500's head, then silence",
+       {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent,
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -24,19 +24,25 @@ TEST_P(MessageDocumentLine, GivesExactJsonBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MessageDocumentLine,
-    ::testing::Values(
-        Case{"Ascii", u"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1",
-             "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1\"}"},
-        Case{"AUmlaut", u"h\u00e4ly", "{\"text\":\"h\xC3\xA4ly\"}"},
-        Case{"QuoteBackslashTab", u"a\"b\\c\td", "{\"text\":\"a\\\"b\\\\c\\td\"}"},
-        Case{"Control1F", u"x\u001Fy", "{\"text\":\"x\\u001Fy\"}"},
-        Case{"SlashAnd7F", u"a/b\u007Fc", "{\"text\":\"a/b\x7F" "c\"}"},
-        Case{"Empty", u"", "{\"text\":\"\"}"},
-        Case{"OutsideBmp", u"a\U0001F600b", "{\"text\":\"a\xF0\x9F\x98\x80" "b\"}"},
-        Case{"ReversedPair", std::u16string{u'a', 0xDE00, 0xD83D, u'b'}, "{\"text\":\"a\xF0\x9F\x98\x80" "b\"}"},
-        Case{"UnpairedSurrogateCuts", std::u16string{u'a', u'b', 0xD83D, u'c', u'd'}, "{\"text\":\"ab\"}"},
-        Case{"LoneLowSurrogateCuts", std::u16string{u'a', 0xDC00}, "{\"text\":\"a\"}"},
-        Case{"EmbeddedNul", std::u16string{u'a', u'\0', u'b'}, "{\"text\":\"a\"}"}),
+    ::testing::Values(Case{"Ascii", u"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1",
+                           "{\"text\":\"Mahdollisia PSQL lisenssiongelmia Abc 12, koneen nimi K1\"}"},
+                      Case{"AUmlaut", u"h\u00e4ly", "{\"text\":\"h\xC3\xA4ly\"}"},
+                      Case{"QuoteBackslashTab", u"a\"b\\c\td", "{\"text\":\"a\\\"b\\\\c\\td\"}"},
+                      Case{"Control1F", u"x\u001Fy", "{\"text\":\"x\\u001Fy\"}"},
+                      Case{"SlashAnd7F", u"a/b\u007Fc",
+                           "{\"text\":\"a/b\x7F"
+                           "c\"}"},
+                      Case{"Empty", u"", "{\"text\":\"\"}"},
+                      Case{"OutsideBmp", u"a\U0001F600b",
+                           "{\"text\":\"a\xF0\x9F\x98\x80"
+                           "b\"}"},
+                      Case{"ReversedPair", std::u16string{u'a', 0xDE00, 0xD83D, u'b'},
+                           "{\"text\":\"a\xF0\x9F\x98\x80"
+                           "b\"}"},
+                      Case{"UnpairedSurrogateCuts", std::u16string{u'a', u'b', 0xD83D, u'c', u'd'},
+                           "{\"text\":\"ab\"}"},
+                      Case{"LoneLowSurrogateCuts", std::u16string{u'a', 0xDC00}, "{\"text\":\"a\"}"},
+                      Case{"EmbeddedNul", std::u16string{u'a', u'\0', u'b'}, "{\"text\":\"a\"}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MessageDocument, ReversedPairComesBackInOrder) {

@@ -38,8 +38,8 @@ inline String ExpectedDocText(const String& line) {
 
 // A line mixing ASCII, controls, quotes, Latin letters, surrogates and NUL.
 inline String RandomLine(std::mt19937& rng) {
-  static constexpr char16_t kPool[] = {u'a', u'Z', u' ', u',', u'"', u'\\', u'/', 0x7F, u'\t', u'\n', 0x1F, 0x01, 0xE4,
-                                       0x20AC, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0x0000, 0xFFFF};
+  static constexpr char16_t kPool[] = {u'a', u'Z', u' ', u',',   u'"',   u'\\',  u'/',   0x7F,   u'\t',  u'\n',
+                                       0x1F, 0x01, 0xE4, 0x20AC, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0x0000, 0xFFFF};
   std::uniform_int_distribution<int> length(0, 24), pick(0, std::size(kPool) - 1), rare(0, 40);
   String line;
   for (int n = length(rng); n > 0; --n) {

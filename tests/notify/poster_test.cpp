@@ -61,18 +61,18 @@ TEST_P(PosterStatus, ResultAndThreeLines) {
   EXPECT_TRUE(report.failure.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PosterStatus,
-                         ::testing::Values(StatusCase{"Ok", "HTTP/1.1 200 OK", "200", "OK", true},
-                                           StatusCase{"NoReason", "HTTP/1.1 200", "200", "", true},
-                                           StatusCase{"EmptyReason", "HTTP/1.1 200 ", "200", "", true},
-                                           StatusCase{"Created", "HTTP/1.1 201 Created", "201", "Created", false},
-                                           StatusCase{"NoContent", "HTTP/1.1 204 No Content", "204", "No Content", false},
-                                           StatusCase{"NotFound", "HTTP/1.1 404 Not Found", "404", "Not Found", false},
-                                           StatusCase{"ServerError", "HTTP/1.1 500 Internal Server Error", "500",
-                                                      "Internal Server Error", false},
-                                           StatusCase{"Unauthorized", "HTTP/1.1 401 Unauthorized", "401",
-                                                      "Unauthorized", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, PosterStatus,
+    ::testing::Values(StatusCase{"Ok", "HTTP/1.1 200 OK", "200", "OK", true},
+                      StatusCase{"NoReason", "HTTP/1.1 200", "200", "", true},
+                      StatusCase{"EmptyReason", "HTTP/1.1 200 ", "200", "", true},
+                      StatusCase{"Created", "HTTP/1.1 201 Created", "201", "Created", false},
+                      StatusCase{"NoContent", "HTTP/1.1 204 No Content", "204", "No Content", false},
+                      StatusCase{"NotFound", "HTTP/1.1 404 Not Found", "404", "Not Found", false},
+                      StatusCase{"ServerError", "HTTP/1.1 500 Internal Server Error", "500", "Internal Server Error",
+                                 false},
+                      StatusCase{"Unauthorized", "HTTP/1.1 401 Unauthorized", "401", "Unauthorized", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The header set every attempt carries: the fixed request headers, each
 // once, Content-type with its lower-case t (also on a GET without a body),
@@ -102,7 +102,9 @@ TEST_F(PosterTest, BodyIsTheDocumentsJsonByteForByte) {
     std::string body;
   } cases[] = {
       {"a letter beyond ASCII", u"h\u00e4ly \u20ac", "{\"text\":\"h\xC3\xA4ly \xE2\x82\xAC\"}"},
-      {"outside the BMP", u"a\U0001F600b", "{\"text\":\"a\xF0\x9F\x98\x80" "b\"}"},
+      {"outside the BMP", u"a\U0001F600b",
+       "{\"text\":\"a\xF0\x9F\x98\x80"
+       "b\"}"},
       {"a reversed pair, put in order", std::u16string{u'a', 0xDE00, 0xD83D}, "{\"text\":\"a\xF0\x9F\x98\x80\"}"},
       {"an unpaired surrogate ends the text", std::u16string{u'a', 0xD83D, u'b'}, "{\"text\":\"a\"}"},
       {"a NUL ends the text", std::u16string{u'a', u'\0', u'b'}, "{\"text\":\"a\"}"},
@@ -203,8 +205,8 @@ TEST_F(PosterTest, FiveRedirectsAreFollowed) {
 }
 
 TEST_F(PosterTest, RedirectCookieIsSentWithinTheExchangeOnly) {
-  TestServer server({Answer("HTTP/1.1 302 Found", "Set-Cookie: s=1; Path=/\r\nLocation: /b\r\n"), Answer("HTTP/1.1 200 OK"),
-                     Answer("HTTP/1.1 200 OK")});
+  TestServer server({Answer("HTTP/1.1 302 Found", "Set-Cookie: s=1; Path=/\r\nLocation: /b\r\n"),
+                     Answer("HTTP/1.1 200 OK"), Answer("HTTP/1.1 200 OK")});
   EXPECT_TRUE(Post(server.Url("/a")));
   EXPECT_TRUE(Post(server.Url("/a")));
   const auto r = server.Requests();
@@ -281,8 +283,9 @@ std::unique_ptr<RestResponse> Exchange(const std::string& url) {
 }
 
 TEST_F(PosterTest, GzipAnswerIsInflated) {
-  TestServer server({Answer("HTTP/1.1 200 OK", "Content-Type: application/json; charset=utf-8\r\nContent-Encoding: gzip\r\n",
-                            Gzip("{\"ok\":\"h\xC3\xA4\"}"))});
+  TestServer server(
+      {Answer("HTTP/1.1 200 OK", "Content-Type: application/json; charset=utf-8\r\nContent-Encoding: gzip\r\n",
+              Gzip("{\"ok\":\"h\xC3\xA4\"}"))});
   auto r = Exchange(server.Url());
   EXPECT_EQ(r->StatusCode, 200);
   EXPECT_EQ(r->ContentType, u"application/json");
@@ -350,7 +353,8 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"BrokenGzip500",
                  Answer("HTTP/1.1 500 Internal Server Error",
                         "Content-Type: application/json\r\nContent-Encoding: gzip\r\n", "broken"),
-                 TestServer::Reply::kScripted, Failed("Error decompressing the answer: the gzip data is broken"), false},
+                 TestServer::Reply::kScripted, Failed("Error decompressing the answer: the gzip data is broken"),
+                 false},
         BodyCase{"UnknownCharset503",
                  Answer("HTTP/1.1 503 Service Unavailable", "Content-Type: text/plain; charset=no-such-set\r\n", "x"),
                  TestServer::Reply::kScripted, Failed("Unknown charset: no-such-set"), false},

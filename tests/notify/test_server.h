@@ -71,9 +71,9 @@ inline std::string EndlessAnswerHead(const std::string& status_line, const std::
 class TestServer {
  public:
   enum class Reply {
-    kScripted,  // the answers
-    kSilent,    // nothing: the connection stays open without a word
-    kEndless,   // the answer, then body bytes until the client goes away
+    kScripted,    // the answers
+    kSilent,      // nothing: the connection stays open without a word
+    kEndless,     // the answer, then body bytes until the client goes away
     kThenSilent,  // the answer, then nothing more: the connection stays open
   };
   enum class Family { kIPv4, kIPv6 };

@@ -20,19 +20,21 @@ TEST(SplitCommandLine, Table) {
       {u"\"C:\\Program Files\\v.exe\" /install", {u"/install"}},
       {u"prog /install \"two words\"", {u"/install", u"two words"}},
       {u"prog /install two words", {u"/install", u"two", u"words"}},
-      {u"prog a\"b c\"d", {u"ab cd"}},             // quotes inside an argument
-      {u"prog \"\"x y", {u"x", u"y"}},             // a leading pair is skipped
+      {u"prog a\"b c\"d", {u"ab cd"}},  // quotes inside an argument
+      {u"prog \"\"x y", {u"x", u"y"}},  // a leading pair is skipped
       // A pair before an argument begins is skipped with the blanks after it;
       // only the line's end stops the count.
       {u"prog a \"\" b", {u"a", u"b"}},
       {u"prog /install \"\" \"Demo 1\"", {u"/install", u"Demo 1"}},
       {u"prog a \"\"  \"\"\t\"\"\"\" b", {u"a", u"b"}},
       {u"prog \"\"\"two words\"", {u"two words"}},
-      {u"prog a\"\" b", {u"a", u"b"}},            // inside an argument: an empty stretch
+      {u"prog a\"\" b", {u"a", u"b"}},  // inside an argument: an empty stretch
       {u"prog a \"\"", {u"a"}},
       {u"prog \"\" \"\" ", {}},
-      {u"prog a\\\"b c", {u"a\\b c"}},             // no escape character
-      {u"prog\t a\x01" u"b \r\n c", {u"a", u"b", u"c"}},  // control characters split
+      {u"prog a\\\"b c", {u"a\\b c"}},  // no escape character
+      {u"prog\t a\x01"
+       u"b \r\n c",
+       {u"a", u"b", u"c"}},  // control characters split
       {u"prog \"open quote runs", {u"open quote runs"}},
       {u"prog    -install   ", {u"-install"}},
   };

@@ -43,8 +43,10 @@ TEST(MainLoopTest, StoppedTimerDeliversNothingAndRestartWorks) {
   std::unique_ptr<TimerPort> timer;
   timer = loop.NewTimer([&] {
     // Restarting from inside a tick is what a changed interval does.
-    if (++ticks == 1) ASSERT_TRUE(timer->Start(30));
-    else loop.Quit();
+    if (++ticks == 1)
+      ASSERT_TRUE(timer->Start(30));
+    else
+      loop.Quit();
   });
   ASSERT_TRUE(timer->Start(10));
   loop.Run();

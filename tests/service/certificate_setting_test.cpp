@@ -68,7 +68,8 @@ TEST(CertificateSettingTest, WithoutTlsNothingIsStoredAndTheStatusLineSaysIt) {
   EXPECT_FALSE(world.key.values.count(u"tlspin"));
   ASSERT_EQ(world.statuses.size(), 1u);
   EXPECT_NE(world.statuses[0].find(": 1 new entry, notice delivered (certificate not verified: unknown authority, "
-                                   "key SHA-256 " + kKey1 + ", sent with the checks off); next check after "),
+                                   "key SHA-256 " +
+                                   kKey1 + ", sent with the checks off); next check after "),
             std::string::npos)
       << world.statuses[0];
 }
@@ -124,7 +125,8 @@ TEST(CertificateSettingTest, TheTestSwitchSaysItAndStoresNoPin) {
   const auto before = world.key.values.size();
   EXPECT_EQ(module.SendTestNotice(), 0);
   EXPECT_NE(world.output.find("Test notice delivered to https://chat.example: HTTP 200 OK\n"
-                              "Certificate not verified: unknown authority, key SHA-256 " + kKey1 +
+                              "Certificate not verified: unknown authority, key SHA-256 " +
+                              kKey1 +
                               ", sent with the checks off; 'tls' is 'pin': the service's first post pins this key as "
                               "'tlspin'\n"),
             std::string::npos)

@@ -100,8 +100,8 @@ TEST(SettingsFileTest, AFileThatCannotBeWrittenIsReadAndSaidAndItsMarkWaits) {
   ModuleHarness module(world, {.settings_key = true});
   TraceRecorder trace;
   ASSERT_EQ(chmod(scratch.Folder().c_str(), 0500), 0);
-  const std::string said = "Cannot write settings file " + scratch.File() + ", folder " + scratch.Folder() +
-                           ": Permission denied";
+  const std::string said =
+      "Cannot write settings file " + scratch.File() + ", folder " + scratch.Folder() + ": Permission denied";
   {
     testing::WithoutFileOverride as_the_service;
     for (int check = 0; check < 2; ++check) {
@@ -236,7 +236,8 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
 
     std::string says = row.says;
     if (const auto at = says.find("FOLDER"); at != std::string::npos) says.replace(at, 6, scratch.Folder());
-    const std::string line = "virhe rekisterin aukaisussaCannot read settings file " + scratch.File() + ", " + says + "=";
+    const std::string line =
+        "virhe rekisterin aukaisussaCannot read settings file " + scratch.File() + ", " + says + "=";
     EXPECT_EQ(trace.lines, std::vector<std::string>(3, line)) << "every use says it again";
     EXPECT_EQ(world.queries, (std::vector<std::pair<std::int64_t, bool>>{{0, false}})) << "never a first run";
     struct stat after;
@@ -254,7 +255,7 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
   struct Row {
     const char* name;
     std::vector<std::pair<std::string, std::string>> links;  // (link below the folder, what it holds)
-    std::string file;                                         // below the folder, where the links lead
+    std::string file;                                        // below the folder, where the links lead
     bool exists;
   } rows[] = {
       {"relative link to a file in another folder", {{"settings.reg", "etc/vantrel.reg"}}, "etc/vantrel.reg", true},
@@ -263,8 +264,10 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
        {{"settings.reg", "etc/link.reg"}, {"etc/link.reg", "../srv/vantrel.reg"}},
        "srv/vantrel.reg",
        true},
-      {"link to a file not made yet, in folders not made yet", {{"settings.reg", "new/sub/vantrel.reg"}},
-       "new/sub/vantrel.reg", false},
+      {"link to a file not made yet, in folders not made yet",
+       {{"settings.reg", "new/sub/vantrel.reg"}},
+       "new/sub/vantrel.reg",
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -316,13 +319,14 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
 // as it is: read, and after a store the same bytes but the stored value's.
 TEST(SettingsFileTest, AWindowsExportKeepsItsFormAndOnlyTheStoredValueChanges) {
   ScratchKey scratch({});
-  const std::string text = "Windows Registry Editor Version 5.00\n\n" + kOtherKey + "\n; set by hand\n" +
-                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n\"ChatUrl\"=\"http://chat/hook\"\n"
-                           "\"instancename\"=hex(2):4b,00,e4,00,72,00,6b,00,f6,00,00,00\n"
-                           "\"Käyttäjän muistio\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
-                           "  15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,\\\n"
-                           "  2e,2f\n"
-                           "\"lastrecnum\"=dword:00000003\n";
+  const std::string text =
+      "Windows Registry Editor Version 5.00\n\n" + kOtherKey + "\n; set by hand\n" +
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n\"ChatUrl\"=\"http://chat/hook\"\n"
+      "\"instancename\"=hex(2):4b,00,e4,00,72,00,6b,00,f6,00,00,00\n"
+      "\"Käyttäjän muistio\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
+      "  15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,\\\n"
+      "  2e,2f\n"
+      "\"lastrecnum\"=dword:00000003\n";
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   const auto exported = [](const std::string& utf8) {

@@ -5,9 +5,9 @@
 namespace vantrel {
 namespace {
 
-using testing::MemoryKey;
 using testing::kAccepted;
 using testing::kRefused;
+using testing::MemoryKey;
 using testing::ModuleHarness;
 
 const std::string kStart = "{\"text\":\"PSQL lisenssivalvonta käynnistetty Demo 1, koneen nimi KONE1\"}";
@@ -36,8 +36,9 @@ TEST(CheckCycleTest, DecisionTable) {
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo 1");
     world.key.values[u"chaturl"] = MemoryKey::Sz(u"http://chat/hook");
     if (row.stored) {
-      world.key.values[u"lastrecnum"] =
-          *row.stored > INT32_MAX ? MemoryKey::Qword(*row.stored) : MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
+      world.key.values[u"lastrecnum"] = *row.stored > INT32_MAX
+                                            ? MemoryKey::Qword(*row.stored)
+                                            : MemoryKey::Dword(static_cast<std::int32_t>(*row.stored));
     }
     world.records = row.records;
     world.answer = row.post_accepted ? kAccepted : kRefused;
@@ -50,7 +51,8 @@ TEST(CheckCycleTest, DecisionTable) {
     EXPECT_EQ(world.queries[0], std::make_pair(row.stored.value_or(std::int64_t{0}), !row.stored)) << row.name;
     // A mark is a REG_DWORD while it fits in 31 bits, and a REG_QWORD above.
     if (row.stored_after) {
-      EXPECT_EQ(world.key.values[u"lastrecnum"].type, *row.stored_after > INT32_MAX ? kRegQword : kRegDword) << row.name;
+      EXPECT_EQ(world.key.values[u"lastrecnum"].type, *row.stored_after > INT32_MAX ? kRegQword : kRegDword)
+          << row.name;
     }
     for (const auto& post : world.posts) EXPECT_EQ(post.url, u"http://chat/hook") << row.name;
   }
@@ -287,7 +289,11 @@ TEST(CheckCycleTest, TheDetailsSetting) {
       {"0", MemoryKey::Dword(0), 3, {4, 8}, {kProblems}, u""},
       {"1", MemoryKey::Dword(1), 3, {4, 8}, {problems_with_entries}, u""},
       {"any other number", MemoryKey::Dword(-1), 3, {4, 8}, {problems_with_entries}, u""},
-      {"1 on a first run that finds nothing: the start notice alone", MemoryKey::Dword(1), std::nullopt, {}, {kStart},
+      {"1 on a first run that finds nothing: the start notice alone",
+       MemoryKey::Dword(1),
+       std::nullopt,
+       {},
+       {kStart},
        u""},
       {"a string", MemoryKey::Sz(u"1"), 3, {4, 8}, {}, u"Invalid data type for 'details'"},
       {"a qword", MemoryKey::Qword(1), 3, {4, 8}, {}, u"Failed to get data for 'details'"},

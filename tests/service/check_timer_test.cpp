@@ -155,7 +155,8 @@ TEST(CheckTimerTest, TheEventLogHearsOfEachChangeBetweenFailingAndSucceedingOnce
   world.query_failure = u"Access denied";
   world.AdvanceBy(12h);
   ASSERT_EQ(world.check_events.size(), 5u);
-  EXPECT_EQ(world.check_events[4], "warning: The event log could not be asked: Access denied. " + world.statuses.back());
+  EXPECT_EQ(world.check_events[4],
+            "warning: The event log could not be asked: Access denied. " + world.statuses.back());
 }
 
 TEST(CheckTimerTest, AMessageHoldingAnEqualsSignIsWrittenUnchanged) {
@@ -215,8 +216,7 @@ TEST(CheckTimerTest, EveryCheckSendsItsStatusLine) {
   world.key.values[u"lastrecnum"] = testing::MemoryKey::Dword(9);
   world.AdvanceBy(10min);
   EXPECT_EQ(world.statuses.size(), 5u);
-  EXPECT_EQ(world.statuses.back(),
-            "Last check 2026-12-11 12:20:03: no new entries; next check after 2026-12-12 00:20");
+  EXPECT_EQ(world.statuses.back(), "Last check 2026-12-11 12:20:03: no new entries; next check after 2026-12-12 00:20");
   world.AdvanceBy(10min);  // a tick that runs no check sends nothing
   EXPECT_EQ(world.statuses.size(), 5u);
 }
@@ -298,9 +298,10 @@ TEST(CheckTimerTest, NoSessionHandleGivesItsReasonToTheStatusLine) {
   TraceRecorder trace;
   world.AdvanceBy(1s);
   EXPECT_EQ(trace.lines, (std::vector<std::string>{"vantrel timer", "Error obtaining session handle=", "="}));
-  EXPECT_EQ(world.statuses, std::vector<std::string>{
-                                "Last check 2026-12-10 12:00:03: 1 new entry; then failed: Error obtaining session "
-                                "handle: libcurl.so.4: cannot open shared object file; tried again within ten minutes"});
+  EXPECT_EQ(
+      world.statuses,
+      std::vector<std::string>{"Last check 2026-12-10 12:00:03: 1 new entry; then failed: Error obtaining session "
+                               "handle: libcurl.so.4: cannot open shared object file; tried again within ten minutes"});
 }
 
 }  // namespace

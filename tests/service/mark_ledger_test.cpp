@@ -56,17 +56,35 @@ TEST(MarkLedgerTest, APositionIsUsedOnlyForItsOwnNumber) {
       {"no position", MemoryKey::Dword(5), std::nullopt, {5, String()}, {}},
       {"an empty position", MemoryKey::Dword(5), MemoryKey::Sz(String()), {5, String()}, {}},
       {"as the ledger wrote it", MemoryKey::Dword(5), Written(sealed).at(u"lastrecpos"), sealed, {}},
-      {"as the ledger wrote it, past 31 bits", MemoryKey::Qword(0x1'0000'0005),
-       Written({0x1'0000'0005, u"p"}).at(u"lastrecpos"), {0x1'0000'0005, u"p"}, {}},
-      {"the number changed by hand", MemoryKey::Dword(6), Written(sealed).at(u"lastrecpos"), {6, String()},
+      {"as the ledger wrote it, past 31 bits",
+       MemoryKey::Qword(0x1'0000'0005),
+       Written({0x1'0000'0005, u"p"}).at(u"lastrecpos"),
+       {0x1'0000'0005, u"p"},
+       {}},
+      {"the number changed by hand",
+       MemoryKey::Dword(6),
+       Written(sealed).at(u"lastrecpos"),
+       {6, String()},
        {"lastrecpos not used=it is for record 5; the number 6 alone decides"}},
-      {"the position changed by hand", MemoryKey::Dword(5), edited(4, u'f'), {5, String()},
+      {"the position changed by hand",
+       MemoryKey::Dword(5),
+       edited(4, u'f'),
+       {5, String()},
        {"lastrecpos not used=it cannot be read; the number 5 alone decides"}},
-      {"a journal cursor, a form the service never wrote", MemoryKey::Dword(5), MemoryKey::Sz(FromUtf8(kCursor5)),
-       {5, String()}, {"lastrecpos not used=it cannot be read; the number 5 alone decides"}},
-      {"text that is nothing", MemoryKey::Dword(5), MemoryKey::Sz(u"tomorrow"), {5, String()},
+      {"a journal cursor, a form the service never wrote",
+       MemoryKey::Dword(5),
+       MemoryKey::Sz(FromUtf8(kCursor5)),
+       {5, String()},
        {"lastrecpos not used=it cannot be read; the number 5 alone decides"}},
-      {"not text", MemoryKey::Dword(5), MemoryKey::Dword(5), {5, String()},
+      {"text that is nothing",
+       MemoryKey::Dword(5),
+       MemoryKey::Sz(u"tomorrow"),
+       {5, String()},
+       {"lastrecpos not used=it cannot be read; the number 5 alone decides"}},
+      {"not text",
+       MemoryKey::Dword(5),
+       MemoryKey::Dword(5),
+       {5, String()},
        {"lastrecpos not used=it cannot be read; the number 5 alone decides"}},
   };
   for (const Row& row : rows) {
@@ -124,7 +142,8 @@ TEST(MarkLedgerTest, AStoreCutOffBetweenTheValuesLeavesTheNumberToDecide) {
   MarkLedger ledger;
   const Loaded loaded = LoadFrom(ledger, key);
   EXPECT_EQ(loaded.mark, (RecordMark{9, String()}));
-  EXPECT_EQ(loaded.trace, std::vector<std::string>{"lastrecpos not used=it is for record 5; the number 9 alone decides"});
+  EXPECT_EQ(loaded.trace,
+            std::vector<std::string>{"lastrecpos not used=it is for record 5; the number 9 alone decides"});
 }
 
 }  // namespace

@@ -80,8 +80,8 @@ struct MemoryKey {
   std::optional<String> opening_failure;
   bool writable = true;
   int writable_values = -1;  // when not negative: writes that succeed before the rest fail
-  int opens = 0;       // opens for reading and writing
-  int read_opens = 0;  // opens for reading alone
+  int opens = 0;             // opens for reading and writing
+  int read_opens = 0;        // opens for reading alone
 
   static Value Dword(std::int32_t v) { return {kRegDword, DwordBytes(static_cast<std::uint32_t>(v))}; }
   static Value Sz(const String& s) { return {kRegSz, SzBytes(s)}; }

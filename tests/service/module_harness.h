@@ -29,7 +29,7 @@ struct Post {
   String url;
   std::string json;
   std::optional<std::int64_t> stored_at_post;  // the memory key's "lastrecnum" when the post was made
-  TlsChoice tls;  // what the post was told to do with a certificate that does not verify
+  TlsChoice tls;                               // what the post was told to do with a certificate that does not verify
 };
 
 // What a recorded post answers.
@@ -49,19 +49,19 @@ class ModuleHarness : public TVantrelSrv {
     std::vector<std::int64_t> records;                   // record numbers in the event log
     std::vector<std::pair<std::int64_t, bool>> queries;  // (start number, first run)
     std::vector<String> sources;                         // the source each query asked for
-    std::optional<String> query_error;  // raised by the query once asked, as a walk that broke off
-    std::optional<String> query_failure;  // given back by the query: the log could not be asked
+    std::optional<String> query_error;                   // raised by the query once asked, as a walk that broke off
+    std::optional<String> query_failure;                 // given back by the query: the log could not be asked
     String computer = u"KONE1";
     std::optional<String> computer_name_error;  // raised when the name is read
     DateTime now = 46365.5;
     int utc_offset_minutes = 120;
-    PostReport answer = kAccepted;  // what every recorded post gives
+    PostReport answer = kAccepted;      // what every recorded post gives
     std::function<void()> during_post;  // called by each post before it answers
     std::vector<Post> posts;
     std::vector<std::string> certificate_entries;  // what certificate_log was told
-    std::vector<std::string> statuses;  // every check's status line
-    std::vector<std::string> check_events;  // "warning: " or "information: " and the entry's text
-    std::string output;                 // standard output, a line end after each line
+    std::vector<std::string> statuses;             // every check's status line
+    std::vector<std::string> check_events;         // "warning: " or "information: " and the entry's text
+    std::string output;                            // standard output, a line end after each line
 
     World() = default;
     World(const World&) = delete;

@@ -14,7 +14,7 @@ const String kNotice = u"Mahdollisia PSQL lisenssiongelmia Tuotanto 1, koneen ni
 
 // What the notice shows of one entry.
 struct Entry {
-  String time;                   // WMI date-time
+  String time;                    // WMI date-time
   std::optional<String> message;  // nothing: a null message
   std::int64_t number = 1;
   String position = String();
@@ -49,7 +49,8 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
     String expected;  // after the notice
   } rows[] = {
       {"none: the notice as it is", {}, u""},
-      {"one", {{At(3), u"Too many users: license limit reached"}},
+      {"one",
+       {{At(3), u"Too many users: license limit reached"}},
        u"\n" + Shown(3) + u" Too many users: license limit reached"},
       {"five, delivered in any order, come newest first",
        {{At(2), u"b"}, {At(5), u"e"}, {At(1), u"a"}, {At(4), u"d"}, {At(3), u"c"}},
@@ -62,21 +63,24 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
        {{At(1), u"\r\n  Licence check failed  \r\nserver: DB1\nuser count 40"}},
        u"\n" + Shown(1) + u" Licence check failed"},
       {"500 characters with a surrogate pair at the cut: the pair stays whole",
-       {{At(1), x199 + emoji + String(300, u'y')}}, u"\n" + Shown(1) + u" " + x199 + emoji},
+       {{At(1), x199 + emoji + String(300, u'y')}},
+       u"\n" + Shown(1) + u" " + x199 + emoji},
       {"500 characters with a pair just past the cut: cut before it",
-       {{At(1), x199 + u"\u00e4" + emoji + String(299, u'y')}}, u"\n" + Shown(1) + u" " + x199 + u"\u00e4"},
+       {{At(1), x199 + u"\u00e4" + emoji + String(299, u'y')}},
+       u"\n" + Shown(1) + u" " + x199 + u"\u00e4"},
       {"a null message", {{At(1), std::nullopt}}, u"\n" + Shown(1) + u" Empty message"},
       {"an empty message reads as none", {{At(1), u""}}, u"\n" + Shown(1) + u" Empty message"},
       {"a blank message reads as none", {{At(1), u" \t\r\n  \n"}}, u"\n" + Shown(1) + u" Empty message"},
       {"NULs and blanks alone read as none",
-       {{At(1), String(1, u'\0') + u" " + String(1, u'\0') + u"\n"}}, u"\n" + Shown(1) + u" Empty message"},
+       {{At(1), String(1, u'\0') + u" " + String(1, u'\0') + u"\n"}},
+       u"\n" + Shown(1) + u" Empty message"},
       {"NULs before the text are passed over as blank lines are",
-       {{At(1), String(1, u'\0') + u"\n text"}}, u"\n" + Shown(1) + u" text"},
+       {{At(1), String(1, u'\0') + u"\n text"}},
+       u"\n" + Shown(1) + u" text"},
       {"equal times keep the order of the query",
        {{At(1), u"first"}, {At(1), u"second"}, {At(2), u"newest"}},
        u"\n" + Shown(2) + u" newest\n" + Shown(1) + u" first\n" + Shown(1) + u" second"},
-      {"a burst in one microsecond: the five highest numbers of the sequence",
-       Burst({1, 2, 3, 4, 5, 6, 7}),
+      {"a burst in one microsecond: the five highest numbers of the sequence", Burst({1, 2, 3, 4, 5, 6, 7}),
        u"\n" + Shown(1) + u" burst 7\n" + Shown(1) + u" burst 6\n" + Shown(1) + u" burst 5\n" + Shown(1) +
            u" burst 4\n" + Shown(1) + u" burst 3\n\u2026 ja 2 muuta"},
       {"a burst delivered out of order", Burst({12, 10, 11}),
@@ -85,12 +89,14 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
        {{u"20261210120001.000200+120", u"later"}, {u"20261210120001.000100+120", u"earlier"}},
        u"\n" + Shown(1) + u" later\n" + Shown(1) + u" earlier"},
       {"a UTC time is shown in local time",
-       {{u"20261231230003.000000-000", u"at new year"}}, u"\n2027-01-01 01:00:03 at new year"},
+       {{u"20261231230003.000000-000", u"at new year"}},
+       u"\n2027-01-01 01:00:03 at new year"},
       {"another offset is shown in local time and ordered by the moment",
        {{u"20261210100005.000000+000", u"10:00:05 UTC"}, {u"20261210113004.000000+090", u"10:00:04 UTC"}},
        u"\n" + Shown(5) + u" 10:00:05 UTC\n" + Shown(4) + u" 10:00:04 UTC"},
       {"a time that cannot be read is shown as given, after the others",
-       {{u"yesterday", u"odd"}, {At(1), u"a"}}, u"\n" + Shown(1) + u" a\nyesterday odd"},
+       {{u"yesterday", u"odd"}, {At(1), u"a"}},
+       u"\n" + Shown(1) + u" a\nyesterday odd"},
       {"control characters become blanks, an unpaired surrogate U+FFFD, a NUL ends the line",
        {{At(1), u"tab\there " + String(1, char16_t{0xD800}) + u" x" + String(1, u'\0') + u"after"}},
        u"\n" + Shown(1) + u" tab here \uFFFD x"},

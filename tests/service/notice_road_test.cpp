@@ -26,12 +26,20 @@ TEST(NoticeRoadTest, TheCycleStoresTheMarkOnlyAfterTheChatAnswered200) {
     std::int64_t stored;
     CheckReport::Notice notice;
   } rows[] = {
-      {"200", "HTTP/1.1 200 OK", {"resposene=OK", "statuscode=200", "statustxt=OK"}, 4,
+      {"200",
+       "HTTP/1.1 200 OK",
+       {"resposene=OK", "statuscode=200", "statustxt=OK"},
+       4,
        CheckReport::Notice::kDelivered},
-      {"500", "HTTP/1.1 500 Internal Server Error",
-       {"resposene=Internal Server Error", "statuscode=500", "statustxt=Internal Server Error"}, 3,
+      {"500",
+       "HTTP/1.1 500 Internal Server Error",
+       {"resposene=Internal Server Error", "statuscode=500", "statustxt=Internal Server Error"},
+       3,
        CheckReport::Notice::kNotDelivered},
-      {"refused", "", {"virhe chat postauksesssa =REST request failed: Error sending data: ("}, 3,
+      {"refused",
+       "",
+       {"virhe chat postauksesssa =REST request failed: Error sending data: ("},
+       3,
        CheckReport::Notice::kNotDelivered},
   };
   for (const Row& row : rows) {

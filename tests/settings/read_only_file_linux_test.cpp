@@ -15,8 +15,8 @@ namespace {
 TEST(ReadOnlyFileTest, OpensOnlyWhatExists) {
   struct Row {
     const char* name;
-    std::string file;                   // below the scratch folder
-    std::optional<std::string> text;    // nothing: no file
+    std::string file;                 // below the scratch folder
+    std::optional<std::string> text;  // nothing: no file
     long code;
   } rows[] = {
       {"no file", "/settings.reg", std::nullopt, kRegFileNotFound},

@@ -16,7 +16,8 @@ TEST(RegValueBytes, NumbersAreLittleEndian) {
   EXPECT_EQ(DwordFromBytes(dword.data()), 0x8000002Au);
   const Bytes qword{1, 0, 0, 0, 0, 0, 0, 0x80};
   EXPECT_EQ(QwordFromBytes(qword.data()), 0x8000000000000001u);
-  for (const std::uint64_t n : {std::uint64_t{0}, std::uint64_t{0x7FFFFFFF}, std::uint64_t{0x100000002}, ~std::uint64_t{0}})
+  for (const std::uint64_t n :
+       {std::uint64_t{0}, std::uint64_t{0x7FFFFFFF}, std::uint64_t{0x100000002}, ~std::uint64_t{0}})
     EXPECT_EQ(QwordFromBytes(QwordBytes(n).data()), n);
 }
 

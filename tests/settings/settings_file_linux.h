@@ -16,7 +16,8 @@ namespace vantrel::testing {
 inline constexpr char16_t kSettingsKeyPath[] = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel";
 // The file's first lines up to the key's section, and that section's header
 // alone.
-inline const std::string kHead = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
+inline const std::string kHead =
+    "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
 inline const std::string kKeyLines = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\tresk\\vantrel]\n";
 // Another key's section, with a value of the same name.
 inline const std::string kOtherKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\other]\n\"lastrecnum\"=dword:00000063\n";

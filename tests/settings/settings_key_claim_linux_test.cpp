@@ -20,7 +20,8 @@ TEST(SettingsKeyClaimLinux, ALockPathThatIsNoRegularFileRefusesTheService) {
     const char* name;
     void (*make)(const std::string& lock, const std::string& folder);
   } rows[] = {
-      {"a link", [](const std::string& lock, const std::string& folder) {
+      {"a link",
+       [](const std::string& lock, const std::string& folder) {
          ASSERT_EQ(symlink((folder + "/elsewhere").c_str(), lock.c_str()), 0);
        }},
       {"a FIFO", [](const std::string& lock, const std::string&) { ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0); }},

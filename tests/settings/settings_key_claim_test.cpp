@@ -19,8 +19,7 @@ TEST(SettingsKeyClaim, ASecondClaimIsRefusedUntilTheFirstIsLetGo) {
       ClaimSettingsKey();
       ADD_FAILURE() << "claimed twice";
     } catch (const Exception& e) {
-      EXPECT_EQ(e.Message().rfind(u"Another Vantrel service already uses the settings ", 0), 0u)
-          << ToUtf8(e.Message());
+      EXPECT_EQ(e.Message().rfind(u"Another Vantrel service already uses the settings ", 0), 0u) << ToUtf8(e.Message());
       EXPECT_NE(e.Message().find(u"; this one ends"), String::npos) << ToUtf8(e.Message());
     }
   }

@@ -70,8 +70,8 @@ struct FakeSource {
   bool fail_execute = false;
   std::optional<std::size_t> fail_walk_after;  // Next raises after this many entries
   std::optional<RecordMark> after_walk;        // the mark the source gives after its walk
-  std::optional<RecordRange> range;  // the log's oldest and newest record numbers, when it tells
-  std::map<std::int64_t, String> positions;  // what a seek read finds under a number
+  std::optional<RecordRange> range;            // the log's oldest and newest record numbers, when it tells
+  std::map<std::int64_t, String> positions;    // what a seek read finds under a number
 
   std::vector<EventQuery> queries;
   int sources_alive = 0;
@@ -282,11 +282,16 @@ TEST(EventLogQueryTest, AWalkThatBreaksOffTakesNothingAndRaises) {
       {"Next fails after two entries", 2, {e21, e23, e22}, "walk broke"},
       {"the message cannot be read", std::nullopt, {e23, message_fails, e22}, "cannot read Message"},
       {"the record number cannot be read", std::nullopt, {e23, record_fails}, "cannot read RecordNumber"},
-      {"a null computer name", std::nullopt, {e23, Entry(null, String(u"t"), String(u"m"), std::int64_t{40})},
+      {"a null computer name",
+       std::nullopt,
+       {e23, Entry(null, String(u"t"), String(u"m"), std::int64_t{40})},
        "Could not convert variant of type (Null) into type (UnicodeString)"},
-      {"a null time", std::nullopt, {Entry(String(u"A"), null, String(u"m"), std::int64_t{40})},
+      {"a null time",
+       std::nullopt,
+       {Entry(String(u"A"), null, String(u"m"), std::int64_t{40})},
        "Could not convert variant of type (Null) into type (UnicodeString)"},
-      {"a record number that is no number", std::nullopt,
+      {"a record number that is no number",
+       std::nullopt,
        {Entry(String(u"A"), String(u"t"), String(u"m"), String(u"12a"))},
        "Could not convert variant of type (UnicodeString) into type (Int64)"},
   };
@@ -340,22 +345,46 @@ TEST(EventLogQueryTest, AClearedLogIsReadFromTheStart) {
     std::int64_t asked_above;
     std::vector<std::string> trace;
   } rows[] = {
-      {"newest below the mark", mark_entry, RecordRange{1, 12}, std::nullopt, 0,
+      {"newest below the mark",
+       mark_entry,
+       RecordRange{1, 12},
+       std::nullopt,
+       0,
        {"event log cleared, newest record=12 below the mark 1000"}},
-      {"cleared and filled past the mark", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718100000, 7), 0,
+      {"cleared and filled past the mark",
+       mark_entry,
+       RecordRange{1, 1500},
+       RecordIdentity(1000, 1718100000, 7),
+       0,
        {"event log cleared, record 1000=another entry than the mark's"}},
-      {"another event code at the same second", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718094615, 9),
-       0, {"event log cleared, record 1000=another entry than the mark's"}},
+      {"another event code at the same second",
+       mark_entry,
+       RecordRange{1, 1500},
+       RecordIdentity(1000, 1718094615, 9),
+       0,
+       {"event log cleared, record 1000=another entry than the mark's"}},
       {"the mark's own entry", mark_entry, RecordRange{1, 1500}, mark_entry, 1000, {}},
-      {"the log gives no event code", mark_entry, RecordRange{1, 1500}, RecordIdentity(1000, 1718094615, std::nullopt),
-       1000, {}},
-      {"wrapped: the mark's entry overwritten, the numbers went on", mark_entry, RecordRange{1200, 1500},
-       RecordIdentity(1000, 1718100000, 7), 1000, {}},
+      {"the log gives no event code",
+       mark_entry,
+       RecordRange{1, 1500},
+       RecordIdentity(1000, 1718094615, std::nullopt),
+       1000,
+       {}},
+      {"wrapped: the mark's entry overwritten, the numbers went on",
+       mark_entry,
+       RecordRange{1200, 1500},
+       RecordIdentity(1000, 1718100000, 7),
+       1000,
+       {}},
       {"the record cannot be read", mark_entry, RecordRange{1, 1500}, std::nullopt, 1000, {}},
       {"empty, or cannot tell", mark_entry, std::nullopt, RecordIdentity(1000, 1718100000, 7), 1000, {}},
       {"newest at the mark, no identity stored", String(), RecordRange{1, 1000}, RecordIdentity(1000, 1, 7), 1000, {}},
-      {"a journal's position is no identity", u"0123456789abcdef0123456789abcdef=1000", RecordRange{1, 1500},
-       RecordIdentity(1000, 1, 7), 1000, {}},
+      {"a journal's position is no identity",
+       u"0123456789abcdef0123456789abcdef=1000",
+       RecordRange{1, 1500},
+       RecordIdentity(1000, 1, 7),
+       1000,
+       {}},
   };
   for (const Row& row : rows) {
     FakeSource source;

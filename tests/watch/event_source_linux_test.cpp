@@ -72,15 +72,15 @@ class JournalQueryTest : public ::testing::Test {
 TEST_F(JournalQueryTest, SelectsTheSourceByTypeAboveTheRecordNumber) {
   JournalFolder folder;
   folder.Write({
-      {"Pervasive SQL", 3, "disk error"},         // 1
-      {"other", 3, "not ours"},                   // 2
-      {"Pervasive SQL", 4, std::nullopt},         // 3
-      {"Pervasive SQL", 6, "engine started"},     // 4
-      {"Pervasive SQL", 7, "debug detail"},       // 5
-      {"Pervasive SQL", 5, "notice"},             // 6
-      {"Pervasive SQL", 0, "emergency"},          // 7
-      {"Pervasive SQLX", 3, "a longer name"},     // 8
-      {"pervasive sql", 3, "another case"},       // 9
+      {"Pervasive SQL", 3, "disk error"},           // 1
+      {"other", 3, "not ours"},                     // 2
+      {"Pervasive SQL", 4, std::nullopt},           // 3
+      {"Pervasive SQL", 6, "engine started"},       // 4
+      {"Pervasive SQL", 7, "debug detail"},         // 5
+      {"Pervasive SQL", 5, "notice"},               // 6
+      {"Pervasive SQL", 0, "emergency"},            // 7
+      {"Pervasive SQLX", 3, "a longer name"},       // 8
+      {"pervasive sql", 3, "another case"},         // 9
       {"Pervasive SQL", std::nullopt, "no level"},  // 10
   });
   // Entries come oldest first.
@@ -96,8 +96,8 @@ TEST_F(JournalQueryTest, SelectsTheSourceByTypeAboveTheRecordNumber) {
       {"first run: errors, warnings and information",
        0,
        true,
-       {FirstLine(0), " Message : disk error", FirstLine(2), "Empty message", FirstLine(3),
-        " Message : engine started", FirstLine(5), " Message : notice", FirstLine(6), " Message : emergency"},
+       {FirstLine(0), " Message : disk error", FirstLine(2), "Empty message", FirstLine(3), " Message : engine started",
+        FirstLine(5), " Message : notice", FirstLine(6), " Message : emergency"},
        7},
       {"later run from 0: errors and warnings", 0, false, errors_and_warnings, 7},
       {"later run from -7", -7, false, errors_and_warnings, 7},
@@ -156,7 +156,7 @@ TEST_F(JournalQueryTest, ASequenceThatStartsAgainIsReportedOnce) {
   const QueryResult before = Query(0, false);
   ASSERT_EQ(before.record_number, 5);
 
-  folder.RaiseSequence(1000);  // the old journal went on counting other entries
+  folder.RaiseSequence(1000);                                   // the old journal went on counting other entries
   folder.Write({{"Pervasive SQL", 3, "old after the check"}});  // 1001
   folder.Write({{"Pervasive SQL", 4, "new 1"}, {"other", 3, "not ours"}, {"Pervasive SQL", 3, "new 3"}}, "new.journal");
 
@@ -211,19 +211,22 @@ TEST_F(JournalQueryTest, AWrongClockLosesNothing) {
     std::function<void(JournalFolder&)> then;
     std::vector<std::string> reported;
   } rows[] = {
-      {"a second sequence in the same boot, its clock two hours behind", 0,
+      {"a second sequence in the same boot, its clock two hours behind",
+       0,
        [](JournalFolder& f) {
          f.Write(Errors("a", 2, 4), "a.journal");
          f.Write({{"Pervasive SQL", 4, "b1"}}, "b.journal", {testing::kTestBoot, -2 * kHourUsec});
        },
        {"a4", "a5", "b1"}},
-      {"a reboot with the clock an hour behind, then set right", 0,
+      {"a reboot with the clock an hour behind, then set right",
+       0,
        [&new_boot](JournalFolder& f) {
          f.Write(Errors("n", 5), "n.journal", {new_boot.boot, -kHourUsec});
          f.Write(Errors("n", 2, 6), "n.journal", new_boot);
        },
        {"n1", "n2", "n3", "n4", "n5", "n6", "n7"}},
-      {"the mark written with the clock a day ahead, then a reboot with the clock right", 24 * kHourUsec,
+      {"the mark written with the clock a day ahead, then a reboot with the clock right",
+       24 * kHourUsec,
        [&new_boot](JournalFolder& f) { f.Write(Errors("n", 10), "n.journal", new_boot); },
        {"n1", "n2", "n3", "n4", "n5", "n6", "n7", "n8", "n9", "n10"}},
   };
@@ -294,10 +297,10 @@ RecordMark KnownSequenceAtZero(const JournalFolder& folder, const std::string& f
 // older than the source's, must not hold the mark below what was delivered.
 TEST_F(JournalQueryTest, AUserFileOfTheSameSequenceHoldsBackNothing) {
   JournalFolder folder;
-  folder.Write({{"user", 5, "a user's line"}}, "user-1000.journal");                      // 1
-  folder.Write({{"other", 6, "before"}}, "system.journal");                              // 1
+  folder.Write({{"user", 5, "a user's line"}}, "user-1000.journal");  // 1
+  folder.Write({{"other", 6, "before"}}, "system.journal");           // 1
   folder.RaiseSequence(1, "system.journal");
-  folder.Write({Errors("e", 3)}, "system.journal");                                      // 2, 3, 4
+  folder.Write({Errors("e", 3)}, "system.journal");  // 2, 3, 4
   folder.JoinSequence("system.journal", "user-1000.journal");
   folder.SetOnline("system.journal");
   folder.SetOnline("user-1000.journal");
@@ -418,7 +421,8 @@ TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
     const RecordMark stored{3, FromUtf8(cursor)};
     const auto traced = [&stored] {
       const std::vector<std::string> trace = Query(stored, false).trace;
-      return std::count_if(trace.begin(), trace.end(), [](const std::string& l) { return l.starts_with("lastrecpos"); });
+      return std::count_if(trace.begin(), trace.end(),
+                           [](const std::string& l) { return l.starts_with("lastrecpos"); });
     };
     EXPECT_EQ(traced(), 1) << cursor;
     EXPECT_EQ(traced(), 0) << cursor;
@@ -434,7 +438,8 @@ TEST_F(JournalQueryTest, APositionThatIsNotUsedIsTracedOnce) {
 TEST_F(JournalQueryTest, MoreSequencesThanTheBound) {
   JournalFolder folder;
   const int count = static_cast<int>(SequenceMarks::kBound) + 2;
-  for (int i = 0; i < count; ++i) folder.Write(Errors("s" + std::to_string(i) + "-", 1), "s" + std::to_string(i) + ".journal");
+  for (int i = 0; i < count; ++i)
+    folder.Write(Errors("s" + std::to_string(i) + "-", 1), "s" + std::to_string(i) + ".journal");
   const QueryResult first = Query(0, false);
   ASSERT_EQ(first.lines.size(), 2u * count);
   EXPECT_NE(ToUtf8(first.mark.position).find(",left="), std::string::npos) << ToUtf8(first.mark.position);
@@ -463,8 +468,9 @@ TEST_F(JournalQueryTest, MoreSequencesThanTheBound) {
   // wrote is new.
   const std::string marks_now = ToUtf8(third.mark.position);
   int left_out = 0;
-  while (marks_now.find(ReadJournalFileHeader(folder.Path() + "/s" + std::to_string(left_out) + ".journal")->sequence) !=
-         std::string::npos) {
+  while (
+      marks_now.find(ReadJournalFileHeader(folder.Path() + "/s" + std::to_string(left_out) + ".journal")->sequence) !=
+      std::string::npos) {
     ++left_out;
   }
   const std::string again = "s" + std::to_string(left_out);
@@ -511,7 +517,7 @@ TEST_F(JournalQueryTest, TheSourceAsSyslogWritesIt) {
       syslog("Zen", 4, "Zen tagged"),
   });
   EXPECT_EQ(Messages(Query(0, false)), (std::vector<std::string>{"License limit reached", "with the process id",
-                                                                  "Pervasive SQL: tagged, kept whole"}));
+                                                                 "Pervasive SQL: tagged, kept whole"}));
   EXPECT_EQ(Messages(Query(0, false, u"Zen")), (std::vector<std::string>{"another source", "Zen tagged"}));
 }
 
@@ -541,10 +547,8 @@ TEST_F(JournalQueryTest, TimeIsLocalWithItsOffsetInMinutes) {
     const char* tz;
     const char* time;
   } rows[] = {
-      {"UTC0", "20231114221320.000000+000"},
-      {"EET-2", "20231115001320.000000+120"},
-      {"IST-5:30", "20231115034320.000000+330"},
-      {"EST5", "20231114171320.000000-300"},
+      {"UTC0", "20231114221320.000000+000"},     {"EET-2", "20231115001320.000000+120"},
+      {"IST-5:30", "20231115034320.000000+330"}, {"EST5", "20231114171320.000000-300"},
       {"NST3:30", "20231114184320.000000-210"},
   };
   for (const Row& row : rows) {

@@ -45,10 +45,9 @@ TEST_F(WmiQueryTest, ALocatorThatCannotBeCreatedIsTracedWithItsProgId) {
   // CO_E_CLASSSTRING: Windows has a text for it, Wine has none.
   const std::vector<std::string> windows_lines = {
       "Virhe haussa=Invalid class string, ProgID: \"Vantrel.NoSuchLocator\"", "callstack="};
-  const std::vector<std::string> wine_lines = {
-      "Virhe haussa=OLE error 800401F3, ProgID: \"Vantrel.NoSuchLocator\"", "callstack="};
-  EXPECT_TRUE(trace.lines == windows_lines || trace.lines == wine_lines)
-      << ::testing::PrintToString(trace.lines);
+  const std::vector<std::string> wine_lines = {"Virhe haussa=OLE error 800401F3, ProgID: \"Vantrel.NoSuchLocator\"",
+                                               "callstack="};
+  EXPECT_TRUE(trace.lines == windows_lines || trace.lines == wine_lines) << ::testing::PrintToString(trace.lines);
 }
 
 // The same automation calls on a class that Wine's WMI fills: an entry's

@@ -78,12 +78,10 @@ TEST(JournalFileReaderTest, FindsTheSourceByIdentifierAndUntaggedSyslogEntries) 
       {"", 2, "untagged of anyone", "psqlhost", 0, syslog},
       {"Pervasive SQL", 12, "odd priority"},
   };
-  const std::vector<Seen> expected{{1, true, 3, "tagged error"},
-                                   {3, false, 4, "Pervasive SQL: untagged warning"},
-                                   {4, true, 6, "tagged through syslog"},
-                                   {7, true, -1, "(none)"},
-                                   {8, false, 2, "untagged of anyone"},
-                                   {9, true, -1, "odd priority"}};
+  const std::vector<Seen> expected{
+      {1, true, 3, "tagged error"},          {3, false, 4, "Pervasive SQL: untagged warning"},
+      {4, true, 6, "tagged through syslog"}, {7, true, -1, "(none)"},
+      {8, false, 2, "untagged of anyone"},   {9, true, -1, "odd priority"}};
   for (bool compact : {true, false}) {
     JournalFolder folder;
     WriteAs(folder, entries, compact);
@@ -124,7 +122,8 @@ TEST(JournalFileReaderTest, KeepsToOneBootWhenAsked) {
   WriteAs(folder, {{"Pervasive SQL", 3, "first boot"}}, true);
   WriteAs(folder, {{"Pervasive SQL", 3, "second boot"}}, true, {other, 0});
   std::string bytes;
-  for (std::size_t i = 0; i < other.size(); i += 2) bytes += static_cast<char>(std::stoi(other.substr(i, 2), nullptr, 16));
+  for (std::size_t i = 0; i < other.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(other.substr(i, 2), nullptr, 16));
   EXPECT_EQ(Walk(folder.Path() + "/x.journal", 0, bytes), (std::vector<Seen>{{2, true, 3, "second boot"}}));
 }
 
@@ -258,8 +257,8 @@ TEST(JournalFileReaderTest, ADamagedFileEndsTheWalkWithoutReadingOutsideIt) {
   JournalFolder folder;
   std::vector<JournalEntrySpec> entries;
   for (int i = 1; i <= 300; ++i) {
-    entries.push_back({i % 2 ? "Pervasive SQL" : "", 3, "Pervasive SQL: e" + std::to_string(i), "h", 0,
-                       std::string("syslog")});
+    entries.push_back(
+        {i % 2 ? "Pervasive SQL" : "", 3, "Pervasive SQL: e" + std::to_string(i), "h", 0, std::string("syslog")});
   }
   WriteAs(folder, entries, true);
   const std::string good = folder.Path() + "/x.journal";

@@ -17,7 +17,7 @@ struct JournalEntrySpec {
   std::optional<int> priority;
   std::optional<std::string> message;
   std::optional<std::string> hostname = "psqlhost";
-  std::uint64_t extra_usec = 0;           // added to the entry's whole second
+  std::uint64_t extra_usec = 0;                         // added to the entry's whole second
   std::optional<std::string> transport = std::nullopt;  // _TRANSPORT
 };
 

@@ -22,11 +22,11 @@ struct KnownProperty {
 // The properties of Win32_NTLogEvent with their CIM types (uint8, uint16,
 // uint32, string or datetime, arrays).
 constexpr KnownProperty kProperties[] = {
-    {L"Category", Kind::kUint16},       {L"CategoryString", Kind::kText}, {L"ComputerName", Kind::kText},
-    {L"Data", Kind::kArray},            {L"EventCode", Kind::kUint16},    {L"EventIdentifier", Kind::kUint32},
-    {L"EventType", Kind::kUint8},       {L"InsertionStrings", Kind::kArray}, {L"Logfile", Kind::kText},
-    {L"Message", Kind::kText},          {L"RecordNumber", Kind::kUint32}, {L"SourceName", Kind::kText},
-    {L"TimeGenerated", Kind::kText},    {L"TimeWritten", Kind::kText},    {L"Type", Kind::kText},
+    {L"Category", Kind::kUint16},    {L"CategoryString", Kind::kText},    {L"ComputerName", Kind::kText},
+    {L"Data", Kind::kArray},         {L"EventCode", Kind::kUint16},       {L"EventIdentifier", Kind::kUint32},
+    {L"EventType", Kind::kUint8},    {L"InsertionStrings", Kind::kArray}, {L"Logfile", Kind::kText},
+    {L"Message", Kind::kText},       {L"RecordNumber", Kind::kUint32},    {L"SourceName", Kind::kText},
+    {L"TimeGenerated", Kind::kText}, {L"TimeWritten", Kind::kText},       {L"Type", Kind::kText},
     {L"User", Kind::kText},
 };
 
@@ -198,17 +198,10 @@ std::wstring Unescape(const std::wstring& text) {
       continue;
     }
     switch (text[++i]) {
-      case L't':
-        out += L'\t';
-        break;
-      case L'n':
-        out += L'\n';
-        break;
-      case L'r':
-        out += L'\r';
-        break;
-      default:
-        out += text[i];
+      case L't': out += L'\t'; break;
+      case L'n': out += L'\n'; break;
+      case L'r': out += L'\r'; break;
+      default: out += text[i];
     }
   }
   return out;
@@ -244,8 +237,8 @@ std::wstring FromUtf8(const std::string& text) {
 
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;

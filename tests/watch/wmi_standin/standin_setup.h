@@ -23,7 +23,7 @@ namespace vantrel::testing {
 struct StandInEntry {
   std::optional<std::uint32_t> record_number;  // the log's uint32, past 2^31 too
   std::optional<std::uint32_t> event_type;     // 1 error, 2 warning, 3 information
-  std::optional<std::string> source_name;  // UTF-8, as all texts here
+  std::optional<std::string> source_name;      // UTF-8, as all texts here
   std::optional<std::string> logfile;
   std::optional<std::string> computer_name;
   std::optional<std::string> time_generated;

@@ -71,8 +71,7 @@ TEST_F(StandInAnswers, PropertiesComeWithTheirScriptingTypes) {
       {u"RecordNumber", u"RecordNumber", std::int64_t{4294967295}, "Get entry 1 RecordNumber() -> I4"},
       {u"EventType", u"EventType", std::int64_t{2}, "Get entry 1 EventType() -> UI1"},
       {u"*", u"EventType", std::int64_t{2}, "Get entry 1 EventType() -> UI1"},
-      {u"*", u"Message", String(u"Record 4294967295: license check\r\nsecond line"),
-       "Get entry 1 Message() -> BSTR"},
+      {u"*", u"Message", String(u"Record 4294967295: license check\r\nsecond line"), "Get entry 1 Message() -> BSTR"},
       // Outside the SELECT list the property is there, and null.
       {u"Message", u"RecordNumber", std::monostate(), "Get entry 1 RecordNumber() -> NULL"},
       {u"RecordNumber", u"EventType", std::monostate(), "Get entry 1 EventType() -> NULL"},
@@ -90,11 +89,9 @@ TEST_F(StandInAnswers, RecordNumbersCompareAsUnsignedPast2To31) {
   StandInFixture log;
   log.entries = {PervasiveEntry(2147483649u, 1), PervasiveEntry(2147483651u, 1), PervasiveEntry(4294967295u, 2),
                  PervasiveEntry(7, 2)};
-  EXPECT_EQ(Values(log, u"SELECT RecordNumber FROM Win32_NTLogEvent WHERE RecordNumber > 2147483650",
-                   u"RecordNumber"),
+  EXPECT_EQ(Values(log, u"SELECT RecordNumber FROM Win32_NTLogEvent WHERE RecordNumber > 2147483650", u"RecordNumber"),
             (std::vector<EventValue>{std::int64_t{2147483651}, std::int64_t{4294967295}}));
-  EXPECT_EQ(Values(log, u"SELECT RecordNumber FROM Win32_NTLogEvent WHERE RecordNumber <= 2147483649",
-                   u"RecordNumber"),
+  EXPECT_EQ(Values(log, u"SELECT RecordNumber FROM Win32_NTLogEvent WHERE RecordNumber <= 2147483649", u"RecordNumber"),
             (std::vector<EventValue>{std::int64_t{2147483649}, std::int64_t{7}}));
 }
 

@@ -109,11 +109,11 @@ std::wstring TypeName(VARTYPE vt) {
     const wchar_t* name;
   };
   static const Name names[] = {
-      {VT_EMPTY, L"EMPTY"}, {VT_NULL, L"NULL"},         {VT_I2, L"I2"},         {VT_I4, L"I4"},
-      {VT_R4, L"R4"},       {VT_R8, L"R8"},             {VT_BSTR, L"BSTR"},     {VT_DISPATCH, L"DISPATCH"},
-      {VT_ERROR, L"ERROR"}, {VT_BOOL, L"BOOL"},         {VT_VARIANT, L"VARIANT"}, {VT_UNKNOWN, L"UNKNOWN"},
-      {VT_I1, L"I1"},       {VT_UI1, L"UI1"},           {VT_UI2, L"UI2"},       {VT_UI4, L"UI4"},
-      {VT_I8, L"I8"},       {VT_UI8, L"UI8"},           {VT_INT, L"INT"},       {VT_UINT, L"UINT"},
+      {VT_EMPTY, L"EMPTY"}, {VT_NULL, L"NULL"}, {VT_I2, L"I2"},           {VT_I4, L"I4"},
+      {VT_R4, L"R4"},       {VT_R8, L"R8"},     {VT_BSTR, L"BSTR"},       {VT_DISPATCH, L"DISPATCH"},
+      {VT_ERROR, L"ERROR"}, {VT_BOOL, L"BOOL"}, {VT_VARIANT, L"VARIANT"}, {VT_UNKNOWN, L"UNKNOWN"},
+      {VT_I1, L"I1"},       {VT_UI1, L"UI1"},   {VT_UI2, L"UI2"},         {VT_UI4, L"UI4"},
+      {VT_I8, L"I8"},       {VT_UI8, L"UI8"},   {VT_INT, L"INT"},         {VT_UINT, L"UINT"},
   };
   std::wstring prefix = (vt & VT_BYREF) ? L"BYREF|" : L"";
   for (const Name& n : names) {
@@ -253,7 +253,10 @@ class EntryObject : public Automation {
  public:
   EntryObject(std::shared_ptr<const Fixture> fixture, std::size_t index, std::vector<std::wstring> columns,
               bool reads_fail)
-      : Automation(L"Entry"), fixture_(std::move(fixture)), index_(index), columns_(std::move(columns)),
+      : Automation(L"Entry"),
+        fixture_(std::move(fixture)),
+        index_(index),
+        columns_(std::move(columns)),
         reads_fail_(reads_fail) {
     ++g_entries_alive;
   }
@@ -379,7 +382,9 @@ class Enumerator : public IEnumVARIANT {
 class ObjectSet : public Automation {
  public:
   ObjectSet(std::shared_ptr<const Fixture> fixture, std::vector<std::size_t> matches, std::vector<std::wstring> columns)
-      : Automation(L"ObjectSet"), fixture_(std::move(fixture)), matches_(std::move(matches)),
+      : Automation(L"ObjectSet"),
+        fixture_(std::move(fixture)),
+        matches_(std::move(matches)),
         columns_(std::move(columns)) {}
 
  protected:
@@ -579,6 +584,4 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return wmi_standin::g_factory.QueryInterface(iid, out);
 }
 
-STDAPI DllCanUnloadNow() {
-  return wmi_standin::g_alive == 0 && wmi_standin::g_server_locks == 0 ? S_OK : S_FALSE;
-}
+STDAPI DllCanUnloadNow() { return wmi_standin::g_alive == 0 && wmi_standin::g_server_locks == 0 ? S_OK : S_FALSE; }

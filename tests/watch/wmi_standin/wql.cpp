@@ -173,12 +173,9 @@ bool Satisfies(const Condition& condition, const Value& value) {
   if (number == nullptr || literal == nullptr) return false;  // null satisfies nothing
   const std::int64_t n = *number;
   switch (condition.op) {
-    case Condition::Op::kEquals:
-      return n == *literal;
-    case Condition::Op::kAtMost:
-      return n <= *literal;
-    case Condition::Op::kAbove:
-      return n > *literal;
+    case Condition::Op::kEquals: return n == *literal;
+    case Condition::Op::kAtMost: return n <= *literal;
+    case Condition::Op::kAbove: return n > *literal;
   }
   return false;
 }

@@ -136,6 +136,7 @@ void CALLBACK OnSecureStatus(HINTERNET req, DWORD_PTR context, DWORD status, LPV
   refused.failure.certificate = seen;
   (*watch->refuse)(refused);
 }
+
 using StepFailure = std::optional<Failure>;  // nothing when the step went through
 
 // One request on a connection of its own; the request is closed first.

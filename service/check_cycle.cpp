@@ -13,6 +13,11 @@ void TVantrelSrv::TarkastaLogit() {
   query_failure_.reset();
   const CheckSettings settings = ReadCheckSettings();
   const EventRecords records = QueryNewRecords(settings);
+  // A first run whose query left entries unread is not over: its start
+  // notice would go out without them, and its mark would end the first run,
+  // so that the information entries only a first run reports were never
+  // told. Nothing is posted or stored; the check fails and is tried again.
+  if (settings.first_run && !report_.entries_unread.empty()) throw Exception(report_.entries_unread);
   const MessageDocument notice = NoticeOf(settings, records);
   if (!records.empty()) {
     if (PostNotice(notice)) ledger_.Delivered();

@@ -86,5 +86,40 @@ TEST(JournalQueryTest, AJournalFileThatCannotBeReadFailsTheCheck) {
       << world.statuses[1];
 }
 
+// A first run that cannot read a journal file neither stores its mark nor
+// sends its start notice: the information entries that only a first run
+// reports would be lost with it. Once the file can be read, the first run
+// reports them all.
+TEST(JournalQueryTest, AFirstRunThatCannotReadAJournalFileIsTriedAgainAsAFirstRun) {
+  ASSERT_TRUE(std::filesystem::exists(testing::kJournalRemote))
+      << "systemd-journal-remote is needed to make journal files";
+  JournalFolder folder;
+  folder.Write({{"Pervasive SQL", 6, "engine started"}}, "a.journal");
+  folder.Write({{"Pervasive SQL", 6, "licence checked"}}, "b.journal");
+  const std::string locked = folder.Path() + "/b.journal";
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  ModuleHarness::World world;
+  world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
+  world.key.values[u"details"] = MemoryKey::Dword(1);
+  ModuleHarness module(world, {.event_query = true});
+  {
+    testing::WithoutFileOverride as_another_user;
+    module.Timer1Timer(nullptr);
+  }
+  EXPECT_TRUE(world.posts.empty());
+  EXPECT_FALSE(world.key.values.contains(u"lastrecnum"));
+  ASSERT_EQ(world.statuses.size(), 1u);
+  EXPECT_NE(world.statuses[0].find("failed: Cannot read the journal file " + locked), std::string::npos)
+      << world.statuses[0];
+
+  ASSERT_EQ(chmod(locked.c_str(), 0600), 0);
+  world.AdvanceBy(std::chrono::seconds(1));  // a start-up check that failed is tried again within a second
+  ASSERT_EQ(world.posts.size(), 1u);
+  const std::string notice = world.posts[0].json;
+  EXPECT_NE(notice.find("engine started"), std::string::npos) << notice;
+  EXPECT_NE(notice.find("licence checked"), std::string::npos) << notice;
+  EXPECT_TRUE(world.key.values.contains(u"lastrecnum"));
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -319,10 +319,12 @@ extern "C" __declspec(dllexport) UINT __stdcall SaveServiceForRollback(MSIHANDLE
   return ERROR_SUCCESS;
 }
 
-// Rollback of everything an installation does to the service: the stop and
-// deletion of its own and of the version it replaces, the program's
-// registration, the restart after a crash and the start. Scheduled before
-// all of them, it runs after their rollbacks. The service is stopped, as far
+// Rollback of everything an installation or a removal does to the service:
+// the stop and deletion (an upgrade's of the version it replaces too), the
+// program's registration, the restart after a crash and the start.
+// Scheduled before all of them, it runs after their rollbacks (in an
+// upgrade that fails, the older version's runs last, after its files are
+// back). The service is stopped, as far
 // as it stops within half a minute; one that was not there before is
 // deleted; one that was is registered again as it was saved (its restart
 // after a crash as the package sets it) and started when it ran. A start

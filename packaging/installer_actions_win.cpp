@@ -324,13 +324,12 @@ extern "C" __declspec(dllexport) UINT __stdcall SaveServiceForRollback(MSIHANDLE
 // program's registration, the restart after a crash and the start.
 // Scheduled before all of them, it runs after their rollbacks (in an
 // upgrade that fails, the older version's runs last, after its files are
-// back). The service is stopped, as far
-// as it stops within half a minute; one that was not there before is
-// deleted; one that was is registered again as it was saved (its restart
-// after a crash as the package sets it) and started when it ran. A start
-// that fails (the program's file not back yet) leaves it registered.
-// Stopped means its process has ended too, so that the rollback can take
-// the program's file away.
+// back). The service is stopped, its process ended, as far as that takes
+// half a minute at most (so the rollback can take the program's file away);
+// one that was not there before is deleted; one that was is registered
+// again as it was saved (its restart after a crash as the package sets it)
+// and started when it ran. A start that fails (the program's file not back
+// yet) leaves it registered.
 extern "C" __declspec(dllexport) UINT __stdcall RestoreService(MSIHANDLE install) {
   using vantrel::ScHandle;
   const std::wstring state(vantrel::Wide(vantrel::Property(install, L"CustomActionData")));

@@ -41,7 +41,7 @@ set(VANTREL_MSI_EXPANDABLE "UPDATE `Registry` SET `Value` = '#%[#vantrel.exe]' W
 set(VANTREL_MSI_HIDE_SET "UPDATE `CustomAction` SET `Type` = 10291 WHERE `Action` = 'SetWriteChatUrl'")
 set(VANTREL_MSI_HIDE_ACTION "UPDATE `CustomAction` SET `Type` = 11265 WHERE `Action` = 'WriteChatUrl'")
 set(VANTREL_MSI_HIDE_ROLLBACK "UPDATE `CustomAction` SET `Type` = 11585 WHERE `Action` = 'RestoreSettings'")
-set(VANTREL_MSI_ROLLBACK "UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'UnregisterService'")
+set(VANTREL_MSI_ROLLBACK "UPDATE `CustomAction` SET `Type` = 3393 WHERE `Action` = 'RestoreService'")
 set(VANTREL_MSI_COMMIT "UPDATE `CustomAction` SET `Type` = 3698 WHERE `Action` = 'RemoveSettings'")
 
 # vantrel_msi(output version) makes the package output for version.

@@ -155,6 +155,31 @@ void RestoreSettings(const std::wstring& state) {
   }
 }
 
+// Stops the service and waits, half a minute at most, until it reports
+// stopped and its process has ended (so its file can be replaced or
+// removed).
+void StopAndWait(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &size) ||
+      status.dwCurrentState == SERVICE_STOPPED) {
+    return;
+  }
+  const UniqueHandle<HANDLE, CloseHandle> process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+  SERVICE_STATUS stop{};
+  ControlService(service, SERVICE_CONTROL_STOP, &stop);
+  const ULONGLONG deadline = GetTickCount64() + 30000;
+  while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount64() < deadline) {
+    Sleep(100);
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &size)) {
+      break;
+    }
+  }
+  const ULONGLONG now = GetTickCount64();
+  if (process && now < deadline) WaitForSingleObject(process.get(), static_cast<DWORD>(deadline - now));
+}
+
 }  // namespace
 }  // namespace vantrel
 
@@ -266,23 +291,86 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreSettings(MSIHANDLE instal
   return ERROR_SUCCESS;
 }
 
-// Rollback of the program's registration (and so of the restart after a
-// crash and the start set on it): the service is stopped, as far as it
-// stops within half a minute, and deleted.
-extern "C" __declspec(dllexport) UINT __stdcall UnregisterService(MSIHANDLE install) {
+// Immediate, before anything is removed or installed: the service as it
+// stands becomes the data of the rollback action RestoreService. "0" when it
+// is not registered; otherwise "1|", "1" or "0" for whether it runs, "|",
+// its start type, "|", its display name, "|" and its command line (last, as
+// a path may hold any other character).
+extern "C" __declspec(dllexport) UINT __stdcall SaveServiceForRollback(MSIHANDLE install) {
   using vantrel::ScHandle;
+  std::wstring state = L"0";
   const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)
+  const ScHandle service(scm ? OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)
                              : nullptr);
-  if (!service) return ERROR_SUCCESS;
-  SERVICE_STATUS status{};
-  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-    for (int waited_ms = 0; waited_ms < 30000 && status.dwCurrentState != SERVICE_STOPPED; waited_ms += 250) {
-      Sleep(250);
-      if (!QueryServiceStatus(service.get(), &status)) break;
+  DWORD size = 0;
+  if (service && !QueryServiceConfigW(service.get(), nullptr, 0, &size) &&
+      GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    std::vector<BYTE> buffer(size);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    SERVICE_STATUS status{};
+    if (QueryServiceConfigW(service.get(), config, size, &size) && QueryServiceStatus(service.get(), &status)) {
+      const bool runs = status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING;
+      state = std::wstring(L"1|") + (runs ? L"1|" : L"0|") + std::to_wstring(config->dwStartType) + L"|" +
+              (config->lpDisplayName ? config->lpDisplayName : L"") + L"|" +
+              (config->lpBinaryPathName ? config->lpBinaryPathName : L"");
     }
   }
-  DeleteService(service.get());
-  vantrel::Log(install, u"VantrelSrv unregistered");
+  MsiSetPropertyW(install, L"RestoreService", state.c_str());
+  return ERROR_SUCCESS;
+}
+
+// Rollback of everything an installation or a removal does to the service:
+// the stop and deletion (an upgrade's of the version it replaces too), the
+// program's registration, the restart after a crash and the start.
+// Scheduled before all of them, it runs after their rollbacks (in an
+// upgrade that fails, the older version's runs last, after its files are
+// back). The service is stopped, its process ended, as far as that takes
+// half a minute at most (so the rollback can take the program's file away);
+// one that was not there before is deleted; one that was is registered
+// again as it was saved (its restart after a crash as the package sets it)
+// and started when it ran. A start that fails (the program's file not back
+// yet) leaves it registered.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreService(MSIHANDLE install) {
+  using vantrel::ScHandle;
+  const std::wstring state(vantrel::Wide(vantrel::Property(install, L"CustomActionData")));
+  const ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+  if (!scm) return ERROR_SUCCESS;
+  ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_ALL_ACCESS));
+  if (service) vantrel::StopAndWait(service.get());
+  std::vector<std::wstring> fields;
+  for (std::size_t at = 0; fields.size() < 4;) {
+    const std::size_t bar = state.find(L'|', at);
+    if (bar == std::wstring::npos) break;
+    fields.push_back(state.substr(at, bar - at));
+    at = bar + 1;
+    if (fields.size() == 4) fields.push_back(state.substr(at));
+  }
+  if (fields.size() != 5 || fields[0] != L"1") {
+    if (service) DeleteService(service.get());
+    vantrel::Log(install, u"VantrelSrv unregistered");
+    return ERROR_SUCCESS;
+  }
+  const DWORD start = std::wcstoul(fields[2].c_str(), nullptr, 10);
+  if (service) {
+    ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, fields[4].c_str(),
+                         nullptr, nullptr, nullptr, nullptr, nullptr, fields[3].c_str());
+  } else {
+    service.reset(CreateServiceW(scm.get(), L"VantrelSrv", fields[3].c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, fields[4].c_str(), nullptr,
+                                 nullptr, nullptr, nullptr, nullptr));
+  }
+  if (!service) {
+    vantrel::Log(install, u"VantrelSrv could not be registered again: " + vantrel::SystemErrorText(GetLastError()));
+    return ERROR_SUCCESS;
+  }
+  SC_HANDLE handle = service.get();
+  try {
+    vantrel::SetServiceRecovery(
+        [handle](DWORD level, void* info) { return ChangeServiceConfig2W(handle, level, info); });
+  } catch (...) {
+    // Registered without its restart after a crash: it runs all the same.
+  }
+  vantrel::Log(install, u"VantrelSrv registered again as it was");
+  if (fields[1] == L"1" && StartServiceW(handle, 0, nullptr)) vantrel::Log(install, u"VantrelSrv started again");
   return ERROR_SUCCESS;
 }

@@ -11,15 +11,18 @@
 #include <msiquery.h>
 #include <sddl.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/host/service_registration_win.h"
 #include "tests/e2e/service_control_win.h"
+#include "tests/watch/wmi_standin/standin_setup.h"
 
 namespace {
 
@@ -187,6 +190,30 @@ std::wstring PackageProperty(const std::wstring& package, const wchar_t* name) {
   return value;
 }
 
+// The rows of a query on the package's tables, each column as text
+// (an integer column as its number; an empty cell as "").
+std::vector<std::vector<std::wstring>> PackageRows(const std::wstring& package, const wchar_t* query, UINT columns) {
+  std::vector<std::vector<std::wstring>> rows;
+  MSIHANDLE database = 0, view = 0, record = 0;
+  if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS) return rows;
+  if (MsiDatabaseOpenViewW(database, query, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+      std::vector<std::wstring> row;
+      for (UINT field = 1; field <= columns; ++field) {
+        wchar_t text[1024];
+        DWORD size = 1024;
+        row.push_back(MsiRecordGetStringW(record, field, text, &size) == ERROR_SUCCESS ? std::wstring(text, size)
+                                                                                       : std::wstring());
+      }
+      rows.push_back(row);
+      MsiCloseHandle(record);
+    }
+    MsiCloseHandle(view);
+  }
+  MsiCloseHandle(database);
+  return rows;
+}
+
 class MsiEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { Clean(); }
@@ -259,6 +286,7 @@ class MsiEndToEnd : public ::testing::Test {
   const std::wstring next_msi_ = WindowsPath(VANTREL_NEXT_MSI);
   const std::wstring same_msi_ = WindowsPath(VANTREL_SAME_MSI);
   const std::wstring failing_msi_ = WindowsPath(VANTREL_FAILING_MSI);
+  const std::wstring failing_next_msi_ = WindowsPath(VANTREL_FAILING_NEXT_MSI);
   const std::wstring program_ = ExpandedPath(L"%ProgramFiles%\\Vantrel\\vantrel.exe");
 };
 
@@ -441,6 +469,192 @@ TEST_F(MsiEndToEnd, AFirstInstallWithoutInstanceNameIsRefused) {
             static_cast<DWORD>(ERROR_INSTALL_FAILURE));
   ExpectNothingOfTheServiceLeft();
   EXPECT_EQ(SettingText(L"chaturl"), std::nullopt);
+}
+
+// By the installer's contract, read in the package's tables (Wine's msiexec
+// removes an older version in an installation of its own, which no rollback
+// brings back, so this part cannot be seen there): the older version is
+// removed inside the installation's transaction, right after
+// InstallInitialize, so a failed upgrade restores it; and every deferred
+// action that changes the machine has a rollback partner that covers it,
+// scheduled before it, so it runs after the action's own undoing.
+TEST_F(MsiEndToEnd, EveryChangeHasARollbackPartnerAndAnUpgradeIsOneTransaction) {
+  std::map<std::wstring, int> sequence;
+  std::map<std::wstring, std::wstring> condition;
+  for (const auto& row :
+       PackageRows(msi_, L"SELECT `Action`, `Condition`, `Sequence` FROM `InstallExecuteSequence`", 3)) {
+    sequence[row[0]] = std::stoi(row[2]);
+    condition[row[0]] = row[1];
+  }
+  std::map<std::wstring, int> type;
+  for (const CustomActionRow& row : CustomActions(msi_)) type[row.action] = row.type;
+  ASSERT_TRUE(sequence.count(L"InstallInitialize") && sequence.count(L"RemoveExistingProducts"));
+
+  const int initialize = sequence[L"InstallInitialize"], removal = sequence[L"RemoveExistingProducts"];
+  EXPECT_GT(removal, initialize) << "the older version is removed outside the transaction";
+  for (const auto& [action, at] : sequence) {
+    EXPECT_FALSE(at > initialize && at < removal) << action << " comes between InstallInitialize and the removal";
+  }
+
+  // What each partner puts back, and what changes nothing to undo.
+  const std::map<std::wstring, std::vector<std::wstring>> partners = {
+      {L"WriteChatUrl", {L"RestoreSettings"}},
+      {L"WriteDetails", {L"RestoreSettings"}},
+      {L"WriteTls", {L"RestoreSettings"}},
+      {L"RegisterService", {L"RestoreService", L"RestoreSettings"}},  // it stores the name
+      {L"ConfigureRecovery", {L"RestoreService"}},
+      {L"StartVantrelService", {L"RestoreService"}},
+      {L"StopServices", {L"RestoreService"}},
+      {L"DeleteServices", {L"RestoreService"}},
+      {L"CheckService", {}},
+  };
+  // The settings are written by installations alone; the service is
+  // stopped and deleted by removals (also the older version's in an
+  // upgrade) too.
+  const std::map<std::wstring, std::wstring> partner_condition = {{L"RestoreSettings", L"NOT REMOVE~=\"ALL\""},
+                                                                  {L"RestoreService", L""}};
+  constexpr int kInScript = 0x400, kRollback = 0x100, kCommit = 0x200;
+  for (const auto& [action, at] : sequence) {
+    const bool deferred = type.count(action) && (type[action] & (kInScript | kRollback | kCommit)) == kInScript;
+    if (!deferred && !partners.count(action)) continue;
+    SCOPED_TRACE(std::string(action.begin(), action.end()));
+    ASSERT_TRUE(partners.count(action)) << "a deferred action without a rollback partner";
+    for (const std::wstring& partner : partners.at(action)) {
+      ASSERT_TRUE(sequence.count(partner) && type.count(partner));
+      EXPECT_EQ(type[partner] & (kInScript | kRollback | kCommit), kInScript | kRollback);
+      EXPECT_LT(sequence[partner], at) << "the partner comes after the action";
+      EXPECT_EQ(condition[partner], partner_condition.at(partner));
+    }
+  }
+}
+
+// An upgrade that fails after every action that changes the machine has run
+// (the newer version registered, set up and started, the new webhook
+// written) leaves the settings, the stored number and the service's
+// registration as they were. Wine's msiexec removes the older version in an
+// installation no rollback reaches, so its files and product (and with them
+// the service's start) are not looked for here: the case above reads them
+// in the package's tables.
+TEST_F(MsiEndToEnd, AFailedUpgradeLeavesTheServiceAndTheSettingsAsTheyWere) {
+  TestServer chat({Answer("HTTP/1.1 200 OK")});
+  const std::string url = chat.Url("/hook");
+  const std::wstring old_url(url.begin(), url.end());
+  ASSERT_EQ(Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" + old_url), 0u);
+  ExpectRunning("before the upgrade");
+  ASSERT_TRUE(WaitForRequests(chat, 1, 20000)) << "no notice reached the webhook";
+  ASSERT_EQ(SetStoredRecordNumber(41), ERROR_SUCCESS);
+  std::optional<ServiceConfig> before;
+  {
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    before = ReadServiceConfig(service.get());
+  }
+  ASSERT_TRUE(before);
+
+  EXPECT_NE(Msiexec(L"/i \"" + failing_next_msi_ +
+                    L"\" /qn INSTANCENAME=\"New name\" CHATURL=http://127.0.0.1:9/new DETAILS=1"),
+            0u);
+  EXPECT_EQ(SettingText(L"chaturl"), std::optional<std::wstring>(old_url));
+  EXPECT_EQ(SettingText(L"instancename"), std::optional<std::wstring>(L"Demo 1"));
+  EXPECT_EQ(SettingNumber(L"details"), std::nullopt);
+  EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(41));
+  ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service) << "the service is gone: " << GetLastError();
+  const std::optional<ServiceConfig> after = ReadServiceConfig(service.get());
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->binary_path, before->binary_path);
+  EXPECT_EQ(after->display_name, before->display_name);
+  EXPECT_EQ(after->start, before->start);
+  EXPECT_EQ(after->type, before->type);
+}
+
+// An upgrade while the problems notice's post is held by the webhook: the
+// upgrade's stop ends the post within its bound, the newer version is
+// installed and runs, and the notice is not lost. Without an answer the
+// newer version posts it again (to the webhook the settings name by then)
+// and stores the mark on its 200; after a 200's head the mark was stored at
+// the stop and the newer version asks above it.
+TEST_F(MsiEndToEnd, AnUpgradeDuringAHeldPostEndsThePostAndInstalls) {
+  WmiStandIn standin(VANTREL_WMI_STANDIN);
+  ASSERT_TRUE(standin.Registered());
+  StandInFixture log;
+  log.entries = {PervasiveEntry(21, 1)};
+  struct Row {
+    const char* name;
+    std::vector<std::string> answers;
+    TestServer::Reply reply;
+    DWORD stored_at_stop;
+    std::size_t posted_again;
+  } rows[] = {
+      {"no answer", {}, TestServer::Reply::kSilent, 20, 1},
+      {"a 200's head, then silence",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n12345"},
+       TestServer::Reply::kThenSilent,
+       21,
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Clean();
+    ASSERT_EQ(SetStoredRecordNumber(20), ERROR_SUCCESS);
+    ASSERT_TRUE(standin.Answer(log));
+    TestServer held(row.answers, row.reply);
+    const std::string url = held.Url("/hook");
+    ASSERT_EQ(
+        Msiexec(L"/i \"" + msi_ + L"\" /qn INSTANCENAME=\"Demo 1\" CHATURL=" + std::wstring(url.begin(), url.end())),
+        0u);
+    ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    std::optional<SERVICE_STATUS_PROCESS> running;
+    {
+      ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_QUERY_STATUS));
+      running = WaitForState(service.get(), SERVICE_RUNNING, 10000);
+    }
+    ASSERT_TRUE(running && running->dwCurrentState == SERVICE_RUNNING);
+    const ProcessHandle posting(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, running->dwProcessId));
+    ASSERT_TRUE(posting) << GetLastError();
+    ASSERT_TRUE(WaitForRequests(held, 1, 20000)) << "no notice reached the webhook";
+
+    // The webhook of later posts (the held one keeps its single connection),
+    // and the newer version's own call log.
+    TestServer chat({Answer("HTTP/1.1 200 OK")});
+    ASSERT_EQ(SetChatUrl(chat.Url("/hook")), ERROR_SUCCESS);
+    ASSERT_TRUE(standin.Answer(log));
+
+    ASSERT_EQ(Msiexec(L"/i \"" + next_msi_ + L"\" /qn"), 0u);
+    ASSERT_EQ(WaitForSingleObject(posting.get(), 0), WAIT_OBJECT_0) << "the service that held the post still runs";
+    DWORD code = STILL_ACTIVE;
+    EXPECT_TRUE(GetExitCodeProcess(posting.get(), &code) && code == 0) << code;
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(row.stored_at_stop));
+    const std::vector<std::wstring> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    wchar_t version[64];
+    DWORD size = 64;
+    ASSERT_EQ(MsiGetProductInfoW(products.front().c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &size),
+              static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(std::wstring(version, size), PackageProperty(next_msi_, L"ProductVersion"));
+    ExpectRunning("after the upgrade");
+
+    // The newer version's check asks above the mark stored at the stop.
+    const std::string asked = "RecordNumber > " + std::to_string(row.stored_at_stop) + ",";
+    bool queried = false;
+    for (DWORD waited = 0; !queried && waited < 20000; waited += kPollMs) {
+      for (const std::string& call : standin.Calls()) queried = queried || call.find(asked) != std::string::npos;
+      if (!queried) Sleep(kPollMs);
+    }
+    EXPECT_TRUE(queried) << "the newer version did not check";
+    if (row.posted_again > 0) {
+      ASSERT_TRUE(WaitForRequests(chat, row.posted_again, 20000)) << "the notice was lost";
+      EXPECT_EQ(chat.Requests().front().body, held.Requests().front().body);
+    }
+    for (DWORD waited = 0; StoredRecordNumber() != std::optional<DWORD>(21) && waited < 20000; waited += kPollMs) {
+      Sleep(kPollMs);
+    }
+    EXPECT_EQ(StoredRecordNumber(), std::optional<DWORD>(21));
+    EXPECT_EQ(chat.Requests().size(), row.posted_again);
+    EXPECT_EQ(held.Requests().size(), 1u);
+  }
 }
 
 }  // namespace

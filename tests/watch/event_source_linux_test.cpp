@@ -15,8 +15,8 @@
 #include "watch/event_log_query.h"
 #include "watch/event_log_query_test_seam.h"
 #include "watch/event_source.h"
-#include "watch/journal_files_linux.h"
-#include "watch/journal_test_seam_linux.h"
+#include "watch/journal/journal_files_linux.h"
+#include "watch/journal/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {

@@ -1,6 +1,6 @@
 // The journal file reader against files that systemd-journal-remote wrote,
 // in each layout it writes (compact or not), and against damaged copies.
-#include "watch/journal_file_reader_linux.h"
+#include "watch/journal/journal_file_reader_linux.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/watch/journal_folder.h"
-#include "watch/sip_hash.h"
+#include "watch/journal/sip_hash.h"
 
 namespace vantrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "watch/journal_file_reader_linux.h"
+#include "watch/journal/journal_file_reader_linux.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -9,8 +9,8 @@
 #include <limits>
 
 #include "platform/unique_fd.h"
-#include "watch/journal_format_linux.h"
-#include "watch/sip_hash.h"
+#include "watch/journal/journal_format_linux.h"
+#include "watch/journal/sip_hash.h"
 
 namespace vantrel {
 
@@ -375,15 +375,7 @@ std::optional<JournalFileEntry> JournalFileReader::Read(std::uint64_t offset, bo
       e.readable = false;  // which field it is lies inside the compressed payload
       continue;
     }
-    const std::string_view field(reinterpret_cast<const char*>(data + payload_at),
-                                 Le64(data + kObjectSize) - payload_at);
-    if (field.starts_with("PRIORITY=")) {
-      e.priority = field.size() == 10 && field[9] >= '0' && field[9] <= '9' ? field[9] - '0' : -1;
-    } else if (field.starts_with("_HOSTNAME=")) {
-      e.host = field.substr(sizeof "_HOSTNAME=" - 1);
-    } else if (field.starts_with("MESSAGE=")) {
-      e.message = field.substr(sizeof "MESSAGE=" - 1);
-    }
+    e.Take(std::string_view(reinterpret_cast<const char*>(data + payload_at), Le64(data + kObjectSize) - payload_at));
   }
   return e;
 }

@@ -325,7 +325,7 @@ TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
   testing_seam::SetAfterJournalListing([&folder] {
     const std::string dir = folder.Path() + "/";
     ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
-    folder.PatchHeader("system@0001.journal", 16, std::string(1, '\2'));  // archived
+    folder.PatchHeader("system@0001.journal", journal_format::kState, std::string(1, '\2'));  // archived
     folder.Write({{"other", 6, "header"}}, "system.journal");
     folder.RaiseSequence(5, "system.journal");
     folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/watch/journal_folder.h"
+#include "watch/journal/journal_format_linux.h"
 #include "watch/journal/sip_hash.h"
 
 namespace vantrel {
@@ -20,6 +21,14 @@ namespace {
 
 using testing::JournalEntrySpec;
 using testing::JournalFolder;
+
+// The little-endian number at offset `at` of an open journal file.
+std::uint64_t Le64At(std::ifstream& in, std::uint64_t at) {
+  unsigned char bytes[8];
+  in.seekg(static_cast<std::streamoff>(at));
+  in.read(reinterpret_cast<char*>(bytes), 8);
+  return Le64(bytes);
+}
 
 // What a walk gave of one entry.
 struct Seen {
@@ -159,30 +168,23 @@ TEST(JournalFileReaderTest, ADataObjectMissingFromItsHashChainLeavesTheFileToThe
   WriteAs(folder, {{"Pervasive SQL", 3, "e1"}}, false);
   const std::string path = folder.Path() + "/x.journal";
   std::ifstream in(path, std::ios::binary);
-  const auto le64_at = [&in](std::uint64_t at) {
-    unsigned char bytes[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(reinterpret_cast<char*>(bytes), 8);
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-  };
+  const auto le64_at = [&in](std::uint64_t at) { return Le64At(in, at); };
   unsigned char file_id[16];
-  in.seekg(24);
+  in.seekg(journal_format::kFileId);
   in.read(reinterpret_cast<char*>(file_id), 16);
   const std::string tag = "SYSLOG_IDENTIFIER=Pervasive SQL";
-  const std::uint64_t table = le64_at(104), buckets = le64_at(112) / 16;
+  const std::uint64_t table = le64_at(journal_format::kDataHashTable), buckets = le64_at(journal_format::kDataHashTable + 8) / 16;
   const std::uint64_t bucket = table + SipHash24(tag.data(), tag.size(), file_id) % buckets * 16;
   // Each object of the bucket's chain that is not the tag's stays linked.
   std::uint64_t kept = 0;
-  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + 24)) {
-    if (le64_at(at + 8) - 64 != tag.size()) kept = kept == 0 ? at : kept;
+  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + journal_format::kDataNextHash)) {
+    if (le64_at(at + journal_format::kObjectSize) - journal_format::kDataPayload != tag.size()) kept = kept == 0 ? at : kept;
   }
   std::string head(8, '\0');
   for (int i = 0; i < 8; ++i) head[static_cast<std::size_t>(i)] = static_cast<char>(kept >> (8 * i));
   in.close();
-  folder.PatchHeader("x.journal", static_cast<long>(bucket), head);
-  folder.PatchHeader("x.journal", static_cast<long>(bucket + 8), head);
+  folder.PatchHeader("x.journal", bucket, head);
+  folder.PatchHeader("x.journal", bucket + 8, head);
 
   std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
   ASSERT_TRUE(reader);
@@ -217,23 +219,16 @@ int StartOnAFileCutUnderTheMapping(JournalFolder& folder, const std::string& pat
   std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
   if (!reader) return 2;
   std::ifstream in(path, std::ios::binary);
-  const auto le64_at = [&in](std::uint64_t at) {
-    unsigned char bytes[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(reinterpret_cast<char*>(bytes), 8);
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-  };
-  const std::uint64_t tail = le64_at(136);  // tail_object_offset
-  const std::uint64_t tail_end = tail + le64_at(tail + 8);
+  const auto le64_at = [&in](std::uint64_t at) { return Le64At(in, at); };
+  const std::uint64_t tail = le64_at(journal_format::kTailObject);
+  const std::uint64_t tail_end = tail + le64_at(tail + journal_format::kObjectSize);
   const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
   const std::uint64_t cut = (tail_end + page - 1) / page * page;
   const std::uint64_t into_cut = cut + 4 * page;
   if (into_cut + page > std::filesystem::file_size(path)) return 3;
   std::string offset(8, '\0');
   for (int i = 0; i < 8; ++i) offset[static_cast<std::size_t>(i)] = static_cast<char>(into_cut >> (8 * i));
-  folder.PatchHeader("x.journal", 104, offset);  // data_hash_table_offset
+  folder.PatchHeader("x.journal", journal_format::kDataHashTable, offset);
   std::filesystem::resize_file(path, cut);
   const bool started = reader->Start("Pervasive SQL", 0, std::nullopt);
   return !started && reader->Damaged() ? 0 : 4;

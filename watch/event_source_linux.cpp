@@ -355,7 +355,11 @@ class JournalSource : public EventSource {
   // allows it, through the library otherwise or once told so. A file the
   // library declines too is passed over.
   void StartWalk(const SequenceWalk& sequence, FileWalk& file, std::uint64_t above, bool through_library) {
-    WalkRequest request{source_, sequence.sequence.id, above, sequence.sequence.tail, sequence.only_boot,
+    WalkRequest request{source_,
+                        sequence.sequence.id,
+                        above,
+                        sequence.sequence.tail,
+                        sequence.only_boot,
                         [this](const std::string& path, const std::string& why) { NotePassedOver(path, why); }};
     file.state = FileWalk::State::kWalking;
     file.through_library = through_library;
@@ -397,8 +401,7 @@ class JournalSource : public EventSource {
   static std::unique_ptr<EventEntry> Deliver(SequenceWalk& sequence, FileWalk& file, WalkedEntry entry) {
     file.last_delivered = entry.number;
     sequence.highest_delivered = std::max(sequence.highest_delivered, entry.number);
-    return std::make_unique<JournalEntry>(std::move(entry.fields), sequence.sequence.id, entry.number,
-                                          entry.realtime);
+    return std::make_unique<JournalEntry>(std::move(entry.fields), sequence.sequence.id, entry.number, entry.realtime);
   }
 
   // Notes a file that no reader here can open (its path and the system's

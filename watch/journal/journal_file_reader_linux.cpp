@@ -123,6 +123,12 @@ class JournalFileReader::EntryList {
     }
     const unsigned char* array = reader_.Object(tail_array_, kEntryArray, kArrayItems + 4);
     if (array == nullptr) return;
+    // The last array ends the chain and holds the count the data object
+    // gives it; one that does not disagrees with the chain, and the walk
+    // would end short of the list's end: the library reads the file.
+    if (Le64(array + kArrayNext) != 0 || tail_count_ > (Le64(array + kObjectSize) - kArrayItems) / 4) {
+      return static_cast<void>(Damaged());
+    }
     const std::uint64_t first = Le32(array + kArrayItems);
     const std::optional<std::uint64_t> number = first == 0 ? std::nullopt : reader_.NumberOfEntry(first);
     if (!number || *number > above) return;

@@ -28,11 +28,11 @@ struct WalkedEntry {
 
 // What a walk is asked for.
 struct WalkRequest {
-  std::string source;    // the source name
-  std::string sequence;  // the file's sequence
+  std::string source;         // the source name
+  std::string sequence;       // the file's sequence
   std::uint64_t above = 0;    // the entries numbered up to it are not new
   std::uint64_t through = 0;  // the highest number the file headers gave: what comes after is the next check's
-  std::string only_boot;  // when set, only the entries of this boot (32 hexadecimal digits)
+  std::string only_boot;      // when set, only the entries of this boot (32 hexadecimal digits)
   // Called when the library declines the file (no reader here can open it),
   // with the file's path and the system's text.
   std::function<void(const std::string& path, const std::string& reason)> declined;

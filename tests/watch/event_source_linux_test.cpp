@@ -407,6 +407,21 @@ TEST_F(JournalQueryTest, WhatIsNotReadInPlaceIsReadThroughTheLibrary) {
   EXPECT_EQ(messages, (std::vector<std::string>{big, "old1", "old2", "small"}));
 }
 
+// The library unpacks a compressed field into a buffer that the next one
+// reuses: an entry whose host name and message are both stored compressed
+// gives each as written.
+TEST_F(JournalQueryTest, TwoCompressedFieldsOfOneEntryEachKeepTheirValue) {
+  JournalFolder folder;
+  const std::string host = "host" + std::string(3000, 'h'), message = "big " + std::string(5000, 'x');
+  testing::JournalEntrySpec entry{"Pervasive SQL", 3, message};
+  entry.hostname = host;
+  folder.Write({entry}, "x.journal");
+  const QueryResult result = Query(0, false);
+  ASSERT_EQ(result.lines.size(), 2u);
+  EXPECT_TRUE(result.lines[0].starts_with("Computer: " + host + " Time: ")) << result.lines[0].substr(0, 40);
+  EXPECT_EQ(result.lines[1], " Message : " + message);
+}
+
 // A stored position that is not one the service writes is not used, and is
 // said so once for the values as they stand, also when the next check
 // starts from the same ones (its post failed): the number decides. A

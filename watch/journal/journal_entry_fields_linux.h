@@ -38,6 +38,9 @@ struct JournalEntryFields {
   std::optional<std::string> host;
   std::optional<std::string> message;
 
+  // Takes one "NAME=value" field, copied at once, when it is one of the
+  // three; a later one of the same name wins.
+  void Take(std::string_view field);
   static JournalEntryFields Of(const JournalFieldViews& views);
 };
 

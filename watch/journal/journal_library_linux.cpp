@@ -167,16 +167,17 @@ bool JournalLibraryFile::ReadEntry(const std::string& sequence, std::uint64_t nu
 }
 
 // Read in one pass over the entry: a lookup by name would pass over it once
-// per field.
+// per field. Each field is copied as it comes: the library unpacks a
+// compressed field into a buffer that the next one reuses.
 JournalEntryFields ReadFields(sd_journal* j) {
-  JournalFieldViews views;
+  JournalEntryFields fields;
   const void* data = nullptr;
   std::size_t size = 0;
   sd_journal_restart_data(j);
   while (sd_journal_enumerate_data(j, &data, &size) > 0) {
-    views.Take(std::string_view(static_cast<const char*>(data), size));
+    fields.Take(std::string_view(static_cast<const char*>(data), size));
   }
-  return JournalEntryFields::Of(views);
+  return fields;
 }
 
 bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& realtime) {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <tuple>
+#include <optional>
 #include <string_view>
 
-#include "platform/whole_number.h"
 #include "watch/event_log_query.h"
+#include "watch/record_position.h"
 
 namespace vantrel {
 
@@ -31,32 +31,30 @@ String CheckSum(std::u16string_view text) {
   return digits;
 }
 
-// "lastrecpos" as written: "<number>:<position>:<check sum>".
+// "lastrecpos" as written: the position bound to its number
+// (NumberedPosition), then ":" and its check sum.
 String Sealed(const RecordMark& mark) {
-  const String body = IntToStr(mark.number) + u":" + mark.position;
+  const String body = NumberedPosition(mark);
   return body + u":" + CheckSum(body);
 }
 
-// A decimal or hexadecimal number that is the whole of text.
-std::optional<std::int64_t> NumberOf(std::u16string_view text, int base) {
-  return WholeNumber<std::int64_t>(ToUtf8(text), base);
+// What a stored "lastrecpos" holds under its seal; nothing when it is not
+// one the service wrote, as it stands.
+std::optional<std::u16string_view> Unsealed(std::u16string_view stored) {
+  const std::size_t last = stored.rfind(u':');
+  if (last == std::u16string_view::npos || CheckSum(stored.substr(0, last)) != stored.substr(last + 1)) {
+    return std::nullopt;
+  }
+  return stored.substr(0, last);
 }
 
 // The position a stored "lastrecpos" holds for the number; the reason it is
 // not used when it is not one the service wrote, as it stands, or was
 // written for another number.
-std::pair<String, String> Unsealed(const String& stored, std::int64_t number) {
-  std::optional<std::int64_t> for_number;
-  String position;
-  const std::size_t first = stored.find(u':'), last = stored.rfind(u':');
-  if (first != String::npos && last != first &&
-      CheckSum(std::u16string_view(stored).substr(0, last)) == std::u16string_view(stored).substr(last + 1)) {
-    for_number = NumberOf(std::u16string_view(stored).substr(0, first), 10);
-    position = stored.substr(first + 1, last - first - 1);
-  }
-  if (!for_number) return {String(), u"it cannot be read"};
-  if (*for_number != number) return {String(), u"it is for record " + IntToStr(*for_number)};
-  return {position, String()};
+PositionForNumber StoredPositionOf(const String& stored, std::int64_t number) {
+  const std::optional<std::u16string_view> body = Unsealed(stored);
+  if (!body) return {String(), u"it cannot be read"};
+  return PositionOf(*body, number);
 }
 
 }  // namespace
@@ -77,13 +75,18 @@ bool MarkLedger::Load(SettingsKey& reg) {
       }
     }
     RecordMark mark{stored.number, String()};
-    if (!stored.position.empty()) std::tie(mark.position, why) = Unsealed(stored.position, stored.number);
+    if (!stored.position.empty()) {
+      PositionForNumber used = StoredPositionOf(stored.position, stored.number);
+      mark.position = std::move(used.position);
+      why = std::move(used.why_not_used);
+    }
     if (passed_ && passed_->first == stored) {
       mark = passed_->second;  // nothing new came between
     } else {
       passed_.reset();
-      if (!why.empty() && traced_ != stored) TraceUnusedPosition(why, stored.number);
-      if (!why.empty()) traced_ = stored;
+      if (!why.empty() && said_.First(u"lastrecpos", IntToStr(stored.number) + u'\n' + stored.position)) {
+        TraceUnusedPosition(why, stored.number);
+      }
     }
     mark_ = std::move(mark);
     loaded_ = std::move(stored);
@@ -105,7 +108,7 @@ void MarkLedger::Reached(RecordMark reached, bool found) {
 }
 
 RecordMark MarkLedger::FirstRunMark() const {
-  return RecordMark{0, IsRecordIdentity(mark_.position) ? String() : mark_.position};
+  return RecordMark{0, PositionStandsAlone(mark_.position) ? mark_.position : String()};
 }
 
 void MarkLedger::Stored(const RecordMark& mark) {

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "settings/settings_key.h"
 #include "watch/event_record.h"
+#include "watch/said_once.h"
 
 namespace vantrel {
 
@@ -82,7 +83,7 @@ class MarkLedger {
   // The mark reached by checks that found nothing since loaded_ was read.
   std::optional<std::pair<StoredValues, RecordMark>> passed_;
   // The values whose position was last traced as not used.
-  std::optional<StoredValues> traced_;
+  SaidOnce said_;
 };
 
 }  // namespace vantrel

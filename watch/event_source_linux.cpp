@@ -13,8 +13,9 @@
 // Which entries are new is decided per journal sequence (SequenceMarks):
 // the file headers tell each file's sequence and numbers, so a check reads
 // only the files that hold something new, each from its first new number.
+// How a file is read lies in watch/journal/; this source lines up the
+// files, admits their entries and moves the marks.
 #include <systemd/sd-id128.h>
-#include <systemd/sd-journal.h>
 #include <dirent.h>
 #include <time.h>
 
@@ -24,24 +25,22 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "platform/environment.h"
 #include "platform/exception.h"
 #include "platform/trace.h"
-#include "platform/unique_handle.h"
-#include "platform/whole_number.h"
 #include "watch/event_log_query.h"
 #include "watch/event_source.h"
-#include "watch/journal_cursor_linux.h"
-#include "watch/journal_file_reader_linux.h"
-#include "watch/journal_files_linux.h"
-#include "watch/journal_test_seam_linux.h"
+#include "watch/journal/journal_files_linux.h"
+#include "watch/journal/journal_library_linux.h"
+#include "watch/journal/journal_test_seam_linux.h"
+#include "watch/journal/journal_walker_linux.h"
+#include "watch/said_once.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {
@@ -54,88 +53,6 @@ void SetAfterJournalListing(std::function<void()> hook) { g_after_listing = std:
 }  // namespace testing_seam
 
 namespace {
-
-// One open journal, closed on every path.
-using JournalHandle = UniqueHandle<sd_journal*, sd_journal_close>;
-
-// A failure to read what should be read: the check fails on it.
-[[noreturn]] void ThrowUnread(const std::string& what, int error) {
-  throw EntriesLeftUnread(FromUtf8(what + ": " + std::system_category().message(error)));
-}
-
-// The file opened when it was listed, as a path the library opens anew: the
-// same file whatever has been renamed since. (The library's own open from a
-// descriptor takes the descriptor over in some versions and not in others.)
-std::string DescriptorPath(const JournalFileHeader& file) { return "/proc/self/fd/" + std::to_string(file.fd.get()); }
-
-// Whether the library's failure to open a file says that no reader can
-// open it (a format it does not know, a header it cannot take), rather
-// than that this attempt failed.
-bool DeclinedByLibrary(int negative_errno) {
-  return negative_errno == -EPROTONOSUPPORT || negative_errno == -EBADMSG || negative_errno == -ENODATA ||
-         negative_errno == -EPROTO || negative_errno == -EOPNOTSUPP;
-}
-
-// Frees a text that sd-journal allocated for its caller.
-void FreeText(char* text) { std::free(text); }
-
-// The number and realtime stamp of the entry the journal stands on, from
-// its cursor; false when it cannot be read.
-bool ReadNumberAndTime(sd_journal* j, std::uint64_t& number, std::uint64_t& realtime) {
-  char* raw = nullptr;
-  if (sd_journal_get_cursor(j, &raw) < 0) return false;
-  const UniqueHandle<char*, FreeText> owned(raw);
-  return owned && NumberAndTimeOfCursor(owned.get(), number, realtime);
-}
-
-// The EventType of a syslog priority; 0 for one never selected.
-int EventTypeOfPriority(int priority) {
-  if (priority <= 3) return 1;
-  if (priority == 4) return 2;
-  if (priority <= 6) return 3;
-  return 0;
-}
-
-// How much of a field's value is kept: the bytes a record keeps, and room
-// for the character the cut falls in. The journal hands out a compressed
-// field only up to its data threshold, but an uncompressed one whole (it is
-// mapped from the file), so the copy is cut here as well.
-constexpr std::size_t kMaxFieldBytes = kMaxMessageBytes + 4;
-
-// The EventType of a PRIORITY field ("PRIORITY=" and one digit); 0, never
-// selected, for 7 or another value.
-int EventTypeOfField(std::string_view field) {
-  const char digit = field.size() == sizeof "PRIORITY=0" - 1 ? field.back() : 'x';
-  return digit >= '0' && digit <= '9' ? EventTypeOfPriority(digit - '0') : 0;
-}
-
-// What an entry of the walk gives a record, read in one pass over the
-// entry (a lookup by name would pass over it once per field). A field that
-// cannot be read counts as missing: a damaged entry must not hold up every
-// entry behind it at every check.
-struct EntryFields {
-  int event_type = 0;
-  std::optional<std::string> host;
-  std::optional<std::string> message;
-};
-
-EntryFields ReadFields(sd_journal* j) {
-  EntryFields fields;
-  const void* data = nullptr;
-  std::size_t size = 0;
-  sd_journal_restart_data(j);
-  while (sd_journal_enumerate_data(j, &data, &size) > 0) {
-    const std::string_view field(static_cast<const char*>(data), size);
-    if (field.starts_with("PRIORITY=")) {
-      fields.event_type = EventTypeOfField(field);
-    } else if (field.starts_with("_HOSTNAME=")) {
-      fields.host = std::string(field.substr(sizeof "_HOSTNAME=" - 1, kMaxFieldBytes));
-    } else if (field.starts_with("MESSAGE=")) {
-      fields.message = std::string(field.substr(sizeof "MESSAGE=" - 1, kMaxFieldBytes));
-    }
-  }
-  return fields;
-}
 
 // The length of the tag that syslog(3) put before the message of an entry
 // whose tag journald could not take: the source name and ": ", or the
@@ -215,7 +132,7 @@ std::string RunningBoot() {
 // of its cursor, which every entry has.
 class JournalEntry : public EventEntry {
  public:
-  JournalEntry(EntryFields fields, const std::string& sequence, std::uint64_t seqnum, std::uint64_t realtime)
+  JournalEntry(JournalEntryFields fields, const std::string& sequence, std::uint64_t seqnum, std::uint64_t realtime)
       : fields_(std::move(fields)), sequence_(sequence), seqnum_(seqnum), realtime_(realtime) {}
 
   EventValue Property(const String& name) override {
@@ -229,7 +146,7 @@ class JournalEntry : public EventEntry {
   String Position() override { return FromUtf8(sequence_ + "=" + std::to_string(seqnum_)); }
 
  private:
-  EntryFields fields_;
+  JournalEntryFields fields_;
   const std::string& sequence_;
   std::uint64_t seqnum_;
   std::uint64_t realtime_;
@@ -240,8 +157,9 @@ struct FileWalk {
   JournalFileHeader header;
   // kPassedOver: no reader here can open it; it holds back nothing.
   enum class State { kWaiting, kWalking, kDone, kEndedEarly, kPassedOver } state = State::kWaiting;
-  std::uint64_t last_delivered = 0;           // the number of the last entry delivered from it
-  std::unique_ptr<JournalFileReader> reader;  // while it is walked without the library
+  std::uint64_t last_delivered = 0;       // the number of the last entry delivered from it
+  std::unique_ptr<JournalWalker> walker;  // while it is walked
+  bool through_library = false;           // the walker is the library's: no other reader is left
 };
 
 // One sequence of the journal, what the check does with it, and its files,
@@ -253,6 +171,62 @@ struct SequenceWalk {
   std::uint64_t highest_delivered = 0;
   std::string only_boot;  // when set, only the entries of this boot are read
 };
+
+// What the journal source says once while the service runs, not at every
+// check that comes to the same: a stored position it cannot use, a file no
+// reader here can open.
+SaidOnce& JournalSaid() {
+  static SaidOnce said;
+  return said;
+}
+
+// The sequences of the listed files, each with its files and what the
+// headers say of it.
+std::map<std::string, SequenceWalk> LineUp(std::vector<JournalFileHeader>& files, const std::string& boot) {
+  std::map<std::string, SequenceWalk> sequences;
+  for (JournalFileHeader& file : files) {
+    SequenceWalk& walk = sequences[file.sequence];
+    walk.sequence.id = file.sequence;
+    walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
+    walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
+    walk.files.emplace_back().header = std::move(file);
+  }
+  return sequences;
+}
+
+// Whether the sequence's files hold an entry written in the running boot.
+bool HoldsEntriesOfBoot(const SequenceWalk& sequence, const std::string& boot) {
+  return std::any_of(sequence.files.begin(), sequence.files.end(),
+                     [&boot](const FileWalk& file) { return HoldsEntryOfBoot(file.header, boot); });
+}
+
+// How far the marks of a walked sequence move: up to the highest number its
+// headers gave when every file was walked to its end; a file no reader can
+// open holds back nothing; a file whose walk ended part way only as far as
+// it got, as another file may hold the numbers after that.
+std::uint64_t WalkedThrough(const SequenceWalk& sequence, bool& complete) {
+  std::uint64_t through = sequence.sequence.tail;
+  for (const FileWalk& file : sequence.files) {
+    if (file.state == FileWalk::State::kPassedOver) continue;
+    if (file.state == FileWalk::State::kDone) {
+      // The writer numbers an entry (and its header says so) before it
+      // links the entry into the lists the walk follows. One writer numbers
+      // the entries of all files of a sequence (a user's file beside the
+      // system's), one at a time, so only the entry with the sequence's
+      // highest number may have been missed, in the file that holds it,
+      // while that file is open for writing; it is left for the next check.
+      // Another file's tail says nothing of it.
+      const JournalFileHeader& header = file.header;
+      if (header.online && header.tail == sequence.sequence.tail) {
+        through = std::min(through, std::max({header.tail - 1, file.last_delivered, sequence.plan.above}));
+      }
+      continue;
+    }
+    if (file.state != FileWalk::State::kEndedEarly) complete = false;
+    through = std::min(through, std::max(file.last_delivered, sequence.plan.above));
+  }
+  return through;
+}
 
 class JournalSource : public EventSource {
  public:
@@ -278,37 +252,12 @@ class JournalSource : public EventSource {
     JournalListing listing = ListJournalFiles(folder_);
     if (!listing.failures.empty()) throw EntriesLeftUnread(FromUtf8(listing.failures.front()));
     if (const std::function<void()> hook = testing_seam::g_after_listing) hook();  // it may replace itself
-    std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
-    if (!marks) {
-      TraceOnce(u"it cannot be read", query);
-      marks = SequenceMarks::NumberRule(query.above_record);
-    }
-    marks_ = std::move(*marks);
-
+    ReadMarks(query);
     const std::string boot = RunningBoot();
-    std::map<std::string, SequenceWalk> sequences;
-    for (JournalFileHeader& file : listing.files) {
-      SequenceWalk& walk = sequences[file.sequence];
-      walk.sequence.id = file.sequence;
-      walk.sequence.tail = std::max(walk.sequence.tail, file.tail);
-      walk.sequence.this_boot = walk.sequence.this_boot || (!boot.empty() && file.tail_boot == boot);
-      walk.files.emplace_back().header = std::move(file);
-    }
+    std::map<std::string, SequenceWalk> sequences = LineUp(listing.files, boot);
     for (const auto& [id, walk] : sequences) present_.push_back(walk.sequence);
-
     for (auto& [id, walk] : sequences) {
-      walk.plan = marks_->PlanFor(walk.sequence);
-      if (walk.plan.action == SequenceMarks::Action::kReadIfOfThisBoot) {
-        if (!HoldsEntriesOfBoot(walk, boot)) continue;  // nothing new in it, and it stays unknown
-        walk.plan = SequenceMarks::Plan{SequenceMarks::Action::kReadAbove, 0};
-        walk.only_boot = boot;
-      }
-      if (walk.plan.action == SequenceMarks::Action::kSkip) {
-        marks_->Advance(id, walk.plan.above);
-        continue;
-      }
-      std::erase_if(walk.files, [&walk](const FileWalk& f) { return f.header.tail <= walk.plan.above; });
-      walks_.push_back(std::move(walk));
+      if (Plan(walk, boot)) walks_.push_back(std::move(walk));
     }
     // Sequences read whole (new ones) last.
     std::stable_sort(walks_.begin(), walks_.end(), [](const SequenceWalk& a, const SequenceWalk& b) {
@@ -316,8 +265,7 @@ class JournalSource : public EventSource {
     });
   }
 
-  // The new entries, file by file; an entry of another program that came
-  // through the syslog transport is passed over.
+  // The new entries, file by file.
   std::unique_ptr<EventEntry> Next() override {
     while (walk_ < walks_.size()) {
       SequenceWalk& sequence = walks_[walk_];
@@ -326,48 +274,22 @@ class JournalSource : public EventSource {
         file_ = 0;
         continue;
       }
-      FileWalk& file = sequence.files[file_];
-      if (file.state == FileWalk::State::kWaiting) Open(sequence, file);
-      if (std::unique_ptr<EventEntry> entry = NextOfFile(sequence, file)) return entry;
-      journal_.reset();
+      if (std::unique_ptr<EventEntry> entry = NextOfFile(sequence, sequence.files[file_])) return entry;
       ++file_;
     }
     return nullptr;
   }
 
-  // The marks moved over what the walk dealt with: a sequence walked to
-  // its end up to the highest number its headers gave (short of its last
-  // entry while the file that holds it is open for writing, see below); a
-  // file no reader can open holds back nothing; one whose walk
-  // ended part way only as far as every one of its files got, as another
-  // file may hold the numbers after that. The mark's number is the highest
-  // one taken in the last sequence that gave entries.
+  // The marks moved over what the walk dealt with (WalkedThrough). The
+  // mark's number is the highest one taken in the last sequence that gave
+  // entries.
   std::optional<RecordMark> MarkAfterWalk() override {
     if (!marks_) return std::nullopt;
     try {
       RecordMark mark{above_record_, String()};
       bool complete = true;
       for (const SequenceWalk& sequence : walks_) {
-        std::uint64_t through = sequence.sequence.tail;
-        for (const FileWalk& file : sequence.files) {
-          if (file.state == FileWalk::State::kPassedOver) continue;
-          if (file.state == FileWalk::State::kDone) {
-            // The writer numbers an entry (and its header says so) before it
-            // links the entry into the lists the walk follows. One writer
-            // numbers the entries of all files of a sequence (a user's file
-            // beside the system's), one at a time, so only the entry with
-            // the sequence's highest number may have been missed, in the
-            // file that holds it, while that file is open for writing; it is
-            // left for the next check. Another file's tail says nothing of it.
-            const JournalFileHeader& header = file.header;
-            if (header.online && header.tail == sequence.sequence.tail) {
-              through = std::min(through, std::max({header.tail - 1, file.last_delivered, sequence.plan.above}));
-            }
-            continue;
-          }
-          if (file.state != FileWalk::State::kEndedEarly) complete = false;
-          through = std::min(through, std::max(file.last_delivered, sequence.plan.above));
-        }
+        const std::uint64_t through = WalkedThrough(sequence, complete);
         if (through > sequence.plan.above) marks_->Advance(sequence.sequence.id, through);
         if (sequence.highest_delivered > 0) mark.number = RecordNumberOf(sequence.highest_delivered);
       }
@@ -382,185 +304,92 @@ class JournalSource : public EventSource {
   std::vector<String> PassedOver() override { return passed_over_; }
 
  private:
-  // Starts the walk of one file: read in place where the file allows it,
-  // through the library otherwise.
-  void Open(SequenceWalk& sequence, FileWalk& file) {
-    file.state = FileWalk::State::kWalking;
-    if (std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(file.header.fd.get())) {
-      if (reader->Start(source_, sequence.plan.above, BootBytes(sequence.only_boot))) {
-        file.reader = std::move(reader);
-        return;
-      }
+  // The marks of the stored position; the number rule, said once for the
+  // values as they stand, when it cannot be read.
+  void ReadMarks(const EventQuery& query) {
+    std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
+    if (!marks) {
+      const String why = u"it cannot be read";
+      if (JournalSaid().First(u"lastrecpos", why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position))
+        TraceUnusedPosition(why, query.above_record);
+      marks = SequenceMarks::NumberRule(query.above_record);
     }
-    WalkWithLibrary(sequence, file, sequence.plan.above);
+    marks_ = std::move(*marks);
   }
 
-  // Walks the file through the library from the first entry above `above`.
-  // A file the library declines too is passed over; one it fails to read
-  // fails the query.
-  void WalkWithLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t above) {
-    if (!OpenWithLibrary(file)) {
-      file.state = FileWalk::State::kPassedOver;
-      return;
+  // Decides what the check does with one sequence; true when its files are
+  // to be walked (those that hold something new are kept).
+  bool Plan(SequenceWalk& walk, const std::string& boot) {
+    walk.plan = marks_->PlanFor(walk.sequence);
+    if (walk.plan.action == SequenceMarks::Action::kReadIfOfThisBoot) {
+      if (!HoldsEntriesOfBoot(walk, boot)) return false;  // nothing new in it, and it stays unknown
+      walk.plan = SequenceMarks::Plan{SequenceMarks::Action::kReadAbove, 0};
+      walk.only_boot = boot;
     }
-    sd_journal* j = journal_.get();
-    // The journal walks the entries of one field value by that value's own
-    // list of entries; matches on PRIORITY as well would make it merge
-    // several such lists at every step, which costs several times more than
-    // reading each entry's PRIORITY here.
-    const std::string identifier = "SYSLOG_IDENTIFIER=" + source_;
-    if (sd_journal_add_match(j, identifier.data(), identifier.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
-        sd_journal_add_match(j, "_TRANSPORT=syslog", 0) < 0 || !MatchBoot(j, sequence.only_boot) ||
-        SeekFirstAbove(j, sequence.sequence.id, above) < 0) {
-      journal_.reset();
-      file.state = FileWalk::State::kEndedEarly;
-    }
-  }
-
-  // Opens the file through the library as journal_; false when the library
-  // declines it (said once, and named in PassedOver). Raises
-  // EntriesLeftUnread when it fails to read it.
-  bool OpenWithLibrary(const FileWalk& file) {
-    sd_journal* opened = nullptr;
-    const std::string path = DescriptorPath(file.header);
-    const char* paths[] = {path.c_str(), nullptr};
-    if (const int r = sd_journal_open_files(&opened, paths, 0); r < 0) {
-      if (!DeclinedByLibrary(r)) ThrowUnread("Cannot read the journal file " + file.header.path, -r);
-      NotePassedOver(file.header.path, -r);
+    if (walk.plan.action == SequenceMarks::Action::kSkip) {
+      marks_->Advance(walk.sequence.id, walk.plan.above);
       return false;
     }
-    journal_.reset(opened);
-    // A record keeps 64 KiB of a message; a little more is read, so that the
-    // cut falls between characters, and a huge message is never read whole.
-    sd_journal_set_data_threshold(opened, sizeof "MESSAGE=" - 1 + kMaxFieldBytes);
+    std::erase_if(walk.files, [&walk](const FileWalk& f) { return f.header.tail <= walk.plan.above; });
     return true;
   }
 
-  // The 16 bytes of a boot identifier given in hexadecimal.
-  static std::optional<std::string> BootBytes(const std::string& boot) {
-    sd_id128_t id;
-    if (boot.empty() || sd_id128_from_string(boot.c_str(), &id) < 0) return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(id.bytes), sizeof id.bytes);
-  }
-
-  // Says why the stored position is not used, once for the values as they
-  // stand: while checks cannot store their mark (the chat refuses every
-  // post), each one starts from the same values and comes to the same
-  // reason.
-  static void TraceOnce(const String& why, const EventQuery& query) {
-    static String last;
-    String said = why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position;
-    if (said == last) return;
-    TraceUnusedPosition(why, query.above_record);
-    last = std::move(said);
-  }
-
-  // Narrows the walk to the entries of one boot, when one is given.
-  static bool MatchBoot(sd_journal* j, const std::string& boot) {
-    if (boot.empty()) return true;
-    const std::string match = "_BOOT_ID=" + boot;
-    return sd_journal_add_conjunction(j) >= 0 && sd_journal_add_match(j, match.data(), match.size()) >= 0;
-  }
-
-  // Places the walk so that the next entry is the first one numbered above
-  // the sequence's mark. A later check finds it by stepping back from the
-  // file's end over the few new entries, which touches only the end of the
-  // file; after more steps than a later check usually has, a seek by the
-  // number (a search through the whole file's lists) is cheaper.
-  static int SeekFirstAbove(sd_journal* j, const std::string& sequence, std::uint64_t above) {
-    if (above == 0) return sd_journal_seek_head(j);
-    int r = sd_journal_seek_tail(j);
-    for (int steps = 0; r >= 0 && steps < kStepsBack; ++steps) {
-      r = sd_journal_previous(j);
-      if (r == 0) return sd_journal_seek_head(j);  // every entry of the file is above the mark
-      std::uint64_t number = 0, realtime = 0;
-      if (r > 0 && ReadNumberAndTime(j, number, realtime) && number <= above) return r;
-    }
-    if (r < 0) return r;
-    const std::string cursor = CursorOfNumber(sequence, above + 1);
-    return sd_journal_seek_cursor(j, cursor.c_str());
-  }
-
-  static constexpr int kStepsBack = 64;
-
-  // The next new entry of the file; nullptr once its walk has ended.
+  // The next new entry of the file; nullptr once its walk has ended. An
+  // entry of another program that came through the syslog transport is
+  // passed over.
   std::unique_ptr<EventEntry> NextOfFile(SequenceWalk& sequence, FileWalk& file) {
-    if (file.state != FileWalk::State::kWalking) return nullptr;
-    if (file.reader) return NextInPlace(sequence, file);
-    sd_journal* j = journal_.get();
-    while (true) {
-      const int r = sd_journal_next(j);
-      // A damaged part ends the file's walk; an I/O error is a failure to
-      // read what should be read.
-      if (r == -EIO) ThrowUnread("Cannot read the journal file " + file.header.path, EIO);
-      if (r <= 0) {
-        file.state = r == 0 ? FileWalk::State::kDone : FileWalk::State::kEndedEarly;
-        return nullptr;
+    if (file.state == FileWalk::State::kWaiting) StartWalk(sequence, file, sequence.plan.above, false);
+    while (file.state == FileWalk::State::kWalking) {
+      std::optional<WalkedEntry> entry = file.walker->Next();
+      if (!entry) {
+        EndWalk(sequence, file);
+        continue;
       }
-      const std::optional<bool> tagged = TaggedAsSource(j);
-      if (!tagged) continue;  // another program's
-      std::uint64_t number = 0, realtime = 0;
-      if (!ReadNumberAndTime(j, number, realtime)) continue;
-      // What came after the file headers were read is left for the next
-      // check, which will see it in the headers.
-      if (number > sequence.sequence.tail) {
-        file.state = FileWalk::State::kDone;
-        return nullptr;
-      }
-      if (number <= sequence.plan.above) continue;
-      EntryFields fields = ReadFields(j);
-      if (Admit(fields, *tagged)) return Deliver(sequence, file, std::move(fields), number, realtime);
+      if (Admit(entry->fields, entry->tagged)) return Deliver(sequence, file, std::move(*entry));
+    }
+    file.walker.reset();
+    return nullptr;
+  }
+
+  // Starts the walk of one file above `above`: read in place where the file
+  // allows it, through the library otherwise or once told so. A file the
+  // library declines too is passed over.
+  void StartWalk(const SequenceWalk& sequence, FileWalk& file, std::uint64_t above, bool through_library) {
+    WalkRequest request{source_,
+                        sequence.sequence.id,
+                        above,
+                        sequence.sequence.tail,
+                        sequence.only_boot,
+                        [this](const std::string& path, const std::string& why) { NotePassedOver(path, why); }};
+    file.state = FileWalk::State::kWalking;
+    file.through_library = through_library;
+    file.walker = through_library ? LibraryWalker() : InPlaceWalker();
+    if (file.walker->Start(file.header, request)) return;
+    if (through_library) {
+      file.state = FileWalk::State::kPassedOver;
+    } else {
+      StartWalk(sequence, file, above, true);
     }
   }
 
-  // The same, for a file read in place.
-  std::unique_ptr<EventEntry> NextInPlace(SequenceWalk& sequence, FileWalk& file) {
-    while (true) {
-      const std::optional<JournalFileEntry> entry = file.reader->Next();
-      if (!entry && file.reader->Damaged()) {
-        // What the reader could not follow the library may: the rest of the
-        // file is walked through it, from the last entry delivered.
-        file.reader.reset();
-        WalkWithLibrary(sequence, file, std::max(file.last_delivered, sequence.plan.above));
-        return NextOfFile(sequence, file);
-      }
-      if (!entry || entry->number > sequence.sequence.tail) {
-        file.state = FileWalk::State::kDone;
-        file.reader.reset();
-        return nullptr;
-      }
-      EntryFields fields;
-      if (entry->readable) {
-        fields.event_type = entry->priority < 0 ? 0 : EventTypeOfPriority(entry->priority);
-        if (entry->host) fields.host = std::string(entry->host->substr(0, kMaxFieldBytes));
-        if (entry->message) fields.message = std::string(entry->message->substr(0, kMaxFieldBytes));
-      } else if (!ReadThroughLibrary(sequence, file, entry->number, fields)) {
-        continue;  // as a damaged entry: it holds up nothing behind it
-      }
-      if (Admit(fields, entry->tagged))
-        return Deliver(sequence, file, std::move(fields), entry->number, entry->realtime);
+  // The walker has no more entries: at the end of the file, or where the
+  // file is damaged. What the in-place reader could not follow the library
+  // may: the rest of the file is walked through it, from the last entry
+  // delivered.
+  void EndWalk(const SequenceWalk& sequence, FileWalk& file) {
+    if (!file.walker->Damaged()) {
+      file.state = FileWalk::State::kDone;
+    } else if (file.through_library) {
+      file.state = FileWalk::State::kEndedEarly;
+    } else {
+      StartWalk(sequence, file, std::max(file.last_delivered, sequence.plan.above), true);
     }
-  }
-
-  // The fields of the entry numbered `number`, through the library: for an
-  // entry with a compressed field.
-  bool ReadThroughLibrary(const SequenceWalk& sequence, FileWalk& file, std::uint64_t number, EntryFields& fields) {
-    if (!journal_ && !OpenWithLibrary(file)) return false;
-    sd_journal* j = journal_.get();
-    const std::string cursor = CursorOfNumber(sequence.sequence.id, number);
-    std::uint64_t found = 0, realtime = 0;
-    if (sd_journal_seek_cursor(j, cursor.c_str()) < 0 || sd_journal_next(j) <= 0 ||
-        !ReadNumberAndTime(j, found, realtime) || found != number) {
-      return false;
-    }
-    fields = ReadFields(j);
-    return true;
   }
 
   // Whether an entry with these fields is one to deliver: of a type asked
   // for, and, when it came through syslog without an identifier, with the
   // source's tag before its message (taken off here).
-  bool Admit(EntryFields& fields, bool tagged) const {
+  bool Admit(JournalEntryFields& fields, bool tagged) const {
     if (!tagged) {
       const std::optional<std::size_t> tag = fields.message ? SyslogTagLength(*fields.message, source_) : std::nullopt;
       if (!tag) return false;
@@ -569,53 +398,19 @@ class JournalSource : public EventSource {
     return fields.event_type != 0 && fields.event_type <= max_event_type_;
   }
 
-  static std::unique_ptr<EventEntry> Deliver(SequenceWalk& sequence, FileWalk& file, EntryFields fields,
-                                             std::uint64_t number, std::uint64_t realtime) {
-    file.last_delivered = number;
-    sequence.highest_delivered = std::max(sequence.highest_delivered, number);
-    return std::make_unique<JournalEntry>(std::move(fields), sequence.sequence.id, number, realtime);
+  static std::unique_ptr<EventEntry> Deliver(SequenceWalk& sequence, FileWalk& file, WalkedEntry entry) {
+    file.last_delivered = entry.number;
+    sequence.highest_delivered = std::max(sequence.highest_delivered, entry.number);
+    return std::make_unique<JournalEntry>(std::move(entry.fields), sequence.sequence.id, entry.number, entry.realtime);
   }
 
-  // Whether the entry the journal stands on is the source's: true when its
-  // SYSLOG_IDENTIFIER is the source name, false when it has none (it came
-  // through the syslog transport, and its message decides), nothing when it
-  // names another program.
-  std::optional<bool> TaggedAsSource(sd_journal* j) const {
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (sd_journal_get_data(j, "SYSLOG_IDENTIFIER", &data, &size) < 0) return false;
-    const std::string_view value = std::string_view(static_cast<const char*>(data), size).substr(18);
-    if (value == source_) return true;
-    return std::nullopt;
-  }
-
-  // Whether the sequence's files hold an entry written in the running boot.
-  static bool HoldsEntriesOfBoot(const SequenceWalk& sequence, const std::string& boot) {
-    if (boot.empty()) return false;
-    const std::string match = "_BOOT_ID=" + boot;
-    for (const FileWalk& file : sequence.files) {
-      sd_journal* opened = nullptr;
-      const std::string path = DescriptorPath(file.header);
-      const char* paths[] = {path.c_str(), nullptr};
-      if (sd_journal_open_files(&opened, paths, 0) < 0) continue;
-      const JournalHandle journal(opened);
-      if (sd_journal_add_match(opened, match.data(), match.size()) >= 0 && sd_journal_seek_head(opened) >= 0 &&
-          sd_journal_next(opened) > 0) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  // Notes a file that no reader here can open; the debug line is written
-  // once for each file while the service runs.
-  void NotePassedOver(const std::string& path, int error) {
-    static std::vector<std::string> said;
-    const std::string why = path + ": " + std::system_category().message(error);
-    passed_over_.push_back(FromUtf8(why));
-    if (std::find(said.begin(), said.end(), path) != said.end()) return;
-    said.push_back(path);
-    TraceValue(u"journal file passed over", FromUtf8(why));
+  // Notes a file that no reader here can open (its path and the system's
+  // text); the debug line is written once for each file while the service
+  // runs.
+  void NotePassedOver(const std::string& path, const std::string& reason) {
+    const String why = FromUtf8(path + ": " + reason);
+    passed_over_.push_back(why);
+    if (JournalSaid().First(u"passed over " + FromUtf8(path), String())) TraceValue(u"journal file passed over", why);
   }
 
   std::string folder_;  // empty: the local system journal
@@ -628,7 +423,6 @@ class JournalSource : public EventSource {
   std::vector<String> passed_over_;
   std::size_t walk_ = 0;
   std::size_t file_ = 0;
-  JournalHandle journal_;  // the file being walked
 };
 
 }  // namespace

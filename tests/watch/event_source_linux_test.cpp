@@ -15,8 +15,8 @@
 #include "watch/event_log_query.h"
 #include "watch/event_log_query_test_seam.h"
 #include "watch/event_source.h"
-#include "watch/journal_files_linux.h"
-#include "watch/journal_test_seam_linux.h"
+#include "watch/journal/journal_files_linux.h"
+#include "watch/journal/journal_test_seam_linux.h"
 #include "watch/sequence_marks.h"
 
 namespace vantrel {
@@ -325,7 +325,7 @@ TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
   testing_seam::SetAfterJournalListing([&folder] {
     const std::string dir = folder.Path() + "/";
     ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
-    folder.PatchHeader("system@0001.journal", 16, std::string(1, '\2'));  // archived
+    folder.PatchHeader("system@0001.journal", journal_format::kState, std::string(1, '\2'));  // archived
     folder.Write({{"other", 6, "header"}}, "system.journal");
     folder.RaiseSequence(5, "system.journal");
     folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
@@ -405,6 +405,21 @@ TEST_F(JournalQueryTest, WhatIsNotReadInPlaceIsReadThroughTheLibrary) {
   std::vector<std::string> messages = Messages(Query(0, false));
   std::sort(messages.begin(), messages.end());
   EXPECT_EQ(messages, (std::vector<std::string>{big, "old1", "old2", "small"}));
+}
+
+// The library unpacks a compressed field into a buffer that the next one
+// reuses: an entry whose host name and message are both stored compressed
+// gives each as written.
+TEST_F(JournalQueryTest, TwoCompressedFieldsOfOneEntryEachKeepTheirValue) {
+  JournalFolder folder;
+  const std::string host = "host" + std::string(3000, 'h'), message = "big " + std::string(5000, 'x');
+  testing::JournalEntrySpec entry{"Pervasive SQL", 3, message};
+  entry.hostname = host;
+  folder.Write({entry}, "x.journal");
+  const QueryResult result = Query(0, false);
+  ASSERT_EQ(result.lines.size(), 2u);
+  EXPECT_TRUE(result.lines[0].starts_with("Computer: " + host + " Time: ")) << result.lines[0].substr(0, 40);
+  EXPECT_EQ(result.lines[1], " Message : " + message);
 }
 
 // A stored position that is not one the service writes is not used, and is

@@ -1,6 +1,6 @@
 // The journal file reader against files that systemd-journal-remote wrote,
 // in each layout it writes (compact or not), and against damaged copies.
-#include "watch/journal_file_reader_linux.h"
+#include "watch/journal/journal_file_reader_linux.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,13 +13,22 @@
 #include <vector>
 
 #include "tests/watch/journal_folder.h"
-#include "watch/sip_hash.h"
+#include "watch/journal/journal_format_linux.h"
+#include "watch/journal/sip_hash.h"
 
 namespace vantrel {
 namespace {
 
 using testing::JournalEntrySpec;
 using testing::JournalFolder;
+
+// The little-endian number at offset `at` of an open journal file.
+std::uint64_t Le64At(std::ifstream& in, std::uint64_t at) {
+  unsigned char bytes[8];
+  in.seekg(static_cast<std::streamoff>(at));
+  in.read(reinterpret_cast<char*>(bytes), 8);
+  return Le64(bytes);
+}
 
 // What a walk gave of one entry.
 struct Seen {
@@ -151,6 +160,52 @@ TEST(JournalFileReaderTest, LeavesToTheLibraryWhatItCannotReadInPlace) {
   EXPECT_EQ(small->message, "short");
 }
 
+// Where the data hash table keeps the head of payload's chain.
+std::uint64_t BucketOf(std::ifstream& in, const std::string& payload) {
+  unsigned char file_id[16];
+  in.seekg(journal_format::kFileId);
+  in.read(reinterpret_cast<char*>(file_id), 16);
+  const std::uint64_t table = Le64At(in, journal_format::kDataHashTable);
+  const std::uint64_t buckets = Le64At(in, journal_format::kDataHashTable + 8) / 16;
+  return table + SipHash24(payload.data(), payload.size(), file_id) % buckets * 16;
+}
+
+// The offset of the data object that holds payload (at payload_at of the
+// object), found through its hash chain as the writer linked it.
+std::uint64_t DataObjectOf(std::ifstream& in, const std::string& payload, std::uint64_t payload_at) {
+  for (std::uint64_t at = Le64At(in, BucketOf(in, payload)); at != 0;
+       at = Le64At(in, at + journal_format::kDataNextHash)) {
+    if (Le64At(in, at + journal_format::kObjectSize) - payload_at == payload.size()) return at;
+  }
+  return 0;
+}
+
+// A compact file's data object names the last array of its entries, so that
+// a later check reads only the end of the list. One that names an earlier
+// array disagrees with the chain of arrays: the reader leaves the file to the
+// library rather than end the walk at that array's count.
+TEST(JournalFileReaderTest, ATailArrayThatIsNotTheLastLeavesTheFileToTheLibrary) {
+  JournalFolder folder;
+  std::vector<JournalEntrySpec> entries;
+  for (int i = 1; i <= 1500; ++i) entries.push_back({"Pervasive SQL", 3, "e" + std::to_string(i)});
+  WriteAs(folder, entries, true);
+  const std::string path = folder.Path() + "/x.journal";
+  std::ifstream in(path, std::ios::binary);
+  const std::uint64_t data = DataObjectOf(in, "SYSLOG_IDENTIFIER=Pervasive SQL", journal_format::kCompactDataPayload);
+  ASSERT_NE(data, 0u);
+  const std::uint64_t first_array = Le64At(in, data + journal_format::kDataEntryArray);
+  ASSERT_NE(Le64At(in, first_array + journal_format::kArrayNext), 0u) << "the list needs more than one array";
+  in.close();
+  std::string offset(4, '\0');
+  for (int i = 0; i < 4; ++i) offset[static_cast<std::size_t>(i)] = static_cast<char>(first_array >> (8 * i));
+  folder.PatchHeader("x.journal", data + journal_format::kDataTailArray, offset);
+
+  std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(reader->Start("Pervasive SQL", 2, std::nullopt));
+  EXPECT_TRUE(reader->Damaged());
+}
+
 // A data object that its field's list holds but its hash chain does not:
 // the file's structures disagree, and the reader leaves the file to the
 // library instead of delivering nothing from it.
@@ -159,30 +214,21 @@ TEST(JournalFileReaderTest, ADataObjectMissingFromItsHashChainLeavesTheFileToThe
   WriteAs(folder, {{"Pervasive SQL", 3, "e1"}}, false);
   const std::string path = folder.Path() + "/x.journal";
   std::ifstream in(path, std::ios::binary);
-  const auto le64_at = [&in](std::uint64_t at) {
-    unsigned char bytes[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(reinterpret_cast<char*>(bytes), 8);
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-  };
-  unsigned char file_id[16];
-  in.seekg(24);
-  in.read(reinterpret_cast<char*>(file_id), 16);
+  const auto le64_at = [&in](std::uint64_t at) { return Le64At(in, at); };
   const std::string tag = "SYSLOG_IDENTIFIER=Pervasive SQL";
-  const std::uint64_t table = le64_at(104), buckets = le64_at(112) / 16;
-  const std::uint64_t bucket = table + SipHash24(tag.data(), tag.size(), file_id) % buckets * 16;
+  const std::uint64_t bucket = BucketOf(in, tag);
   // Each object of the bucket's chain that is not the tag's stays linked.
   std::uint64_t kept = 0;
-  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + 24)) {
-    if (le64_at(at + 8) - 64 != tag.size()) kept = kept == 0 ? at : kept;
+  for (std::uint64_t at = le64_at(bucket); at != 0; at = le64_at(at + journal_format::kDataNextHash)) {
+    if (le64_at(at + journal_format::kObjectSize) - journal_format::kDataPayload != tag.size()) {
+      kept = kept == 0 ? at : kept;
+    }
   }
   std::string head(8, '\0');
   for (int i = 0; i < 8; ++i) head[static_cast<std::size_t>(i)] = static_cast<char>(kept >> (8 * i));
   in.close();
-  folder.PatchHeader("x.journal", static_cast<long>(bucket), head);
-  folder.PatchHeader("x.journal", static_cast<long>(bucket + 8), head);
+  folder.PatchHeader("x.journal", bucket, head);
+  folder.PatchHeader("x.journal", bucket + 8, head);
 
   std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
   ASSERT_TRUE(reader);
@@ -217,23 +263,16 @@ int StartOnAFileCutUnderTheMapping(JournalFolder& folder, const std::string& pat
   std::unique_ptr<JournalFileReader> reader = JournalFileReader::Open(path);
   if (!reader) return 2;
   std::ifstream in(path, std::ios::binary);
-  const auto le64_at = [&in](std::uint64_t at) {
-    unsigned char bytes[8];
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(reinterpret_cast<char*>(bytes), 8);
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-  };
-  const std::uint64_t tail = le64_at(136);  // tail_object_offset
-  const std::uint64_t tail_end = tail + le64_at(tail + 8);
+  const auto le64_at = [&in](std::uint64_t at) { return Le64At(in, at); };
+  const std::uint64_t tail = le64_at(journal_format::kTailObject);
+  const std::uint64_t tail_end = tail + le64_at(tail + journal_format::kObjectSize);
   const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
   const std::uint64_t cut = (tail_end + page - 1) / page * page;
   const std::uint64_t into_cut = cut + 4 * page;
   if (into_cut + page > std::filesystem::file_size(path)) return 3;
   std::string offset(8, '\0');
   for (int i = 0; i < 8; ++i) offset[static_cast<std::size_t>(i)] = static_cast<char>(into_cut >> (8 * i));
-  folder.PatchHeader("x.journal", 104, offset);  // data_hash_table_offset
+  folder.PatchHeader("x.journal", journal_format::kDataHashTable, offset);
   std::filesystem::resize_file(path, cut);
   const bool started = reader->Start("Pervasive SQL", 0, std::nullopt);
   return !started && reader->Damaged() ? 0 : 4;

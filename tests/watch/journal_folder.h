@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/watch/journal_writer.h"
+#include "watch/journal/journal_format_linux.h"
 
 namespace vantrel::testing {
 
@@ -89,45 +90,42 @@ class JournalFolder {
   // host whose journal has counted that many entries: the file header's
   // tail_entry_seqnum, which the writer continues from.
   void RaiseSequence(std::uint64_t last, const std::string& file = "x.journal") {
-    constexpr long kTailEntrySeqnumOffset = 160;
     unsigned char bytes[8];
     for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(last >> (8 * i));
-    PatchHeader(file, kTailEntrySeqnumOffset, std::string(reinterpret_cast<char*>(bytes), 8));
+    PatchHeader(file, journal_format::kTailSeqnum, std::string(reinterpret_cast<char*>(bytes), 8));
   }
 
   // Makes file one of the sequence of `of`, as journald writes a user's
   // file beside the system's with one numbering (systemd 257): the header's
   // seqnum_id. Its entries keep their numbers.
   void JoinSequence(const std::string& file, const std::string& of) {
-    constexpr long kSeqnumIdOffset = 72;
     std::ifstream from(dir_ + "/" + of, std::ios::binary);
     std::string id(16, '\0');
-    from.seekg(kSeqnumIdOffset);
+    from.seekg(journal_format::kSeqnumId);
     ASSERT_TRUE(from.read(id.data(), 16));
-    PatchHeader(file, kSeqnumIdOffset, id);
+    PatchHeader(file, journal_format::kSeqnumId, id);
   }
 
   // Marks file open for writing (header state online), as journald leaves
   // its files between syncs.
-  void SetOnline(const std::string& file) { PatchHeader(file, 16, std::string(1, '\1')); }
+  void SetOnline(const std::string& file) { PatchHeader(file, journal_format::kState, std::string(1, '\1')); }
 
   // Sets an incompatible flag that no reader knows (as a newer journald
   // writes), so that neither this program nor the library opens the file.
   void SetUnknownIncompatibleFlag(const std::string& file) {
-    constexpr long kIncompatibleFlagsOffset = 12;
     std::ifstream from(dir_ + "/" + file, std::ios::binary);
     std::string flags(4, '\0');
-    from.seekg(kIncompatibleFlagsOffset);
+    from.seekg(journal_format::kIncompatibleFlags);
     ASSERT_TRUE(from.read(flags.data(), 4));
     flags[3] = static_cast<char>(flags[3] | 0x40);
-    PatchHeader(file, kIncompatibleFlagsOffset, flags);
+    PatchHeader(file, journal_format::kIncompatibleFlags, flags);
   }
 
   // Writes bytes over the file's header at offset.
-  void PatchHeader(const std::string& file, long offset, const std::string& bytes) {
+  void PatchHeader(const std::string& file, std::uint64_t offset, const std::string& bytes) {
     FILE* f = std::fopen((dir_ + "/" + file).c_str(), "r+b");
     ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fseek(f, offset, SEEK_SET), 0);
+    ASSERT_EQ(std::fseek(f, static_cast<long>(offset), SEEK_SET), 0);
     ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
     ASSERT_EQ(std::fclose(f), 0);
   }

@@ -22,18 +22,17 @@
 #include <string_view>
 #include <vector>
 
+#include "watch/journal/journal_entry_fields_linux.h"
+
 namespace vantrel {
 
 // One entry of the walk. The texts point into the mapped file and live as
 // long as the reader.
-struct JournalFileEntry {
-  std::uint64_t number = 0;                 // its sequence number
-  std::uint64_t realtime = 0;               // microseconds since 1970, as the writer's clock had it
-  bool tagged = false;                      // its SYSLOG_IDENTIFIER is the source's; false: syslog without one
-  bool readable = true;                     // false: a field is compressed; read the entry through the library
-  int priority = -1;                        // the PRIORITY digit; -1 when there is none or it is no digit
-  std::optional<std::string_view> host;     // _HOSTNAME
-  std::optional<std::string_view> message;  // MESSAGE
+struct JournalFileEntry : JournalFieldViews {
+  std::uint64_t number = 0;    // its sequence number
+  std::uint64_t realtime = 0;  // microseconds since 1970, as the writer's clock had it
+  bool tagged = false;         // its SYSLOG_IDENTIFIER is the source's; false: syslog without one
+  bool readable = true;        // false: a field is compressed; read the entry through the library
 };
 
 class JournalFileReader {

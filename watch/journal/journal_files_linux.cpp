@@ -1,4 +1,4 @@
-#include "watch/journal_files_linux.h"
+#include "watch/journal/journal_files_linux.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 #include <system_error>
 
 #include "platform/unique_fd.h"
-#include "watch/journal_format_linux.h"
-#include "watch/journal_test_seam_linux.h"
+#include "watch/journal/journal_format_linux.h"
+#include "watch/journal/journal_test_seam_linux.h"
 
 namespace vantrel {
 

@@ -1,14 +1,10 @@
-#include "watch/sip_hash.h"
+#include "watch/journal/sip_hash.h"
+
+#include "watch/journal/little_endian.h"
 
 namespace vantrel {
 
 namespace {
-
-std::uint64_t Le64(const unsigned char* bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
 
 std::uint64_t Rotl(std::uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
 

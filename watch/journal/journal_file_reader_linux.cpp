@@ -1,4 +1,4 @@
-#include "watch/journal_file_reader_linux.h"
+#include "watch/journal/journal_file_reader_linux.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -9,8 +9,8 @@
 #include <limits>
 
 #include "platform/unique_fd.h"
-#include "watch/journal_format_linux.h"
-#include "watch/sip_hash.h"
+#include "watch/journal/journal_format_linux.h"
+#include "watch/journal/sip_hash.h"
 
 namespace vantrel {
 
@@ -123,6 +123,12 @@ class JournalFileReader::EntryList {
     }
     const unsigned char* array = reader_.Object(tail_array_, kEntryArray, kArrayItems + 4);
     if (array == nullptr) return;
+    // The last array ends the chain and holds the count the data object
+    // gives it; one that does not disagrees with the chain, and the walk
+    // would end short of the list's end: the library reads the file.
+    if (Le64(array + kArrayNext) != 0 || tail_count_ > (Le64(array + kObjectSize) - kArrayItems) / 4) {
+      return static_cast<void>(Damaged());
+    }
     const std::uint64_t first = Le32(array + kArrayItems);
     const std::optional<std::uint64_t> number = first == 0 ? std::nullopt : reader_.NumberOfEntry(first);
     if (!number || *number > above) return;
@@ -375,15 +381,7 @@ std::optional<JournalFileEntry> JournalFileReader::Read(std::uint64_t offset, bo
       e.readable = false;  // which field it is lies inside the compressed payload
       continue;
     }
-    const std::string_view field(reinterpret_cast<const char*>(data + payload_at),
-                                 Le64(data + kObjectSize) - payload_at);
-    if (field.starts_with("PRIORITY=")) {
-      e.priority = field.size() == 10 && field[9] >= '0' && field[9] <= '9' ? field[9] - '0' : -1;
-    } else if (field.starts_with("_HOSTNAME=")) {
-      e.host = field.substr(sizeof "_HOSTNAME=" - 1);
-    } else if (field.starts_with("MESSAGE=")) {
-      e.message = field.substr(sizeof "MESSAGE=" - 1);
-    }
+    e.Take(std::string_view(reinterpret_cast<const char*>(data + payload_at), Le64(data + kObjectSize) - payload_at));
   }
   return e;
 }

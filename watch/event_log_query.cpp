@@ -227,8 +227,4 @@ namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
 
-QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
-  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept);
-}
-
 }  // namespace vantrel

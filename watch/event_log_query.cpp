@@ -52,6 +52,7 @@ void TakeEntry(EventEntry& entry, RecordMark& mark, EventRecords& records) {
   EventRecord taken;
   taken.computer = ValueText(entry.Property(u"ComputerName"));
   taken.time = ValueText(entry.Property(u"TimeGenerated"));
+  taken.written = entry.Written();
   taken.message_read = false;
   EventRecord& record = records.emplace_back(std::move(taken));
 

@@ -6,9 +6,9 @@
 // ends it with its own code. A process that the program started for one HTTP
 // attempt (Linux) makes it and ends, before any of that.
 #include "host/install.h"
-#include "host/service_module.h"
 #include "host/service_application.h"
-#include "notify/http_transport.h"
+#include "host/service_module.h"
+#include "notify/attempt_process.h"
 #include "service/real_ports.h"
 #include "service/vantrel_srv.h"
 #include "settings/settings_key_claim.h"

@@ -1,7 +1,7 @@
 // An attempt as it goes to the process that makes it, and its result as that
 // process hands it back: written and read back whole, a 200's head alone
 // when the process ended before its result, and anything else refused.
-#include "notify/attempt_result.h"
+#include "notify/attempt_pipe.h"
 
 #include <gtest/gtest.h>
 

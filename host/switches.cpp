@@ -25,17 +25,17 @@ bool FindSwitch(const std::vector<String>& args, const String& word) {
   return false;
 }
 
-Switches ParseSwitches(const std::vector<String>& all) {
-  const std::vector<String> args = CountedArguments(all);
+Switches ParseSwitches(const std::vector<String>& args) {
+  const std::vector<String> counted = CountedArguments(args);
   Switches result;
-  if (FindSwitch(args, u"INSTALL")) {
+  if (FindSwitch(counted, u"INSTALL")) {
     result.mode = RunMode::kInstall;
-  } else if (FindSwitch(args, u"UNINSTALL")) {
+  } else if (FindSwitch(counted, u"UNINSTALL")) {
     result.mode = RunMode::kUninstall;
-  } else if (FindSwitch(args, u"TEST")) {
+  } else if (FindSwitch(counted, u"TEST")) {
     result.mode = RunMode::kTest;
   }
-  result.silent = FindSwitch(args, u"SILENT");
+  result.silent = FindSwitch(counted, u"SILENT");
   return result;
 }
 

@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
+#include "notify/answer_reading.h"
 #include "notify/charset.h"
-#include "notify/http_transport.h"
 #include "platform/ascii.h"
 
 namespace vantrel {

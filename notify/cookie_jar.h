@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "notify/http_transport.h"
+#include "notify/http_attempt.h"
 #include "notify/url.h"
 
 namespace vantrel {

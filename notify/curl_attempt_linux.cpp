@@ -4,6 +4,7 @@
 #include <functional>
 #include <string_view>
 
+#include "notify/answer_reading.h"
 #include "notify/curl_library_linux.h"
 #include "platform/unique_handle.h"
 

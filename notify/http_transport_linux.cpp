@@ -35,9 +35,11 @@
 #include <cstring>
 #include <string>
 
-#include "notify/attempt_result.h"
+#include "notify/attempt_pipe.h"
+#include "notify/attempt_process.h"
 #include "notify/curl_attempt_linux.h"
 #include "notify/curl_library_linux.h"
+#include "notify/http_attempt.h"
 #include "notify/http_transport.h"
 #include "platform/fd_io_linux.h"
 #include "platform/service_stop_linux.h"

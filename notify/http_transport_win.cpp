@@ -28,7 +28,9 @@
 #include <string>
 #include <vector>
 
-#include "notify/attempt_result.h"
+#include "notify/attempt_pipe.h"
+#include "notify/attempt_process.h"
+#include "notify/http_attempt.h"
 #include "notify/http_transport.h"
 #include "notify/winhttp_attempt_win.h"
 #include "platform/process.h"

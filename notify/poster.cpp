@@ -9,14 +9,6 @@
 
 namespace vantrel {
 
-String PostReport::Describe() const {
-  if (status_code != 0) {
-    return u"HTTP " + IntToStr(status_code) + (status_text.empty() ? String() : u" " + status_text);
-  }
-  if (failure.starts_with(kExchangeFailurePrefix)) return failure.substr(std::size(kExchangeFailurePrefix) - 1);
-  return failure;
-}
-
 // The request, the response and the client are released in that order on
 // every way out (locals are destroyed in reverse order of declaration).
 PostReport PostToWebhook(const String& url, const MessageDocument& notice, const TlsChoice& tls) {

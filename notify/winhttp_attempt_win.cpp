@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "notify/answer_reading.h"
 #include "notify/exchange_failure.h"
 #include "notify/proxy_choice_win.h"
 #include "platform/module_message_win.h"

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "notify/attempt_result.h"
-#include "notify/http_transport.h"
+#include "notify/attempt_pipe.h"
+#include "notify/http_attempt.h"
 
 namespace vantrel {
 

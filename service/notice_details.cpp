@@ -13,10 +13,9 @@ namespace {
 constexpr char16_t kEmptyMessage[] = u"Empty message";
 
 struct Entry {
-  std::optional<std::int64_t> utc_micros;  // when the time text could be read
-  String time;                             // as shown
-  String message;                          // as shown
-  RecordAge age;                           // where it stands among the others
+  String time;     // as shown
+  String message;  // as shown
+  RecordAge age;   // where it stands among the others
 };
 
 // The first line of a message that is not blank, without the blanks around
@@ -52,14 +51,14 @@ String CleanCut(const String& text, std::size_t max_chars) {
   return out;
 }
 
-// What one record shows: its time in local time (as the log gave it when
-// that is no WMI date-time) and the first line of its message.
+// What one record shows: its time in local time to the whole second (as
+// the log gave it when its source could not read it) and the first line of
+// its message.
 Entry EntryOf(const EventRecord& record, const UtcOffsetAt& offset_at) {
   Entry entry;
-  entry.utc_micros = WmiTimeToUnixMicros(record.time);
   entry.age = AgeOf(record);
-  if (entry.utc_micros) {
-    const std::int64_t utc = (*entry.utc_micros - (*entry.utc_micros % 1000000 + 1000000) % 1000000) / 1000000;
+  if (record.written) {
+    const std::int64_t utc = WholeSecondOf(*record.written);
     entry.time = FormatCivilTime(CivilTimeOfUnixSeconds(utc + offset_at(utc) * 60LL));
   } else {
     entry.time = CleanCut(record.time, 40);  // shown as the log gave it

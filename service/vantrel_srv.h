@@ -10,7 +10,7 @@
 #include "host/install.h"
 #include "host/service_module.h"
 #include "notify/message_document.h"
-#include "notify/poster.h"
+#include "notify/post_report.h"
 #include "platform/date_time.h"
 #include "service/check_report.h"
 #include "service/mark_ledger.h"
@@ -20,20 +20,21 @@
 
 namespace vantrel {
 
-// Where the module meets the platform. The defaults are the real parts;
-// tests put recorders in their place.
+// Where the module meets the platform. The program gives it the real parts
+// (RealModulePorts, service/real_ports.h); tests give recorders. Every port
+// but check_event must be set.
 struct ModulePorts {
   // The four registry calls for one use of the settings key.
-  std::function<std::unique_ptr<RegistryBackend>()> settings_key = NewSettingsKeyBackend;
+  std::function<std::unique_ptr<RegistryBackend>()> settings_key;
   // The event log query: the records of the named source's entries after
   // the mark (information too on a first run), the mark moved on; raises
   // when its walk broke off (nothing taken, the mark where it was). Gives
   // what it could not read: the message of a failure that kept it from
   // asking the log at all, entries left unread, parts passed over.
-  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log = QueryEventLog;
+  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log;
   // One post of a notice to the webhook URL under the "tls" choice, its
   // debug lines written; raises when the request cannot be prepared.
-  std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook = PostToWebhook;
+  std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook;
   // The computer name that the notice carries.
   std::function<String()> computer_name;
   // The local clock read by the tick handler.
@@ -50,15 +51,14 @@ struct ModulePorts {
   std::function<void(const String&)> certificate_log;
   // Writes one entry where an administrator reads it when the checks turn
   // from succeeding to failing (warning true) and back; never raises.
-  // Empty: TVantrelSrv writes to the Application log under the service's
-  // source where the service manager shows no status note (Windows), and
-  // nowhere otherwise.
+  // Empty: nowhere (where the status line already tells it).
   std::function<void(const String& text, bool warning)> check_event;
   // Writes one line to standard output (the test switch's answer).
   std::function<void(const String&)> standard_output;
-
-  ModulePorts();
 };
+
+// The name the service is registered under, and its event source.
+inline constexpr char16_t kServiceName[] = u"VantrelSrv";
 
 // The webhook the notices go to while no "chaturl" has been read.
 extern const char16_t kDefaultChatUrl[];
@@ -67,7 +67,7 @@ class TVantrelSrv : public ServiceModule {
  public:
   // Creates Timer1 from make_timer and arms it: the first tick comes 1000 ms
   // later.
-  explicit TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports = ModulePorts());
+  TVantrelSrv(const PeriodicTimer::PortFactory& make_timer, ModulePorts ports);
   ~TVantrelSrv() override;
 
   // The tick handler: runs a check on the first tick and then on the first

@@ -3,7 +3,7 @@
 // makes its attempt and ends before any test runs.
 #include <gtest/gtest.h>
 
-#include "notify/http_transport.h"
+#include "notify/attempt_process.h"
 
 int main(int argc, char** argv) {
   if (const std::optional<int> code = vantrel::RunHttpAttemptProcess()) return *code;

@@ -52,6 +52,7 @@ void TakeEntry(EventEntry& entry, RecordMark& mark, EventRecords& records) {
   EventRecord taken;
   taken.computer = ValueText(entry.Property(u"ComputerName"));
   taken.time = ValueText(entry.Property(u"TimeGenerated"));
+  taken.written = entry.Written();
   taken.message_read = false;
   EventRecord& record = records.emplace_back(std::move(taken));
 
@@ -226,9 +227,5 @@ QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>(
 namespace testing_seam {
 void SetRecordLinesTraced(bool traced) { g_record_lines_traced = traced; }
 }  // namespace testing_seam
-
-QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
-  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept);
-}
 
 }  // namespace vantrel

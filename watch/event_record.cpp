@@ -35,14 +35,14 @@ std::optional<String> RecordMessageLine(const EventRecord& record) {
 
 RecordAge AgeOf(const EventRecord& record) {
   RecordAge age;
-  age.utc_micros = WmiTimeToUnixMicros(record.time);
+  age.written = record.written;
   if (!IsRecordIdentity(record.position)) age.sequence = record.position.substr(0, record.position.find(u'='));
   age.number = record.number;
   return age;
 }
 
 bool Newer(const RecordAge& a, const RecordAge& b) {
-  if (a.utc_micros != b.utc_micros) return a.utc_micros && (!b.utc_micros || *a.utc_micros > *b.utc_micros);
+  if (a.written != b.written) return a.written && (!b.written || *a.written > *b.written);
   if (a.sequence != b.sequence) return a.sequence < b.sequence;
   return a.number.value_or(INT64_MIN) > b.number.value_or(INT64_MIN);
 }
@@ -56,7 +56,7 @@ std::vector<String> RecordLines(const EventRecords& records) {
   return lines;
 }
 
-std::optional<std::int64_t> WmiTimeToUnixMicros(const String& text) {
+std::optional<EntryTime> WmiTimeToEntryTime(const String& text) {
   const auto year = Digits(text, 0, 4), month = Digits(text, 4, 2), day = Digits(text, 6, 2), hour = Digits(text, 8, 2),
              minute = Digits(text, 10, 2), second = Digits(text, 12, 2), micros = Digits(text, 15, 6);
   if (!year || !month || !day || !hour || !minute || !second || !micros || text.size() < 23 || text[14] != u'.' ||
@@ -70,7 +70,7 @@ std::optional<std::int64_t> WmiTimeToUnixMicros(const String& text) {
   }
   const std::int64_t wall = UnixSecondsOf(CivilTime{*year, *month, *day, *hour, *minute, *second});
   const std::int64_t utc = wall - (text[21] == u'-' ? -*offset : *offset) * 60LL;
-  return utc * 1000000 + *micros;
+  return EntryTime(std::chrono::seconds(utc) + std::chrono::microseconds(*micros));
 }
 
 String RecordIdentity(std::int64_t number, std::int64_t unix_seconds, std::optional<std::int64_t> event_code) {

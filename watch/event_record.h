@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "watch/entry_time.h"
 
 namespace vantrel {
 
@@ -19,6 +20,9 @@ inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 struct EventRecord {
   String computer;  // ComputerName, as text
   String time;      // TimeGenerated as the log gave it: a WMI date-time text
+  // When the entry was written, as its source read it; none when the source
+  // could not tell (a TimeGenerated that is no WMI date-time).
+  std::optional<EntryTime> written;
   // Message: none when the log holds none for the entry.
   std::optional<String> message;
   // False when the query stopped on reading the message: the record then
@@ -54,7 +58,7 @@ inline constexpr std::size_t kNewestRecordsKept = 5;
 // numbering, the highest first; records of different numberings at one
 // moment keep apart in a fixed order.
 struct RecordAge {
-  std::optional<std::int64_t> utc_micros;
+  std::optional<EntryTime> written;
   String sequence;  // a journal sequence (its position up to "="); empty for a log with one numbering
   std::optional<std::int64_t> number;
 };
@@ -84,9 +88,9 @@ std::optional<String> RecordMessageLine(const EventRecord& record);
 std::vector<String> RecordLines(const EventRecords& records);
 
 // A WMI date-time "yyyymmddHHMMSS.ffffff+UUU" (UUU: the offset from UTC in
-// minutes, three digits or more) as microseconds since 1970-01-01 UTC;
-// nothing when the text is not one.
-std::optional<std::int64_t> WmiTimeToUnixMicros(const String& text);
+// minutes, three digits or more) as the moment it names; nothing when the
+// text is not one.
+std::optional<EntryTime> WmiTimeToEntryTime(const String& text);
 
 // The identity of one entry of a numbered log, as a position: its record
 // number, the second it was written (since 1970 UTC) and, when the log

@@ -46,6 +46,10 @@ class EventEntry {
   // The named property (ComputerName, TimeGenerated, Message, RecordNumber);
   // raises Exception when the entry cannot give it.
   virtual EventValue Property(const String& name) = 0;
+  // When the entry was written, as the source keeps it; none when it cannot
+  // tell (a TimeGenerated that is no WMI date-time). Asked after
+  // TimeGenerated; never raises.
+  virtual std::optional<EntryTime> Written() = 0;
   // Where the entry stands in the log (a RecordIdentity for a numbered log),
   // kept beside the record number when the entry becomes the mark; empty
   // for a source that tells none. Raises Exception as Property does.

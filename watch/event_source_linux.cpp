@@ -143,6 +143,10 @@ class JournalEntry : public EventEntry {
     throw Exception(u"Method '" + name + u"' not supported by automation object");
   }
 
+  std::optional<EntryTime> Written() override {
+    return EntryTime(std::chrono::microseconds(static_cast<std::int64_t>(realtime_)));
+  }
+
   String Position() override { return FromUtf8(sequence_ + "=" + std::to_string(seqnum_)); }
 
  private:

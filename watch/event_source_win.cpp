@@ -239,18 +239,22 @@ class WmiEntry : public EventEntry {
     return result;
   }
 
+  // TimeGenerated (read before) as the moment it names.
+  std::optional<EntryTime> Written() override {
+    const auto* time = std::get_if<String>(&time_);
+    return time ? WmiTimeToEntryTime(*time) : std::nullopt;
+  }
+
   // The entry's record number, the second it was written and its event
   // code, as PositionOf reads them from the classic event log; empty when
   // the number or the time (read before) is not one.
   String Position() override {
     const auto* number = std::get_if<std::int64_t>(&number_);
-    const auto* time = std::get_if<String>(&time_);
-    const std::optional<std::int64_t> micros = time ? WmiTimeToUnixMicros(*time) : std::nullopt;
-    if (!number || !micros) return String();
+    const std::optional<EntryTime> written = Written();
+    if (!number || !written) return String();
     const EventValue code = Property(u"EventCode");
     const auto* code_number = std::get_if<std::int64_t>(&code);
-    const std::int64_t seconds = (*micros - (*micros % 1000000 + 1000000) % 1000000) / 1000000;
-    return RecordIdentity(*number, seconds,
+    return RecordIdentity(*number, WholeSecondOf(*written),
                           code_number ? std::optional<std::int64_t>(*code_number & 0xFFFF) : std::nullopt);
   }
 

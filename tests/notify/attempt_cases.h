@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "notify/http_attempt.h"
 #include "notify/http_transport.h"
 #include "tests/notify/test_server.h"
 

@@ -15,8 +15,9 @@
 #include <sstream>
 #include <thread>
 
+#include "notify/answer_reading.h"
 #include "notify/exchange_failure.h"
-#include "notify/http_transport.h"
+#include "notify/http_attempt.h"
 #include "notify/http_transport_test_seam.h"
 #include "notify/poster.h"
 #include "platform/service_stop_linux.h"

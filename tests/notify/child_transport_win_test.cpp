@@ -6,8 +6,7 @@
 
 #include <gtest/gtest.h>
 
-
-#include "notify/http_transport.h"
+#include "notify/attempt_process.h"
 #include "platform/service_stop_win.h"
 #include "platform/unique_handle.h"
 #include "tests/notify/attempt_cases.h"

@@ -1,5 +1,5 @@
 // The rules both transports share for what a server sends back.
-#include "notify/http_transport.h"
+#include "notify/answer_reading.h"
 
 #include <gtest/gtest.h>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/service/module_harness.h"
+#include "tests/service/real_parts.h"
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
 #include "tests/platform/without_file_override_linux.h"
@@ -21,6 +22,7 @@ using testing::kProblemsNotice;
 using testing::kStartNotice;
 using testing::MemoryKey;
 using testing::ModuleHarness;
+using testing::RealPortsOf;
 
 TEST(JournalQueryTest, TheCheckCycleReportsNewJournalEntries) {
   ASSERT_TRUE(std::filesystem::exists(testing::kJournalRemote))
@@ -29,7 +31,7 @@ TEST(JournalQueryTest, TheCheckCycleReportsNewJournalEntries) {
   folder.Write({{"Pervasive SQL", 6, "engine started"}});
   ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  ModuleHarness module(world, {.event_query = true});
+  ModuleHarness module(world, RealPortsOf({.event_query = true}));
 
   module.TarkastaLogit();  // first run: the information entry counts
   EXPECT_EQ(world.Notices(), std::vector<std::string>{kStartNotice});
@@ -62,7 +64,7 @@ TEST(JournalQueryTest, AJournalFileThatCannotBeReadFailsTheCheck) {
   ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(0);
-  ModuleHarness module(world, {.event_query = true});
+  ModuleHarness module(world, RealPortsOf({.event_query = true}));
   {
     testing::WithoutFileOverride as_another_user;
     testing::TraceRecorder trace;
@@ -101,7 +103,7 @@ TEST(JournalQueryTest, AFirstRunThatCannotReadAJournalFileIsTriedAgainAsAFirstRu
   ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
   world.key.values[u"details"] = MemoryKey::Dword(1);
-  ModuleHarness module(world, {.event_query = true});
+  ModuleHarness module(world, RealPortsOf({.event_query = true}));
   {
     testing::WithoutFileOverride as_another_user;
     module.Timer1Timer(nullptr);

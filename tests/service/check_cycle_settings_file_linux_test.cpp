@@ -12,6 +12,7 @@
 
 #include "platform/unique_fd.h"
 #include "tests/service/module_harness.h"
+#include "tests/service/real_parts.h"
 #include "tests/settings/scratch_key.h"
 #include "tests/settings/settings_file_linux.h"
 #include "tests/platform/without_file_override_linux.h"
@@ -26,6 +27,7 @@ using testing::kKeyLines;
 using testing::kOtherKey;
 using testing::ModuleHarness;
 using testing::ReadBytes;
+using testing::RealPortsOf;
 using testing::ScratchKey;
 using testing::TraceRecorder;
 using testing::WriteBytes;
@@ -47,7 +49,7 @@ TEST(SettingsFileTest, ACorruptFileIsTracedByTheModuleAndNeverWrittenOver) {
     ScratchKey scratch({});
     WriteBytes(scratch.File(), row.text);
     ModuleHarness::World world;
-    ModuleHarness module(world, {.settings_key = true});
+    ModuleHarness module(world, RealPortsOf({.settings_key = true}));
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -75,7 +77,7 @@ TEST(SettingsFileTest, AFileOfNoBytesIsTracedAndNeverWrittenOver) {
   ScratchKey scratch({});
   WriteBytes(scratch.File(), "");
   ModuleHarness::World world;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   TraceRecorder trace;
   module.TarkastaLogit();
   module.TarkastaLogit();
@@ -97,7 +99,7 @@ TEST(SettingsFileTest, AFileThatCannotBeWrittenIsReadAndSaidAndItsMarkWaits) {
   const std::string text = kHead + "\"chaturl\"=\"http://chat/hook\"\n\"instancename\"=\"Demo\"\n";
   WriteBytes(scratch.File(), text);
   ModuleHarness::World world;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   TraceRecorder trace;
   ASSERT_EQ(chmod(scratch.Folder().c_str(), 0500), 0);
   const std::string said =
@@ -133,7 +135,7 @@ TEST(SettingsFileTest, NoFileIsCreatedWithMode0600AndItsFoldersAndTheFirstCycleI
   ScratchKey scratch({});
   scratch.UseFile(scratch.Folder() + "/var/lib/vantrel/settings.reg");
   ModuleHarness::World world;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   TraceRecorder trace;
 
   module.TarkastaLogit();
@@ -167,7 +169,7 @@ TEST(SettingsFileTest, ALocationThatCannotBeCreatedLeavesTheKeyClosedWithItsReas
     std::filesystem::create_symlink("loop", scratch.Folder() + "/loop");
     scratch.UseFile(scratch.Folder() + row.file);
     ModuleHarness::World world;
-    ModuleHarness module(world, {.settings_key = true});
+    ModuleHarness module(world, RealPortsOf({.settings_key = true}));
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -224,7 +226,7 @@ TEST(SettingsFileTest, AnythingButARegularFileIsNeverReadAndLeavesTheKeyClosedWi
     struct stat before;
     ASSERT_EQ(lstat(scratch.File().c_str(), &before), 0);
     ModuleHarness::World world;
-    ModuleHarness module(world, {.settings_key = true});
+    ModuleHarness module(world, RealPortsOf({.settings_key = true}));
     TraceRecorder trace;
 
     std::unique_ptr<SettingsKey> reg;
@@ -286,7 +288,7 @@ TEST(SettingsFileTest, ALinkIsFollowedToTheFileItLeadsToAndStaysALink) {
     }
     ModuleHarness::World world;
     world.records = {5};
-    ModuleHarness module(world, {.settings_key = true});
+    ModuleHarness module(world, RealPortsOf({.settings_key = true}));
     TraceRecorder trace;
 
     module.TarkastaLogit();
@@ -338,7 +340,7 @@ TEST(SettingsFileTest, AWindowsExportKeepsItsFormAndOnlyTheStoredValueChanges) {
 
   ModuleHarness::World world;
   world.records = {5};
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   module.TarkastaLogit();
 
   ASSERT_EQ(world.posts.size(), 1u);

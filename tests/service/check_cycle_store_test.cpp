@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/module_harness.h"
+#include "tests/service/real_parts.h"
 #include "tests/settings/scratch_key.h"
 
 namespace vantrel {
@@ -11,6 +12,7 @@ namespace {
 using testing::kAccepted;
 using testing::kRefused;
 using testing::ModuleHarness;
+using testing::RealPortsOf;
 
 const std::vector<String> kValues = {u"chaturl", u"instancename", u"lastrecnum", u"lastrecpos"};
 
@@ -25,7 +27,7 @@ std::pair<std::int64_t, bool> Query(std::int64_t start, bool first_run) { return
 TEST(CheckCycleStoreTest, AFreshKeyMakesAFirstRunThatStoresZeroAndEndsTheFirstRunState) {
   testing::ScratchKey scratch(kValues);
   ModuleHarness::World world;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
 
   module.TarkastaLogit();
   ASSERT_EQ(world.queries.size(), 1u);
@@ -52,7 +54,7 @@ TEST(CheckCycleStoreTest, TheCycleReadsItsSettingsAndStoresTheNumberAfterAnAccep
   ModuleHarness::World world;
   world.records = {2, 4, 8};
   world.answer = kRefused;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
 
   module.TarkastaLogit();
   EXPECT_EQ(world.queries[0], Query(3, false));
@@ -77,7 +79,7 @@ TEST(CheckCycleStoreTest, AMarkPast31BitsIsStoredAsAQword) {
   testing::ScratchKey scratch(kValues);
   ModuleHarness::World world;
   world.records = {0x7FFFFFFF};
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   module.TarkastaLogit();
   EXPECT_EQ(StoredRecordNumber(), 0x7FFFFFFF);
   {
@@ -113,7 +115,7 @@ TEST(CheckCycleStoreTest, AWronglyTypedValueEndsTheCycleWithItsMessage) {
     reg.WriteString(u"lastrecnum", u"12");
   }
   ModuleHarness::World world;
-  ModuleHarness module(world, {.settings_key = true});
+  ModuleHarness module(world, RealPortsOf({.settings_key = true}));
   try {
     module.TarkastaLogit();
     ADD_FAILURE() << "no error";

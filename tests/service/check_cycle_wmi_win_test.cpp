@@ -7,6 +7,7 @@
 
 #include "tests/platform/trace_recorder.h"
 #include "tests/service/module_harness.h"
+#include "tests/service/real_parts.h"
 
 namespace vantrel {
 namespace {
@@ -14,6 +15,7 @@ namespace {
 using testing::kStartNotice;
 using testing::MemoryKey;
 using testing::ModuleHarness;
+using testing::RealPortsOf;
 using testing::TraceRecorder;
 
 // COM on this thread while it lives, as the program's main thread has it.
@@ -32,7 +34,7 @@ TEST(WmiQueryTest, TheCheckCycleRunsTheRealQuery) {
   ASSERT_TRUE(com.ready);
   ModuleHarness::World world;
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  ModuleHarness module(world, {.event_query = true});
+  ModuleHarness module(world, RealPortsOf({.event_query = true}));
   TraceRecorder trace;
   module.TarkastaLogit();  // first run: Wine's log has no entry, so 0 is stored
   module.TarkastaLogit();  // later run: nothing found, nothing posted

@@ -1,5 +1,5 @@
 // The service module for tests: every port gets a small recorder of World,
-// or the build's real part where a test asks for it (RealParts).
+// or the part a test gives in its place (the build's real ones: real_parts.h).
 #pragma once
 
 #include <chrono>
@@ -12,17 +12,6 @@
 #include "tests/service/module_fakes.h"
 
 namespace vantrel::testing {
-
-// The ports that get the build's real part; each other port gets its
-// recorder. Standard output (the test switch's answer) is always recorded.
-struct RealParts {
-  bool settings_key = false;   // the registry on Windows, the settings file on Linux
-  bool event_query = false;    // WMI on Windows, the journal on Linux
-  bool poster = false;         // the exchange with the webhook at fchatavain
-  bool computer_name = false;  // the "computername" variable, or the host name
-  bool clock = false;          // the local time and its offset from UTC
-  bool status_report = false;  // the status line to the service manager
-};
 
 // A post the recorder took in place of the exchange.
 struct Post {
@@ -86,14 +75,15 @@ class ModuleHarness : public TVantrelSrv {
     }
   };
 
-  explicit ModuleHarness(World& world, RealParts real = {})
-      : TVantrelSrv(world.timer.Factory(), PortsOf(world, real)) {}
+  // Every port that given leaves empty gets its recorder; check_event,
+  // standard_output and certificate_log are always recorded.
+  explicit ModuleHarness(World& world, ModulePorts given = {})
+      : TVantrelSrv(world.timer.Factory(), PortsOf(world, std::move(given))) {}
 
  private:
-  static ModulePorts PortsOf(World& w, const RealParts& real) {
-    ModulePorts ports;  // the real parts, replaced below by the recorders
-    if (!real.settings_key) ports.settings_key = w.key.Factory();
-    if (!real.event_query) {
+  static ModulePorts PortsOf(World& w, ModulePorts ports) {
+    if (!ports.settings_key) ports.settings_key = w.key.Factory();
+    if (!ports.query_event_log) {
       ports.query_event_log = [&w](RecordMark& mark, EventRecords& found, bool first_run, const String& source) {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
@@ -103,24 +93,22 @@ class ModuleHarness : public TVantrelSrv {
         return QueryOutcome();
       };
     }
-    if (!real.poster) {
+    if (!ports.post_to_webhook) {
       ports.post_to_webhook = [&w](const String& url, const MessageDocument& notice, const TlsChoice& tls) {
         w.posts.push_back({url, notice.ToUtf8Json(), w.key.Integer(u"lastrecnum"), tls});
         if (w.during_post) w.during_post();
         return w.answer;
       };
     }
-    if (!real.computer_name) {
+    if (!ports.computer_name) {
       ports.computer_name = [&w] {
         if (w.computer_name_error) throw Exception(*w.computer_name_error);
         return w.computer;
       };
     }
-    if (!real.clock) {
-      ports.local_time = [&w] { return w.now; };
-      ports.utc_offset_minutes = [&w](std::int64_t) { return w.utc_offset_minutes; };
-    }
-    if (!real.status_report) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
+    if (!ports.local_time) ports.local_time = [&w] { return w.now; };
+    if (!ports.utc_offset_minutes) ports.utc_offset_minutes = [&w](std::int64_t) { return w.utc_offset_minutes; };
+    if (!ports.check_status) ports.check_status = [&w](const String& line) { w.statuses.push_back(ToUtf8(line)); };
     ports.check_event = [&w](const String& text, bool warning) {
       w.check_events.push_back((warning ? "warning: " : "information: ") + ToUtf8(text));
     };

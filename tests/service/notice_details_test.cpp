@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -14,7 +16,7 @@ const String kNotice = u"Mahdollisia PSQL lisenssiongelmia Tuotanto 1, koneen ni
 
 // What the notice shows of one entry.
 struct Entry {
-  String time;                    // WMI date-time
+  String time;                    // WMI date-time, as the log gives it
   std::optional<String> message;  // nothing: a null message
   std::int64_t number = 1;
   String position = String();
@@ -22,7 +24,9 @@ struct Entry {
 
 EventRecords RecordsOf(const std::vector<Entry>& entries) {
   EventRecords records;
-  for (const Entry& e : entries) records.push_back({u"KONE1", e.time, e.message, true, e.number, e.position});
+  for (const Entry& e : entries) {
+    records.push_back({u"KONE1", e.time, WmiTimeToEntryTime(e.time), e.message, true, e.number, e.position});
+  }
   return records;
 }
 
@@ -107,8 +111,51 @@ TEST(NoticeDetailsTest, EntrySetsGiveTheExactNoticeText) {
   }
 }
 
+// How an entry's time becomes its notice line: the moment its source read
+// (the journal's microseconds, or a WMI date-time as Windows gives it) in
+// local time at the offset of its own second, to the whole second.
+TEST(NoticeDetailsTest, TimesAreShownInLocalTimeToTheWholeSecond) {
+  constexpr std::int64_t k10am = 1796896800;  // 2026-12-10 10:00:00 UTC
+  const auto micros = [](std::int64_t us) { return EntryTime(std::chrono::microseconds(us)); };
+  const auto wmi = [](const String& text) { return std::pair(text, WmiTimeToEntryTime(text)); };
+  struct Row {
+    const char* name;
+    std::pair<String, std::optional<EntryTime>> time;  // as the log gave it, as the source read it
+    int offset;                                        // the local offset the clock gives
+    std::optional<std::int64_t> asked;                 // the second the offset is asked for
+    String shown;
+  } rows[] = {
+      {"journal microseconds are cut to the second, never rounded up",
+       {u"", micros((k10am + 3) * 1000000 + 999999)},
+       120,
+       k10am + 3,
+       u"2026-12-10 12:00:03"},
+      {"a WMI date-time at the local offset", wmi(u"20261210120003.999999+120"), 120, k10am + 3,
+       u"2026-12-10 12:00:03"},
+      {"a WMI date-time at another offset", wmi(u"20261210043003.250000-330"), 120, k10am + 3, u"2026-12-10 12:00:03"},
+      {"a local offset west of UTC", wmi(u"20261210100003.000000+000"), -300, k10am + 3, u"2026-12-10 05:00:03"},
+      {"before 1970 from a WMI date-time: the second that began before it", wmi(u"19691231235959.500000+000"), 0, -1,
+       u"1969-12-31 23:59:59"},
+      {"before 1970 from the journal", {u"", micros(-1)}, 60, -1, u"1970-01-01 00:59:59"},
+      {"a time its source could not read: as the log gave it, no offset asked", wmi(u"20261310120003.000000+120"), 120,
+       std::nullopt, u"20261310120003.000000+120"},
+  };
+  for (const Row& row : rows) {
+    EventRecords records;
+    records.push_back({u"KONE1", row.time.first, row.time.second, String(u"m"), true, 1, String()});
+    std::optional<std::int64_t> asked;
+    const String got = NoticeWithDetails(kNotice, records, [&](std::int64_t second) {
+      asked = second;
+      return row.offset;
+    });
+    EXPECT_EQ(ToUtf8(got), ToUtf8(kNotice + u"\n" + row.shown + u" m")) << row.name;
+    EXPECT_EQ(asked, row.asked) << row.name;
+  }
+}
+
 TEST(NoticeDetailsTest, AnEntryCutOffByTheQueryShowsItsTime) {
-  const EventRecords cut = {{u"KONE1", At(1), std::nullopt, false, std::nullopt, String()}};  // message not read
+  EventRecords cut = RecordsOf({{At(1), std::nullopt}});
+  cut[0].message_read = false;
   EXPECT_EQ(ToUtf8(NoticeWithDetails(kNotice, cut, [](std::int64_t) { return 120; })),
             ToUtf8(kNotice + u"\n" + Shown(1)));
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "module_harness.h"
+#include "tests/service/real_parts.h"
 #include "tests/notify/test_server.h"
 
 namespace vantrel {
@@ -13,6 +14,7 @@ using testing::Answer;
 using testing::MemoryKey;
 using testing::ModuleHarness;
 using testing::RealParts;
+using testing::RealPortsOf;
 using testing::TestServer;
 using testing::TraceRecorder;
 
@@ -53,7 +55,7 @@ TEST(NoticeRoadTest, TheCycleStoresTheMarkOnlyAfterTheChatAnswered200) {
     world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
     world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
     world.records = {4};
-    ModuleHarness module(world, kRealPoster);
+    ModuleHarness module(world, RealPortsOf(kRealPoster));
     TraceRecorder trace;
 
     module.TarkastaLogit();
@@ -80,7 +82,7 @@ TEST(NoticeRoadTest, AWebhookUrlWithoutAHostFailsTheCheck) {
   world.key.values[u"chaturl"] = MemoryKey::Sz(u"https://");
   world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
   world.records = {4};
-  ModuleHarness module(world, kRealPoster);
+  ModuleHarness module(world, RealPortsOf(kRealPoster));
   TraceRecorder trace;
   try {
     module.TarkastaLogit();
@@ -97,7 +99,7 @@ TEST(NoticeRoadTest, TheTestSwitchShowsTheExchangeAndItsVerdict) {
   ModuleHarness::World world;
   world.key.values[u"chaturl"] = MemoryKey::Sz(FromUtf8(server.Url("/hooks/ID/TOKEN")));
   world.key.values[u"instancename"] = MemoryKey::Sz(u"Demo");
-  ModuleHarness module(world, kRealPoster);
+  ModuleHarness module(world, RealPortsOf(kRealPoster));
   EXPECT_EQ(module.SendTestNotice(), 0);
   EXPECT_EQ(world.output, "resposene=OK\nstatuscode=200\nstatustxt=OK\nTest notice delivered to http://127.0.0.1:" +
                               std::to_string(server.Port()) + ": HTTP 200 OK\n");
@@ -126,7 +128,7 @@ TEST(NoticeRoadTest, NoTokenReachesTheStatusLineOrTheTestVerdict) {
     world.key.values[u"chaturl"] = MemoryKey::Sz(url);
     world.key.values[u"lastrecnum"] = MemoryKey::Dword(3);
     world.records = {4};
-    ModuleHarness module(world, kRealPoster);
+    ModuleHarness module(world, RealPortsOf(kRealPoster));
     TraceRecorder trace;
 
     world.AdvanceBy(std::chrono::seconds(1));  // the first tick runs a check

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "notify/http_transport.h"
+#include "notify/answer_reading.h"
+#include "notify/http_attempt.h"
 
 namespace vantrel {
 

@@ -1,7 +1,7 @@
 // An attempt as it goes to the process that makes it, and its result as that
 // process hands it back: written and read back whole, a 200's head alone
 // when the process ended before its result, and anything else refused.
-#include "notify/attempt_result.h"
+#include "notify/attempt_pipe.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,7 @@ void ExpectSame(const AttemptResult& a, const AttemptResult& b) {
   }
 }
 
-TEST(AttemptResultTest, ReadsBackWhatWasWrittenAndNothingLess) {
+TEST(AttemptPipeTest, ReadsBackWhatWasWrittenAndNothingLess) {
   for (const AttemptResult& original : {Answered(), Failed(), NoSession(), AttemptResult()}) {
     const std::string bytes = EncodeAttemptResult(original);
     AttemptResult read;
@@ -79,7 +79,7 @@ TEST(AttemptResultTest, ReadsBackWhatWasWrittenAndNothingLess) {
 
 // The head of a 200 goes ahead of the result: alone, or with a result cut
 // short, it is what is known; the whole result that follows it wins.
-TEST(AttemptResultTest, AHeadAloneTellsTheStatusAndHeaders) {
+TEST(AttemptPipeTest, AHeadAloneTellsTheStatusAndHeaders) {
   HttpAnswer head;
   head.status = 200;
   head.reason = "OK";
@@ -104,7 +104,7 @@ TEST(AttemptResultTest, AHeadAloneTellsTheStatusAndHeaders) {
   EXPECT_EQ(DecodeAttemptResult(head_bytes + "Z", read), AttemptOutput::kNothing);
 }
 
-TEST(AttemptResultTest, TheRequestReadsBackWhole) {
+TEST(AttemptPipeTest, TheRequestReadsBackWhole) {
   AttemptRequest request;
   request.attempt.method = "POST";
   request.attempt.secure = true;
@@ -141,7 +141,7 @@ TEST(AttemptResultTest, TheRequestReadsBackWhole) {
 // What the service makes of an attempt process's output by how it ended: a
 // whole result stands as it is; a 200's head alone stands with its body's
 // failure saying why the rest is missing; anything else fails and says why.
-TEST(AttemptResultTest, SettledByHowTheAttemptEnded) {
+TEST(AttemptPipeTest, SettledByHowTheAttemptEnded) {
   HttpAnswer ok;
   ok.status = 200;
   ok.reason = "OK";

@@ -1,4 +1,4 @@
-#include "notify/attempt_result.h"
+#include "notify/attempt_pipe.h"
 
 #include <cstdint>
 

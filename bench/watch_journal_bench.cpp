@@ -45,8 +45,9 @@ double QueryMs(const vantrel::RecordMark& start, bool first_run, vantrel::Record
   for (int run = 0; run < 5; ++run) {
     vantrel::RecordMark mark = start;
     vantrel::EventRecords records;
+    vantrel::SaidOnce said;
     auto t0 = std::chrono::steady_clock::now();
-    vantrel::QueryEventLog(mark, records, first_run, vantrel::kDefaultSourceName);
+    vantrel::QueryEventLog(mark, records, first_run, vantrel::kDefaultSourceName, said);
     best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     *reached = mark;
     *entries_found = records.size();

@@ -69,7 +69,7 @@ TVantrelSrv::CheckSettings TVantrelSrv::ReadCheckSettings() {
 EventRecords TVantrelSrv::QueryNewRecords(const CheckSettings& settings) {
   EventRecords records;
   RecordMark mark = ledger_.Mark();
-  QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name);
+  QueryOutcome outcome = ports_.query_event_log(mark, records, settings.first_run, settings.source_name, said_);
   query_failure_ = std::move(outcome.not_asked);
   ledger_.Reached(std::move(mark), !records.empty());
   report_.entries_unread = std::move(outcome.failure);

@@ -23,6 +23,10 @@ namespace vantrel {
 
 class MarkLedger {
  public:
+  // said: what the service has said once while it runs; the ledger notes
+  // there the stored values whose position it traced as not used.
+  explicit MarkLedger(SaidOnce& said) : said_(said) {}
+
   // Reads "lastrecnum" and "lastrecpos" from the open key. False when there
   // is no "lastrecnum" and no delivered mark waits: a first run, and the
   // mark held in memory stays. A position that cannot be read, or that was
@@ -82,8 +86,7 @@ class MarkLedger {
   std::optional<StoredValues> loaded_;  // as last loaded or stored
   // The mark reached by checks that found nothing since loaded_ was read.
   std::optional<std::pair<StoredValues, RecordMark>> passed_;
-  // The values whose position was last traced as not used.
-  SaidOnce said_;
+  SaidOnce& said_;
 };
 
 }  // namespace vantrel

@@ -31,7 +31,8 @@ struct ModulePorts {
   // when its walk broke off (nothing taken, the mark where it was). Gives
   // what it could not read: the message of a failure that kept it from
   // asking the log at all, entries left unread, parts passed over.
-  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&)> query_event_log;
+  // The last argument is what the service has said once (EventQuery::said).
+  std::function<QueryOutcome(RecordMark&, EventRecords&, bool, const String&, SaidOnce&)> query_event_log;
   // One post of a notice to the webhook URL under the "tls" choice, its
   // debug lines written; raises when the request cannot be prepared.
   std::function<PostReport(const String&, const MessageDocument&, const TlsChoice&)> post_to_webhook;
@@ -177,7 +178,11 @@ class TVantrelSrv : public ServiceModule {
   // retry.
   void PublishCheckOutcome(const String& status_line, bool failed);
 
-  MarkLedger ledger_;
+  // Debug lines said once while the service runs, not at every check that
+  // comes to the same: a stored position that cannot be used, a part of the
+  // log passed over.
+  SaidOnce said_;
+  MarkLedger ledger_{said_};
   ModulePorts ports_;
   CheckReport report_;           // the check under way, or the last one
   PostReport last_post_;         // what the last postaa gave

@@ -167,7 +167,8 @@ String EventLogQueryText(std::int64_t record_number, bool first_run, const Strin
 }
 
 QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
-                               EventRecords& records, bool first_run, const String& source_name, std::size_t keep) {
+                               EventRecords& records, bool first_run, const String& source_name, std::size_t keep,
+                               SaidOnce* said) {
   QueryOutcome outcome;
   const RecordMark start = mark;
   const std::size_t before = records.size(), left_out_before = records.left_out;
@@ -185,6 +186,7 @@ QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>(
     query.max_event_type = first_run ? 3 : 2;
     query.above_record = mark.number;
     query.above_position = mark.position;
+    query.said = said;
     source->Execute(query);
 
     // One entry at a time: each is released before the next is asked for.

@@ -10,6 +10,7 @@
 
 #include "platform/text.h"
 #include "watch/event_record.h"
+#include "watch/said_once.h"
 
 namespace vantrel {
 
@@ -43,7 +44,9 @@ struct QueryOutcome {
 // (the journal) instead gives the mark over what its walk delivered, and
 // raises nothing; when it could not read entries it should have
 // (EntriesLeftUnread), the outcome says so and the check fails on it.
-QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name);
+// said: what the service has said once while it runs (EventQuery::said).
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name,
+                           SaidOnce& said);
 
 // The same query against the source that open_source connects to, keeping
 // the newest `keep` records it takes (RecordAge) and counting the others in
@@ -51,7 +54,7 @@ QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_r
 // keeping kNewestRecordsKept) go through it.
 QueryOutcome QueryEventLogFrom(const std::function<std::unique_ptr<EventSource>()>& open_source, RecordMark& mark,
                                EventRecords& records, bool first_run, const String& source_name,
-                               std::size_t keep = SIZE_MAX);
+                               std::size_t keep = SIZE_MAX, SaidOnce* said = nullptr);
 
 // Traces, in one line, that the position stored beside the mark is not used
 // and why: the number alone decides which entries are new.

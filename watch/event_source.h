@@ -11,6 +11,7 @@
 #include "platform/exception.h"
 #include "platform/text.h"
 #include "watch/event_record.h"
+#include "watch/said_once.h"
 
 namespace vantrel {
 
@@ -29,6 +30,11 @@ struct EventQuery {
   // record numbers start again (the journal) decides by it which entries
   // are new; the others go by above_record.
   String above_position;
+  // What the service has said once while it runs: a debug line that every
+  // check would repeat (a stored position that cannot be used, a part of
+  // the log passed over) is written once for the values as they stand.
+  // Null: said once for this query alone.
+  SaidOnce* said = nullptr;
 };
 
 // A failure that leaves entries of the log unread which a later check must

@@ -176,14 +176,6 @@ struct SequenceWalk {
   std::string only_boot;  // when set, only the entries of this boot are read
 };
 
-// What the journal source says once while the service runs, not at every
-// check that comes to the same: a stored position it cannot use, a file no
-// reader here can open.
-SaidOnce& JournalSaid() {
-  static SaidOnce said;
-  return said;
-}
-
 // The sequences of the listed files, each with its files and what the
 // headers say of it.
 std::map<std::string, SequenceWalk> LineUp(std::vector<JournalFileHeader>& files, const std::string& boot) {
@@ -250,6 +242,7 @@ class JournalSource : public EventSource {
     source_ = ToUtf8(query.source_name);
     max_event_type_ = query.max_event_type;
     above_record_ = query.above_record;
+    said_ = query.said;
     if (max_event_type_ < 1) return;  // nothing is asked for
     // A file that could not be read may hold new entries of any sequence:
     // no mark moves until it can be read.
@@ -314,7 +307,7 @@ class JournalSource : public EventSource {
     std::optional<SequenceMarks> marks = SequenceMarks::Read(ToUtf8(query.above_position), query.above_record);
     if (!marks) {
       const String why = u"it cannot be read";
-      if (JournalSaid().First(u"lastrecpos", why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position))
+      if (Said().First(u"lastrecpos marks", why + u'\n' + IntToStr(query.above_record) + u'\n' + query.above_position))
         TraceUnusedPosition(why, query.above_record);
       marks = SequenceMarks::NumberRule(query.above_record);
     }
@@ -414,7 +407,7 @@ class JournalSource : public EventSource {
   void NotePassedOver(const std::string& path, const std::string& reason) {
     const String why = FromUtf8(path + ": " + reason);
     passed_over_.push_back(why);
-    if (JournalSaid().First(u"passed over " + FromUtf8(path), String())) TraceValue(u"journal file passed over", why);
+    if (Said().First(u"passed over " + FromUtf8(path), String())) TraceValue(u"journal file passed over", why);
   }
 
   std::string folder_;  // empty: the local system journal
@@ -425,6 +418,10 @@ class JournalSource : public EventSource {
   std::vector<JournalSequence> present_;
   std::vector<SequenceWalk> walks_;
   std::vector<String> passed_over_;
+  // What the service has said once (EventQuery::said), or this query alone.
+  SaidOnce& Said() { return said_ ? *said_ : said_here_; }
+  SaidOnce said_here_;
+  SaidOnce* said_ = nullptr;
   std::size_t walk_ = 0;
   std::size_t file_ = 0;
 };

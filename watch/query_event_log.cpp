@@ -5,8 +5,9 @@
 
 namespace vantrel {
 
-QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name) {
-  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept);
+QueryOutcome QueryEventLog(RecordMark& mark, EventRecords& records, bool first_run, const String& source_name,
+                           SaidOnce& said) {
+  return QueryEventLogFrom(OpenEventSource, mark, records, first_run, source_name, kNewestRecordsKept, &said);
 }
 
 }  // namespace vantrel

@@ -92,7 +92,8 @@ TEST(MarkLedgerTest, APositionIsUsedOnlyForItsOwnNumber) {
     MemoryKey key;
     key.values[u"lastrecnum"] = row.number;
     if (row.position) key.values[u"lastrecpos"] = *row.position;
-    MarkLedger ledger;
+    SaidOnce said;
+    MarkLedger ledger(said);
     const Loaded loaded = LoadFrom(ledger, key);
     EXPECT_EQ(loaded.mark, row.expected) << ToUtf8(loaded.mark.position);
     EXPECT_EQ(loaded.trace, row.trace);
@@ -106,7 +107,8 @@ TEST(MarkLedgerTest, AnUnusablePositionIsTracedOnce) {
   MemoryKey key;
   key.values[u"lastrecnum"] = MemoryKey::Dword(7);
   key.values[u"lastrecpos"] = MemoryKey::Sz(u"edited by hand");
-  MarkLedger ledger;
+  SaidOnce said;
+  MarkLedger ledger(said);
   EXPECT_EQ(LoadFrom(ledger, key).trace.size(), 1u);
   ledger.Reached({9, u"found"}, true);  // entries found, their notice refused: nothing stored
   EXPECT_EQ(LoadFrom(ledger, key).trace, std::vector<std::string>{}) << "the next check";
@@ -139,7 +141,8 @@ TEST(MarkLedgerTest, AStoreCutOffBetweenTheValuesLeavesTheNumberToDecide) {
     ASSERT_TRUE(reg.OpenKey());
     EXPECT_THROW(MarkLedger::Write(reg, {9, u"nine"}), SettingsKeyError);
   }
-  MarkLedger ledger;
+  SaidOnce said;
+  MarkLedger ledger(said);
   const Loaded loaded = LoadFrom(ledger, key);
   EXPECT_EQ(loaded.mark, (RecordMark{9, String()}));
   EXPECT_EQ(loaded.trace,

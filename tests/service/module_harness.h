@@ -84,7 +84,8 @@ class ModuleHarness : public TVantrelSrv {
   static ModulePorts PortsOf(World& w, ModulePorts ports) {
     if (!ports.settings_key) ports.settings_key = w.key.Factory();
     if (!ports.query_event_log) {
-      ports.query_event_log = [&w](RecordMark& mark, EventRecords& found, bool first_run, const String& source) {
+      ports.query_event_log = [&w](RecordMark& mark, EventRecords& found, bool first_run, const String& source,
+                                   SaidOnce&) {
         w.queries.emplace_back(mark.number, first_run);
         w.sources.push_back(source);
         if (w.query_error) throw Exception(*w.query_error);

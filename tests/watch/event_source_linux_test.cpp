@@ -34,10 +34,14 @@ struct QueryResult {
   QueryOutcome outcome;
 };
 
+// What the service under test has said once: fresh for each test.
+SaidOnce* said_by_service = nullptr;
+
 QueryResult Query(RecordMark mark, bool first_run, const String& source = kDefaultSourceName) {
   TraceRecorder trace;
   EventRecords records;
-  QueryOutcome outcome = QueryEventLogFrom(OpenEventSource, mark, records, first_run, source);  // every record
+  QueryOutcome outcome =
+      QueryEventLogFrom(OpenEventSource, mark, records, first_run, source, SIZE_MAX, said_by_service);  // every record
   QueryResult result{{}, mark.number, trace.lines, mark, std::move(outcome)};
   for (const String& line : RecordLines(records)) result.lines.push_back(ToUtf8(line));
   return result;
@@ -66,7 +70,12 @@ class JournalQueryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(std::filesystem::exists(kJournalRemote)) << "systemd-journal-remote is needed to make journal files";
+    said_by_service = &said_;
   }
+  void TearDown() override { said_by_service = nullptr; }
+
+ private:
+  SaidOnce said_;
 };
 
 TEST_F(JournalQueryTest, SelectsTheSourceByTypeAboveTheRecordNumber) {
@@ -546,7 +555,8 @@ TEST_F(JournalQueryTest, ACheckKeepsTheNewestRecordsAndCountsTheOthers) {
   testing_seam::SetRecordLinesTraced(true);
   RecordMark mark;
   EventRecords records;
-  QueryEventLog(mark, records, false, kDefaultSourceName);
+  SaidOnce said;
+  QueryEventLog(mark, records, false, kDefaultSourceName, said);
   testing_seam::SetRecordLinesTraced(false);
   std::vector<std::string> kept;
   for (const EventRecord& record : records) kept.push_back(ToUtf8(*record.message));

@@ -27,7 +27,8 @@ TEST_F(WmiQueryTest, RunsTheQueryThroughWmi) {
     TraceRecorder trace;
     RecordMark mark{41, String()};
     EventRecords records;
-    QueryEventLog(mark, records, first_run, kDefaultSourceName);
+    SaidOnce said;
+    QueryEventLog(mark, records, first_run, kDefaultSourceName, said);
     EXPECT_TRUE(records.empty()) << first_run;
     EXPECT_EQ(mark, (RecordMark{41, String()})) << first_run;
     EXPECT_TRUE(trace.lines.empty()) << first_run << ": " << (trace.lines.empty() ? "" : trace.lines[0]);

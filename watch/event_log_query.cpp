@@ -67,6 +67,7 @@ void TakeEntry(EventEntry& entry, RecordMark& mark, EventRecords& records) {
   if (std::holds_alternative<std::monostate>(number)) return;
   const std::int64_t value = ValueNumber(number);
   record.position = entry.Position();
+  record.numbering = entry.Numbering();
   record.number = value;
   if (mark.number < value) mark = RecordMark{value, record.position};
 }

@@ -36,7 +36,7 @@ std::optional<String> RecordMessageLine(const EventRecord& record) {
 RecordAge AgeOf(const EventRecord& record) {
   RecordAge age;
   age.written = record.written;
-  if (!IsRecordIdentity(record.position)) age.sequence = record.position.substr(0, record.position.find(u'='));
+  age.sequence = record.numbering;
   age.number = record.number;
   return age;
 }

@@ -34,6 +34,8 @@ struct EventRecord {
   // Where the log places the entry, as its source tells it (EventEntry::
   // Position); empty for a source that tells none.
   String position;
+  // The numbering its record number belongs to (EventEntry::Numbering).
+  String numbering;
 };
 
 // The records a query took, in the order it took them. A check keeps only
@@ -59,7 +61,7 @@ inline constexpr std::size_t kNewestRecordsKept = 5;
 // moment keep apart in a fixed order.
 struct RecordAge {
   std::optional<EntryTime> written;
-  String sequence;  // a journal sequence (its position up to "="); empty for a log with one numbering
+  String sequence;  // EventRecord::numbering: a journal sequence; empty for a log with one numbering
   std::optional<std::int64_t> number;
 };
 RecordAge AgeOf(const EventRecord& record);

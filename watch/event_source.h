@@ -60,6 +60,9 @@ class EventEntry {
   // kept beside the record number when the entry becomes the mark; empty
   // for a source that tells none. Raises Exception as Property does.
   virtual String Position() { return String(); }
+  // The numbering the entry's record number belongs to (a journal
+  // sequence); empty for a log with one numbering. Never raises.
+  virtual String Numbering() { return String(); }
 };
 
 // The record numbers a log holds now.

@@ -148,6 +148,7 @@ class JournalEntry : public EventEntry {
   }
 
   String Position() override { return FromUtf8(sequence_ + "=" + std::to_string(seqnum_)); }
+  String Numbering() override { return FromUtf8(sequence_); }
 
  private:
   JournalEntryFields fields_;

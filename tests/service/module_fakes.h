@@ -145,7 +145,7 @@ inline void QueryRecords(const std::vector<std::int64_t>& records, RecordMark& m
   const std::int64_t start = mark.number;
   for (std::int64_t r : records) {
     if (r <= start) continue;
-    found.push_back({u"X", u"T", std::nullopt, String(u"m"), true, r, String()});
+    found.push_back({u"X", u"T", std::nullopt, String(u"m"), true, r, String(), String()});
     if (r > mark.number) mark.number = r;
   }
 }

@@ -19,13 +19,13 @@ struct Entry {
   String time;                    // WMI date-time, as the log gives it
   std::optional<String> message;  // nothing: a null message
   std::int64_t number = 1;
-  String position = String();
+  String numbering = String();  // a journal sequence
 };
 
 EventRecords RecordsOf(const std::vector<Entry>& entries) {
   EventRecords records;
   for (const Entry& e : entries) {
-    records.push_back({u"KONE1", e.time, WmiTimeToEntryTime(e.time), e.message, true, e.number, e.position});
+    records.push_back({u"KONE1", e.time, WmiTimeToEntryTime(e.time), e.message, true, e.number, String(), e.numbering});
   }
   return records;
 }
@@ -39,7 +39,7 @@ String Shown(int second) { return u"2026-12-10 12:00:" + String(second < 10 ? u"
 std::vector<Entry> Burst(std::vector<int> numbers) {
   std::vector<Entry> entries;
   for (int n : numbers) {
-    entries.push_back({At(1), u"burst " + IntToStr(n), n, u"0123456789abcdef0123456789abcdef=" + IntToStr(n)});
+    entries.push_back({At(1), u"burst " + IntToStr(n), n, u"0123456789abcdef0123456789abcdef"});
   }
   return entries;
 }
@@ -142,7 +142,7 @@ TEST(NoticeDetailsTest, TimesAreShownInLocalTimeToTheWholeSecond) {
   };
   for (const Row& row : rows) {
     EventRecords records;
-    records.push_back({u"KONE1", row.time.first, row.time.second, String(u"m"), true, 1, String()});
+    records.push_back({u"KONE1", row.time.first, row.time.second, String(u"m"), true, 1, String(), String()});
     std::optional<std::int64_t> asked;
     const String got = NoticeWithDetails(kNotice, records, [&](std::int64_t second) {
       asked = second;

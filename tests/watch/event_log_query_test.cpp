@@ -226,7 +226,7 @@ TEST(EventLogQueryTest, KeepsExistingRecords) {
   FakeSource source;
   source.entries = {Entry(String(u"A"), String(u"t"), String(u"m"), std::int64_t{5})};
   RecordMark mark;
-  EventRecords records = {{u"B", u"earlier", std::nullopt, std::nullopt, true, 1, String()}};
+  EventRecords records = {{u"B", u"earlier", std::nullopt, std::nullopt, true, 1, String(), String()}};
   QueryEventLogFrom(source.Opener(), mark, records, true, kDefaultSourceName);
   EXPECT_EQ(Utf8Lines(records), (std::vector<std::string>{"Computer: B Time: earlier", "Empty message",
                                                           "Computer: A Time: t", " Message : m"}));
@@ -306,7 +306,7 @@ TEST(EventLogQueryTest, AWalkThatBreaksOffTakesNothingAndRaises) {
     source.entries = row.entries;
     TraceRecorder trace;
     RecordMark mark{20, u"s=a;i=20;t=1"};
-    EventRecords records = {{u"B", u"earlier", std::nullopt, std::nullopt, true, 1, String()}};
+    EventRecords records = {{u"B", u"earlier", std::nullopt, std::nullopt, true, 1, String(), String()}};
     try {
       QueryEventLogFrom(source.Opener(), mark, records, false, kDefaultSourceName);
       ADD_FAILURE() << row.name << ": no failure raised";

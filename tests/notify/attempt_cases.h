@@ -41,6 +41,38 @@ inline Outcome Attempt(const HttpAttempt& attempt) {
   return o;
 }
 
+// An answer comes back whole from the attempt's process, which is gone
+// afterwards; gives the outcome for what a platform checks besides.
+inline Outcome ExpectTheAnswerComesBack(const std::function<int()>& live_children) {
+  TestServer server({Answer("HTTP/1.1 201 Created", "Content-Type: text/plain\r\nX-Kept: yes\r\n", "body")});
+  const Outcome o = Attempt(AttemptTo(server));
+  EXPECT_TRUE(o.answered) << ToUtf8(o.failure.message);
+  EXPECT_EQ(o.answer.status, 201);
+  EXPECT_EQ(o.answer.reason, "Created");
+  EXPECT_EQ(o.answer.body, "body");
+  EXPECT_TRUE(o.answer.body_failure.empty());
+  EXPECT_EQ(server.Requests().size(), 1u);
+  if (!server.Requests().empty()) {
+    EXPECT_EQ(server.Requests()[0].body, "{\"text\":\"x\"}");
+  }
+  EXPECT_EQ(live_children(), 0) << "the attempt's process outlived its answer";
+  return o;
+}
+
+// A stop announced before the attempt starts: nothing is started or sent.
+inline void ExpectAnAttemptAfterTheStopEndsAtOnce(const std::function<void()>& announce_stop,
+                                                  const std::function<void()>& forget_stop,
+                                                  const std::function<int()>& live_children) {
+  TestServer server({Answer("HTTP/1.1 200 OK")});
+  announce_stop();
+  const Outcome o = Attempt(AttemptTo(server));
+  forget_stop();
+  EXPECT_FALSE(o.answered);
+  EXPECT_EQ(ToUtf8(o.failure.message), "Error receiving data: the service stopped before the answer came");
+  EXPECT_EQ(live_children(), 0);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
 // The service's stop ends a running attempt within 2 s and leaves no
 // process behind. It counts as answered only when the head of a 200 had
 // come: the chat server has the notice then, body or not.

@@ -36,16 +36,7 @@ int LiveChildren() {
 }
 
 TEST(ChildTransportWinTest, TheAnswerComesBackFromTheAttemptsProcess) {
-  TestServer server({Answer("HTTP/1.1 201 Created", "Content-Type: text/plain\r\nX-Kept: yes\r\n", "body")});
-  const Outcome o = Attempt(AttemptTo(server));
-  ASSERT_TRUE(o.answered) << ToUtf8(o.failure.message);
-  EXPECT_EQ(o.answer.status, 201);
-  EXPECT_EQ(o.answer.reason, "Created");
-  EXPECT_EQ(o.answer.body, "body");
-  EXPECT_TRUE(o.answer.body_failure.empty());
-  ASSERT_EQ(server.Requests().size(), 1u);
-  EXPECT_EQ(server.Requests()[0].body, "{\"text\":\"x\"}");
-  EXPECT_EQ(LiveChildren(), 0);
+  testing::ExpectTheAnswerComesBack(LiveChildren);
 }
 
 // The service's stop ends a running attempt within 2 s and leaves no
@@ -56,13 +47,7 @@ TEST(ChildTransportWinTest, TheServicesStopEndsTheAttempt) {
 
 // A stop announced before the attempt starts: nothing is started or sent.
 TEST(ChildTransportWinTest, AnAttemptAfterTheStopEndsAtOnce) {
-  TestServer server({Answer("HTTP/1.1 200 OK")});
-  AnnounceServiceStop();
-  const Outcome o = Attempt(AttemptTo(server));
-  ForgetServiceStop();
-  EXPECT_FALSE(o.answered);
-  EXPECT_EQ(ToUtf8(o.failure.message), "Error receiving data: the service stopped before the answer came");
-  EXPECT_TRUE(server.Requests().empty());
+  testing::ExpectAnAttemptAfterTheStopEndsAtOnce(AnnounceServiceStop, ForgetServiceStop, LiveChildren);
 }
 
 // Started with the attempt's variable but not by the service (no pipes

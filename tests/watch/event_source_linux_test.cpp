@@ -320,6 +320,18 @@ TEST_F(JournalQueryTest, AUserFileOfTheSameSequenceHoldsBackNothing) {
   }
 }
 
+// As journald archives a file: system.journal (holding 1..5) renamed to
+// system@0001.journal, and a new system.journal of the same sequence with 6
+// and 7 in it.
+void ArchiveAndWriteTwoMore(JournalFolder& folder) {
+  const std::string dir = folder.Path() + "/";
+  ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+  folder.Write({{"other", 6, "header"}}, "system.journal");
+  folder.RaiseSequence(5, "system.journal");
+  folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
+  folder.JoinSequence("system.journal", "system@0001.journal");
+}
+
 // journald archives a file by renaming it and starts a new one under its
 // name; when that happens between the listing of the files and their
 // reading, the file listed is the one read, and nothing is lost or repeated.
@@ -332,13 +344,8 @@ TEST_F(JournalQueryTest, AFileArchivedDuringTheCheckIsReadAsListed) {
   folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5: online, so 5 may wait for the next check
   folder.SetOnline("system.journal");
   testing_seam::SetAfterJournalListing([&folder] {
-    const std::string dir = folder.Path() + "/";
-    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
+    ArchiveAndWriteTwoMore(folder);
     folder.PatchHeader("system@0001.journal", journal_format::kState, std::string(1, '\2'));  // archived
-    folder.Write({{"other", 6, "header"}}, "system.journal");
-    folder.RaiseSequence(5, "system.journal");
-    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
-    folder.JoinSequence("system.journal", "system@0001.journal");
   });
   const QueryResult second = Query(first.mark, false);
   testing_seam::SetAfterJournalListing(nullptr);
@@ -361,12 +368,7 @@ TEST_F(JournalQueryTest, AFileArchivedWhileTheFilesAreListedIsNotMissed) {
   folder.Write(Errors("a", 2, 4), "system.journal");  // 4, 5
   testing_seam::SetBetweenJournalNamesAndOpen([&folder] {
     testing_seam::SetBetweenJournalNamesAndOpen(nullptr);
-    const std::string dir = folder.Path() + "/";
-    ASSERT_EQ(std::rename((dir + "system.journal").c_str(), (dir + "system@0001.journal").c_str()), 0);
-    folder.Write({{"other", 6, "header"}}, "system.journal");
-    folder.RaiseSequence(5, "system.journal");
-    folder.Write(Errors("a", 2, 6), "system.journal");  // 6, 7
-    folder.JoinSequence("system.journal", "system@0001.journal");
+    ArchiveAndWriteTwoMore(folder);
   });
   const QueryResult second = Query(first.mark, false);
   testing_seam::SetBetweenJournalNamesAndOpen(nullptr);

@@ -31,7 +31,7 @@ struct InstallPorts {
   std::function<void(BoxKind, const String&)> show_box;
 };
 
-// The real parts of this platform.
+// The real components of this platform.
 InstallPorts PlatformInstallPorts();
 
 // Installs (install true) or removes the module with the given ports: a

@@ -1,5 +1,5 @@
 // Program entry: the service application, COM on the main thread, the
-// service module with its armed timer and the real parts at its ports, then
+// service module with its armed timer and the real components at its ports, then
 // Run, which chooses the mode from
 // the command line. A failure that escapes ends the process with code 1; in
 // service mode it goes to the event log, otherwise to a box. The test switch

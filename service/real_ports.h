@@ -1,4 +1,4 @@
-// The module's ports wired to the build's real parts: what the program
+// The module's ports wired to the build's real components: what the program
 // runs with. Linked into the program, never into the module's library.
 #pragma once
 

@@ -20,7 +20,7 @@
 
 namespace vantrel {
 
-// Where the module meets the platform. The program gives it the real parts
+// Where the module meets the platform. The program gives it the real components
 // (RealModulePorts, service/real_ports.h); tests give recorders. Every port
 // but check_event must be set.
 struct ModulePorts {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/service/module_harness.h"
-#include "tests/service/real_parts.h"
+#include "tests/service/real_components.h"
 #include "tests/platform/trace_recorder.h"
 #include "tests/watch/journal_folder.h"
 #include "tests/platform/without_file_override_linux.h"

@@ -12,7 +12,7 @@
 
 #include "platform/unique_fd.h"
 #include "tests/service/module_harness.h"
-#include "tests/service/real_parts.h"
+#include "tests/service/real_components.h"
 #include "tests/settings/scratch_key.h"
 #include "tests/settings/settings_file_linux.h"
 #include "tests/platform/without_file_override_linux.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/module_harness.h"
-#include "tests/service/real_parts.h"
+#include "tests/service/real_components.h"
 #include "tests/settings/scratch_key.h"
 
 namespace vantrel {

@@ -7,7 +7,7 @@
 
 #include "tests/platform/trace_recorder.h"
 #include "tests/service/module_harness.h"
-#include "tests/service/real_parts.h"
+#include "tests/service/real_components.h"
 
 namespace vantrel {
 namespace {

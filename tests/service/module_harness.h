@@ -1,5 +1,5 @@
 // The service module for tests: every port gets a small recorder of World,
-// or the part a test gives in its place (the build's real ones: real_parts.h).
+// or the stand-in a test gives in its place (the build's real ones: real_components.h).
 #pragma once
 
 #include <chrono>

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "module_harness.h"
-#include "tests/service/real_parts.h"
+#include "tests/service/real_components.h"
 #include "tests/notify/test_server.h"
 
 namespace vantrel {

@@ -1,4 +1,4 @@
-// The build's real parts at the ports a test names, for ModuleHarness.
+// The build's real components at the ports a test names, for ModuleHarness.
 #pragma once
 
 #include "service/real_ports.h"

@@ -294,8 +294,8 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreSettings(MSIHANDLE instal
 // Immediate, before anything is removed or installed: the service as it
 // stands becomes the data of the rollback action RestoreService. "0" when it
 // is not registered; otherwise "1|", "1" or "0" for whether it runs, "|",
-// its start type, "|", its display name, "|" and its command line (last, as
-// a path may hold any other character).
+// its start type, "|", the length of its display name, "|", then its display
+// name and its command line as they are (either may hold a "|").
 extern "C" __declspec(dllexport) UINT __stdcall SaveServiceForRollback(MSIHANDLE install) {
   using vantrel::ScHandle;
   std::wstring state = L"0";
@@ -310,8 +310,9 @@ extern "C" __declspec(dllexport) UINT __stdcall SaveServiceForRollback(MSIHANDLE
     SERVICE_STATUS status{};
     if (QueryServiceConfigW(service.get(), config, size, &size) && QueryServiceStatus(service.get(), &status)) {
       const bool runs = status.dwCurrentState != SERVICE_STOPPED && status.dwCurrentState != SERVICE_STOP_PENDING;
+      const std::wstring display = config->lpDisplayName ? config->lpDisplayName : L"";
       state = std::wstring(L"1|") + (runs ? L"1|" : L"0|") + std::to_wstring(config->dwStartType) + L"|" +
-              (config->lpDisplayName ? config->lpDisplayName : L"") + L"|" +
+              std::to_wstring(display.size()) + L"|" + display +
               (config->lpBinaryPathName ? config->lpBinaryPathName : L"");
     }
   }
@@ -337,13 +338,18 @@ extern "C" __declspec(dllexport) UINT __stdcall RestoreService(MSIHANDLE install
   if (!scm) return ERROR_SUCCESS;
   ScHandle service(OpenServiceW(scm.get(), L"VantrelSrv", SERVICE_ALL_ACCESS));
   if (service) vantrel::StopAndWait(service.get());
+  // registered, runs, start type, display name, command line
   std::vector<std::wstring> fields;
   for (std::size_t at = 0; fields.size() < 4;) {
     const std::size_t bar = state.find(L'|', at);
     if (bar == std::wstring::npos) break;
     fields.push_back(state.substr(at, bar - at));
     at = bar + 1;
-    if (fields.size() == 4) fields.push_back(state.substr(at));
+    if (fields.size() < 4) continue;
+    const std::size_t length = std::wcstoul(fields[3].c_str(), nullptr, 10);
+    if (length > state.size() - at) break;
+    fields[3] = state.substr(at, length);
+    fields.push_back(state.substr(at + length));
   }
   if (fields.size() != 5 || fields[0] != L"1") {
     if (service) DeleteService(service.get());

@@ -547,6 +547,10 @@ TEST_F(MsiEndToEnd, AFailedUpgradeLeavesTheServiceAndTheSettingsAsTheyWere) {
   {
     ScHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ScHandle service(OpenServiceW(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    // A display name an administrator gave, with the bar that separates
+    // the saved values in it.
+    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, L"Vantrel | Prod"));
     before = ReadServiceConfig(service.get());
   }
   ASSERT_TRUE(before);
